@@ -1,0 +1,4 @@
+// quorvane: similarity transform between two sets of geographic reference points.
+#include "app/registration_run.h"
+
+int main(int argc, char* argv[]) { return Quorvane::RunRegistration(argc, argv); }

@@ -1,0 +1,24 @@
+// Point types shared by every part of the program.
+#pragma once
+
+#include <vector>
+
+namespace Quorvane {
+
+/// One point, in whichever frame the list it sits in is in:
+/// - geographic: x = longitude, y = latitude (decimal degrees, east and north positive),
+///   z = height (metres);
+/// - plane: x = easting, y = northing (metres), z = the height carried over unchanged.
+struct Point3 {
+  double x = 0.0;
+  double y = 0.0;
+  double z = 0.0;
+
+  Point3() = default;
+  Point3(double x_, double y_, double z_) : x(x_), y(y_), z(z_) {}
+};
+
+/// Points in command-line order. Pair i is source point i with destination point i.
+using PointList = std::vector<Point3>;
+
+}  // namespace Quorvane

@@ -1,0 +1,31 @@
+# Shared set-up of scripts/demo and scripts/test; sourced, not run.
+# Installs whichever of the Debian packages the build needs are missing (one apt-get update, and
+# only when something is missing), then configures the build in build/.
+
+QUORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+QUORVANE_BUILD="${QUORVANE_BUILD:-$QUORVANE_ROOT/build}"
+
+# Build and test dependencies; libproj-dev only serves the peer checks of the projection.
+QUORVANE_PACKAGES=(cmake make g++ libceres-dev libeigen3-dev rapidjson-dev libgoogle-glog-dev
+  libgtest-dev libproj-dev)
+
+quorvane_install_missing() {
+  local missing=() package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing ${missing[*]}" >&2
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+quorvane_configure() {
+  cmake -S "$QUORVANE_ROOT" -B "$QUORVANE_BUILD" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+}
+
+quorvane_jobs() { nproc 2>/dev/null || echo 2; }
