@@ -1,0 +1,36 @@
+#include "estimation/fit_transform.h"
+
+#include <algorithm>
+
+#include <ceres/problem.h>
+
+#include "estimation/register_point2point_error.h"
+
+namespace Quorvane {
+
+void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
+                  ceres::Solver::Summary& summary) {
+  ceres::Problem problem;  // default options: it owns and deletes the cost functions
+  params = TransformParams{};
+
+  // Seven blocks of one scalar each, in this order; every residual block shares them.
+  double* const blocks[7] = {&params.tx, &params.ty, &params.tz, &params.rx,
+                             &params.ry, &params.rz, &params.scale};
+  const std::size_t pairs = std::min(source.size(), destination.size());
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const Point3& p = source[i];
+    const Point3& q = destination[i];
+    problem.AddResidualBlock(RegisterPoint2PointError::Create(p.x, p.y, p.z, q.x, q.y, q.z),
+                             nullptr, blocks, 7);
+  }
+
+  ceres::Solver::Options options;
+  options.max_num_iterations = 10000;
+  options.linear_solver_type = ceres::DENSE_QR;
+  options.parameter_tolerance = 1e-9;
+  options.minimizer_progress_to_stdout = false;
+
+  ceres::Solve(options, &problem, &summary);
+}
+
+}  // namespace Quorvane

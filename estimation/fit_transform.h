@@ -1,0 +1,34 @@
+// Least-squares fit of the seven-parameter similarity transform to projected point pairs.
+#pragma once
+
+#include <ceres/solver.h>
+
+#include "common/point_list.h"
+
+namespace Quorvane {
+
+/// The fitted transform p ↦ scale · Rz(rz) · (p + t), t = (tx, ty, tz), on plane points (easting,
+/// northing, height). Each member is a parameter block of its own for the solver, which writes
+/// the fit into them in place; keep an object at one address while a fit runs.
+struct TransformParams {
+  double tx = 0.0;     // metres, in the source frame
+  double ty = 0.0;     // metres
+  double tz = 0.0;     // metres
+  double rx = 0.0;     // radians; carried but not part of the model, so it stays 0
+  double ry = 0.0;     // radians; likewise
+  double rz = 0.0;     // radians, about the height axis, easting towards northing; not reduced
+  double scale = 1.0;  // no unit
+};
+
+/// Fits `params` by non-linear least squares (Ceres, Levenberg–Marquardt with dense QR, at most
+/// 10000 iterations, parameter tolerance 1e-9) to the pairs (source[i], destination[i]) for i
+/// below the smaller of the two sizes; destination points beyond the source list are ignored.
+/// Starts from 0, 0, 0, 0, 0, 0, 1 and minimises the plain sum of squared residuals of
+/// RegisterPoint2PointError (no loss function). With no pairs the start values stay.
+///
+/// The outcome is not judged here: `summary` tells whether the solve converged and what the final
+/// cost is, and `params` holds whatever the solver left.
+void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
+                  ceres::Solver::Summary& summary);
+
+}  // namespace Quorvane
