@@ -55,7 +55,7 @@ struct RegisterPoint2PointError {
     const Matrix4 transform = (scaling * rotation) * translation;
 
     const Eigen::Vector4d source(srcX, srcY, srcZ, 1.0);
-    const Eigen::Matrix<Scalar, 4, 1> mapped = transform * source.cast<Scalar>();
+    const Eigen::Matrix<Scalar, 4, 1> mapped = transform * source;
     // mapped[3] is always 1 and takes no part.
     residual[0] = mapped[0] - desX;
     residual[1] = mapped[1] - desY;
