@@ -29,7 +29,7 @@ class IncompleteCommandLine : public ::testing::TestWithParam<IncompleteCase> {}
 
 TEST_P(IncompleteCommandLine, PrintsOnlyTheMessageAndExitsMinusOne) {
   QuorvaneTest::TempDir cwd;
-  const ChildResult r = RunChild(QUORVANE_EXECUTABLE, GetParam().arguments, {cwd.path()});
+  const ChildResult r = RunChild(QUORVANE_EXECUTABLE, GetParam().arguments, QuorvaneTest::InDirectory(cwd.path()));
   EXPECT_EQ(r.exitStatus, kStatusBadInput);
   EXPECT_EQ(r.out, kBadArgumentsGbk);
   EXPECT_EQ(r.err, "");

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,7 +49,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
   }
 
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  const std::string& argument0 = options.argument0.empty() ? program : options.argument0;
+  argv.push_back(const_cast<char*>(argument0.c_str()));
   for (const std::string& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
   }
@@ -64,11 +67,16 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     close(errPipe[0]);
     close(errPipe[1]);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
-      _exit(126);
+      _exit(kChildSetupFailed);
+    }
+    if (options.withoutProc &&
+        (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+         umount2("/proc", MNT_DETACH) != 0)) {
+      _exit(kChildSetupFailed);
     }
     if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(nobodyGid) != 0 ||
                              setuid(nobodyUid) != 0)) {
-      _exit(126);
+      _exit(kChildSetupFailed);
     }
     execv(program.c_str(), argv.data());
     _exit(127);
@@ -108,6 +116,13 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 }
 
 bool CanRunAsNobody() { return geteuid() == 0 && getpwnam("nobody") != nullptr; }
+
+bool CanRunWithoutProc() {
+  if (geteuid() != 0) return false;
+  ChildOptions options;
+  options.withoutProc = true;
+  return RunChild("/bin/true", {}, options).exitStatus == 0;
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();

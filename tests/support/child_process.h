@@ -15,7 +15,19 @@ struct ChildResult {
 struct ChildOptions {
   std::string workingDirectory;  // empty: the test's own current directory
   bool asNobody = false;         // drop root privileges to user "nobody" before exec
+  std::string argument0;         // empty: `program` itself
+  bool withoutProc = false;      // run in a private mount namespace with /proc unmounted
 };
+
+/// Options that only set the child's working directory.
+inline ChildOptions InDirectory(const std::string& directory) {
+  ChildOptions options;
+  options.workingDirectory = directory;
+  return options;
+}
+
+/// Exit status of a child whose set-up before exec failed (namespace, user switch, directory).
+constexpr int kChildSetupFailed = 125;
 
 /// Runs `program` with `arguments` (argv[1] onwards; argv[0] is `program`) and collects its
 /// output and exit status. Aborts the test on a failure to start it.
@@ -24,6 +36,9 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 
 /// True when the process may switch to user "nobody" (it runs as root and the user exists).
 bool CanRunAsNobody();
+
+/// True when a child can be started with /proc hidden (it runs as root and may unshare mounts).
+bool CanRunWithoutProc();
 
 /// A fresh directory under the system's temporary directory, removed with its content when the
 /// object goes away.

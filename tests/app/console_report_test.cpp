@@ -1,0 +1,120 @@
+// The console report's bytes, written to a string stream.
+#include "app/console_report.h"
+
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace Quorvane {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// GBK bytes of the three labels: 源点位置： 目标位置： ceres计算值：
+const std::string kSourceLabel = "\xD4\xB4\xB5\xE3\xCE\xBB\xD6\xC3\xA3\xBA";
+const std::string kDestinationLabel = "\xC4\xBF\xB1\xEA\xCE\xBB\xD6\xC3\xA3\xBA";
+const std::string kComputedLabel = "\x63\x65\x72\x65\x73\xBC\xC6\xCB\xE3\xD6\xB5\xA3\xBA";
+
+std::string Report(const TransformParams& params, const PointList& source,
+                   const PointList& destination) {
+  ceres::Solver::Summary summary;
+  std::ostringstream out;
+  PrintConsoleReport(summary, params, source, destination, out);
+  return out.str();
+}
+
+// The report minus the solver's summary line, whose wording is the library's.
+std::string AfterSummary(const std::string& report) {
+  const std::size_t cut = report.find("\n\n");
+  EXPECT_NE(cut, std::string::npos);
+  EXPECT_EQ(report.find('\n'), cut) << "the summary is one line followed by an empty line";
+  return report.substr(cut + 2);
+}
+
+TEST(ConsoleReport, StartValuesRepeatTheSourceBlockWithoutBlanks) {
+  const PointList source = {{12.5, -3.25, 100.0}, {0.000004, 1234567.891234, -7.0}};
+  const PointList destination = {{1, 2, 3}, {4, 5, 6}};
+  ceres::Solver::Summary summary;
+  std::ostringstream out;
+  PrintConsoleReport(summary, TransformParams{}, source, destination, out);
+  EXPECT_EQ(out.str().substr(0, summary.BriefReport().size() + 2), summary.BriefReport() + "\n\n");
+  EXPECT_EQ(AfterSummary(out.str()),
+            "after:0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,1.00000000\n" +
+                kSourceLabel + "\n" +
+                "( 12.50000,\t-3.25000,\t100.00000 )\n"
+                "( 0.00000,\t1234567.89123,\t-7.00000 )\n" +
+                kDestinationLabel + "\n" +
+                "( 1.00000,\t2.00000,\t3.00000 )\n"
+                "( 4.00000,\t5.00000,\t6.00000 )\n"
+                "\n" +
+                kComputedLabel + "\n" +
+                "(12.50000,\t-3.25000,\t100.00000)\n"
+                "(0.00000,\t1234567.89123,\t-7.00000)\n");
+}
+
+TEST(ConsoleReport, ComputedBlockTranslatesThenTurnsThenScales) {
+  TransformParams params;
+  params.tx = 1;
+  params.rz = kPi / 2;
+  params.scale = 2;
+  const PointList points = {{0, 0, 0}, {10, 20, 5}};
+  const std::string report = AfterSummary(Report(params, points, points));
+  // (0,0,0) + (1,0,0), turned a quarter counter-clockwise, doubled: (0,2,0);
+  // (10,20,5) + (1,0,0) = (11,20,5) → (-20,11,5) → (-40,22,10).
+  const std::string computed = report.substr(report.find(kComputedLabel) + kComputedLabel.size());
+  EXPECT_EQ(computed,
+            "\n(0.00000,\t2.00000,\t0.00000)\n"
+            "(-40.00000,\t22.00000,\t10.00000)\n");
+  EXPECT_EQ(report.substr(0, report.find('\n')),
+            "after:1.00000000,0.00000000,0.00000000,0.00000000,0.00000000,1.57079633,2.00000000");
+}
+
+TEST(ConsoleReport, RxAndRyShowOnlyInTheAfterLine) {
+  TransformParams turned;
+  turned.rx = 0.25;
+  turned.ry = -0.5;
+  const PointList points = {{100, 200, 30}};
+  const std::string plain = AfterSummary(Report(TransformParams{}, points, points));
+  const std::string tilted = AfterSummary(Report(turned, points, points));
+  EXPECT_EQ(tilted.substr(0, tilted.find('\n')),
+            "after:0.00000000,0.00000000,0.00000000,0.25000000,-0.50000000,0.00000000,1.00000000");
+  EXPECT_EQ(plain.substr(plain.find('\n')), tilted.substr(tilted.find('\n')));
+}
+
+TEST(ConsoleReport, EmptySourceListGivesLabelsOnly) {
+  EXPECT_EQ(AfterSummary(Report(TransformParams{}, {}, {{1, 2, 3}})),
+            "after:0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,1.00000000\n" +
+                kSourceLabel + "\n" + kDestinationLabel + "\n\n" + kComputedLabel + "\n");
+}
+
+TEST(ConsoleReport, ListsOnlyAsManyDestinationPointsAsSourcePoints) {
+  const std::string report =
+      AfterSummary(Report(TransformParams{}, {{1, 1, 1}}, {{2, 2, 2}, {3, 3, 3}, {4, 4, 4}}));
+  EXPECT_NE(report.find("( 2.00000,\t2.00000,\t2.00000 )\n\n"), std::string::npos);
+  EXPECT_EQ(report.find("3.00000"), std::string::npos);
+  EXPECT_EQ(report.find("4.00000"), std::string::npos);
+}
+
+TEST(ConsoleReport, ShorterDestinationListIsListedAsFarAsItGoes) {
+  const std::string report = AfterSummary(Report(TransformParams{}, {{1, 1, 1}, {5, 5, 5}}, {}));
+  EXPECT_NE(report.find(kDestinationLabel + "\n\n" + kComputedLabel), std::string::npos);
+}
+
+TEST(ConsoleReport, NumberFormat) {
+  TransformParams params;
+  params.tx = -0.000004;
+  params.scale = 123456789.123456789;
+  const std::string report =
+      AfterSummary(Report(params, {{-0.000004, -1e-9, 0.000005}}, {{-0.0, 1e15, 2.5e-6}}));
+  // Negative values that round to zero keep their sign; 5 rounds as the C library does.
+  EXPECT_NE(report.find("( -0.00000,\t-0.00000,\t0.00001 )\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("( -0.00000,\t1000000000000000.00000,\t0.00000 )\n"), std::string::npos)
+      << report;
+  EXPECT_EQ(report.substr(0, report.find('\n')),
+            "after:-0.00000400,0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,"
+            "123456789.12345679");
+}
+
+}  // namespace
+}  // namespace Quorvane

@@ -1,0 +1,176 @@
+// The result text, the result file's place, and the file write.
+#include "app/result_file.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/child_process.h"
+#include "tests/support/point_printing.h"
+
+namespace Quorvane {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+TransformParams WithScale(double scale) {
+  TransformParams p;
+  p.scale = scale;
+  return p;
+}
+
+TEST(ResultJson, StartValues) {
+  EXPECT_EQ(BuildResultJson(TransformParams{}),
+            R"({"offset":[0.0,0.0,0.0],"rotate":[0.0,0.0,0.0],"scale":1.0})");
+}
+
+TEST(ResultJson, DocumentedExampleOf66Characters) {
+  TransformParams p;
+  p.tx = 12.5;
+  p.ty = -3.25;
+  p.rz = 1.5707963267948966;
+  p.scale = 1.0001;
+  const std::string text = BuildResultJson(p);
+  EXPECT_EQ(text, R"({"offset":[12.5,-3.25,0.0],"rotate":[0.0,0.0,90.0],"scale":1.0001})");
+  EXPECT_EQ(text.size(), 66u);
+}
+
+TEST(ResultJson, RotationsInDegrees) {
+  TransformParams p;
+  p.rx = 0.001;  // 0.001 · 180 / π, as the writer gives it
+  p.ry = -kPi;
+  p.rz = kPi / 2;
+  EXPECT_EQ(BuildResultJson(p),
+            R"({"offset":[0.0,0.0,0.0],"rotate":[0.05729577951308232,-180.0,90.0],"scale":1.0})");
+}
+
+TEST(ResultJson, NegativeZeroKeepsItsSign) {
+  TransformParams p;
+  p.tx = -0.0;
+  p.rz = -0.0;
+  EXPECT_EQ(BuildResultJson(p),
+            R"({"offset":[-0.0,0.0,0.0],"rotate":[0.0,0.0,-0.0],"scale":1.0})");
+}
+
+struct NumberCase {
+  const char* name;
+  double value;
+  const char* text;
+};
+
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.name; }
+
+class ResultJsonNumbers : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(ResultJsonNumbers, WrittenAsDocumented) {
+  const NumberCase& c = GetParam();
+  EXPECT_EQ(BuildResultJson(WithScale(c.value)),
+            std::string(R"({"offset":[0.0,0.0,0.0],"rotate":[0.0,0.0,0.0],"scale":)") + c.text +
+                "}");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WriterTable, ResultJsonNumbers,
+    ::testing::Values(NumberCase{"One", 1, "1.0"}, NumberCase{"Ninety", 90, "90.0"},
+                      NumberCase{"FiveHundredThousand", 500000, "500000.0"},
+                      NumberCase{"NegativeFraction", -3.25, "-3.25"},
+                      NumberCase{"Tenth", 0.1, "0.1"},
+                      NumberCase{"Millionth", 0.000001, "0.000001"},
+                      NumberCase{"TenMillionth", 0.0000001, "1e-7"},
+                      NumberCase{"FractionBelowMillionth", 0.00000015, "1.5e-7"},
+                      NumberCase{"TenToTheTwenty", 1e20, "100000000000000000000.0"},
+                      NumberCase{"TenToTheTwentyOne", 1e21, "1e21"},
+                      NumberCase{"Large", 1.5e22, "1.5e22"}),
+    QuorvaneTest::CaseName());
+
+INSTANTIATE_TEST_SUITE_P(
+    NotFinite, ResultJsonNumbers,
+    ::testing::Values(NumberCase{"NaN", std::numeric_limits<double>::quiet_NaN(), "null"},
+                      NumberCase{"Infinity", std::numeric_limits<double>::infinity(), "null"},
+                      NumberCase{"MinusInfinity", -std::numeric_limits<double>::infinity(),
+                                 "null"}),
+    QuorvaneTest::CaseName());
+
+TEST(ResultJson, NonFiniteInTheMiddleOfAnArrayStaysValid) {
+  TransformParams p;
+  p.ty = std::nan("");
+  p.ry = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(BuildResultJson(p),
+            R"({"offset":[0.0,null,0.0],"rotate":[0.0,null,0.0],"scale":1.0})");
+}
+
+struct PathCase {
+  const char* name;
+  const char* executable;
+  PathStyle style;
+  const char* resultFile;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+class ResultFilePlace : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(ResultFilePlace, BesideTheExecutable) {
+  const PathCase& c = GetParam();
+  EXPECT_EQ(ResultFilePathFor(c.executable, c.style), c.resultFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ResultFilePlace,
+    ::testing::Values(
+        PathCase{"Posix", "/opt/survey/bin/quorvane", PathStyle::Posix,
+                 "/opt/survey/bin/quorvane.json"},
+        PathCase{"PosixRoot", "/quorvane", PathStyle::Posix, "/quorvane.json"},
+        PathCase{"PosixRelative", "./bin/quorvane", PathStyle::Posix, "./bin/quorvane.json"},
+        // No directory at all: the current directory, not the root.
+        PathCase{"PosixBareName", "quorvane", PathStyle::Posix, "quorvane.json"},
+        PathCase{"PosixBackslashIsAName", "/opt/a\\b", PathStyle::Posix, "/opt/quorvane.json"},
+        // Windows: the directory keeps its backslash and the name brings its own.
+        PathCase{"Windows", "C:\\tools\\reg.exe", PathStyle::Windows,
+                 "C:\\tools\\\\quorvane.json"},
+        PathCase{"WindowsBareName", "reg.exe", PathStyle::Windows, "\\quorvane.json"},
+        PathCase{"WindowsSlashIsNoSeparator", "C:/tools/reg.exe", PathStyle::Windows,
+                 "\\quorvane.json"},
+        PathCase{"WindowsUnc", "\\\\server\\share\\q.exe", PathStyle::Windows,
+                 "\\\\server\\share\\\\quorvane.json"}),
+    QuorvaneTest::CaseName());
+
+TEST(ResultFilePlace, ThisProcessUsesItsOwnExecutable) {
+  const std::string self = ExecutablePath();
+  ASSERT_FALSE(self.empty());
+  EXPECT_EQ(self.substr(self.rfind('/') + 1), "result_file_test");
+  // argument 0 is only the fallback.
+  EXPECT_EQ(ResultFilePath("elsewhere/other"), self.substr(0, self.rfind('/') + 1) + "quorvane.json");
+}
+
+TEST(WriteTextFile, ReplacesALongerFileCompletely) {
+  QuorvaneTest::TempDir dir;
+  const std::string path = dir.path() + "/quorvane.json";
+  QuorvaneTest::WriteFile(path, std::string(500, 'x') + "\n");
+  EXPECT_TRUE(WriteTextFile(path, "{\"a\":1.0}"));
+  EXPECT_EQ(QuorvaneTest::ReadFile(path), "{\"a\":1.0}");
+}
+
+TEST(WriteTextFile, KeepsEveryByte) {
+  QuorvaneTest::TempDir dir;
+  const std::string path = dir.path() + "/bytes";
+  const std::string text("a\r\nb\n\0c\x1A", 8);
+  EXPECT_TRUE(WriteTextFile(path, text));
+  EXPECT_EQ(QuorvaneTest::ReadFile(path), text);
+}
+
+TEST(WriteTextFile, FalseWhenTheFileCannotBeOpened) {
+  QuorvaneTest::TempDir dir;
+  EXPECT_FALSE(WriteTextFile(dir.path() + "/no/such/directory/quorvane.json", "{}"));
+  EXPECT_FALSE(WriteTextFile(dir.path(), "{}"));  // a directory
+}
+
+TEST(WriteTextFile, FalseWhenTheDeviceIsFull) {
+  if (!QuorvaneTest::FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  EXPECT_FALSE(WriteTextFile("/dev/full", BuildResultJson(TransformParams{})));
+}
+
+}  // namespace
+}  // namespace Quorvane
