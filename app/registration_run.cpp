@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <memory>
 
 #include <ceres/solver.h>
@@ -56,13 +57,8 @@ bool IsUsable(const ceres::Solver::Summary& summary, const TransformParams& p) {
 
 }  // namespace
 
-int RunRegistration(int argc, const char* const* argv) {
-  OptionTexts texts;
-  if (!ParseCommandLine(argc, argv, texts)) {
-    std::fputs(kBadArgumentsMessage, stdout);
-    return kExitBadInput;
-  }
-
+int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
+                   TransformParams& params) {
   PointList source;
   PointList destination;
   ParsePointList(texts.sourceText, source);
@@ -71,10 +67,9 @@ int RunRegistration(int argc, const char* const* argv) {
   // Every source point needs the destination point of the same index; more destination points
   // are allowed and only move the projection centre.
   if (destination.size() < source.size()) {
-    std::fprintf(stderr,
-                 "quorvane: --refsrc gives %zu points but --refdes only %zu; every source point "
-                 "needs its destination point. No result was written.\n",
-                 source.size(), destination.size());
+    errors << "quorvane: --refsrc gives " << source.size() << " points but --refdes only "
+           << destination.size()
+           << "; every source point needs its destination point. No result was written.\n";
     return kExitBadInput;
   }
 
@@ -87,36 +82,47 @@ int RunRegistration(int argc, const char* const* argv) {
 
   // A pair with a coordinate that is not finite (from "nan", "inf" or an overflowing number in
   // the input, or a centre that is not finite) cannot be fitted: say which point, first in pair
-  // order, and stop before anything reaches standard output.
+  // order, and stop before anything reaches the report.
   for (std::size_t i = 0; i < planeSource.size(); ++i) {
     const bool sourceUnusable = !IsFinite(planeSource[i]);
     if (sourceUnusable || !IsFinite(planeDestination[i])) {
       const Point3& given = sourceUnusable ? source[i] : destination[i];
-      const bool centreFinite = std::isfinite(centre.x) && std::isfinite(centre.y);
-      std::fprintf(stderr,
-                   "quorvane: %s point %zu (counting from 1; given as %g,%g,%g) has no finite "
-                   "plane coordinates%s. No result was written.\n",
-                   sourceUnusable ? "source" : "destination", i + 1, given.x, given.y, given.z,
-                   centreFinite ? ""
-                                : ", because the projection centre, the mean of the destination "
-                                  "points, is not finite");
+      errors << "quorvane: " << (sourceUnusable ? "source" : "destination") << " point " << i + 1
+             << " (counting from 1; given as " << given.x << ',' << given.y << ',' << given.z
+             << ") has no finite plane coordinates";
+      if (!std::isfinite(centre.x) || !std::isfinite(centre.y)) {
+        errors << ", because the projection centre, the mean of the destination points, is not "
+                  "finite";
+      }
+      errors << ". No result was written.\n";
       return kExitBadInput;
     }
   }
 
-  TransformParams params;
   ceres::Solver::Summary summary;
   FitTransform(planeSource, planeDestination, params, summary);
-  PrintConsoleReport(summary, params, planeSource, planeDestination);
+  PrintConsoleReport(summary, params, planeSource, planeDestination, report);
 
   if (!IsUsable(summary, params)) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "quorvane: the solver gave no usable result (%s). No result was written.\n",
-                 summary.message.c_str());
+    errors << "quorvane: the solver gave no usable result (" << summary.message
+           << "). No result was written.\n";
     return kExitNoResult;
   }
-  WriteResultFile(params, argv[0]);
   return kExitSuccess;
+}
+
+int RunRegistration(int argc, const char* const* argv) {
+  OptionTexts texts;
+  if (!ParseCommandLine(argc, argv, texts)) {
+    std::fputs(kBadArgumentsMessage, stdout);
+    return kExitBadInput;
+  }
+  TransformParams params;
+  const int exitCode = RegisterPoints(texts, std::cout, std::cerr, params);
+  if (exitCode == kExitSuccess) {
+    WriteResultFile(params, argv[0]);
+  }
+  return exitCode;
 }
 
 }  // namespace Quorvane
