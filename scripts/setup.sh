@@ -25,6 +25,7 @@ quorvane_install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Configures $QUORVANE_BUILD as a Release build; later arguments override earlier ones.
 quorvane_configure() {
   cmake -S "$QUORVANE_ROOT" -B "$QUORVANE_BUILD" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 }
