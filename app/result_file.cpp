@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 namespace Quorvane {
@@ -15,38 +15,56 @@ constexpr double kPi = 3.141592653589793;
 
 double Degrees(double radians) { return radians * 180.0 / kPi; }
 
-// RapidJSON's default Writer refuses NaN and infinity after writing the separator in front of
-// them, which would leave invalid JSON; null keeps the text valid.
-void WriteNumber(rapidjson::Writer<rapidjson::StringBuffer>& writer, double value) {
-  if (std::isfinite(value)) {
-    writer.Double(value);
-  } else {
-    writer.Null();
+// Collects what a rapidjson::Writer puts out in a std::string.
+class TextOutput {
+ public:
+  using Ch = char;
+  explicit TextOutput(std::string& text) : text_(text) {}
+  void Put(char c) { text_.push_back(c); }
+  void Flush() {}
+
+ private:
+  std::string& text_;
+};
+
+// Appends one number as RapidJSON's Writer writes it, or null for a value that is not finite:
+// the default Writer refuses NaN and infinity, and null keeps the text valid JSON.
+//
+// Each number gets a Writer of its own as a single root value, into a TextOutput: a Writer
+// pushes onto its stack of open objects and arrays, and a StringBuffer onto its character
+// stack, both of which in RapidJSON 1.1 start as null pointers that the first push offsets
+// before anything is allocated, which is undefined behaviour. A root number touches neither.
+void AppendNumber(std::string& json, double value) {
+  if (!std::isfinite(value)) {
+    json += "null";
+    return;
   }
+  TextOutput output(json);
+  rapidjson::Writer<TextOutput> writer(output);
+  writer.Double(value);
+}
+
+void AppendTriple(std::string& json, double a, double b, double c) {
+  json += '[';
+  AppendNumber(json, a);
+  json += ',';
+  AppendNumber(json, b);
+  json += ',';
+  AppendNumber(json, c);
+  json += ']';
 }
 
 }  // namespace
 
 std::string BuildResultJson(const TransformParams& params) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("offset");
-  writer.StartArray();
-  WriteNumber(writer, params.tx);
-  WriteNumber(writer, params.ty);
-  WriteNumber(writer, params.tz);
-  writer.EndArray();
-  writer.Key("rotate");
-  writer.StartArray();
-  WriteNumber(writer, Degrees(params.rx));
-  WriteNumber(writer, Degrees(params.ry));
-  WriteNumber(writer, Degrees(params.rz));
-  writer.EndArray();
-  writer.Key("scale");
-  WriteNumber(writer, params.scale);
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
+  std::string json = "{\"offset\":";
+  AppendTriple(json, params.tx, params.ty, params.tz);
+  json += ",\"rotate\":";
+  AppendTriple(json, Degrees(params.rx), Degrees(params.ry), Degrees(params.rz));
+  json += ",\"scale\":";
+  AppendNumber(json, params.scale);
+  json += '}';
+  return json;
 }
 
 std::string ResultFilePathFor(const std::string& executablePath, PathStyle style) {
