@@ -42,9 +42,8 @@ void BM_FitTransform(benchmark::State& state) {
   }
 
   state.counters["solver_iters"] = iterations;
-  state.counters["pairs_per_second"] =
-      benchmark::Counter(static_cast<double>(state.iterations() * pairs),
-                         benchmark::Counter::kIsRate);
+  state.counters["pairs_per_second"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * pairs), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FitTransform)
     ->ArgName("pairs")

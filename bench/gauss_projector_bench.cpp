@@ -42,7 +42,6 @@ PointList ZonePoints(double halfWidth, double halfHeight) {
   return points;
 }
 
-
 // The projection as the tool uses it: WGS 84, no false origin, northing from an origin latitude
 // (the tool's origin is the mean latitude of the destination points, so the second meridian arc
 // is always evaluated). Arg 0: points of one control network, within ±0.05° (about ±4.5 km);
@@ -54,8 +53,8 @@ void BM_GaussForward(benchmark::State& state) {
   const GaussProjector projector;
   std::size_t i = 0;
   for (auto _ : state) {
-    PlaneCoordinates c = projector.Forward(points[i], kCentralMeridian, 0.0, 0.0, wgs84.a,
-                                           wgs84.f, kOriginLatitude);
+    PlaneCoordinates c =
+        projector.Forward(points[i], kCentralMeridian, 0.0, 0.0, wgs84.a, wgs84.f, kOriginLatitude);
     benchmark::DoNotOptimize(c);
     i = (i + 1) % kBatch;
   }

@@ -45,10 +45,10 @@ class Draw {
 /// p ↦ scale · Rz(rz) · (p + t): a datum shift of a few hundred metres, a rotation of about 5″
 /// and a scale 73 ppm off one, as between two realisations of a local network.
 struct TrueTransform {
-  double tx = -312.472;   // metres
-  double ty = 487.158;    // metres
-  double tz = -36.713;    // metres
-  double rz = 2.5e-5;     // radians
+  double tx = -312.472;  // metres
+  double ty = 487.158;   // metres
+  double tz = -36.713;   // metres
+  double rz = 2.5e-5;    // radians
   double scale = 1.000073;
 };
 
@@ -110,8 +110,8 @@ inline ArgumentTexts MakeArgumentTexts(std::size_t points, std::uint64_t seed = 
   }
   constexpr double kLon0 = 116.35;
   constexpr double kLat0 = 39.90;
-  constexpr double kShiftLon = 0.0021;  // degrees, about 180 m at this latitude
-  constexpr double kShiftLat = -0.0013;  // degrees, about 144 m
+  constexpr double kShiftLon = 0.0021;      // degrees, about 180 m at this latitude
+  constexpr double kShiftLat = -0.0013;     // degrees, about 144 m
   constexpr double kShiftHeight = -36.712;  // metres
   constexpr double kTurn = 2.0e-5;          // radians, on the ground
   constexpr double kScale = 1.00006;
