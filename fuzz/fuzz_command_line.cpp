@@ -1,0 +1,104 @@
+// libFuzzer target over the command-line scan and the point-list parser.
+//
+// The input is a command line: its bytes split at every NUL into arguments after the program
+// path, so an empty argument is two NULs in a row. Every argument is also fed to the point-list
+// parser, and so is the whole input as one text, NULs included.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "common/point_list.h"
+
+namespace {
+
+// More arguments than this exercise nothing new in a scan that looks at one argument at a time,
+// and only make every input slower.
+constexpr std::size_t kMaxArguments = 64;
+
+// A failed invariant is a finding like any crash: abort so libFuzzer records the input.
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+// Number of fields the parser sees: one more than the commas, less one for a comma at the end,
+// which opens no field; none at all in an empty text.
+std::size_t FieldCount(const std::string& text) {
+  if (text.empty()) return 0;
+  std::size_t commas = 0;
+  for (char c : text) commas += c == ',';
+  return commas + 1 - (text.back() == ',' ? 1 : 0);
+}
+
+void CheckPointList(const std::string& text) {
+  Quorvane::PointList list;
+  Quorvane::ParsePointList(text, list);
+  // Fields 3j..3j+2 make point j and an incomplete last group is dropped, whatever the fields
+  // hold.
+  Require(list.size() == FieldCount(text) / 3, "one point per complete group of three fields");
+
+  // A list that already holds points is left exactly as it was.
+  const Quorvane::Point3 kept(-7.25, 8.5, 1e300);
+  Quorvane::PointList filled{kept};
+  Quorvane::ParsePointList(text, filled);
+  Require(filled.size() == 1 && std::memcmp(&filled[0], &kept, sizeof kept) == 0,
+          "a non-empty list is not touched");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const char* const bytes = reinterpret_cast<const char*>(data);
+
+  // Each argument in an allocation of its own, exactly as long as the argument and its NUL, and
+  // the vector exactly argc long with no terminating null pointer: a read past any argument or
+  // past argv[argc - 1] is a heap overflow AddressSanitizer reports.
+  std::vector<std::unique_ptr<char[]>> storage;
+  storage.push_back(std::make_unique<char[]>(std::strlen("quorvane") + 1));
+  std::strcpy(storage.back().get(), "quorvane");
+  std::size_t start = 0;
+  while (storage.size() <= kMaxArguments) {
+    const void* nul = std::memchr(bytes + start, '\0', size - start);
+    const std::size_t end = nul ? static_cast<const char*>(nul) - bytes : size;
+    auto argument = std::make_unique<char[]>(end - start + 1);
+    std::memcpy(argument.get(), bytes + start, end - start);
+    argument[end - start] = '\0';
+    storage.push_back(std::move(argument));
+    if (!nul) break;
+    start = end + 1;
+  }
+  std::vector<const char*> argv(storage.size());
+  for (std::size_t i = 0; i < storage.size(); ++i) argv[i] = storage[i].get();
+  const int argc = static_cast<int>(argv.size());
+
+  // Stale values from an earlier scan must not survive: the texts are overwritten as a whole.
+  Quorvane::OptionTexts texts{"stale source", "stale destination"};
+  const bool complete = Quorvane::ParseCommandLine(argc, argv.data(), texts);
+  Require(complete == (!texts.sourceText.empty() && !texts.destinationText.empty()),
+          "the result says whether both values are non-empty");
+
+  // A value that is not empty is an argument that directly follows its option.
+  auto followsOption = [&](const std::string& value, const char* option) {
+    if (value.empty()) return true;
+    for (int i = 1; i + 1 < argc; ++i) {
+      if (std::strcmp(argv[i], option) == 0 && value == argv[i + 1]) return true;
+    }
+    return false;
+  };
+  Require(followsOption(texts.sourceText, "--refsrc"), "source value follows --refsrc");
+  Require(followsOption(texts.destinationText, "--refdes"), "destination value follows --refdes");
+
+  CheckPointList(texts.sourceText);
+  CheckPointList(texts.destinationText);
+  for (int i = 1; i < argc; ++i) CheckPointList(argv[i]);
+  CheckPointList(std::string(bytes, size));
+  return 0;
+}

@@ -1,0 +1,174 @@
+// libFuzzer target over the whole registration in-process: both point lists, projection, fit,
+// console report into a discarding stream, and the result text, which must always be valid JSON.
+//
+// The input is the two option values: the source text up to the first NUL or newline, the
+// destination text after it (an input with neither is a source text with an empty destination).
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+#include <rapidjson/reader.h>
+
+#include "app/command_line.h"
+#include "app/registration_run.h"
+#include "app/result_file.h"
+#include "estimation/fit_transform.h"
+
+namespace {
+
+// Bounds on one input, so that every input of this target takes a bounded time. The solver may
+// take up to 10000 iterations, each over every pair, and nearly coincident points make it take
+// all of them (the optimum lies at a scale of 0 and an infinite shift). In this build, with
+// AddressSanitizer and UBSan, such a run takes 1.5 to 3 s at 2 to 8 pairs, 10 to 15 times as
+// long as in the release build; a limit on the bytes alone would allow some 340 pairs and runs
+// of a minute. Inputs beyond either bound are refused: more pairs or longer texts reach no code
+// that fewer and shorter ones do not, and the per-point loops are covered at any count.
+constexpr std::size_t kMaxInputBytes = 2048;
+constexpr std::size_t kMaxPairs = 8;
+
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+// Drops everything written to it and counts the bytes.
+class CountingBuffer : public std::streambuf {
+ public:
+  std::size_t count() const { return count_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++count_;
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char_type*, std::streamsize n) override {
+    count_ += static_cast<std::size_t>(n);
+    return n;
+  }
+
+ private:
+  std::size_t count_ = 0;
+};
+
+// The events of a parse, one character each: braces and brackets as they are, a key as its
+// name in quotes, "n" for a number, "0" for null and "?" for anything else.
+struct ShapeHandler : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ShapeHandler> {
+  std::string shape;
+
+  bool Default() { return Add("?"); }
+  bool Null() { return Add("0"); }
+  bool Int(int) { return Add("n"); }
+  bool Uint(unsigned) { return Add("n"); }
+  bool Int64(std::int64_t) { return Add("n"); }
+  bool Uint64(std::uint64_t) { return Add("n"); }
+  bool Double(double) { return Add("n"); }
+  bool StartObject() { return Add("{"); }
+  bool Key(const char* name, rapidjson::SizeType length, bool) {
+    return Add("\"" + std::string(name, length) + "\"");
+  }
+  bool EndObject(rapidjson::SizeType) { return Add("}"); }
+  bool StartArray() { return Add("["); }
+  bool EndArray(rapidjson::SizeType) { return Add("]"); }
+
+  bool Add(const std::string& event) {
+    shape += event;
+    return true;
+  }
+};
+
+// "n" where the value is finite, "0" (null) where it is not.
+char Expected(double value) { return std::isfinite(value) ? 'n' : '0'; }
+
+void CheckResultText(const std::string& json, const Quorvane::TransformParams& params) {
+  Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
+
+  // Parsed in place with a SAX handler rather than into a Document: RapidJSON 1.1's Document,
+  // like its parser when it copies strings, grows a stack that starts as null pointers, with
+  // pointer arithmetic on them that UBSan rightly reports. In place, with numbers as doubles,
+  // the parser never touches that stack.
+  std::string buffer = json;
+  rapidjson::InsituStringStream stream(&buffer[0]);
+  rapidjson::Reader reader;
+  ShapeHandler handler;
+  // Parse() also refuses anything after the closing brace.
+  const bool parsed =
+      !reader.Parse<rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag>(stream,
+                                                                                        handler)
+           .IsError();
+  Require(parsed, "result text is valid JSON");
+
+  // Rotations are written in degrees, value · 180 / 3.141592653589793, which can overflow.
+  const auto degrees = [](double radians) { return radians * 180.0 / 3.141592653589793; };
+  const std::string expected = std::string("{\"offset\"[") + Expected(params.tx) +
+                               Expected(params.ty) + Expected(params.tz) + "]\"rotate\"[" +
+                               Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
+                               Expected(degrees(params.rz)) + "]\"scale\"" +
+                               Expected(params.scale) + "}";
+  Require(handler.shape == expected, "three numbers, three numbers, one; null where not finite");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInputBytes) return -1;
+  const char* const bytes = reinterpret_cast<const char*>(data);
+  const std::string input(bytes, size);
+  const std::size_t cut = input.find_first_of(std::string("\0\n", 2));
+
+  Quorvane::OptionTexts texts;
+  texts.sourceText = input.substr(0, cut);
+  if (cut != std::string::npos) texts.destinationText = input.substr(cut + 1);
+
+  // Source points are the pairs (destination points beyond them only move the projection
+  // centre). -1 keeps the input out of the corpus.
+  Quorvane::PointList source;
+  Quorvane::ParsePointList(texts.sourceText, source);
+  if (source.size() > kMaxPairs) return -1;
+
+  CountingBuffer reportBuffer;
+  CountingBuffer errorBuffer;
+  std::ostream report(&reportBuffer);
+  std::ostream errors(&errorBuffer);
+  Quorvane::TransformParams params;
+  const int code = Quorvane::RegisterPoints(texts, report, errors, params);
+
+  switch (code) {
+    case Quorvane::kExitSuccess:
+      Require(reportBuffer.count() > 0 && errorBuffer.count() == 0, "a fit is reported alone");
+      Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
+                  std::isfinite(params.rz) && std::isfinite(params.scale),
+              "a fit that succeeded is finite");
+      // rx and ry take no part in the model, so the solver never moves them.
+      Require(params.rx == 0.0 && params.ry == 0.0, "rx and ry stay 0");
+      break;
+    case Quorvane::kExitBadInput:
+      Require(reportBuffer.count() == 0 && errorBuffer.count() > 0,
+              "refused input is explained and not reported");
+      break;
+    case Quorvane::kExitNoResult:
+      Require(reportBuffer.count() > 0 && errorBuffer.count() > 0,
+              "an unusable fit is reported and explained");
+      break;
+    default:
+      Require(false, "exit code is one of the three");
+  }
+
+  // With no complete source point there is nothing to fit, and the start values stay.
+  if (source.empty() && code != Quorvane::kExitBadInput) {
+    const Quorvane::TransformParams start;
+    Require(code == Quorvane::kExitSuccess &&
+                std::memcmp(&params, &start, sizeof params) == 0,
+            "an empty fit keeps the start values");
+  }
+
+  CheckResultText(Quorvane::BuildResultJson(params), params);
+  return 0;
+}
