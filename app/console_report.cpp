@@ -1,8 +1,10 @@
 #include "app/console_report.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <iomanip>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -51,10 +53,31 @@ std::string AfterLine(const TransformParams& p) {
   return line;
 }
 
+// Appends `value` in fixed notation with five decimals: the text of printf's "%.5f" (both are
+// exactly rounded), a "-" kept on values that round to zero. std::to_chars does it without the
+// stream's locale machinery, several times faster on a long report.
+char* AppendFixed5(char* first, char* last, double value) {
+  return std::to_chars(first, last, value, std::chars_format::fixed, 5).ptr;
+}
+
+// One point line, ended by a newline and a flush so that a reader of a pipe sees each line as it
+// comes.
 void PointLine(std::ostream& out, const char* open, double x, double y, double z,
                const char* close) {
-  out << std::fixed << std::setprecision(5) << open << x << ",\t" << y << ",\t" << z << close
-      << std::endl;
+  // The longest "%.5f" text of a double, DBL_MAX's, has 316 characters with its sign.
+  char line[3 * 320 + 16];
+  char* const end = line + sizeof line;
+  char* p = line;
+  p = std::copy(open, open + std::strlen(open), p);
+  p = AppendFixed5(p, end, x);
+  p = std::copy_n(",\t", 2, p);
+  p = AppendFixed5(p, end, y);
+  p = std::copy_n(",\t", 2, p);
+  p = AppendFixed5(p, end, z);
+  p = std::copy(close, close + std::strlen(close), p);
+  *p++ = '\n';
+  out.write(line, p - line);
+  out.flush();
 }
 
 }  // namespace

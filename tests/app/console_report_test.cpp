@@ -1,8 +1,13 @@
 // The console report's bytes, written to a string stream.
 #include "app/console_report.h"
 
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +119,29 @@ TEST(ConsoleReport, NumberFormat) {
   EXPECT_EQ(report.substr(0, report.find('\n')),
             "after:-0.00000400,0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,"
             "123456789.12345679");
+}
+
+// The point lines must read exactly as the C library's "%.5f" writes the numbers, over values of
+// every size a report can hold, rounding boundaries and non-finite values included.
+TEST(ConsoleReport, PointNumbersReadAsPrintfFixedFive) {
+  std::vector<double> values = {0.0,      -0.0,     0.000005, -0.000005, 0.0000049999, 2.5e-6,
+                                1.000005, 0.125,    1e15,     -1e22,     1.7976931348623157e308,
+                                4.9e-324, 12345.678905, std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 random(42);
+  std::uniform_real_distribution<double> exponent(-8.0, 17.0);
+  std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  for (int i = 0; i < 3000; ++i) values.push_back(mantissa(random) * std::pow(10.0, exponent(random)));
+
+  for (std::size_t i = 0; i + 3 <= values.size(); i += 3) {
+    const double x = values[i], y = values[i + 1], z = values[i + 2];
+    const std::string report = AfterSummary(Report(TransformParams{}, {{x, y, z}}, {}));
+    std::vector<char> expected(1100);
+    std::snprintf(expected.data(), expected.size(), "\n( %.5f,\t%.5f,\t%.5f )\n", x, y, z);
+    ASSERT_NE(report.find(expected.data()), std::string::npos)
+        << "expected " << expected.data() << "in\n" << report;
+  }
 }
 
 }  // namespace
