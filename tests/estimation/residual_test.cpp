@@ -2,9 +2,13 @@
 #include "estimation/register_point2point_error.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
+#include <random>
 
+#include <ceres/jet.h>
 #include <gtest/gtest.h>
+#include <Eigen/Core>
 
 namespace Quorvane {
 namespace {
@@ -88,6 +92,116 @@ TEST(ResidualValue, MatchesTheWrittenOutFormula) {
   EXPECT_NEAR(r.x, p.scale * (std::cos(p.rz) * u - std::sin(p.rz) * v) - des[0], kNanometre);
   EXPECT_NEAR(r.y, p.scale * (std::sin(p.rz) * u + std::cos(p.rz) * v) - des[1], kNanometre);
   EXPECT_NEAR(r.z, p.scale * w - des[2], kNanometre);
+}
+
+// The residual evaluated the reference way: the three 4×4 matrices T, Rz and S in full, then
+// ((S·Rz)·T)·(src, 1). The functor's result must be these numbers exactly.
+using Jet7 = ceres::Jet<double, 7>;
+
+template <typename Scalar>
+void ByFullProduct(const double (&obs)[6], const Scalar (&p)[7], Scalar (&residual)[3]) {
+  using std::cos;
+  using std::sin;
+  using Matrix4 = Eigen::Matrix<Scalar, 4, 4>;
+  const Scalar o(0.0), l(1.0), c = cos(p[5]), s = sin(p[5]);
+  Matrix4 t, r, k;
+  t << l, o, o, p[0], o, l, o, p[1], o, o, l, p[2], o, o, o, l;
+  r << c, -s, o, o, s, c, o, o, o, o, l, o, o, o, o, l;
+  k << p[6], o, o, o, o, p[6], o, o, o, o, p[6], o, o, o, o, l;
+  const Matrix4 m = (k * r) * t;
+  const Eigen::Matrix<Scalar, 4, 1> q = m * Eigen::Vector4d(obs[0], obs[1], obs[2], 1.0);
+  for (int i = 0; i < 3; ++i) residual[i] = q[i] - obs[3 + i];
+}
+
+template <typename Scalar>
+void ByFunctor(const double (&obs)[6], const Scalar (&p)[7], Scalar (&residual)[3]) {
+  const RegisterPoint2PointError f(obs[0], obs[1], obs[2], obs[3], obs[4], obs[5]);
+  ASSERT_TRUE(f(&p[0], &p[1], &p[2], &p[3], &p[4], &p[5], &p[6], residual));
+}
+
+// Equal numbers, or both NaN; the sign of a zero is not compared (nothing downstream divides by a
+// residual or a derivative, so it cannot reach a result).
+::testing::AssertionResult Same(double a, double b) {
+  if (a == b || (std::isnan(a) && std::isnan(b))) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << a << " vs " << b;
+}
+::testing::AssertionResult Same(const Jet7& a, const Jet7& b) {
+  if (!Same(a.a, b.a)) return Same(a.a, b.a) << " (value)";
+  for (int k = 0; k < 7; ++k) {
+    if (!Same(a.v[k], b.v[k])) return Same(a.v[k], b.v[k]) << " (derivative " << k << ")";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+template <typename Scalar>
+void ExpectSameAsFullProduct(const double (&obs)[6], const Scalar (&p)[7]) {
+  Scalar expected[3], actual[3];
+  ByFullProduct(obs, p, expected);
+  ByFunctor(obs, p, actual);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(Same(actual[i], expected[i])) << "residual " << i;
+}
+
+TEST(ResidualExactness, FiniteValuesGiveTheFullProductBitForBit) {
+  std::mt19937_64 random(20261208);  // fixed seed: the same draws on every run
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-60, 60);
+  // Numbers from 1e-18 to 1e18 in magnitude, with exact zeros and ones among them.
+  const auto draw = [&] {
+    const int kind = exponent(random);
+    if (kind < -55) return 0.0;
+    if (kind > 55) return 1.0;
+    return std::ldexp(unit(random), exponent(random));
+  };
+  for (int n = 0; n < 20000; ++n) {
+    double obs[6];
+    for (double& x : obs) x = draw();
+    double values[7];
+    Jet7 jets[7];
+    for (int k = 0; k < 7; ++k) {
+      values[k] = draw();
+      jets[k] = Jet7(values[k], k);  // the seeds Ceres uses
+      if (n % 2 == 1) {
+        for (int j = 0; j < 7; ++j) jets[k].v[j] = draw();  // and arbitrary ones
+      }
+    }
+    ExpectSameAsFullProduct(obs, values);
+    ExpectSameAsFullProduct(obs, jets);
+    if (HasFailure()) FAIL() << "draw " << n;
+  }
+}
+
+TEST(ResidualExactness, NonFiniteValuesGiveTheFullProductsResult) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    const char* what;
+    double obs[6];
+    double p[7];
+  };
+  // The full product multiplies tz by zeros in the first two rows, so an infinite tz makes every
+  // residual NaN or infinite there, although the written-out formula leaves the first two finite.
+  const Case cases[] = {
+      {"infinite tz", {1, 2, 3, 4, 5, 6}, {0.5, -0.5, kInf, 0, 0, 0.1, 2}},
+      {"infinite tx", {1, 2, 3, 4, 5, 6}, {kInf, 0, 0, 0, 0, 0.1, 2}},
+      {"infinite scale", {1, 2, 3, 4, 5, 6}, {0, 0, 0, 0, 0, 0, kInf}},
+      {"NaN rz", {1, 2, 3, 4, 5, 6}, {0, 0, 0, 0, 0, kNaN, 1}},
+      {"infinite source height", {1, 2, kInf, 4, 5, 6}, {0, 0, 0, 0, 0, 0, 1}},
+      {"NaN source easting", {kNaN, 2, 3, 4, 5, 6}, {0, 0, 0, 0, 0, 0, 1}},
+      {"overflowing product", {1e300, 2, 3, 4, 5, 6}, {1e300, 0, 0, 0, 0, 0, 1e10}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectSameAsFullProduct(c.obs, c.p);
+    Jet7 jets[7];
+    for (int k = 0; k < 7; ++k) jets[k] = Jet7(c.p[k], k);
+    ExpectSameAsFullProduct(c.obs, jets);
+  }
+  // An infinite derivative seed alone, with finite values.
+  const double obs[6] = {1, 2, 3, 4, 5, 6};
+  Jet7 jets[7];
+  for (int k = 0; k < 7; ++k) jets[k] = Jet7(k == 6 ? 1.0 : 0.0, k);
+  jets[2].v[4] = kInf;
+  ExpectSameAsFullProduct(obs, jets);
 }
 
 // Jacobians through the cost function Ceres builds, as the solver sees them.
