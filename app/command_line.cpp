@@ -7,8 +7,29 @@ namespace Quorvane {
 
 namespace {
 
-constexpr char kSourceOption[] = "--refsrc";
-constexpr char kDestinationOption[] = "--refdes";
+// Options that take the next argument as their value, and the text each one fills.
+struct ValueOption {
+  const char* name;
+  std::string OptionTexts::*text;
+  bool OptionTexts::*seen;  // or nullptr
+};
+const ValueOption kValueOptions[] = {
+    {"--refsrc", &OptionTexts::sourceText, nullptr},
+    {"--refdes", &OptionTexts::destinationText, nullptr},
+    {"--exclude", &OptionTexts::excludeText, &OptionTexts::excludeGiven},
+};
+
+struct FlagOption {
+  const char* name;
+  bool OptionTexts::*flag;
+};
+const FlagOption kFlagOptions[] = {
+    {"--quality", &OptionTexts::quality},
+    {"--snoop", &OptionTexts::snoop},
+};
+
+// Pair numbers longer than this cannot be below any list's size and are refused unread.
+constexpr std::size_t kLongestPairNumber = 18;
 
 }  // namespace
 
@@ -16,11 +37,17 @@ bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
   texts = OptionTexts{};
   for (int i = 1; i < argc; ++i) {
     std::string* target = nullptr;
-    if (std::strcmp(argv[i], kSourceOption) == 0) {
-      target = &texts.sourceText;
-    } else if (std::strcmp(argv[i], kDestinationOption) == 0) {
-      target = &texts.destinationText;
-    } else {
+    for (const ValueOption& option : kValueOptions) {
+      if (std::strcmp(argv[i], option.name) == 0) {
+        target = &(texts.*option.text);
+        if (option.seen != nullptr) texts.*option.seen = true;
+        break;
+      }
+    }
+    if (target == nullptr) {
+      for (const FlagOption& option : kFlagOptions) {
+        if (std::strcmp(argv[i], option.name) == 0) texts.*option.flag = true;
+      }
       continue;
     }
     if (i + 1 < argc) {
@@ -32,6 +59,44 @@ bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
     }
   }
   return !texts.sourceText.empty() && !texts.destinationText.empty();
+}
+
+bool ParsePairNumbers(const std::string& text, std::size_t pairCount,
+                      std::vector<std::size_t>& pairs, std::string& problem) {
+  pairs.clear();
+  std::vector<bool> taken(pairCount, false);
+  std::size_t start = 0;
+  for (std::size_t field = 1;; ++field) {
+    const std::size_t comma = text.find(',', start);
+    const std::size_t end = comma == std::string::npos ? text.size() : comma;
+    const std::string number = text.substr(start, end - start);
+    const std::string where = "field " + std::to_string(field) + " (\"" + number + "\")";
+    if (number.empty()) {
+      problem = "field " + std::to_string(field) + " is empty";
+      return false;
+    }
+    if (number.find_first_not_of("0123456789") != std::string::npos) {
+      problem = where + " is not a whole number";
+      return false;
+    }
+    const std::size_t digits = number.find_first_not_of('0');
+    const unsigned long long value =
+        digits == std::string::npos || number.size() - digits > kLongestPairNumber
+            ? (digits == std::string::npos ? 0 : ~0ull)
+            : std::stoull(number.substr(digits));
+    if (value < 1 || value > pairCount) {
+      problem = where + " is not a pair number from 1 to " + std::to_string(pairCount);
+      return false;
+    }
+    if (taken[value - 1]) {
+      problem = where + " repeats pair " + std::to_string(value);
+      return false;
+    }
+    taken[value - 1] = true;
+    pairs.push_back(static_cast<std::size_t>(value - 1));
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
 }
 
 void ParsePointList(const std::string& text, PointList& list) {

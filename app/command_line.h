@@ -1,28 +1,46 @@
-// The tool's only input: the two reference-point lists on the command line.
+// The tool's only input: the two reference-point lists on the command line, and the options
+// that ask for more than the default run.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "common/point_list.h"
 
 namespace Quorvane {
 
-/// The values of --refsrc and --refdes, exactly as the argument bytes came in (no trimming,
-/// unquoting or character-set conversion). Empty until an option with a value is seen.
+/// The values of the options, exactly as the argument bytes came in (no trimming, unquoting or
+/// character-set conversion). Texts are empty and flags false until their option is seen.
 struct OptionTexts {
   std::string sourceText;       // value of --refsrc
   std::string destinationText;  // value of --refdes
+
+  bool quality = false;       // --quality: the quality block after the report
+  bool snoop = false;         // --snoop: automatic blunder removal (implies quality)
+  bool excludeGiven = false;  // --exclude was seen, even with an empty value
+  std::string excludeText{};  // value of --exclude: pair numbers, from 1, separated by ","
 };
 
-/// Scans argv[1] .. argv[argc-1] for "--refsrc" and "--refdes" (exact, case-sensitive, whole
-/// argument; no "=" form, no abbreviations). The argument after an option is its value and is
-/// consumed even if it looks like an option. A repeated option keeps its last value, even an
-/// empty one; an option that is the last argument counts as having an empty value. Every other
-/// argument is skipped. argv[0] is never examined and nothing past argv[argc-1] is read.
+/// Scans argv[1] .. argv[argc-1] for the options (exact, case-sensitive, whole argument; no "="
+/// form, no abbreviations): the value options "--refsrc", "--refdes" and "--exclude", and the
+/// flags "--quality" and "--snoop". The argument after a value option is its value and is
+/// consumed even if it looks like an option; a flag consumes nothing. A repeated value option
+/// keeps its last value, even an empty one; a value option that is the last argument counts as
+/// having an empty value. Every other argument is skipped. argv[0] is never examined and nothing
+/// past argv[argc-1] is read.
 ///
-/// `texts` is overwritten as a whole. Returns true exactly when both values are non-empty; their
-/// content is not examined.
+/// `texts` is overwritten as a whole. Returns true exactly when both point lists are non-empty;
+/// no content is examined.
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts);
+
+/// Reads `text` as pair numbers counted from 1, separated by ",": each field exactly a run of the
+/// digits 0-9 (no sign, blank or other byte) whose value is 1..pairCount, none repeated. Fills
+/// `pairs` with the numbers less one (indices from 0), in the order given, and returns true; on
+/// the first field that is not so (an empty text is one empty field), returns false with
+/// `problem` saying which field, counted from 1, and why, in one line without a line end.
+bool ParsePairNumbers(const std::string& text, std::size_t pairCount,
+                      std::vector<std::size_t>& pairs, std::string& problem);
 
 /// Appends to `list` the points that `text` describes, but only when `text` is non-empty and
 /// `list` is empty; otherwise does nothing.

@@ -1,5 +1,6 @@
 #include "app/registration_run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -55,12 +56,39 @@ bool IsUsable(const ceres::Solver::Summary& summary, const TransformParams& p) {
          std::isfinite(p.scale);
 }
 
+std::vector<bool> FittedMask(const std::vector<PairStatus>& status) {
+  std::vector<bool> fitted(status.size());
+  for (std::size_t i = 0; i < status.size(); ++i) fitted[i] = status[i] == PairStatus::Fitted;
+  return fitted;
+}
+
+// Warnings about a usable fit that the user should not take at face value.
+void WarnAboutTheFit(const Registration& run, std::ostream& errors) {
+  const std::vector<bool> fitted = FittedMask(run.status);
+  const std::size_t m = static_cast<std::size_t>(std::count(fitted.begin(), fitted.end(), true));
+  if (!DeterminesTransform(run.planeSource, fitted)) {
+    errors << "quorvane: warning: the transform is not determined by the points given: ";
+    if (m < 2) {
+      errors << m << (m == 1 ? " pair is" : " pairs are") << " fitted";
+    } else {
+      errors << "the " << m << " fitted source points lie within " << kCoincidenceDistance * 1000
+             << " mm of each other in the plane";
+    }
+    errors << ", and a rotation and scale need at least two apart; the values are one of many "
+              "that fit them equally well.\n";
+  }
+  if (run.summary.termination_type == ceres::NO_CONVERGENCE) {
+    errors << "quorvane: warning: the solver stopped without converging (" << run.summary.message
+           << "); the values may not be the best fit.\n";
+  }
+}
+
 }  // namespace
 
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
-                   TransformParams& params) {
-  PointList source;
-  PointList destination;
+                   Registration& run) {
+  PointList& source = run.source;
+  PointList& destination = run.destination;
   ParsePointList(texts.sourceText, source);
   ParsePointList(texts.destinationText, destination);
 
@@ -73,12 +101,31 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
     return kExitBadInput;
   }
 
+  std::vector<std::size_t> excluded;
+  if (texts.excludeGiven) {
+    std::string problem;
+    if (!ParsePairNumbers(texts.excludeText, source.size(), excluded, problem)) {
+      errors << "quorvane: --exclude \"" << texts.excludeText << "\": " << problem
+             << ". No result was written.\n";
+      return kExitBadInput;
+    }
+    if (excluded.size() == source.size()) {
+      errors << "quorvane: --exclude \"" << texts.excludeText << "\" leaves out all "
+             << source.size() << " pairs, and at least one must be fitted. No result was "
+             << "written.\n";
+      return kExitBadInput;
+    }
+  }
+
   const Point3 centre = ProjectionCentre(destination);
+  run.centre = centre;
   GeoConverter converter;
   converter.SetProjectionSetup(
       std::make_unique<ProjectionSetup>(centre.x, centre.y, "WGS84", 0.0, 0.0, 0.0));
-  const PointList planeSource = Project(converter, source);
-  const PointList planeDestination = Project(converter, destination);
+  run.planeSource = Project(converter, source);
+  run.planeDestination = Project(converter, destination);
+  const PointList& planeSource = run.planeSource;
+  const PointList& planeDestination = run.planeDestination;
 
   // A pair with a coordinate that is not finite (from "nan", "inf" or an overflowing number in
   // the input, or a centre that is not finite) cannot be fitted: say which point, first in pair
@@ -99,8 +146,31 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
     }
   }
 
-  ceres::Solver::Summary summary;
-  FitTransform(planeSource, planeDestination, params, summary);
+  run.status.assign(source.size(), PairStatus::Fitted);
+  for (const std::size_t i : excluded) run.status[i] = PairStatus::Excluded;
+  TransformParams& params = run.params;
+  ceres::Solver::Summary& summary = run.summary;
+  if (excluded.empty()) {
+    FitTransform(planeSource, planeDestination, params, summary);
+  } else {
+    FitTransform(planeSource, planeDestination, FittedMask(run.status), params, summary);
+  }
+
+  const bool usable = IsUsable(summary, params);
+  if (usable && (texts.quality || texts.snoop)) {
+    std::vector<bool> fitted = FittedMask(run.status);
+    run.statistics = ComputeFitStatistics(planeSource, planeDestination, fitted, params);
+    if (texts.snoop) {
+      RemoveBlunders(planeSource, planeDestination, fitted, params, summary, run.statistics,
+                     run.removals);
+      for (const BlunderRemoval& removal : run.removals) {
+        run.status[removal.pair] = PairStatus::Removed;
+      }
+    }
+    run.hasStatistics = IsUsable(summary, params);
+  }
+  if (IsUsable(summary, params)) WarnAboutTheFit(run, errors);
+
   PrintConsoleReport(summary, params, planeSource, planeDestination, report);
 
   if (!IsUsable(summary, params)) {
@@ -108,7 +178,19 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
            << "). No result was written.\n";
     return kExitNoResult;
   }
+  if (run.hasStatistics) {
+    PrintQualityBlock(run.statistics, run.status, texts.snoop, run.removals, ConsoleEncoding::Gbk,
+                      report);
+  }
   return kExitSuccess;
+}
+
+int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
+                   TransformParams& params) {
+  Registration run;
+  const int exitCode = RegisterPoints(texts, report, errors, run);
+  params = run.params;
+  return exitCode;
 }
 
 int RunRegistration(int argc, const char* const* argv) {

@@ -2,8 +2,15 @@
 #pragma once
 
 #include <ostream>
+#include <vector>
+
+#include <ceres/solver.h>
 
 #include "app/command_line.h"
+#include "app/quality_report.h"
+#include "common/point_list.h"
+#include "estimation/blunder_removal.h"
+#include "estimation/fit_statistics.h"
 #include "estimation/fit_transform.h"
 
 namespace Quorvane {
@@ -15,12 +22,33 @@ constexpr int kExitBadInput = -1;  // incomplete command line, or points that ca
                                    // for an incomplete command line, no result file
 constexpr int kExitNoResult = 1;   // the solver gave no usable result: report printed, no file
 
+/// What a run computed, kept for the outputs that follow the report.
+struct Registration {
+  PointList source;       // geographic, as parsed: longitude, latitude (degrees), height (m)
+  PointList destination;  // likewise, the unpaired points included
+  Point3 centre;          // projection centre: mean longitude and latitude of `destination`
+  PointList planeSource;  // easting, northing, height, metres
+  PointList planeDestination;
+  std::vector<PairStatus> status;        // one per pair (per source point)
+  TransformParams params;                // the reported fit
+  ceres::Solver::Summary summary;        // of the reported fit
+  bool hasStatistics = false;            // with --quality or --snoop, for a usable fit
+  FitStatistics statistics;              // of the reported fit
+  std::vector<BlunderRemoval> removals;  // by --snoop, in order
+};
+
 /// Everything of a run between the command line and the result file: parses both texts, checks
-/// that every source point has a destination point, projects both lists, refuses pairs without
-/// finite plane coordinates, fits `params`, and writes the console report to `report`. Reasons
-/// for refusing the input or the fit go to `errors` as one line each; nothing reaches `report`
-/// for refused input. Returns kExitSuccess (and `params` holds the fit), kExitBadInput or
-/// kExitNoResult.
+/// that every source point has a destination point and that --exclude names pairs, projects both
+/// lists, refuses pairs without finite plane coordinates, fits the pairs not excluded (and with
+/// --snoop removes blunders), and writes the console report to `report`, followed by the quality
+/// block when asked for and the fit is usable. Reasons for refusing the input or the fit go to
+/// `errors` as one line each, and so do warnings of a fit that the points do not determine or
+/// that did not converge; nothing reaches `report` for refused input. Returns kExitSuccess,
+/// kExitBadInput or kExitNoResult; `run` holds what was computed up to there.
+int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
+                   Registration& run);
+
+/// The same, keeping only the fit: `params` holds it when kExitSuccess is returned.
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    TransformParams& params);
 

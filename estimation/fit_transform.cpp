@@ -33,4 +33,17 @@ void FitTransform(const PointList& source, const PointList& destination, Transfo
   ceres::Solve(options, &problem, &summary);
 }
 
+void FitTransform(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& fitted, TransformParams& params,
+                  ceres::Solver::Summary& summary) {
+  PointList fittedSource;
+  PointList fittedDestination;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!fitted[i]) continue;
+    fittedSource.push_back(source[i]);
+    fittedDestination.push_back(destination[i]);
+  }
+  FitTransform(fittedSource, fittedDestination, params, summary);
+}
+
 }  // namespace Quorvane

@@ -1,6 +1,8 @@
 // Least-squares fit of the seven-parameter similarity transform to projected point pairs.
 #pragma once
 
+#include <vector>
+
 #include <ceres/solver.h>
 
 #include "common/point_list.h"
@@ -29,6 +31,13 @@ struct TransformParams {
 /// The outcome is not judged here: `summary` tells whether the solve converged and what the final
 /// cost is, and `params` holds whatever the solver left.
 void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
+                  ceres::Solver::Summary& summary);
+
+/// The same fit to the pairs i below source.size() with fitted[i] true, and no others: exactly
+/// what FitTransform gives for lists that hold only those pairs, in pair order (`destination` and
+/// `fitted` have at least source.size() entries).
+void FitTransform(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& fitted, TransformParams& params,
                   ceres::Solver::Summary& summary);
 
 }  // namespace Quorvane

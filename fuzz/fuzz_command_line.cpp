@@ -95,6 +95,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   Require(followsOption(texts.sourceText, "--refsrc"), "source value follows --refsrc");
   Require(followsOption(texts.destinationText, "--refdes"), "destination value follows --refdes");
+  Require(followsOption(texts.excludeText, "--exclude"), "exclude value follows --exclude");
+  // A flag is set only by an argument that is exactly its name.
+  auto appears = [&](const char* option) {
+    for (int i = 1; i < argc; ++i) {
+      if (std::strcmp(argv[i], option) == 0) return true;
+    }
+    return false;
+  };
+  Require(!texts.quality || appears("--quality"), "--quality set only by itself");
+  Require(!texts.snoop || appears("--snoop"), "--snoop set only by itself");
+  Require(!texts.excludeGiven || appears("--exclude"), "--exclude seen only when given");
+
+  // Pair numbers: accepted lists name distinct pairs within range.
+  std::vector<std::size_t> pairs;
+  std::string problem;
+  if (Quorvane::ParsePairNumbers(std::string(bytes, size), 7, pairs, problem)) {
+    std::vector<bool> seen(7, false);
+    for (const std::size_t pair : pairs) {
+      Require(pair < 7 && !seen[pair], "pair numbers in range and distinct");
+      seen[pair] = true;
+    }
+  } else {
+    Require(!problem.empty() && problem.find('\n') == std::string::npos, "one-line problem");
+  }
 
   CheckPointList(texts.sourceText);
   CheckPointList(texts.destinationText);

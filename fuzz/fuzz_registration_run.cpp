@@ -1,8 +1,10 @@
 // libFuzzer target over the whole registration in-process: both point lists, projection, fit,
 // console report into a discarding stream, and the result text, which must always be valid JSON.
 //
-// The input is the two option values: the source text up to the first NUL or newline, the
-// destination text after it (an input with neither is a source text with an empty destination).
+// The input is the option values: the source text up to the first NUL or newline, the
+// destination text up to the next one (an input with neither is a source text with an empty
+// destination). What follows a second separator sets the options of the quality block: its first
+// byte is a set of flags (1 --quality, 2 --snoop, 4 --exclude) and the rest is the --exclude text.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
+#include <sstream>
 #include <streambuf>
 #include <string>
 
@@ -115,6 +118,22 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
   Require(handler.shape == expected, "three numbers, three numbers, one; null where not finite");
 }
 
+// What the quality block prints is either a number or "not determined", never NaN.
+void CheckStatistics(const Quorvane::FitStatistics& stats) {
+  Require(!stats.sigma0Determined || std::isfinite(stats.sigma0), "sigma0 finite");
+  Require(!stats.rmsDetermined ||
+              (std::isfinite(stats.rmsHorizontal) && std::isfinite(stats.rmsVertical)),
+          "RMS finite");
+  for (int k = 0; k < Quorvane::kModelParameters; ++k) {
+    Require(!stats.precisionDetermined || std::isfinite(stats.sigma[k]), "sigma finite");
+  }
+  for (const Quorvane::PairTest& test : stats.tests) {
+    Require(!test.testable || (!std::isnan(test.statistic) && test.statistic >= 0.0 &&
+                               std::isfinite(test.critical)),
+            "a tested pair has a statistic and a critical value");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -125,7 +144,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Quorvane::OptionTexts texts;
   texts.sourceText = input.substr(0, cut);
-  if (cut != std::string::npos) texts.destinationText = input.substr(cut + 1);
+  if (cut != std::string::npos) {
+    const std::size_t second = input.find_first_of(std::string("\0\n", 2), cut + 1);
+    texts.destinationText = input.substr(cut + 1, second - (cut + 1));
+    if (second != std::string::npos && second + 1 < input.size()) {
+      const unsigned flags = static_cast<unsigned char>(input[second + 1]);
+      texts.quality = (flags & 1u) != 0;
+      texts.snoop = (flags & 2u) != 0;
+      texts.excludeGiven = (flags & 4u) != 0;
+      texts.excludeText = input.substr(second + 2);
+    }
+  }
 
   // Source points are the pairs (destination points beyond them only move the projection
   // centre). -1 keeps the input out of the corpus.
@@ -133,16 +162,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Quorvane::ParsePointList(texts.sourceText, source);
   if (source.size() > kMaxPairs) return -1;
 
-  CountingBuffer reportBuffer;
+  std::ostringstream report;
   CountingBuffer errorBuffer;
-  std::ostream report(&reportBuffer);
   std::ostream errors(&errorBuffer);
-  Quorvane::TransformParams params;
-  const int code = Quorvane::RegisterPoints(texts, report, errors, params);
+  Quorvane::Registration run;
+  const int code = Quorvane::RegisterPoints(texts, report, errors, run);
+  const Quorvane::TransformParams& params = run.params;
+  const std::string reported = report.str();
 
   switch (code) {
     case Quorvane::kExitSuccess:
-      Require(reportBuffer.count() > 0 && errorBuffer.count() == 0, "a fit is reported alone");
+      // Warnings of an undetermined or unconverged fit may go to standard error.
+      Require(!reported.empty(), "a fit is reported");
+      Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
+      Require(run.hasStatistics == (texts.quality || texts.snoop),
+              "statistics exactly when asked for");
+      if (run.hasStatistics) CheckStatistics(run.statistics);
       Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
                   std::isfinite(params.rz) && std::isfinite(params.scale),
               "a fit that succeeded is finite");
@@ -150,11 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Require(params.rx == 0.0 && params.ry == 0.0, "rx and ry stay 0");
       break;
     case Quorvane::kExitBadInput:
-      Require(reportBuffer.count() == 0 && errorBuffer.count() > 0,
+      Require(reported.empty() && errorBuffer.count() > 0,
               "refused input is explained and not reported");
       break;
     case Quorvane::kExitNoResult:
-      Require(reportBuffer.count() > 0 && errorBuffer.count() > 0,
+      Require(!reported.empty() && errorBuffer.count() > 0,
               "an unusable fit is reported and explained");
       break;
     default:

@@ -5,10 +5,11 @@
 QUORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QUORVANE_BUILD="${QUORVANE_BUILD:-$QUORVANE_ROOT/build}"
 
-# Build and test dependencies; libproj-dev only serves the peer checks of the projection, and
-# libgfortran-12-dev gives the static Fortran runtime that the static LAPACK needs.
+# Build and test dependencies; libproj-dev only serves the peer checks of the projection,
+# libgfortran-12-dev gives the static Fortran runtime that the static LAPACK needs, and
+# libboost-dev the header-only Boost.Math.
 QUORVANE_PACKAGES=(cmake make g++ libceres-dev libeigen3-dev rapidjson-dev libgoogle-glog-dev
-  libgfortran-12-dev libgtest-dev libproj-dev)
+  libgfortran-12-dev libboost-dev libgtest-dev libproj-dev)
 
 quorvane_install_missing() {
   local missing=() package

@@ -1,0 +1,51 @@
+// The tool's Chinese console texts, in the two encodings it can write them in.
+#pragma once
+
+namespace Quorvane {
+
+/// How Chinese console text is written: GBK (code page 936) bytes, as a Chinese Windows console
+/// expects and as the tool has always written them, or UTF-8.
+enum class ConsoleEncoding { Gbk, Utf8 };
+
+/// One text, as bytes in each encoding; the comment beside each gives it as characters.
+struct ConsoleText {
+  const char* gbk;
+  const char* utf8;
+
+  const char* In(ConsoleEncoding encoding) const {
+    return encoding == ConsoleEncoding::Utf8 ? utf8 : gbk;
+  }
+};
+
+// The quality block (--quality).
+constexpr ConsoleText kResidualsLabel = {"\xB2\xD0\xB2\xEE\xA3\xBA",
+                                         "\xE6\xAE\x8B\xE5\xB7\xAE\xEF\xBC\x9A"};  // 残差：
+constexpr ConsoleText kSuspectMark = {"\xB4\xD6\xB2\xEE?", "\xE7\xB2\x97\xE5\xB7\xAE?"};  // 粗差?
+constexpr ConsoleText kExcludedMark = {"\xCC\xDE\xB3\xFD", "\xE5\x89\x94\xE9\x99\xA4"};   // 剔除
+constexpr ConsoleText kRemovedMark = {
+    "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD",
+    "\xE8\x87\xAA\xE5\x8A\xA8\xE5\x89\x94\xE9\x99\xA4"};  // 自动剔除
+constexpr ConsoleText kFittedPairsLabel = {
+    "\xC4\xE2\xBA\xCF\xB5\xE3\xCA\xFD\xA3\xBA",
+    "\xE6\x8B\x9F\xE5\x90\x88\xE7\x82\xB9\xE6\x95\xB0\xEF\xBC\x9A"};  // 拟合点数：
+constexpr ConsoleText kRedundancyLabel = {
+    "\xB6\xE0\xD3\xE0\xB9\xDB\xB2\xE2\xCA\xFD\xA3\xBA",
+    "\xE5\xA4\x9A\xE4\xBD\x99\xE8\xA7\x82\xE6\xB5\x8B\xE6\x95\xB0\xEF\xBC\x9A"};  // 多余观测数：
+constexpr ConsoleText kSigma0Label = {"\xB5\xA5\xCE\xBB\xC8\xA8\xD6\xD0\xCE\xF3\xB2\xEE\xA3\xBA",
+                                      "\xE5\x8D\x95\xE4\xBD\x8D\xE6\x9D\x83\xE4\xB8\xAD\xE8\xAF\xAF"
+                                      "\xE5\xB7\xAE\xEF\xBC\x9A"};  // 单位权中误差：
+constexpr ConsoleText kRmsHorizontalLabel = {
+    "\xC6\xBD\xC3\xE6RMS\xA3\xBA", "\xE5\xB9\xB3\xE9\x9D\xA2RMS\xEF\xBC\x9A"};  // 平面RMS：
+constexpr ConsoleText kRmsVerticalLabel = {"\xB8\xDF\xB3\xCCRMS\xA3\xBA",
+                                           "\xE9\xAB\x98\xE7\xA8\x8BRMS\xEF\xBC\x9A"};  // 高程RMS：
+constexpr ConsoleText kParameterSigmaLabel = {
+    "\xB2\xCE\xCA\xFD\xD6\xD0\xCE\xF3\xB2\xEE\xA3\xBA",
+    "\xE5\x8F\x82\xE6\x95\xB0\xE4\xB8\xAD\xE8\xAF\xAF\xE5\xB7\xAE\xEF\xBC\x9A"};  // 参数中误差：
+constexpr ConsoleText kRemovalsLabel = {
+    "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA",
+    "\xE8\x87\xAA\xE5\x8A\xA8\xE5\x89\x94\xE9\x99\xA4\xEF\xBC\x9A"};  // 自动剔除：
+constexpr ConsoleText kNotDetermined = {
+    "\xCE\xDE\xB7\xA8\xC8\xB7\xB6\xA8",
+    "\xE6\x97\xA0\xE6\xB3\x95\xE7\xA1\xAE\xE5\xAE\x9A"};  // 无法确定
+
+}  // namespace Quorvane

@@ -1,0 +1,163 @@
+// --quality, --exclude and --snoop through the built executable: the block's bytes, refused
+// exclusions, the fit they give, and the warnings of fits the points do not determine.
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/child_process.h"
+#include "tests/support/point_printing.h"
+
+namespace {
+
+using QuorvaneTest::ChildResult;
+using QuorvaneTest::ReadFile;
+
+// The Tokyo example's two lists.
+std::vector<std::string> Tokyo() {
+  std::ifstream data(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-to-tokyo-datum.txt");
+  std::vector<std::string> lists;
+  for (std::string line; std::getline(data, line);) {
+    if (!line.empty() && line[0] != '#') lists.push_back(line);
+  }
+  return lists;
+}
+
+// The Tokyo source list with pair 3's latitude mistyped, 35.714719804 as 35.714791804 (8 m).
+std::string MistypedTokyoSource() {
+  std::string source = Tokyo()[0];
+  const std::size_t at = source.find("35.714719804");
+  return source.replace(at, 12, "35.714791804");
+}
+
+struct Installation {
+  QuorvaneTest::TempDir home;
+  std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
+  std::string resultFile = home.path() + "/quorvane.json";
+
+  ChildResult Run(const std::vector<std::string>& arguments) const {
+    return QuorvaneTest::RunChild(executable, arguments, QuorvaneTest::InDirectory(home.path()));
+  }
+};
+
+std::string After(const std::string& text, const std::string& marker) {
+  const std::size_t at = text.find(marker);
+  return at == std::string::npos ? "<no " + marker + ">" : text.substr(at);
+}
+
+TEST(QualityBlock, TokyoExampleBytes) {
+  Installation q;
+  const ChildResult r = q.Run({"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--quality"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  // GBK: 残差： 拟合点数： 多余观测数： 单位权中误差： 平面RMS： 高程RMS： 参数中误差：
+  EXPECT_EQ(After(r.out, "\n\xB2\xD0\xB2\xEE\xA3\xBA\n"),
+            "\n\xB2\xD0\xB2\xEE\xA3\xBA\n"
+            "1\t-0.0147\t0.0273\t0.0021\t0.0310\t0.21\t12.55\t\n"
+            "2\t-0.0365\t-0.0609\t0.0037\t0.0710\t2.04\t12.55\t\n"
+            "3\t-0.0292\t0.0207\t0.0058\t0.0358\t0.30\t12.55\t\n"
+            "4\t-0.0285\t0.0184\t-0.0014\t0.0339\t0.26\t12.55\t\n"
+            "5\t0.0513\t-0.0591\t-0.0044\t0.0783\t5.01\t12.55\t\n"
+            "6\t0.0576\t0.0536\t-0.0057\t0.0787\t3.71\t12.55\t\n"
+            "\xC4\xE2\xBA\xCF\xB5\xE3\xCA\xFD\xA3\xBA\t6\n"
+            "\xB6\xE0\xD3\xE0\xB9\xDB\xB2\xE2\xCA\xFD\xA3\xBA\t13\n"
+            "\xB5\xA5\xCE\xBB\xC8\xA8\xD6\xD0\xCE\xF3\xB2\xEE\xA3\xBA\t0.0401\tm\n"
+            "\xC6\xBD\xC3\xE6RMS\xA3\xBA\t0.0588\tm\n"
+            "\xB8\xDF\xB3\xCCRMS\xA3\xBA\t0.0042\tm\n"
+            "\xB2\xCE\xCA\xFD\xD6\xD0\xCE\xF3\xB2\xEE\xA3\xBA\n"
+            "tx\t0.0164\tm\nty\t0.0164\tm\ntz\t0.0164\tm\nrz\t0.378\tarcsec\nscale\t1.832\tppm\n");
+}
+
+// --snoop finds the mistyped pair, and its final fit is the fit without that pair, as --exclude
+// gives it; and that is the fit of lists that lack the pair but keep its destination point, which
+// still counts towards the projection centre.
+TEST(QualityBlock, SnoopAndExcludeGiveTheFitWithoutTheBlunder) {
+  Installation q;
+  const std::vector<std::string> tokyo = Tokyo();
+  const std::string mistyped = MistypedTokyoSource();
+  ChildResult r = q.Run({"--refsrc", mistyped, "--refdes", tokyo[1], "--snoop"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  // 自动剔除：, then the removal; and pair 3 marked 自动剔除 in the residuals.
+  EXPECT_EQ(After(r.out, "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n"),
+            "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n3\t8473.25\t12.55\n");
+  EXPECT_NE(r.out.find("\t-\t-\t\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\n4\t"), std::string::npos);
+  const std::string snooped = ReadFile(q.resultFile);
+  r = q.Run({"--refsrc", mistyped, "--refdes", tokyo[1], "--exclude", "3"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(ReadFile(q.resultFile), snooped);
+
+  // The last pair, so that the centre is summed in the same order both ways.
+  r = q.Run({"--refsrc", tokyo[0], "--refdes", tokyo[1], "--exclude", "6"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::string excluded = ReadFile(q.resultFile);
+  r = q.Run({"--refsrc", tokyo[0].substr(0, tokyo[0].rfind(',', tokyo[0].rfind(',') - 1)),
+             "--refdes", tokyo[1]});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(ReadFile(q.resultFile), excluded);
+}
+
+struct CommandCase {
+  const char* name;
+  std::vector<std::string> arguments;  // after the Tokyo lists
+  const char* messagePart;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedExclusion : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(RefusedExclusion, SaysWhichFieldAndWritesNothing) {
+  Installation q;
+  std::vector<std::string> arguments = {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1]};
+  arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  const ChildResult r = q.Run(arguments);
+  EXPECT_EQ(r.exitStatus, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("quorvane: --exclude \"", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_NE(r.err.find(GetParam().messagePart), std::string::npos) << r.err;
+  EXPECT_FALSE(QuorvaneTest::FileExists(q.resultFile));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, RefusedExclusion,
+    ::testing::Values(CommandCase{"Zero", {"--exclude", "0"}, "field 1 (\"0\") is not a pair"},
+                      CommandCase{"BeyondThePairs", {"--exclude", "2,7"}, "from 1 to 6"},
+                      CommandCase{"NotANumber", {"--exclude", "2,x"}, "field 2 (\"x\") is not a"},
+                      CommandCase{"Signed", {"--exclude", "+1"}, "not a whole number"},
+                      CommandCase{"Fraction", {"--exclude", "1.5"}, "not a whole number"},
+                      CommandCase{"EmptyField", {"--exclude", "1,,2"}, "field 2 is empty"},
+                      CommandCase{"EmptyValue", {"--exclude"}, "field 1 is empty"},
+                      CommandCase{"Repeated", {"--exclude", "2,4,2"}, "repeats pair 2"},
+                      CommandCase{"EveryPair", {"--exclude", "6,5,4,3,2,1"}, "all 6 pairs"}),
+    QuorvaneTest::CaseName());
+
+class UndeterminedFit : public ::testing::TestWithParam<CommandCase> {};
+
+// Whether or not the quality block is asked for, the run and its file stand, with a warning.
+TEST_P(UndeterminedFit, WarnsAndStillWritesTheFit) {
+  Installation q;
+  const ChildResult r = q.Run(GetParam().arguments);
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.err.rfind("quorvane: warning: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(GetParam().messagePart), std::string::npos) << r.err;
+  EXPECT_TRUE(QuorvaneTest::FileExists(q.resultFile));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UndeterminedFit,
+    ::testing::Values(
+        CommandCase{"OnePair", {"--refsrc", "1,2,3", "--refdes", "4,5,6"}, "1 pair is fitted"},
+        CommandCase{"CoincidentSources",
+                    {"--refsrc", "139.7,35.7,1,139.7,35.7,2,139.7,35.7,3", "--refdes",
+                     "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--quality"},
+                    "the 3 fitted source points lie within 1 mm"},
+        // All but one point on one spot: the optimum is at scale 0, and the solver runs out.
+        CommandCase{"NoConvergence",
+                    {"--refsrc", "139.7,35.7,10,139.7,35.7,10,139.7,35.7,10,139.7,35.0,10",
+                     "--refdes", "139.7,35.7,10,139.7,35.7,10,139.7,35.7,10,139.7,35.7,10"},
+                    "stopped without converging"}),
+    QuorvaneTest::CaseName());
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Fit statistics against an independent evaluation at the closed-form optimum, the leave-one-out
+// identities against real refits, and the blunder test on a planted blunder.
+#include "estimation/fit_statistics.h"
+
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+#include <Eigen/Dense>
+
+#include "estimation/blunder_removal.h"
+#include "tests/estimation/closed_form_fit.h"
+
+namespace Quorvane {
+namespace {
+
+// The solver stops within about 1e-5 m of the optimum on networks of this size (see the fit's
+// own tests), which bounds every residual-derived figure's distance from the exact one.
+constexpr double kSolverTolerance = 1e-5;  // metres
+// The parameters' σ scale with σ̂0 and depend on the fit only through J, which hardly moves.
+constexpr double kSigmaTolerance = 1e-4;  // relative
+
+// Twelve pairs over 10 km, a datum shift, 2 cm of noise per coordinate; `blunder` metres added to
+// the northing of pair 5 (index 4).
+void Network(double noise, double blunder, PointList& source, PointList& destination) {
+  std::mt19937_64 random(12);
+  std::uniform_real_distribution<double> plane(-5000, 5000), height(0, 300);
+  std::normal_distribution<double> error(0, noise);
+  const double s = 1.00002, c = std::cos(3e-5), sn = std::sin(3e-5);
+  for (int i = 0; i < 12; ++i) {
+    const Point3 p{plane(random), plane(random), height(random)};
+    source.push_back(p);
+    destination.push_back({s * (c * p.x - sn * p.y) + 152.3 + error(random),
+                           s * (sn * p.x + c * p.y) - 88.1 + error(random),
+                           s * p.z - 36.7 + error(random)});
+  }
+  destination[4].y += blunder;
+}
+
+FitStatistics FitAndTest(const PointList& source, const PointList& destination,
+                         const std::vector<bool>& fitted,
+                         ceres::Solver::Summary* summary = nullptr) {
+  TransformParams params;
+  ceres::Solver::Summary local;
+  FitTransform(source, destination, fitted, params, summary ? *summary : local);
+  return ComputeFitStatistics(source, destination, fitted, params);
+}
+
+TEST(FitStatistics, AgreeWithAnIndependentEvaluationAtTheOptimum) {
+  PointList source, destination;
+  Network(0.02, 0.0, source, destination);
+  ceres::Solver::Summary summary;
+  const FitStatistics stats =
+      FitAndTest(source, destination, std::vector<bool>(12, true), &summary);
+  EXPECT_NEAR(stats.sumOfSquares, 2 * summary.final_cost, 1e-12 * stats.sumOfSquares);
+
+  // Residuals at the exact optimum in long double, and J by central differences of them.
+  using Real = long double;
+  const QuorvaneTest::ClosedFormFit o = QuorvaneTest::SolveClosedForm(source, destination);
+  auto residuals = [&](const Real x[5]) {
+    Eigen::Matrix<Real, 36, 1> v;
+    for (int i = 0; i < 12; ++i) {
+      const Real ux = source[i].x + x[0], uy = source[i].y + x[1], uz = source[i].z + x[2];
+      v[3 * i] = x[4] * (std::cos(x[3]) * ux - std::sin(x[3]) * uy) - destination[i].x;
+      v[3 * i + 1] = x[4] * (std::sin(x[3]) * ux + std::cos(x[3]) * uy) - destination[i].y;
+      v[3 * i + 2] = x[4] * uz - destination[i].z;
+    }
+    return v;
+  };
+  const Real x[5] = {o.tx, o.ty, o.tz, o.rz, o.scale};
+  const Eigen::Matrix<Real, 36, 1> v = residuals(x);
+  Eigen::Matrix<Real, 36, 5> J;
+  for (int k = 0; k < 5; ++k) {
+    Real plus[5], minus[5];
+    const Real h = k == 3 ? 1e-7L : 1e-3L;  // radians for rz, metres or unitless otherwise
+    for (int j = 0; j < 5; ++j) plus[j] = minus[j] = x[j];
+    plus[k] += h, minus[k] -= h;
+    J.col(k) = (residuals(plus) - residuals(minus)) / (2 * h);
+  }
+  const Real sigma0 = std::sqrt(v.squaredNorm() / 31);
+  Real horizontal = 0, vertical = 0;
+  for (int i = 0; i < 12; ++i) {
+    horizontal += v[3 * i] * v[3 * i] + v[3 * i + 1] * v[3 * i + 1];
+    vertical += v[3 * i + 2] * v[3 * i + 2];
+  }
+  const Eigen::Matrix<Real, 5, 5> covariance = sigma0 * sigma0 * (J.transpose() * J).inverse();
+
+  EXPECT_EQ(stats.redundancy, 31);
+  EXPECT_NEAR(stats.sigma0, static_cast<double>(sigma0), kSolverTolerance);
+  EXPECT_NEAR(stats.rmsHorizontal, static_cast<double>(std::sqrt(horizontal / 12)),
+              kSolverTolerance);
+  EXPECT_NEAR(stats.rmsVertical, static_cast<double>(std::sqrt(vertical / 12)), kSolverTolerance);
+  ASSERT_TRUE(stats.precisionDetermined);
+  for (int k = 0; k < 5; ++k) {
+    const double expected = static_cast<double>(std::sqrt(covariance(k, k)));
+    EXPECT_NEAR(stats.sigma[k], expected, kSigmaTolerance * expected) << "parameter " << k;
+  }
+  for (const PairTest& test : stats.tests) EXPECT_FALSE(test.suspect);
+}
+
+TEST(FitStatistics, LeavingAPairOutGivesWhatARefitGives) {
+  PointList source, destination;
+  Network(0.02, 0.5, source, destination);
+  const std::vector<bool> all(12, true);
+  const FitStatistics stats = FitAndTest(source, destination, all);
+  for (const std::size_t pair : {4u, 0u}) {
+    std::vector<bool> rest = all;
+    rest[pair] = false;
+    const FitStatistics refit = FitAndTest(source, destination, rest);
+    const PairTest& test = stats.tests[pair];
+    ASSERT_TRUE(test.testable);
+    EXPECT_NEAR(refit.residuals[pair].x, test.misclosure.x, kSolverTolerance);
+    EXPECT_NEAR(refit.residuals[pair].y, test.misclosure.y, kSolverTolerance);
+    EXPECT_NEAR(refit.residuals[pair].z, test.misclosure.z, kSolverTolerance);
+    // A fit off its optimum by the solver's tolerance moves a squared misclosure w² by 2·w·that.
+    const double w = std::hypot(test.misclosure.x, test.misclosure.y, test.misclosure.z);
+    EXPECT_NEAR(refit.sumOfSquares, stats.sumOfSquares - test.sumOfSquaresDrop,
+                2 * w * kSolverTolerance);
+  }
+  // The planted 0.5 m is the one pair flagged, and snooping removes it alone.
+  for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(stats.tests[i].suspect, i == 4) << "pair " << i;
+  std::vector<bool> fitted = all;
+  TransformParams params;
+  ceres::Solver::Summary summary;
+  FitTransform(source, destination, fitted, params, summary);
+  FitStatistics snooped = ComputeFitStatistics(source, destination, fitted, params);
+  std::vector<BlunderRemoval> removals;
+  RemoveBlunders(source, destination, fitted, params, summary, snooped, removals);
+  ASSERT_EQ(removals.size(), 1u);
+  EXPECT_EQ(removals[0].pair, 4u);
+  EXPECT_EQ(removals[0].statistic, stats.tests[4].statistic);
+  EXPECT_EQ(snooped.fittedPairs, 11u);
+}
+
+// Fits the points cannot test or determine give zeros and flags, never NaN.
+TEST(FitStatistics, EdgesOfDetermination) {
+  PointList source, destination;
+  Network(0.0, 0.0, source, destination);
+  const FitStatistics exact = FitAndTest(source, destination, std::vector<bool>(12, true));
+  EXPECT_LT(exact.sigma0, 1e-9);  // metres: rounding of coordinates of a few km
+  for (const PairTest& test : exact.tests) {
+    EXPECT_TRUE(test.testable);
+    EXPECT_EQ(test.statistic, 0.0);
+  }
+
+  const PointList coincident(4, source[0]);
+  const FitStatistics same = FitAndTest(coincident, destination, std::vector<bool>(4, true));
+  EXPECT_TRUE(same.sigma0Determined);
+  EXPECT_FALSE(same.precisionDetermined);
+  EXPECT_FALSE(same.tests[0].testable);
+  EXPECT_FALSE(DeterminesTransform(coincident, std::vector<bool>(4, true)));
+
+  std::vector<bool> first(12, false);
+  first[0] = true;
+  const FitStatistics one = FitAndTest(source, destination, first);
+  EXPECT_EQ(one.redundancy, -2);
+  EXPECT_FALSE(one.sigma0Determined || one.precisionDetermined || one.tests[0].testable);
+  EXPECT_TRUE(one.rmsDetermined);
+  EXPECT_FALSE(DeterminesTransform(source, first));
+}
+
+}  // namespace
+}  // namespace Quorvane
