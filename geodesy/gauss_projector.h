@@ -61,8 +61,8 @@ class GaussProjector {
   /// central meridian shows in the longitude alone).
   ///
   /// Accuracy, measured over latitudes −80°..80°:
-  /// - Against Forward, on the four ellipsoids of the table: Inverse(Forward(p)) returns p to
-  ///   1.4e-11° within 2° of the central meridian in latitude and 5e-10° in longitude. At 3° the
+  /// - Against Forward, on the four ellipsoids of the table: within 2° of the central meridian
+  ///   Inverse(Forward(p)) returns p to 1.4e-11° in latitude and 5e-10° in longitude. At 3° the
   ///   latitude is within 1.4e-10° (0.015 mm) but the longitude only within 8.5e-9° (0.37 mm on
   ///   the ground, near ±50°): the longitude series stops at D⁵, and the first term it leaves
   ///   out grows with tan⁶ φ1.
