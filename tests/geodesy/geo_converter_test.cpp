@@ -24,7 +24,7 @@ constexpr double kHalfMillimetre = 0.5e-3;  // metres; the figures are rounded t
 constexpr double kHalfMicrometre = 0.5e-6;  // metres; the ±100 m enlargement is given to the µm
 // The enlarged a is given to 1e-9 m, about one unit in the last place of a double near 6.4e6 m.
 constexpr double kNanometre = 1e-9;  // metres
-// GaussProjector::Inverse undoes Forward to 5e-10° within 2° of the central meridian.
+// GaussProjector::Inverse undoes Forward to 8.8e-10° within 3° of the central meridian.
 constexpr double kRoundTrip = 1e-9;  // degrees
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
