@@ -1,4 +1,5 @@
-// Throughput of the Gauss–Krüger forward projection, one point at a time as the tool calls it.
+// Throughput of the Gauss–Krüger projection, forward and inverse, one point at a time as the tool
+// calls it.
 //
 // Each benchmark iteration projects one point, cycling through kBatch different ones, so the
 // Time column is the time per point and `items_per_second` is points per second. The library's
@@ -7,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <vector>
 
 #include "bench/networks.h"
 #include "geodesy/ellipsoid.h"
@@ -62,6 +64,31 @@ void BM_GaussForward(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_GaussForward)->ArgName("zone")->Arg(0)->Arg(1);
+
+// The inverse on the same zone and points, projected beforehand: the footpoint latitude costs two
+// meridian arcs (its Newton step and the origin's) besides the series.
+void BM_GaussInverse(benchmark::State& state) {
+  const bool zone = state.range(0) != 0;
+  const PointList points = zone ? ZonePoints(1.5, 10.0) : ZonePoints(0.05, 0.05);
+  const Ellipsoid wgs84 = Quorvane::EllipsoidByName("WGS84");
+  const GaussProjector projector;
+  std::vector<PlaneCoordinates> plane;
+  plane.reserve(kBatch);
+  for (const Point3& p : points) {
+    plane.push_back(
+        projector.Forward(p, kCentralMeridian, 0.0, 0.0, wgs84.a, wgs84.f, kOriginLatitude));
+  }
+  std::size_t i = 0;
+  for (auto _ : state) {
+    Point3 g =
+        projector.Inverse(plane[i], kCentralMeridian, 0.0, 0.0, wgs84.a, wgs84.f, kOriginLatitude);
+    benchmark::DoNotOptimize(g);
+    i = (i + 1) % kBatch;
+  }
+  state.SetLabel(zone ? "3-degree zone" : "one network");
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GaussInverse)->ArgName("zone")->Arg(0)->Arg(1);
 
 // The same with the northing counted from the equator: the difference is the cost of the
 // origin's meridian arc.

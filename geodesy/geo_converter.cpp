@@ -23,4 +23,17 @@ bool GeoConverter::Convert(Point3 in, Point3& out) const {
   return true;
 }
 
+bool GeoConverter::ConvertBack(Point3 in, Point3& out) const {
+  if (!setup_) {
+    return false;
+  }
+  const Ellipsoid surface =
+      ProjectionSurface(EllipsoidByName(setup_->ellipsoidName), setup_->projectionHeight);
+  const Point3 geographic = projector_->Inverse(
+      PlaneCoordinates{in.x, in.y}, setup_->centralMeridian, setup_->falseEasting,
+      setup_->falseNorthing, surface.a, surface.f, setup_->originLatitude);
+  out = Point3(geographic.x, geographic.y, in.z);
+  return true;
+}
+
 }  // namespace Quorvane

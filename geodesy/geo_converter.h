@@ -1,4 +1,4 @@
-// Geographic points to Gauss–Krüger plane points under one projection set-up.
+// Geographic points to Gauss–Krüger plane points and back under one projection set-up.
 #pragma once
 
 #include <memory>
@@ -31,6 +31,16 @@ class GeoConverter {
   /// false origin. No input is checked. Returns true; returns false and leaves `out` untouched
   /// only when no record has been handed over yet.
   bool Convert(Point3 in, Point3& out) const;
+
+  /// The inverse of Convert. `in`: x = easting, y = northing (metres, false origin included),
+  /// z = height (metres). `out`: x = longitude, y = latitude (decimal degrees), z = `in.z`
+  /// unchanged.
+  ///
+  /// The same ellipsoid and projection surface as Convert, handed to GaussProjector::Inverse with
+  /// the record's central meridian, origin latitude and false origin. No input is checked.
+  /// Returns true; returns false and leaves `out` untouched only when no record has been handed
+  /// over yet.
+  bool ConvertBack(Point3 in, Point3& out) const;
 
  private:
   std::unique_ptr<ProjectionSetup> setup_;

@@ -1,5 +1,5 @@
 // GaussProjector::Forward: reference figures, the false origin, the origin-latitude bound and
-// the symmetries of the series.
+// the symmetries of the series; Inverse at the origin-latitude bound.
 #include "geodesy/gauss_projector.h"
 
 #include <limits>
@@ -21,6 +21,8 @@ constexpr double kHalfMicrometre = 0.5e-6;  // metres; the origin-bound figure i
 // ±d about the central meridian rounds to two slightly different radian differences; at
 // N ≈ 6.4e6 m that is nanometres, so a micrometre is safe and still tight.
 constexpr double kSymmetry = 1e-6;  // metres
+// Rounding in a footpoint latitude at the equator, far below the 1e-6° of the bound.
+constexpr double kFootpointRounding = 1e-12;  // degrees
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -102,6 +104,12 @@ TEST(ForwardOriginBound, ArcSubtractedOnlyAboveOneMicrodegree) {
   EXPECT_EQ(Wgs84(117.0, 0.0, 117.0, kNaN, 0.0, 0.0).y, 0.0);
   EXPECT_NEAR(Wgs84(117.0, 0.0, 117.0, 1.1e-6, 0.0, 0.0).y, -0.121632, kHalfMicrometre);
   EXPECT_NEAR(Wgs84(117.0, 0.0, 117.0, -1.1e-6, 0.0, 0.0).y, 0.121632, kHalfMicrometre);
+  // The inverse adds the arc back under the same rule; the central meridian comes back exactly.
+  const GaussProjector projector;
+  EXPECT_EQ(projector.Inverse({0.0, 0.0}, 117.0, 0.0, 0.0, kWgs84A, kWgs84F, 1e-6),
+            Point3(117.0, 0.0, 0.0));
+  EXPECT_NEAR(projector.Inverse({0.0, 0.0}, 117.0, 0.0, 0.0, kWgs84A, kWgs84F, 1.1e-6).y, 1.1e-6,
+              kFootpointRounding);
 }
 
 // A wrap to ±180° would fold a full turn back onto the central meridian (easting 0).
