@@ -276,7 +276,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Ceres reports CONVERGENCE with "Final cost: inf".
         FailedSolveCase{"ConvergedToInfiniteCost",
                         "139.7,35.7,1e300,139.8,35.6,1e300,139.75,35.65,1e300",
-                        "139.7,35.7,0,139.8,35.6,0,139.75,35.65,0"}),
+                        "139.7,35.7,0,139.8,35.6,0,139.75,35.65,0"},
+        // Ceres reports FAILURE before the first step with "Final cost: -1", a finite cost: only
+        // the termination type tells this result from a fit.
+        FailedSolveCase{"FailureWithFiniteCost", "139.7,35.7,1e308", "139.7,35.7,-1e308"}),
     QuorvaneTest::CaseName());
 
 // The bundled Tokyo control points: the tool's fit is the least-squares optimum of its own
