@@ -171,24 +171,29 @@ TEST(RegistrationRun, UnwritableDirectoryKeepsReportAndExitCode) {
   EXPECT_FALSE(FileExists(q.resultFile));
 }
 
-TEST(RegistrationRun, WithoutItsOwnPathWritesIntoTheCurrentDirectory) {
+TEST(RegistrationRun, WithoutItsOwnPathWritesBesideArgumentZero) {
   if (!QuorvaneTest::CanRunWithoutProc()) {
     GTEST_SKIP() << "needs root and mount namespaces to hide /proc/self/exe";
   }
 #ifdef QUORVANE_SANITIZED
   GTEST_SKIP() << "the sanitizer runtimes read their options and threads from /proc";
 #endif
-  Installation q;
-  ChildOptions options;
-  options.workingDirectory = q.elsewhere.path();
-  options.argument0 = "quorvane";  // as a shell gives it for a program found on PATH
-  options.withoutProc = true;
-  const ChildResult r =
-      RunChild(q.executable, {"--refsrc", kMirroredPoints, "--refdes", kMirroredPoints}, options);
-  ASSERT_EQ(r.exitStatus, kStatusSuccess) << r.err;
-  EXPECT_EQ(ReadFile(q.elsewhere.path() + "/quorvane.json"), kStartValuesJson);
-  EXPECT_FALSE(FileExists(q.resultFile));
-  EXPECT_FALSE(FileExists("/quorvane.json"));
+  // A bare name, as a shell gives it for a program found on PATH, means the current directory.
+  for (const bool fullPath : {false, true}) {
+    SCOPED_TRACE(fullPath ? "argument 0 the full path" : "argument 0 a bare name");
+    Installation q;
+    const std::string current = q.elsewhere.path() + "/quorvane.json";
+    ChildOptions options;
+    options.workingDirectory = q.elsewhere.path();
+    options.argument0 = fullPath ? q.executable : "quorvane";
+    options.withoutProc = true;
+    const ChildResult r =
+        RunChild(q.executable, {"--refsrc", kMirroredPoints, "--refdes", kMirroredPoints}, options);
+    ASSERT_EQ(r.exitStatus, kStatusSuccess) << r.err;
+    EXPECT_EQ(ReadFile(fullPath ? q.resultFile : current), kStartValuesJson);
+    EXPECT_FALSE(FileExists(fullPath ? current : q.resultFile));
+    EXPECT_FALSE(FileExists("/quorvane.json"));
+  }
 }
 
 // Input that cannot be fitted: a message on standard error, nothing on standard output, and an
