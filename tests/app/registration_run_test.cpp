@@ -196,6 +196,22 @@ TEST(RegistrationRun, WithoutItsOwnPathWritesBesideArgumentZero) {
   }
 }
 
+TEST(RegistrationRun, LongInstallPathKeepsTheResultBesideTheExecutable) {
+  // Longer than the first two sizes of the buffer the executable's path is read into (256 and
+  // 512 bytes), so a path cut short at either would put the file into a folder above.
+  TempDir top, elsewhere;
+  std::string home = top.path();
+  while (home.size() <= 600) {
+    home += "/" + std::string(100, 'd');
+    ASSERT_EQ(mkdir(home.c_str(), 0755), 0) << home;
+  }
+  const ChildResult r = RunChild(QuorvaneTest::CopyExecutableTo(home),
+                                 {"--refsrc", kMirroredPoints, "--refdes", kMirroredPoints},
+                                 QuorvaneTest::InDirectory(elsewhere.path()));
+  ASSERT_EQ(r.exitStatus, kStatusSuccess) << r.err;
+  EXPECT_EQ(ReadFile(home + "/quorvane.json"), kStartValuesJson);
+}
+
 // Input that cannot be fitted: a message on standard error, nothing on standard output, and an
 // earlier result file left as it was.
 struct RejectedCase {
