@@ -43,6 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         IncompleteCase{"DestinationMissing", {"--refsrc", "1,2,3"}},
         IncompleteCase{"SourceMissing", {"--refdes", "4,5,6"}},
         IncompleteCase{"WrongCase", {"--REFSRC", "1,2,3", "--refdes", "4,5,6"}},
+        IncompleteCase{"WrongCaseDestination", {"--refsrc", "1,2,3", "--REFDES", "4,5,6"}},
         IncompleteCase{"JoinedForm", {"--refsrc=1,2,3", "--refdes", "4,5,6"}},
         IncompleteCase{"LaterEmptyValue", {"--refsrc", "1,2,3", "--refsrc", "", "--refdes", "4,5,6"}},
         IncompleteCase{"OptionAsValue", {"--refsrc", "--refdes", "4,5,6"}},

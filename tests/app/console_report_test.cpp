@@ -1,6 +1,7 @@
 // The console report's bytes, written to a string stream.
 #include "app/console_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -119,6 +120,37 @@ TEST(ConsoleReport, NumberFormat) {
   EXPECT_EQ(report.substr(0, report.find('\n')),
             "after:-0.00000400,0.00000000,0.00000000,0.00000000,0.00000000,0.00000000,"
             "123456789.12345679");
+}
+
+// Notes how much of the report had been written at each flush.
+class FlushRecorder : public std::stringbuf {
+ public:
+  std::vector<std::size_t> flushedAt;
+
+ protected:
+  int sync() override {
+    flushedAt.push_back(str().size());
+    return 0;
+  }
+};
+
+// A reader of a pipe sees each point line as soon as it is written.
+TEST(ConsoleReport, FlushesAfterEveryPointLine) {
+  FlushRecorder buffer;
+  std::ostream out(&buffer);
+  const PointList points = {{1, 2, 3}, {4, 5, 6}};
+  PrintConsoleReport(ceres::Solver::Summary{}, TransformParams{}, points, points, out);
+  const std::string report = buffer.str();
+  int pointLines = 0;
+  for (std::size_t start = 0, end; (end = report.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    if (report[start] != '(') continue;
+    ++pointLines;
+    EXPECT_NE(std::find(buffer.flushedAt.begin(), buffer.flushedAt.end(), end + 1),
+              buffer.flushedAt.end())
+        << "no flush after " << report.substr(start, end - start);
+  }
+  EXPECT_EQ(pointLines, 6);
 }
 
 // The point lines must read exactly as the C library's "%.5f" writes the numbers, over values of

@@ -171,24 +171,45 @@ TEST(RegistrationRun, UnwritableDirectoryKeepsReportAndExitCode) {
   EXPECT_FALSE(FileExists(q.resultFile));
 }
 
-TEST(RegistrationRun, WithoutItsOwnPathWritesIntoTheCurrentDirectory) {
+TEST(RegistrationRun, WithoutItsOwnPathWritesBesideArgumentZero) {
   if (!QuorvaneTest::CanRunWithoutProc()) {
     GTEST_SKIP() << "needs root and mount namespaces to hide /proc/self/exe";
   }
 #ifdef QUORVANE_SANITIZED
   GTEST_SKIP() << "the sanitizer runtimes read their options and threads from /proc";
 #endif
-  Installation q;
-  ChildOptions options;
-  options.workingDirectory = q.elsewhere.path();
-  options.argument0 = "quorvane";  // as a shell gives it for a program found on PATH
-  options.withoutProc = true;
-  const ChildResult r =
-      RunChild(q.executable, {"--refsrc", kMirroredPoints, "--refdes", kMirroredPoints}, options);
+  // A bare name, as a shell gives it for a program found on PATH, means the current directory.
+  for (const bool fullPath : {false, true}) {
+    SCOPED_TRACE(fullPath ? "argument 0 the full path" : "argument 0 a bare name");
+    Installation q;
+    const std::string current = q.elsewhere.path() + "/quorvane.json";
+    ChildOptions options;
+    options.workingDirectory = q.elsewhere.path();
+    options.argument0 = fullPath ? q.executable : "quorvane";
+    options.withoutProc = true;
+    const ChildResult r =
+        RunChild(q.executable, {"--refsrc", kMirroredPoints, "--refdes", kMirroredPoints}, options);
+    ASSERT_EQ(r.exitStatus, kStatusSuccess) << r.err;
+    EXPECT_EQ(ReadFile(fullPath ? q.resultFile : current), kStartValuesJson);
+    EXPECT_FALSE(FileExists(fullPath ? current : q.resultFile));
+    EXPECT_FALSE(FileExists("/quorvane.json"));
+  }
+}
+
+TEST(RegistrationRun, LongInstallPathKeepsTheResultBesideTheExecutable) {
+  // Longer than the first two sizes of the buffer the executable's path is read into (256 and
+  // 512 bytes), so a path cut short at either would put the file into a folder above.
+  TempDir top, elsewhere;
+  std::string home = top.path();
+  while (home.size() <= 600) {
+    home += "/" + std::string(100, 'd');
+    ASSERT_EQ(mkdir(home.c_str(), 0755), 0) << home;
+  }
+  const ChildResult r = RunChild(QuorvaneTest::CopyExecutableTo(home),
+                                 {"--refsrc", kMirroredPoints, "--refdes", kMirroredPoints},
+                                 QuorvaneTest::InDirectory(elsewhere.path()));
   ASSERT_EQ(r.exitStatus, kStatusSuccess) << r.err;
-  EXPECT_EQ(ReadFile(q.elsewhere.path() + "/quorvane.json"), kStartValuesJson);
-  EXPECT_FALSE(FileExists(q.resultFile));
-  EXPECT_FALSE(FileExists("/quorvane.json"));
+  EXPECT_EQ(ReadFile(home + "/quorvane.json"), kStartValuesJson);
 }
 
 // Input that cannot be fitted: a message on standard error, nothing on standard output, and an
@@ -276,7 +297,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Ceres reports CONVERGENCE with "Final cost: inf".
         FailedSolveCase{"ConvergedToInfiniteCost",
                         "139.7,35.7,1e300,139.8,35.6,1e300,139.75,35.65,1e300",
-                        "139.7,35.7,0,139.8,35.6,0,139.75,35.65,0"}),
+                        "139.7,35.7,0,139.8,35.6,0,139.75,35.65,0"},
+        // Ceres reports FAILURE before the first step with "Final cost: -1", a finite cost: only
+        // the termination type tells this result from a fit.
+        FailedSolveCase{"FailureWithFiniteCost", "139.7,35.7,1e308", "139.7,35.7,-1e308"}),
     QuorvaneTest::CaseName());
 
 // The bundled Tokyo control points: the tool's fit is the least-squares optimum of its own
