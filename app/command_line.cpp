@@ -17,6 +17,8 @@ const ValueOption kValueOptions[] = {
     {"--refsrc", &OptionTexts::sourceText, nullptr},
     {"--refdes", &OptionTexts::destinationText, nullptr},
     {"--exclude", &OptionTexts::excludeText, &OptionTexts::excludeGiven},
+    {"--apply", &OptionTexts::applyText, nullptr},
+    {"--record", &OptionTexts::recordPath, &OptionTexts::recordGiven},
 };
 
 struct FlagOption {

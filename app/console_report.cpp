@@ -8,8 +8,6 @@
 #include <iostream>
 #include <string>
 
-#include <Eigen/Core>
-
 namespace Quorvane {
 
 namespace {
@@ -18,29 +16,6 @@ namespace {
 constexpr char kSourceLabel[] = "\xD4\xB4\xB5\xE3\xCE\xBB\xD6\xC3\xA3\xBA";       // 源点位置：
 constexpr char kDestinationLabel[] = "\xC4\xBF\xB1\xEA\xCE\xBB\xD6\xC3\xA3\xBA";  // 目标位置：
 constexpr char kComputedLabel[] = "ceres\xBC\xC6\xCB\xE3\xD6\xB5\xA3\xBA";        // ceres计算值：
-
-// The fitted transform as one homogeneous matrix, S·Rz·T in this order of multiplication: the
-// same model the fit used, so the third block can be set against the destination block.
-Eigen::Matrix4d VerificationTransform(const TransformParams& params) {
-  const double c = std::cos(params.rz);
-  const double s = std::sin(params.rz);
-  Eigen::Matrix4d translation;
-  translation << 1, 0, 0, params.tx,
-                 0, 1, 0, params.ty,
-                 0, 0, 1, params.tz,
-                 0, 0, 0, 1;
-  Eigen::Matrix4d rotation;
-  rotation << c, -s, 0, 0,
-              s, c, 0, 0,
-              0, 0, 1, 0,
-              0, 0, 0, 1;
-  Eigen::Matrix4d scaling;
-  scaling << params.scale, 0, 0, 0,
-             0, params.scale, 0, 0,
-             0, 0, params.scale, 0,
-             0, 0, 0, 1;
-  return (scaling * rotation) * translation;
-}
 
 // "after:" and the seven values with eight decimals, formatted by the C library.
 std::string AfterLine(const TransformParams& p) {
@@ -99,15 +74,30 @@ void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformPa
   }
   out << std::endl << kComputedLabel << std::endl;
   for (std::size_t i = 0; i < n; ++i) {
-    const Eigen::Vector4d p(source[i].x, source[i].y, source[i].z, 1.0);
-    const Eigen::Vector4d w = VerificationTransform(params) * p;
-    PointLine(out, "(", w[0], w[1], w[2], ")");
+    // The same model the fit used, so the block can be set against the destination block.
+    const Point3 w = TransformPoint(params, source[i]);
+    PointLine(out, "(", w.x, w.y, w.z, ")");
   }
 }
 
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination) {
   PrintConsoleReport(summary, params, source, destination, std::cout);
+}
+
+void PrintAppliedPoints(const PointList& geographic, ConsoleEncoding encoding, std::ostream& out) {
+  std::string block = kTransformedLabel.In(encoding);
+  block += '\n';
+  char text[400];  // the longest "%.9f" of a double has 319 characters
+  for (const Point3& p : geographic) {
+    block.append(text, std::to_chars(text, text + sizeof text, p.x, std::chars_format::fixed, 9).ptr);
+    block += '\t';
+    block.append(text, std::to_chars(text, text + sizeof text, p.y, std::chars_format::fixed, 9).ptr);
+    block += '\t';
+    block.append(text, std::to_chars(text, text + sizeof text, p.z, std::chars_format::fixed, 4).ptr);
+    block += '\n';
+  }
+  out << block << std::flush;
 }
 
 }  // namespace Quorvane

@@ -5,6 +5,7 @@
 
 #include <ceres/solver.h>
 
+#include "app/console_text.h"
 #include "common/point_list.h"
 #include "estimation/fit_transform.h"
 
@@ -26,5 +27,10 @@ void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformPa
                         std::ostream& out);
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination);
+
+/// Writes "转换结果：" and one line per point of `geographic` (longitude, latitude in degrees,
+/// height in metres) as "<lon>\t<lat>\t<h>", fixed with nine, nine and four decimals, full stop
+/// as decimal point; the label in `encoding`. Ends with a flush.
+void PrintAppliedPoints(const PointList& geographic, ConsoleEncoding encoding, std::ostream& out);
 
 }  // namespace Quorvane

@@ -1,8 +1,10 @@
 #include "app/registration_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -10,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "app/console_report.h"
+#include "app/record_file.h"
 #include "app/result_file.h"
 #include "common/point_list.h"
 #include "estimation/fit_transform.h"
@@ -157,7 +160,7 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   }
 
   const bool usable = IsUsable(summary, params);
-  if (usable && (texts.quality || texts.snoop)) {
+  if (usable && (texts.quality || texts.snoop || texts.recordGiven)) {
     std::vector<bool> fitted = FittedMask(run.status);
     run.statistics = ComputeFitStatistics(planeSource, planeDestination, fitted, params);
     if (texts.snoop) {
@@ -169,7 +172,30 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
     }
     run.hasStatistics = IsUsable(summary, params);
   }
-  if (IsUsable(summary, params)) WarnAboutTheFit(run, errors);
+
+  // Further points, through the same plane and the reported fit, and back with the inverse
+  // projection; one that comes out not finite is refused before anything is printed.
+  if (IsUsable(summary, params)) {
+    PointList further;
+    ParsePointList(texts.applyText, further);
+    for (std::size_t i = 0; i < further.size(); ++i) {
+      AppliedPoint point;
+      point.source = further[i];
+      Point3 projected;
+      converter.Convert(further[i], projected);
+      point.plane = TransformPoint(params, projected);
+      converter.ConvertBack(point.plane, point.destination);
+      if (!IsFinite(point.destination)) {
+        errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
+               << further[i].x << ',' << further[i].y << ',' << further[i].z
+               << ") has no finite coordinates in the destination system. No result was "
+                  "written.\n";
+        return kExitBadInput;
+      }
+      run.applied.push_back(point);
+    }
+    WarnAboutTheFit(run, errors);
+  }
 
   PrintConsoleReport(summary, params, planeSource, planeDestination, report);
 
@@ -178,9 +204,14 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
            << "). No result was written.\n";
     return kExitNoResult;
   }
-  if (run.hasStatistics) {
+  if (texts.quality || texts.snoop) {
     PrintQualityBlock(run.statistics, run.status, texts.snoop, run.removals, ConsoleEncoding::Gbk,
                       report);
+  }
+  if (!run.applied.empty()) {
+    PointList transformed;
+    for (const AppliedPoint& point : run.applied) transformed.push_back(point.destination);
+    PrintAppliedPoints(transformed, ConsoleEncoding::Gbk, report);
   }
   return kExitSuccess;
 }
@@ -199,12 +230,20 @@ int RunRegistration(int argc, const char* const* argv) {
     std::fputs(kBadArgumentsMessage, stdout);
     return kExitBadInput;
   }
-  TransformParams params;
-  const int exitCode = RegisterPoints(texts, std::cout, std::cerr, params);
-  if (exitCode == kExitSuccess) {
-    WriteResultFile(params, argv[0]);
+  Registration run;
+  const int exitCode = RegisterPoints(texts, std::cout, std::cerr, run);
+  if (exitCode != kExitSuccess) return exitCode;
+  WriteResultFile(run.params, argv[0]);
+  if (texts.recordGiven) {
+    errno = 0;
+    if (!WriteTextFile(texts.recordPath, BuildRecordJson(run))) {
+      std::cerr << "quorvane: the record could not be written to \"" << texts.recordPath << "\" ("
+                << (errno != 0 ? std::strerror(errno) : "write failed")
+                << "); the fit and quorvane.json stand.\n";
+      return kExitFileNotWritten;
+    }
   }
-  return exitCode;
+  return kExitSuccess;
 }
 
 }  // namespace Quorvane

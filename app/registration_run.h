@@ -21,6 +21,16 @@ constexpr int kExitBadInput = -1;  // incomplete command line, or points that ca
                                    // projected: nothing on standard output but the GBK message
                                    // for an incomplete command line, no result file
 constexpr int kExitNoResult = 1;   // the solver gave no usable result: report printed, no file
+constexpr int kExitFileNotWritten = 2;  // fitted, reported, quorvane.json written as ever, but a
+                                        // file named on the command line (--record) could not be
+                                        // written
+
+/// One --apply point carried from the source system into the destination system.
+struct AppliedPoint {
+  Point3 source;       // geographic, as given: longitude, latitude (degrees), height (m)
+  Point3 plane;        // projected and carried through the fitted transform: E, N, H, metres
+  Point3 destination;  // `plane` taken back by the inverse projection: lon, lat, h
+};
 
 /// What a run computed, kept for the outputs that follow the report.
 struct Registration {
@@ -35,14 +45,17 @@ struct Registration {
   bool hasStatistics = false;            // with --quality or --snoop, for a usable fit
   FitStatistics statistics;              // of the reported fit
   std::vector<BlunderRemoval> removals;  // by --snoop, in order
+  std::vector<AppliedPoint> applied;     // the --apply points, in input order
 };
 
 /// Everything of a run between the command line and the result file: parses both texts, checks
 /// that every source point has a destination point and that --exclude names pairs, projects both
 /// lists, refuses pairs without finite plane coordinates, fits the pairs not excluded (and with
-/// --snoop removes blunders), and writes the console report to `report`, followed by the quality
-/// block when asked for and the fit is usable. Reasons for refusing the input or the fit go to
-/// `errors` as one line each, and so do warnings of a fit that the points do not determine or
+/// --snoop removes blunders), carries the --apply points into the destination system and refuses
+/// any that come out not finite, and writes the console report to `report`, followed, for a
+/// usable fit, by the quality block when asked for and the transformed points. The statistics
+/// are computed for --quality, --snoop and --record. Reasons for refusing the input or the fit go
+/// to `errors` as one line each, and so do warnings of a fit that the points do not determine or
 /// that did not converge; nothing reaches `report` for refused input. Returns kExitSuccess,
 /// kExitBadInput or kExitNoResult; `run` holds what was computed up to there.
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
@@ -55,8 +68,9 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
 /// Runs the tool once with the process arguments and returns the process exit code:
 /// command line → source and destination point lists → both projected on WGS 84 about the mean
 /// longitude and latitude of all destination points, with no false origin → fit → console
-/// report → quorvane.json beside the executable. Faults in the input are reported on standard
-/// error before anything is written to standard output.
+/// report → quorvane.json beside the executable → the record at the --record path, if asked
+/// for. Faults in the input are reported on standard error before anything is written to
+/// standard output.
 int RunRegistration(int argc, const char* const* argv);
 
 }  // namespace Quorvane

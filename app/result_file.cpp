@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include <rapidjson/writer.h>
+#include "app/json_text.h"
 
 namespace Quorvane {
 
@@ -15,54 +15,15 @@ constexpr double kPi = 3.141592653589793;
 
 double Degrees(double radians) { return radians * 180.0 / kPi; }
 
-// Collects what a rapidjson::Writer puts out in a std::string.
-class TextOutput {
- public:
-  using Ch = char;
-  explicit TextOutput(std::string& text) : text_(text) {}
-  void Put(char c) { text_.push_back(c); }
-  void Flush() {}
-
- private:
-  std::string& text_;
-};
-
-// Appends one number as RapidJSON's Writer writes it, or null for a value that is not finite:
-// the default Writer refuses NaN and infinity, and null keeps the text valid JSON.
-//
-// Each number gets a Writer of its own as a single root value, into a TextOutput: a Writer
-// pushes onto its stack of open objects and arrays, and a StringBuffer onto its character
-// stack, both of which in RapidJSON 1.1 start as null pointers that the first push offsets
-// before anything is allocated, which is undefined behaviour. A root number touches neither.
-void AppendNumber(std::string& json, double value) {
-  if (!std::isfinite(value)) {
-    json += "null";
-    return;
-  }
-  TextOutput output(json);
-  rapidjson::Writer<TextOutput> writer(output);
-  writer.Double(value);
-}
-
-void AppendTriple(std::string& json, double a, double b, double c) {
-  json += '[';
-  AppendNumber(json, a);
-  json += ',';
-  AppendNumber(json, b);
-  json += ',';
-  AppendNumber(json, c);
-  json += ']';
-}
-
 }  // namespace
 
 std::string BuildResultJson(const TransformParams& params) {
   std::string json = "{\"offset\":";
-  AppendTriple(json, params.tx, params.ty, params.tz);
+  AppendJsonTriple(json, params.tx, params.ty, params.tz);
   json += ",\"rotate\":";
-  AppendTriple(json, Degrees(params.rx), Degrees(params.ry), Degrees(params.rz));
+  AppendJsonTriple(json, Degrees(params.rx), Degrees(params.ry), Degrees(params.rz));
   json += ",\"scale\":";
-  AppendNumber(json, params.scale);
+  AppendJsonNumber(json, params.scale);
   json += '}';
   return json;
 }

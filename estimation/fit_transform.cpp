@@ -1,12 +1,37 @@
 #include "estimation/fit_transform.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include <Eigen/Core>
 #include <ceres/problem.h>
 
 #include "estimation/register_point2point_error.h"
 
 namespace Quorvane {
+
+Point3 TransformPoint(const TransformParams& params, const Point3& point) {
+  const double c = std::cos(params.rz);
+  const double s = std::sin(params.rz);
+  Eigen::Matrix4d translation;
+  translation << 1, 0, 0, params.tx,
+                 0, 1, 0, params.ty,
+                 0, 0, 1, params.tz,
+                 0, 0, 0, 1;
+  Eigen::Matrix4d rotation;
+  rotation << c, -s, 0, 0,
+              s, c, 0, 0,
+              0, 0, 1, 0,
+              0, 0, 0, 1;
+  Eigen::Matrix4d scaling;
+  scaling << params.scale, 0, 0, 0,
+             0, params.scale, 0, 0,
+             0, 0, params.scale, 0,
+             0, 0, 0, 1;
+  const Eigen::Matrix4d transform = (scaling * rotation) * translation;
+  const Eigen::Vector4d w = transform * Eigen::Vector4d(point.x, point.y, point.z, 1.0);
+  return Point3(w[0], w[1], w[2]);
+}
 
 void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
                   ceres::Solver::Summary& summary) {

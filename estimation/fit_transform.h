@@ -22,6 +22,11 @@ struct TransformParams {
   double scale = 1.0;  // no unit
 };
 
+/// The fitted transform applied to one plane point (easting, northing, height, metres) as the
+/// homogeneous 4×4 product (S·Rz)·T · (x, y, z, 1)ᵀ, in that order of multiplication; the
+/// residual functor gives the same numbers but for the sign of a zero.
+Point3 TransformPoint(const TransformParams& params, const Point3& point);
+
 /// Fits `params` by non-linear least squares (Ceres, Levenberg–Marquardt with dense QR, at most
 /// 10000 iterations, parameter tolerance 1e-9) to the pairs (source[i], destination[i]) for i
 /// below the smaller of the two sizes; destination points beyond the source list are ignored.

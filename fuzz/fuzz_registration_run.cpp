@@ -3,8 +3,10 @@
 //
 // The input is the option values: the source text up to the first NUL or newline, the
 // destination text up to the next one (an input with neither is a source text with an empty
-// destination). What follows a second separator sets the options of the quality block: its first
-// byte is a set of flags (1 --quality, 2 --snoop, 4 --exclude) and the rest is the --exclude text.
+// destination). What follows a second separator sets the further options: its first byte is a set
+// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record), then comes the --exclude text up to
+// the next separator, and after it the --apply text. Every run's record text is built and must be
+// valid JSON as well.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include <rapidjson/reader.h>
 
 #include "app/command_line.h"
+#include "app/record_file.h"
 #include "app/registration_run.h"
 #include "app/result_file.h"
 #include "estimation/fit_transform.h"
@@ -90,22 +93,29 @@ struct ShapeHandler : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ShapeHandl
 // "n" where the value is finite, "0" (null) where it is not.
 char Expected(double value) { return std::isfinite(value) ? 'n' : '0'; }
 
-void CheckResultText(const std::string& json, const Quorvane::TransformParams& params) {
-  Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
-
-  // Parsed in place with a SAX handler rather than into a Document: RapidJSON 1.1's Document,
-  // like its parser when it copies strings, grows a stack that starts as null pointers, with
-  // pointer arithmetic on them that UBSan rightly reports. In place, with numbers as doubles,
-  // the parser never touches that stack.
+// Parses `json` in place with a SAX handler rather than into a Document: RapidJSON 1.1's
+// Document, like its parser when it copies strings, grows a stack that starts as null pointers,
+// with pointer arithmetic on them that UBSan rightly reports. In place, with numbers as doubles,
+// the parser never touches that stack. Parse() also refuses anything after the closing brace.
+bool ParseJson(const std::string& json, ShapeHandler& handler) {
   std::string buffer = json;
   rapidjson::InsituStringStream stream(&buffer[0]);
   rapidjson::Reader reader;
+  return !reader.Parse<rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag>(
+                    stream, handler)
+              .IsError();
+}
+
+bool IsValidJson(const std::string& json) {
   ShapeHandler handler;
-  // Parse() also refuses anything after the closing brace.
-  const bool parsed =
-      !reader.Parse<rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag>(stream,
-                                                                                        handler)
-           .IsError();
+  return ParseJson(json, handler);
+}
+
+void CheckResultText(const std::string& json, const Quorvane::TransformParams& params) {
+  Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
+
+  ShapeHandler handler;
+  const bool parsed = ParseJson(json, handler);
   Require(parsed, "result text is valid JSON");
 
   // Rotations are written in degrees, value · 180 / 3.141592653589793, which can overflow.
@@ -152,7 +162,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       texts.quality = (flags & 1u) != 0;
       texts.snoop = (flags & 2u) != 0;
       texts.excludeGiven = (flags & 4u) != 0;
-      texts.excludeText = input.substr(second + 2);
+      texts.recordGiven = (flags & 8u) != 0;
+      const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
+      texts.excludeText = input.substr(second + 2, third - (second + 2));
+      if (third != std::string::npos) texts.applyText = input.substr(third + 1);
     }
   }
 
@@ -175,9 +188,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Warnings of an undetermined or unconverged fit may go to standard error.
       Require(!reported.empty(), "a fit is reported");
       Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-      Require(run.hasStatistics == (texts.quality || texts.snoop),
+      Require(run.hasStatistics == (texts.quality || texts.snoop || texts.recordGiven),
               "statistics exactly when asked for");
       if (run.hasStatistics) CheckStatistics(run.statistics);
+      Require(IsValidJson(Quorvane::BuildRecordJson(run)), "the record is valid JSON");
       Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
                   std::isfinite(params.rz) && std::isfinite(params.scale),
               "a fit that succeeded is finite");

@@ -1,0 +1,159 @@
+// --apply and --record through the built executable; the record's PROJ pipeline run by libproj
+// and set against the tool's own transformed points.
+#include <proj.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
+
+namespace {
+
+using QuorvaneTest::ChildResult;
+using QuorvaneTest::ReadFile;
+
+// The pipeline's tmerc +approx and our series agree to 0.1 mm within 3° of the meridian; points
+// are compared in PROJ's own plane of the record's projection, where the two meridian arcs' offset
+// is the same for points a few hundred metres apart.
+constexpr double kPipelineAgreement = 1e-4;  // metres
+
+std::vector<std::string> Tokyo() {
+  std::ifstream data(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-to-tokyo-datum.txt");
+  std::vector<std::string> lists;
+  for (std::string line; std::getline(data, line);) {
+    if (!line.empty() && line[0] != '#') lists.push_back(line);
+  }
+  return lists;
+}
+
+std::vector<std::string> LinesAfter(const std::string& text, const std::string& label) {
+  std::vector<std::string> lines;
+  std::size_t at = text.find("\n" + label + "\n");
+  if (at == std::string::npos) return lines;
+  for (at += label.size() + 2; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    // The block ends at an empty line or the next label.
+    if (end == at || (text[at] != '(' && text[at] != '-' && !std::isdigit(text[at]))) break;
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::string Format(const char* format, const nlohmann::ordered_json& p) {
+  char text[200];
+  std::snprintf(text, sizeof text, format, p[0].get<double>(), p[1].get<double>(),
+                p[2].get<double>());
+  return text;
+}
+
+struct Installation {
+  QuorvaneTest::TempDir home;
+  QuorvaneTest::TempDir elsewhere;
+  std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
+
+  ChildResult Run(std::vector<std::string> more) const {
+    std::vector<std::string> arguments = {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1]};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return QuorvaneTest::RunChild(executable, arguments,
+                                  QuorvaneTest::InDirectory(elsewhere.path()));
+  }
+};
+
+TEST(Record, PipelineAndApplyCarryTheSourcePointsOntoTheDestination) {
+  Installation q;
+  const ChildResult r = q.Run({"--apply", Tokyo()[0], "--record", "tokyo.json"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_FALSE(QuorvaneTest::FileExists(q.home.path() + "/tokyo.json"));
+  const nlohmann::ordered_json record =
+      nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/tokyo.json"));
+  std::vector<std::string> keys;
+  for (const auto& member : record.items()) keys.push_back(member.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"format", "version", "projection", "model",
+                                            "parameters", "pairs", "quality", "applied", "proj"}));
+  EXPECT_EQ(record["format"], "quorvane-record/1");
+  const nlohmann::ordered_json result =
+      nlohmann::ordered_json::parse(ReadFile(q.home.path() + "/quorvane.json"));
+  EXPECT_EQ(record["parameters"]["tx"], result["offset"][0]);
+  EXPECT_EQ(record["parameters"]["rz"].get<double>() * 180.0 / 3.141592653589793,
+            result["rotate"][2].get<double>());
+  EXPECT_EQ(record["quality"]["redundancy"], 13);
+
+  PJ* pipeline = proj_create(PJ_DEFAULT_CTX, record["proj"].get<std::string>().c_str());
+  const nlohmann::ordered_json& centre = record["projection"];
+  const std::string tmerc = "+proj=tmerc +approx +k_0=1 +x_0=0 +y_0=0 +ellps=WGS84 +lat_0=" +
+                            centre["originLatitude"].dump() +
+                            " +lon_0=" + centre["centralMeridian"].dump();
+  PJ* plane = proj_create(PJ_DEFAULT_CTX, tmerc.c_str());
+  ASSERT_NE(pipeline, nullptr) << record["proj"];
+  ASSERT_NE(plane, nullptr);
+  auto toPlane = [&](double lon, double lat) {
+    return proj_trans(plane, PJ_FWD, proj_coord(proj_torad(lon), proj_torad(lat), 0, 0)).xy;
+  };
+  const std::vector<std::string> printed =
+      LinesAfter(r.out, "\xD7\xAA\xBB\xBB\xBD\xE1\xB9\xFB\xA3\xBA");  // 转换结果：
+  const std::vector<std::string> computed =
+      LinesAfter(r.out, "ceres\xBC\xC6\xCB\xE3\xD6\xB5\xA3\xBA");  // ceres计算值：
+  ASSERT_EQ(record["applied"].size(), 6u);
+  ASSERT_EQ(printed.size(), 6u);
+  ASSERT_EQ(computed.size(), 6u);
+  for (std::size_t i = 0; i < 6; ++i) {
+    const nlohmann::ordered_json& applied = record["applied"][i];
+    const nlohmann::ordered_json& mine = applied["destination"];
+    EXPECT_EQ(Format("%.9f\t%.9f\t%.4f", mine), printed[i]);
+    // In the plane, the transformed source point is the report's third block.
+    EXPECT_EQ(Format("(%.5f,\t%.5f,\t%.5f)", applied["plane"]), computed[i]);
+
+    const nlohmann::ordered_json& source = applied["source"];
+    const PJ_COORD theirs =
+        proj_trans(pipeline, PJ_FWD,
+                   proj_coord(proj_torad(source[0].get<double>()),
+                              proj_torad(source[1].get<double>()), source[2].get<double>(), 0));
+    const PJ_XY a = toPlane(proj_todeg(theirs.lpz.lam), proj_todeg(theirs.lpz.phi));
+    const PJ_XY b = toPlane(mine[0], mine[1]);
+    EXPECT_NEAR(a.x, b.x, kPipelineAgreement);
+    EXPECT_NEAR(a.y, b.y, kPipelineAgreement);
+    EXPECT_NEAR(theirs.lpz.z, mine[2].get<double>(), kPipelineAgreement);
+
+    // The source points land beside their destination points by the fit's residuals.
+    const nlohmann::ordered_json& given = record["pairs"][i]["destination"];
+    const nlohmann::ordered_json& v = record["pairs"][i]["residual"];
+    const PJ_XY c = toPlane(given[0], given[1]);
+    EXPECT_NEAR(b.x - c.x, v[0].get<double>(), kPipelineAgreement);
+    EXPECT_NEAR(b.y - c.y, v[1].get<double>(), kPipelineAgreement);
+    EXPECT_NEAR(mine[2].get<double>() - given[2].get<double>(), v[2].get<double>(), 1e-9);
+  }
+  proj_destroy(plane);
+  proj_destroy(pipeline);
+}
+
+TEST(Record, UnwritablePathKeepsTheFitAndSaysSo) {
+  Installation q;
+  const ChildResult r = q.Run({"--record", q.elsewhere.path() + "/missing/record.json"});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_NE(r.out.find("ceres"), std::string::npos);
+  EXPECT_EQ(r.err.rfind("quorvane: the record could not be written to \"", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_TRUE(QuorvaneTest::FileExists(q.home.path() + "/quorvane.json"));
+}
+
+TEST(Record, ApplyPointWithoutAFiniteResultIsRefused) {
+  Installation q;
+  const ChildResult r = q.Run({"--apply", "139.7,35.7,1,1e308,35.7,0", "--record", "r.json"});
+  EXPECT_EQ(r.exitStatus, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("quorvane: --apply point 2 (counting from 1; given as 1e+308,35.7,0)", 0),
+            0u)
+      << r.err;
+  EXPECT_FALSE(QuorvaneTest::FileExists(q.home.path() + "/quorvane.json"));
+  EXPECT_FALSE(QuorvaneTest::FileExists(q.elsewhere.path() + "/r.json"));
+}
+
+}  // namespace
