@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,7 +34,29 @@ const FlagOption kFlagOptions[] = {
 // Pair numbers longer than this cannot be below any list's size and are refused unread.
 constexpr std::size_t kLongestPairNumber = 18;
 
+// A field quoted in a message longer than this is cut, so one bad value of a megabyte does not
+// become a megabyte of standard error.
+constexpr std::size_t kLongestQuotedField = 40;
+
 }  // namespace
+
+std::string QuotedField(const std::string& field) {
+  std::string quoted = "\"";
+  const std::size_t shown = std::min(field.size(), kLongestQuotedField);
+  for (std::size_t k = 0; k < shown; ++k) {
+    const unsigned char c = static_cast<unsigned char>(field[k]);
+    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
+      static const char kHex[] = "0123456789abcdef";
+      quoted += "\\x";
+      quoted += kHex[c >> 4];
+      quoted += kHex[c & 0xf];
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
+  quoted += shown < field.size() ? "\"..." : "\"";
+  return quoted;
+}
 
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
   texts = OptionTexts{};
@@ -72,7 +95,7 @@ bool ParsePairNumbers(const std::string& text, std::size_t pairCount,
     const std::size_t comma = text.find(',', start);
     const std::size_t end = comma == std::string::npos ? text.size() : comma;
     const std::string number = text.substr(start, end - start);
-    const std::string where = "field " + std::to_string(field) + " (\"" + number + "\")";
+    const std::string where = "field " + std::to_string(field) + " (" + QuotedField(number) + ")";
     if (number.empty()) {
       problem = "field " + std::to_string(field) + " is empty";
       return false;

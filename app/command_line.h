@@ -38,6 +38,10 @@ struct OptionTexts {
 /// no content is examined.
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts);
 
+/// `field` in double quotes for a one-line message: control bytes, '"' and '\\' as \\xNN, and
+/// past its first 40 bytes cut, with "..." after the closing quote.
+std::string QuotedField(const std::string& field);
+
 /// Reads `text` as pair numbers counted from 1, separated by ",": each field exactly a run of the
 /// digits 0-9 (no sign, blank or other byte) whose value is 1..pairCount, none repeated. Fills
 /// `pairs` with the numbers less one (indices from 0), in the order given, and returns true; on

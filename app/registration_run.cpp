@@ -108,12 +108,12 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   if (texts.excludeGiven) {
     std::string problem;
     if (!ParsePairNumbers(texts.excludeText, source.size(), excluded, problem)) {
-      errors << "quorvane: --exclude \"" << texts.excludeText << "\": " << problem
+      errors << "quorvane: --exclude " << QuotedField(texts.excludeText) << ": " << problem
              << ". No result was written.\n";
       return kExitBadInput;
     }
     if (excluded.size() == source.size()) {
-      errors << "quorvane: --exclude \"" << texts.excludeText << "\" leaves out all "
+      errors << "quorvane: --exclude " << QuotedField(texts.excludeText) << " leaves out all "
              << source.size() << " pairs, and at least one must be fitted. No result was "
              << "written.\n";
       return kExitBadInput;

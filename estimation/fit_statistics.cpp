@@ -87,6 +87,9 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
     sumVertical += v.z * v.z;
   }
   stats.sumOfSquares = sumHorizontal + sumVertical;
+  // Residuals beyond about 1e154 m (heights near the double's limit) overflow their squares:
+  // nothing is determined then, rather than a statistic that is infinite or NaN.
+  if (!std::isfinite(stats.sumOfSquares)) return stats;
   if (m >= 1) {
     stats.rmsDetermined = true;
     stats.rmsHorizontal = std::sqrt(sumHorizontal / static_cast<double>(m));
@@ -118,6 +121,9 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
       (svd.matrixV() * singular.array().square().inverse().matrix().asDiagonal() *
        svd.matrixV().transpose()) *
       scaling.asDiagonal();
+  // Column norms far from 1 (coordinates of 1e-200 m or 1e200 m) can overflow the product even
+  // when J is well conditioned: such a covariance is not determined either.
+  if (!(sigma0Squared * normalInverse).allFinite()) return stats;
   stats.precisionDetermined = true;
   for (int a = 0; a < kModelParameters; ++a) {
     for (int b = 0; b < kModelParameters; ++b) {

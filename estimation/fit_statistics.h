@@ -44,9 +44,11 @@ struct FitStatistics {
   PointList residuals;
   double sumOfSquares = 0.0;  // Σ|v_i|² over the fitted pairs, square metres
 
-  bool sigma0Determined = false;  // r ≥ 1
+  /// r ≥ 1 and Σ|v_i|² finite (it overflows only for residuals beyond about 1e154 m; then nothing
+  /// below is determined, RMS included).
+  bool sigma0Determined = false;
   double sigma0 = 0.0;            // σ̂0 = √(Σ|v_i|² / r), metres
-  bool rmsDetermined = false;     // m ≥ 1
+  bool rmsDetermined = false;     // m ≥ 1 and Σ|v_i|² finite
   double rmsHorizontal = 0.0;     // √(Σ(vE² + vN²) / m), metres
   double rmsVertical = 0.0;       // √(Σ vH² / m), metres
 

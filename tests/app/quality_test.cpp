@@ -130,6 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"EmptyField", {"--exclude", "1,,2"}, "field 2 is empty"},
                       CommandCase{"EmptyValue", {"--exclude"}, "field 1 is empty"},
                       CommandCase{"Repeated", {"--exclude", "2,4,2"}, "repeats pair 2"},
+                      // A line break in the value must not break the one-line message.
+                      CommandCase{"LineBreak", {"--exclude", "2,\n3"}, "field 2 (\"\\x0a3\")"},
                       CommandCase{"EveryPair", {"--exclude", "6,5,4,3,2,1"}, "all 6 pairs"}),
     QuorvaneTest::CaseName());
 

@@ -157,6 +157,13 @@ TEST(FitStatistics, EdgesOfDetermination) {
   EXPECT_FALSE(one.sigma0Determined || one.precisionDetermined || one.tests[0].testable);
   EXPECT_TRUE(one.rmsDetermined);
   EXPECT_FALSE(DeterminesTransform(source, first));
+
+  // A height near the double's limit overflows Σ|v|²: nothing is determined, nothing infinite.
+  PointList high = destination;
+  high[0].z = 1e200;
+  const FitStatistics overflow = FitAndTest(source, high, std::vector<bool>(12, true));
+  EXPECT_FALSE(overflow.sigma0Determined || overflow.rmsDetermined ||
+               overflow.precisionDetermined || overflow.tests[0].testable);
 }
 
 }  // namespace
