@@ -15,11 +15,14 @@ struct ValueOption {
   bool OptionTexts::*seen;  // or nullptr
 };
 const ValueOption kValueOptions[] = {
-    {"--refsrc", &OptionTexts::sourceText, nullptr},
-    {"--refdes", &OptionTexts::destinationText, nullptr},
+    {"--refsrc", &OptionTexts::sourceText, &OptionTexts::sourceGiven},
+    {"--refdes", &OptionTexts::destinationText, &OptionTexts::destinationGiven},
     {"--exclude", &OptionTexts::excludeText, &OptionTexts::excludeGiven},
-    {"--apply", &OptionTexts::applyText, nullptr},
+    {"--apply", &OptionTexts::applyText, &OptionTexts::applyGiven},
     {"--record", &OptionTexts::recordPath, &OptionTexts::recordGiven},
+    {"--refsrc-file", &OptionTexts::sourceFile, &OptionTexts::sourceFileGiven},
+    {"--refdes-file", &OptionTexts::destinationFile, &OptionTexts::destinationFileGiven},
+    {"--apply-file", &OptionTexts::applyFile, &OptionTexts::applyFileGiven},
 };
 
 struct FlagOption {
@@ -29,20 +32,21 @@ struct FlagOption {
 const FlagOption kFlagOptions[] = {
     {"--quality", &OptionTexts::quality},
     {"--snoop", &OptionTexts::snoop},
+    {"--help", &OptionTexts::help},
+    {"--version", &OptionTexts::version},
+    {"--utf8", &OptionTexts::utf8},
 };
 
 // Pair numbers longer than this cannot be below any list's size and are refused unread.
 constexpr std::size_t kLongestPairNumber = 18;
 
-// A field quoted in a message longer than this is cut, so one bad value of a megabyte does not
-// become a megabyte of standard error.
-constexpr std::size_t kLongestQuotedField = 40;
-
 }  // namespace
 
-std::string QuotedField(const std::string& field) {
+// Cutting a long field keeps one bad value of a megabyte from becoming a megabyte of standard
+// error.
+std::string QuotedField(const std::string& field, std::size_t longest) {
   std::string quoted = "\"";
-  const std::size_t shown = std::min(field.size(), kLongestQuotedField);
+  const std::size_t shown = std::min(field.size(), longest);
   for (std::size_t k = 0; k < shown; ++k) {
     const unsigned char c = static_cast<unsigned char>(field[k]);
     if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
@@ -83,7 +87,8 @@ bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
       target->clear();
     }
   }
-  return !texts.sourceText.empty() && !texts.destinationText.empty();
+  return (!texts.sourceText.empty() || texts.sourceFileGiven) &&
+         (!texts.destinationText.empty() || texts.destinationFileGiven);
 }
 
 bool ParsePairNumbers(const std::string& text, std::size_t pairCount,

@@ -24,23 +24,45 @@ struct OptionTexts {
   std::string applyText{};    // value of --apply: further source points, as --refsrc takes them
   bool recordGiven = false;   // --record was seen, even with an empty value
   std::string recordPath{};   // value of --record: the record file's path
+
+  bool help = false;     // --help: the usage text, and nothing else
+  bool version = false;  // --version: the version line, and nothing else
+  bool utf8 = false;     // --utf8: Chinese console text in UTF-8 instead of GBK
+
+  // Lists read from files (--refsrc-file, --refdes-file, --apply-file) instead of arguments, and
+  // whether each text option was seen at all, so that a file and a text for one list conflict
+  // even when the text is empty.
+  bool sourceGiven = false;
+  bool destinationGiven = false;
+  bool applyGiven = false;
+  bool sourceFileGiven = false;
+  std::string sourceFile{};
+  bool destinationFileGiven = false;
+  std::string destinationFile{};
+  bool applyFileGiven = false;
+  std::string applyFile{};
 };
 
 /// Scans argv[1] .. argv[argc-1] for the options (exact, case-sensitive, whole argument; no "="
-/// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply" and
-/// "--record", and the flags "--quality" and "--snoop". The argument after a value option is its
-/// value and is consumed even if it looks like an option; a flag consumes nothing. A repeated value option
-/// keeps its last value, even an empty one; a value option that is the last argument counts as
-/// having an empty value. Every other argument is skipped. argv[0] is never examined and nothing
-/// past argv[argc-1] is read.
+/// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply",
+/// "--record", "--refsrc-file", "--refdes-file" and "--apply-file", and the flags "--quality",
+/// "--snoop", "--help", "--version" and "--utf8". The argument after a value option is its value
+/// and is consumed even if it looks like an option; a flag consumes nothing. A repeated value
+/// option keeps its last value, even an empty one; a value option that is the last argument
+/// counts as having an empty value. Every other argument is skipped. argv[0] is never examined
+/// and nothing past argv[argc-1] is read.
 ///
-/// `texts` is overwritten as a whole. Returns true exactly when both point lists are non-empty;
-/// no content is examined.
+/// `texts` is overwritten as a whole. Returns true exactly when each point list, source and
+/// destination, has a non-empty text or a file option (even one with an empty path); no content
+/// is examined.
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts);
 
 /// `field` in double quotes for a one-line message: control bytes, '"' and '\\' as \\xNN, and
-/// past its first 40 bytes cut, with "..." after the closing quote.
-std::string QuotedField(const std::string& field);
+/// past its first `longest` bytes cut, with "..." after the closing quote.
+std::string QuotedField(const std::string& field, std::size_t longest = 40);
+
+/// A `longest` for file paths, which are shown whole unless absurd.
+constexpr std::size_t kLongestQuotedPath = 4096;
 
 /// Reads `text` as pair numbers counted from 1, separated by ",": each field exactly a run of the
 /// digits 0-9 (no sign, blank or other byte) whose value is 1..pairCount, none repeated. Fills

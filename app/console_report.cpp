@@ -12,11 +12,6 @@ namespace Quorvane {
 
 namespace {
 
-// Labels in GBK, the console code page of our users.
-constexpr char kSourceLabel[] = "\xD4\xB4\xB5\xE3\xCE\xBB\xD6\xC3\xA3\xBA";       // 源点位置：
-constexpr char kDestinationLabel[] = "\xC4\xBF\xB1\xEA\xCE\xBB\xD6\xC3\xA3\xBA";  // 目标位置：
-constexpr char kComputedLabel[] = "ceres\xBC\xC6\xCB\xE3\xD6\xB5\xA3\xBA";        // ceres计算值：
-
 // "after:" and the seven values with eight decimals, formatted by the C library.
 std::string AfterLine(const TransformParams& p) {
   constexpr char kFormat[] = "after:%.8f,%.8f,%.8f,%.8f,%.8f,%.8f,%.8f\n";
@@ -59,20 +54,20 @@ void PointLine(std::ostream& out, const char* open, double x, double y, double z
 
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination,
-                        std::ostream& out) {
+                        std::ostream& out, ConsoleEncoding encoding) {
   const std::size_t n = source.size();
   out << summary.BriefReport() << "\n\n";
   out << AfterLine(params);
 
-  out << kSourceLabel << std::endl;
+  out << kSourceLabel.In(encoding) << std::endl;
   for (std::size_t i = 0; i < n; ++i) {
     PointLine(out, "( ", source[i].x, source[i].y, source[i].z, " )");
   }
-  out << kDestinationLabel << std::endl;
+  out << kDestinationLabel.In(encoding) << std::endl;
   for (std::size_t i = 0; i < n && i < destination.size(); ++i) {
     PointLine(out, "( ", destination[i].x, destination[i].y, destination[i].z, " )");
   }
-  out << std::endl << kComputedLabel << std::endl;
+  out << std::endl << kComputedLabel.In(encoding) << std::endl;
   for (std::size_t i = 0; i < n; ++i) {
     // The same model the fit used, so the block can be set against the destination block.
     const Point3 w = TransformPoint(params, source[i]);

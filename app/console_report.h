@@ -20,11 +20,11 @@ namespace Quorvane {
 ///   transform (translate, turn about the height axis, scale) as "(x,\ty,\tz)";
 /// where n is the number of source points; a destination list shorter than that is listed only as
 /// far as it goes. Points are in metres, fixed with five decimals, full stop as decimal point.
-/// The labels are GBK bytes, written without conversion. Every line after the "after:" line ends
-/// with a newline and a flush.
+/// The labels are in `encoding`, GBK unless asked otherwise. Every line after the "after:" line
+/// ends with a newline and a flush.
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination,
-                        std::ostream& out);
+                        std::ostream& out, ConsoleEncoding encoding = ConsoleEncoding::Gbk);
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination);
 

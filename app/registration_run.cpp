@@ -12,8 +12,11 @@
 
 #include "app/command_line.h"
 #include "app/console_report.h"
+#include "app/console_text.h"
+#include "app/point_file.h"
 #include "app/record_file.h"
 #include "app/result_file.h"
+#include "app/usage_text.h"
 #include "common/point_list.h"
 #include "estimation/fit_transform.h"
 #include "geodesy/geo_converter.h"
@@ -21,9 +24,6 @@
 namespace Quorvane {
 
 namespace {
-
-// "输入的参数有误\n" ("the arguments are wrong") in GBK, the console code page of our users.
-constexpr char kBadArgumentsMessage[] = "\xCA\xE4\xC8\xEB\xB5\xC4\xB2\xCE\xCA\xFD\xD3\xD0\xCE\xF3\n";
 
 bool IsFinite(const Point3& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -86,14 +86,46 @@ void WarnAboutTheFit(const Registration& run, std::ostream& errors) {
   }
 }
 
+// One point list from its text option or its file option, never both: a text that is given
+// even empty conflicts with a file, which is the likelier mistake than an intended override.
+bool ReadList(bool textGiven, const std::string& text, const char* textOption, bool fileGiven,
+              const std::string& path, const char* fileOption, PointList& list,
+              std::ostream& errors) {
+  if (textGiven && fileGiven) {
+    errors << "quorvane: " << textOption << " and " << fileOption
+           << " both give the same points; give only one of them. No result was written.\n";
+    return false;
+  }
+  if (!fileGiven) {
+    ParsePointList(text, list);
+    return true;
+  }
+  std::string problem;
+  if (!ReadPointFile(path, list, problem)) {
+    errors << "quorvane: " << fileOption << " " << QuotedField(path, kLongestQuotedPath) << ": "
+           << problem << ". No result was written.\n";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    Registration& run) {
   PointList& source = run.source;
   PointList& destination = run.destination;
-  ParsePointList(texts.sourceText, source);
-  ParsePointList(texts.destinationText, destination);
+  PointList further;
+  if (!ReadList(texts.sourceGiven, texts.sourceText, "--refsrc", texts.sourceFileGiven,
+                texts.sourceFile, "--refsrc-file", source, errors) ||
+      !ReadList(texts.destinationGiven, texts.destinationText, "--refdes",
+                texts.destinationFileGiven, texts.destinationFile, "--refdes-file", destination,
+                errors) ||
+      !ReadList(texts.applyGiven, texts.applyText, "--apply", texts.applyFileGiven,
+                texts.applyFile, "--apply-file", further, errors)) {
+    return kExitBadInput;
+  }
+  const ConsoleEncoding encoding = texts.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
 
   // Every source point needs the destination point of the same index; more destination points
   // are allowed and only move the projection centre.
@@ -176,8 +208,6 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   // Further points, through the same plane and the reported fit, and back with the inverse
   // projection; one that comes out not finite is refused before anything is printed.
   if (IsUsable(summary, params)) {
-    PointList further;
-    ParsePointList(texts.applyText, further);
     for (std::size_t i = 0; i < further.size(); ++i) {
       AppliedPoint point;
       point.source = further[i];
@@ -197,7 +227,7 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
     WarnAboutTheFit(run, errors);
   }
 
-  PrintConsoleReport(summary, params, planeSource, planeDestination, report);
+  PrintConsoleReport(summary, params, planeSource, planeDestination, report, encoding);
 
   if (!IsUsable(summary, params)) {
     errors << "quorvane: the solver gave no usable result (" << summary.message
@@ -205,13 +235,12 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
     return kExitNoResult;
   }
   if (texts.quality || texts.snoop) {
-    PrintQualityBlock(run.statistics, run.status, texts.snoop, run.removals, ConsoleEncoding::Gbk,
-                      report);
+    PrintQualityBlock(run.statistics, run.status, texts.snoop, run.removals, encoding, report);
   }
   if (!run.applied.empty()) {
     PointList transformed;
     for (const AppliedPoint& point : run.applied) transformed.push_back(point.destination);
-    PrintAppliedPoints(transformed, ConsoleEncoding::Gbk, report);
+    PrintAppliedPoints(transformed, encoding, report);
   }
   return kExitSuccess;
 }
@@ -226,8 +255,14 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
 
 int RunRegistration(int argc, const char* const* argv) {
   OptionTexts texts;
-  if (!ParseCommandLine(argc, argv, texts)) {
-    std::fputs(kBadArgumentsMessage, stdout);
+  const bool complete = ParseCommandLine(argc, argv, texts);
+  if (texts.help || texts.version) {
+    std::fputs(texts.help ? kUsageText : kVersionLine, stdout);
+    return kExitSuccess;
+  }
+  if (!complete) {
+    std::fputs(kBadArgumentsMessage.In(texts.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk),
+               stdout);
     return kExitBadInput;
   }
   Registration run;

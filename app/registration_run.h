@@ -18,8 +18,8 @@ namespace Quorvane {
 /// Exit codes of a run. kExitBadInput is returned from main, so the shell sees 255.
 constexpr int kExitSuccess = 0;    // fitted; report printed, quorvane.json written
 constexpr int kExitBadInput = -1;  // incomplete command line, or points that cannot be paired or
-                                   // projected: nothing on standard output but the GBK message
-                                   // for an incomplete command line, no result file
+                                   // projected: nothing on standard output but the message for
+                                   // an incomplete command line, no result file
 constexpr int kExitNoResult = 1;   // the solver gave no usable result: report printed, no file
 constexpr int kExitFileNotWritten = 2;  // fitted, reported, quorvane.json written as ever, but a
                                         // file named on the command line (--record) could not be
@@ -48,12 +48,15 @@ struct Registration {
   std::vector<AppliedPoint> applied;     // the --apply points, in input order
 };
 
-/// Everything of a run between the command line and the result file: parses both texts, checks
+/// Everything of a run between the command line and the result file: reads the point lists from
+/// their texts or their files (refusing a list given both ways, and a file that cannot be read or
+/// holds a line that is not a point), checks
 /// that every source point has a destination point and that --exclude names pairs, projects both
 /// lists, refuses pairs without finite plane coordinates, fits the pairs not excluded (and with
 /// --snoop removes blunders), carries the --apply points into the destination system and refuses
 /// any that come out not finite, and writes the console report to `report`, followed, for a
-/// usable fit, by the quality block when asked for and the transformed points. The statistics
+/// usable fit, by the quality block when asked for and the transformed points, with the Chinese
+/// labels in UTF-8 for --utf8 and in GBK otherwise. The statistics
 /// are computed for --quality, --snoop and --record. Reasons for refusing the input or the fit go
 /// to `errors` as one line each, and so do warnings of a fit that the points do not determine or
 /// that did not converge; nothing reaches `report` for refused input. Returns kExitSuccess,
@@ -65,8 +68,9 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    TransformParams& params);
 
-/// Runs the tool once with the process arguments and returns the process exit code:
-/// command line → source and destination point lists → both projected on WGS 84 about the mean
+/// Runs the tool once with the process arguments and returns the process exit code. --help or
+/// --version anywhere as an option prints the usage text or the version line and does nothing
+/// else (--help first); otherwise: command line → source and destination point lists → both projected on WGS 84 about the mean
 /// longitude and latitude of all destination points, with no false origin → fit → console
 /// report → quorvane.json beside the executable → the record at the --record path, if asked
 /// for. Faults in the input are reported on standard error before anything is written to

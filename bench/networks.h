@@ -103,11 +103,8 @@ constexpr std::size_t kMaxPairsPerArgument = kMaxArgumentBytes / kPointTextBytes
 /// about 180 m east, 140 m south and 36.7 m down, turned by 4″ and scaled by 60 ppm about the
 /// centre, so the fit has a real rotation and scale to find. The rounding to seven decimals adds
 /// centimetre noise. Every point takes exactly kPointTextBytes, so `points` up to
-/// kMaxPairsPerArgument fits one argument. Throws std::length_error beyond that.
-inline ArgumentTexts MakeArgumentTexts(std::size_t points, std::uint64_t seed = 7340033) {
-  if (points > kMaxPairsPerArgument) {
-    throw std::length_error("more points than one command-line argument holds");
-  }
+/// kMaxPairsPerArgument fits one argument; any number fits a point file.
+inline ArgumentTexts MakeListTexts(std::size_t points, std::uint64_t seed = 7340033) {
   constexpr double kLon0 = 116.35;
   constexpr double kLat0 = 39.90;
   constexpr double kShiftLon = 0.0021;      // degrees, about 180 m at this latitude
@@ -146,6 +143,14 @@ inline ArgumentTexts MakeArgumentTexts(std::size_t points, std::uint64_t seed = 
   if (!texts.source.empty()) texts.source.pop_back();
   if (!texts.destination.empty()) texts.destination.pop_back();
   return texts;
+}
+
+/// MakeListTexts within one argument's limit. Throws std::length_error beyond kMaxPairsPerArgument.
+inline ArgumentTexts MakeArgumentTexts(std::size_t points, std::uint64_t seed = 7340033) {
+  if (points > kMaxPairsPerArgument) {
+    throw std::length_error("more points than one command-line argument holds");
+  }
+  return MakeListTexts(points, seed);
 }
 
 }  // namespace QuorvaneBench

@@ -1,8 +1,10 @@
-// libFuzzer target over the command-line scan and the point-list parser.
+// libFuzzer target over the command-line scan, the point-list parser and the point-file parser.
 //
 // The input is a command line: its bytes split at every NUL into arguments after the program
 // path, so an empty argument is two NULs in a row. Every argument is also fed to the point-list
-// parser, and so is the whole input as one text, NULs included.
+// parser, and the whole input as one text, NULs included, to both parsers.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/point_file.h"
 #include "common/point_list.h"
 
 namespace {
@@ -82,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Stale values from an earlier scan must not survive: the texts are overwritten as a whole.
   Quorvane::OptionTexts texts{"stale source", "stale destination"};
   const bool complete = Quorvane::ParseCommandLine(argc, argv.data(), texts);
-  Require(complete == (!texts.sourceText.empty() && !texts.destinationText.empty()),
-          "the result says whether both values are non-empty");
+  Require(complete == ((!texts.sourceText.empty() || texts.sourceFileGiven) &&
+                       (!texts.destinationText.empty() || texts.destinationFileGiven)),
+          "the result says whether both lists have a value or a file");
 
   // A value that is not empty is an argument that directly follows its option.
   auto followsOption = [&](const std::string& value, const char* option) {
@@ -106,6 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(!texts.quality || appears("--quality"), "--quality set only by itself");
   Require(!texts.snoop || appears("--snoop"), "--snoop set only by itself");
   Require(!texts.excludeGiven || appears("--exclude"), "--exclude seen only when given");
+  Require(followsOption(texts.sourceFile, "--refsrc-file"), "file value follows its option");
+  Require(!texts.sourceFileGiven || appears("--refsrc-file"), "--refsrc-file seen when given");
+  Require(!texts.help || appears("--help"), "--help set only by itself");
+  Require(!texts.utf8 || appears("--utf8"), "--utf8 set only by itself");
 
   // Pair numbers: accepted lists name distinct pairs within range.
   std::vector<std::size_t> pairs;
@@ -118,6 +126,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   } else {
     Require(!problem.empty() && problem.find('\n') == std::string::npos, "one-line problem");
+  }
+
+  // The strict file syntax: every line it accepts is a point or skipped, and a refusal leaves
+  // the list as it was and explains itself in one line.
+  {
+    const std::string text(bytes, size);
+    Quorvane::PointList filePoints{Quorvane::Point3(1.0, 2.0, 3.0)};
+    std::string fileProblem;
+    if (Quorvane::ParsePointFileText(text, filePoints, fileProblem)) {
+      const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+      Require(filePoints.size() <= 1 + lines + 1, "at most one point per line");
+      for (const Quorvane::Point3& p : filePoints) {
+        Require(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z),
+                "file points are finite");
+      }
+    } else {
+      Require(filePoints.size() == 1, "a refused file adds nothing");
+      Require(!fileProblem.empty() && fileProblem.find('\n') == std::string::npos,
+              "one-line file problem");
+    }
   }
 
   CheckPointList(texts.sourceText);

@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         IncompleteCase{"LaterEmptyValue", {"--refsrc", "1,2,3", "--refsrc", "", "--refdes", "4,5,6"}},
         IncompleteCase{"OptionAsValue", {"--refsrc", "--refdes", "4,5,6"}},
         IncompleteCase{"TrailingOption", {"--refsrc", "1,2,3", "--refdes"}},
-        IncompleteCase{"HelpIsNotAnOption", {"--help"}}),
+        IncompleteCase{"HelpAsAValueIsNoOption", {"--refdes", "--help"}}),
     QuorvaneTest::CaseName());
 
 }  // namespace
