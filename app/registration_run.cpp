@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 #include <ceres/solver.h>
 
@@ -227,6 +229,17 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
     WarnAboutTheFit(run, errors);
   }
 
+  // The record's text takes as long as the report's console lines on a large run (most of it
+  // RapidJSON's shortest-digit conversions): a second core builds it meanwhile.
+  if (texts.recordGiven && IsUsable(summary, params)) {
+    const auto build = [&run] { return BuildRecordJson(run); };
+    try {
+      run.record = std::async(std::launch::async, build);
+    } catch (const std::system_error&) {
+      // No thread to be had (a process limit): built when it is needed instead.
+      run.record = std::async(std::launch::deferred, build);
+    }
+  }
   PrintConsoleReport(summary, params, planeSource, planeDestination, report, encoding);
 
   if (!IsUsable(summary, params)) {
@@ -271,7 +284,7 @@ int RunRegistration(int argc, const char* const* argv) {
   WriteResultFile(run.params, argv[0]);
   if (texts.recordGiven) {
     errno = 0;
-    if (!WriteTextFile(texts.recordPath, BuildRecordJson(run))) {
+    if (!WriteTextFile(texts.recordPath, run.record.get())) {
       std::cerr << "quorvane: the record could not be written to \"" << texts.recordPath << "\" ("
                 << (errno != 0 ? std::strerror(errno) : "write failed")
                 << "); the fit and quorvane.json stand.\n";

@@ -1,7 +1,9 @@
 // One registration, from the command line to the result file.
 #pragma once
 
+#include <future>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include <ceres/solver.h>
@@ -46,6 +48,9 @@ struct Registration {
   FitStatistics statistics;              // of the reported fit
   std::vector<BlunderRemoval> removals;  // by --snoop, in order
   std::vector<AppliedPoint> applied;     // the --apply points, in input order
+  /// With --record, for a usable fit: the record's text (BuildRecordJson), built on a thread of
+  /// its own while the report is printed. Nothing in the run changes once it has started.
+  std::future<std::string> record;
 };
 
 /// Everything of a run between the command line and the result file: reads the point lists from
