@@ -1,0 +1,58 @@
+# What `cmake --install` puts where, and the release packages CPack makes of it: a Debian
+# package of a Linux build, a zip of a Windows build.
+#
+# Include after the quorvane target is defined.
+
+set(QUORVANE_DOCUMENTS README.md LICENSE THIRD-PARTY-NOTICES)
+
+if(WIN32)
+  # One folder, the executable beside its documents: the tool writes quorvane.json beside
+  # itself, so a Windows user unpacks the zip wherever the results should go and runs it there.
+  install(TARGETS quorvane RUNTIME DESTINATION .)
+  # The documents with CRLF line ends, for Windows editors that do not break lines at a bare LF
+  # (Notepad before Windows 10 1809).
+  # Copied at configure time; CMAKE_CONFIGURE_DEPENDS configures again when one changes.
+  foreach(_document IN LISTS QUORVANE_DOCUMENTS)
+    set(_source "${PROJECT_SOURCE_DIR}/${_document}")
+    file(READ "${_source}" _text)
+    string(REPLACE "\r\n" "\n" _text "${_text}")
+    string(REPLACE "\n" "\r\n" _text "${_text}")
+    file(WRITE "${PROJECT_BINARY_DIR}/crlf/${_document}" "${_text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_source}")
+    install(FILES "${PROJECT_BINARY_DIR}/crlf/${_document}" DESTINATION .)
+  endforeach()
+  set(CPACK_GENERATOR ZIP)
+  # quorvane-<version>-win64.zip, unpacking into a folder of the same name.
+  set(CPACK_PACKAGE_FILE_NAME "quorvane-${PROJECT_VERSION}-win64")
+else()
+  # bin/, share/man/man1/ and share/doc/quorvane/ under the prefix.
+  include(GNUInstallDirs)
+  install(TARGETS quorvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES man/quorvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${QUORVANE_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(CPACK_GENERATOR DEB)
+endif()
+
+set(CPACK_PACKAGE_NAME quorvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The quorvane developers")
+set(CPACK_PACKAGE_CONTACT "The quorvane developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "similarity transform between two sets of geographic control points")
+# Lines of the Debian description as the control file wants them, at most 80 columns.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "quorvane takes the same control points in two sets of geographic coordinates,\n"
+  "projects both into one Gauss-Krueger plane on WGS 84, fits a translation, a\n"
+  "rotation about the vertical and a uniform scale by least squares (Ceres\n"
+  "Solver), prints a report and writes the result as JSON.")
+# quorvane_<version>_<architecture>.deb, installing under /usr.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+# Depends: dpkg-shlibdeps reads the executable's NEEDED entries and names the Debian package that
+# holds each library, with the lowest version whose symbols it uses. For the default static
+# build those are libunwind.so.8, libmetis.so.5, libm.so.6 and libc.so.6 (objdump -p), which
+# gives libc6, libmetis5 and libunwind8; a build against the shared libraries gets their
+# packages instead.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+include(CPack)
