@@ -20,6 +20,7 @@ const ValueOption kValueOptions[] = {
     {"--exclude", &OptionTexts::excludeText, &OptionTexts::excludeGiven},
     {"--apply", &OptionTexts::applyText, nullptr},
     {"--record", &OptionTexts::recordPath, &OptionTexts::recordGiven},
+    {"--plot", &OptionTexts::plotPath, &OptionTexts::plotGiven},
 };
 
 struct FlagOption {

@@ -24,11 +24,13 @@ struct OptionTexts {
   std::string applyText{};    // value of --apply: further source points, as --refsrc takes them
   bool recordGiven = false;   // --record was seen, even with an empty value
   std::string recordPath{};   // value of --record: the record file's path
+  bool plotGiven = false;     // --plot was seen, even with an empty value
+  std::string plotPath{};     // value of --plot: the picture's path
 };
 
 /// Scans argv[1] .. argv[argc-1] for the options (exact, case-sensitive, whole argument; no "="
-/// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply" and
-/// "--record", and the flags "--quality" and "--snoop". The argument after a value option is its
+/// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply",
+/// "--record" and "--plot", and the flags "--quality" and "--snoop". The argument after a value option is its
 /// value and is consumed even if it looks like an option; a flag consumes nothing. A repeated value option
 /// keeps its last value, even an empty one; a value option that is the last argument counts as
 /// having an empty value. Every other argument is skipped. argv[0] is never examined and nothing
