@@ -23,6 +23,7 @@ const ValueOption kValueOptions[] = {
     {"--refsrc-file", &OptionTexts::sourceFile, &OptionTexts::sourceFileGiven},
     {"--refdes-file", &OptionTexts::destinationFile, &OptionTexts::destinationFileGiven},
     {"--apply-file", &OptionTexts::applyFile, &OptionTexts::applyFileGiven},
+    {"--plot", &OptionTexts::plotPath, &OptionTexts::plotGiven},
 };
 
 struct FlagOption {

@@ -24,6 +24,8 @@ struct OptionTexts {
   std::string applyText{};    // value of --apply: further source points, as --refsrc takes them
   bool recordGiven = false;   // --record was seen, even with an empty value
   std::string recordPath{};   // value of --record: the record file's path
+  bool plotGiven = false;     // --plot was seen, even with an empty value
+  std::string plotPath{};     // value of --plot: the picture's path
 
   bool help = false;     // --help: the usage text, and nothing else
   bool version = false;  // --version: the version line, and nothing else
@@ -45,12 +47,12 @@ struct OptionTexts {
 
 /// Scans argv[1] .. argv[argc-1] for the options (exact, case-sensitive, whole argument; no "="
 /// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply",
-/// "--record", "--refsrc-file", "--refdes-file" and "--apply-file", and the flags "--quality",
-/// "--snoop", "--help", "--version" and "--utf8". The argument after a value option is its value
-/// and is consumed even if it looks like an option; a flag consumes nothing. A repeated value
-/// option keeps its last value, even an empty one; a value option that is the last argument
-/// counts as having an empty value. Every other argument is skipped. argv[0] is never examined
-/// and nothing past argv[argc-1] is read.
+/// "--record", "--plot", "--refsrc-file", "--refdes-file" and "--apply-file", and the flags
+/// "--quality", "--snoop", "--help", "--version" and "--utf8". The argument after a value option
+/// is its value and is consumed even if it looks like an option; a flag consumes nothing. A
+/// repeated value option keeps its last value, even an empty one; a value option that is the last
+/// argument counts as having an empty value. Every other argument is skipped. argv[0] is never
+/// examined and nothing past argv[argc-1] is read.
 ///
 /// `texts` is overwritten as a whole. Returns true exactly when each point list, source and
 /// destination, has a non-empty text or a file option (even one with an empty path); no content

@@ -15,6 +15,7 @@
 #include "app/command_line.h"
 #include "app/console_report.h"
 #include "app/console_text.h"
+#include "app/plot_file.h"
 #include "app/point_file.h"
 #include "app/record_file.h"
 #include "app/result_file.h"
@@ -194,7 +195,7 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   }
 
   const bool usable = IsUsable(summary, params);
-  if (usable && (texts.quality || texts.snoop || texts.recordGiven)) {
+  if (usable && (texts.quality || texts.snoop || texts.recordGiven || texts.plotGiven)) {
     std::vector<bool> fitted = FittedMask(run.status);
     run.statistics = ComputeFitStatistics(planeSource, planeDestination, fitted, params);
     if (texts.snoop) {
@@ -282,15 +283,22 @@ int RunRegistration(int argc, const char* const* argv) {
   const int exitCode = RegisterPoints(texts, std::cout, std::cerr, run);
   if (exitCode != kExitSuccess) return exitCode;
   WriteResultFile(run.params, argv[0]);
-  if (texts.recordGiven) {
+  // Each file named on the command line is tried, so that one that fails does not cost the
+  // others.
+  bool allWritten = true;
+  const auto write = [&allWritten](const std::string& path, const std::string& text,
+                                   const char* what) {
     errno = 0;
-    if (!WriteTextFile(texts.recordPath, run.record.get())) {
-      std::cerr << "quorvane: the record could not be written to \"" << texts.recordPath << "\" ("
+    if (!WriteTextFile(path, text)) {
+      std::cerr << "quorvane: the " << what << " could not be written to \"" << path << "\" ("
                 << (errno != 0 ? std::strerror(errno) : "write failed")
                 << "); the fit and quorvane.json stand.\n";
-      return kExitFileNotWritten;
+      allWritten = false;
     }
-  }
+  };
+  if (texts.recordGiven) write(texts.recordPath, run.record.get(), "record");
+  if (texts.plotGiven) write(texts.plotPath, BuildPlotSvg(run), "plot");
+  if (!allWritten) return kExitFileNotWritten;
   return kExitSuccess;
 }
 

@@ -24,8 +24,8 @@ constexpr int kExitBadInput = -1;  // incomplete command line, or points that ca
                                    // an incomplete command line, no result file
 constexpr int kExitNoResult = 1;   // the solver gave no usable result: report printed, no file
 constexpr int kExitFileNotWritten = 2;  // fitted, reported, quorvane.json written as ever, but a
-                                        // file named on the command line (--record) could not be
-                                        // written
+                                        // file named on the command line (--record, --plot)
+                                        // could not be written
 
 /// One --apply point carried from the source system into the destination system.
 struct AppliedPoint {
@@ -44,7 +44,8 @@ struct Registration {
   std::vector<PairStatus> status;        // one per pair (per source point)
   TransformParams params;                // the reported fit
   ceres::Solver::Summary summary;        // of the reported fit
-  bool hasStatistics = false;            // with --quality or --snoop, for a usable fit
+  bool hasStatistics = false;            // with --quality, --snoop, --record or --plot, for a
+                                         // usable fit
   FitStatistics statistics;              // of the reported fit
   std::vector<BlunderRemoval> removals;  // by --snoop, in order
   std::vector<AppliedPoint> applied;     // the --apply points, in input order
@@ -61,11 +62,11 @@ struct Registration {
 /// --snoop removes blunders), carries the --apply points into the destination system and refuses
 /// any that come out not finite, and writes the console report to `report`, followed, for a
 /// usable fit, by the quality block when asked for and the transformed points, with the Chinese
-/// labels in UTF-8 for --utf8 and in GBK otherwise. The statistics
-/// are computed for --quality, --snoop and --record. Reasons for refusing the input or the fit go
-/// to `errors` as one line each, and so do warnings of a fit that the points do not determine or
-/// that did not converge; nothing reaches `report` for refused input. Returns kExitSuccess,
-/// kExitBadInput or kExitNoResult; `run` holds what was computed up to there.
+/// labels in UTF-8 for --utf8 and in GBK otherwise. The statistics are computed for --quality,
+/// --snoop, --record and --plot. Reasons for refusing the input or the fit go to `errors` as one
+/// line each, and so do warnings of a fit that the points do not determine or that did not
+/// converge; nothing reaches `report` for refused input. Returns kExitSuccess, kExitBadInput or
+/// kExitNoResult; `run` holds what was computed up to there.
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    Registration& run);
 
@@ -77,9 +78,10 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
 /// --version anywhere as an option prints the usage text or the version line and does nothing
 /// else (--help first); otherwise: command line → source and destination point lists → both projected on WGS 84 about the mean
 /// longitude and latitude of all destination points, with no false origin → fit → console
-/// report → quorvane.json beside the executable → the record at the --record path, if asked
-/// for. Faults in the input are reported on standard error before anything is written to
-/// standard output.
+/// report → quorvane.json beside the executable → the record at the --record path and the
+/// picture at the --plot path, if asked for; each of the two that cannot be written is said in
+/// one line on standard error and makes the exit code kExitFileNotWritten. Faults in the input
+/// are reported on standard error before anything is written to standard output.
 int RunRegistration(int argc, const char* const* argv);
 
 }  // namespace Quorvane

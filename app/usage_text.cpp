@@ -41,6 +41,7 @@ const char kUsageText[] =
     "Output:\n"
     "  --record FILE        write the fit with its projection and a PROJ pipeline\n"
     "                       that applies it to FILE (JSON)\n"
+    "  --plot FILE          draw the points and their residuals to FILE (SVG)\n"
     "  --utf8               Chinese labels in UTF-8 instead of GBK\n"
     "  --help               print this text and exit\n"
     "  --version            print the version and exit\n"
@@ -52,7 +53,7 @@ const char kUsageText[] =
     "Exit status:\n"
     "  0    fitted: report printed, quorvane.json written\n"
     "  1    the solver gave no usable result: report printed, nothing written\n"
-    "  2    fitted, but the --record file could not be written\n"
+    "  2    fitted, but the --record or --plot file could not be written\n"
     "  255  incomplete command line, or points or options that cannot be used:\n"
     "       nothing printed on standard output but the message for an incomplete\n"
     "       command line, nothing written\n";

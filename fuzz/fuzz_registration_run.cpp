@@ -4,9 +4,9 @@
 // The input is the option values: the source text up to the first NUL or newline, the
 // destination text up to the next one (an input with neither is a source text with an empty
 // destination). What follows a second separator sets the further options: its first byte is a set
-// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record), then comes the --exclude text up to
-// the next separator, and after it the --apply text. Every run's record text is built and must be
-// valid JSON as well.
+// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot), then comes the --exclude
+// text up to the next separator, and after it the --apply text. Every run's record text is built
+// and must be valid JSON as well, and its picture must hold no NaN or infinity.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include <rapidjson/reader.h>
 
 #include "app/command_line.h"
+#include "app/plot_file.h"
 #include "app/record_file.h"
 #include "app/registration_run.h"
 #include "app/result_file.h"
@@ -163,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       texts.snoop = (flags & 2u) != 0;
       texts.excludeGiven = (flags & 4u) != 0;
       texts.recordGiven = (flags & 8u) != 0;
+      texts.plotGiven = (flags & 16u) != 0;
       const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
       texts.excludeText = input.substr(second + 2, third - (second + 2));
       if (third != std::string::npos) texts.applyText = input.substr(third + 1);
@@ -188,10 +190,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Warnings of an undetermined or unconverged fit may go to standard error.
       Require(!reported.empty(), "a fit is reported");
       Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-      Require(run.hasStatistics == (texts.quality || texts.snoop || texts.recordGiven),
+      Require(run.hasStatistics ==
+                  (texts.quality || texts.snoop || texts.recordGiven || texts.plotGiven),
               "statistics exactly when asked for");
       if (run.hasStatistics) CheckStatistics(run.statistics);
       Require(IsValidJson(Quorvane::BuildRecordJson(run)), "the record is valid JSON");
+      {
+        // Numbers are the only place either could appear: no text or name in the file has them.
+        const std::string svg = Quorvane::BuildPlotSvg(run);
+        Require(svg.find("nan") == std::string::npos && svg.find("inf") == std::string::npos,
+                "the plot holds no NaN or infinity");
+      }
       Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
                   std::isfinite(params.rz) && std::isfinite(params.scale),
               "a fit that succeeded is finite");

@@ -6,11 +6,13 @@ QUORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QUORVANE_BUILD="${QUORVANE_BUILD:-$QUORVANE_ROOT/build}"
 
 # Build and test dependencies; libproj-dev only serves the peer checks of the projection and the
-# record's pipeline, nlohmann-json3-dev reads the record back in the tests, libgfortran-12-dev
-# gives the static Fortran runtime that the static LAPACK needs, and libboost-dev the
-# header-only Boost.Math.
+# record's pipeline, nlohmann-json3-dev reads the record back in the tests, libxml2-dev reads the
+# --plot picture back, librsvg2-bin renders it and libpng-dev reads the rendering,
+# libgfortran-12-dev gives the static Fortran runtime that the static LAPACK needs, and
+# libboost-dev the header-only Boost.Math.
 QUORVANE_PACKAGES=(cmake make g++ libceres-dev libeigen3-dev rapidjson-dev libgoogle-glog-dev
-  libgfortran-12-dev libboost-dev libgtest-dev libproj-dev nlohmann-json3-dev)
+  libgfortran-12-dev libboost-dev libgtest-dev libproj-dev nlohmann-json3-dev libxml2-dev
+  librsvg2-bin libpng-dev)
 
 quorvane_install_missing() {
   local missing=() package
