@@ -44,6 +44,14 @@ const char* StatusName(PairStatus status) {
   return "fitted";
 }
 
+void AppendDetermined(std::string& json, bool determined, double value) {
+  if (determined) {
+    AppendJsonNumber(json, value);
+  } else {
+    json += "null";
+  }
+}
+
 void AppendPairs(std::string& json, const Registration& run) {
   json += '[';
   for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
@@ -76,30 +84,16 @@ void AppendPairs(std::string& json, const Registration& run) {
     const PairTest* test = tested ? &run.statistics.tests[i] : nullptr;
     json += ',';
     AppendMember(json, "test");
-    if (test)
-      AppendJsonNumber(json, test->statistic);
-    else
-      json += "null";
+    AppendDetermined(json, test != nullptr, test ? test->statistic : 0.0);
     json += ',';
     AppendMember(json, "critical");
-    if (test)
-      AppendJsonNumber(json, test->critical);
-    else
-      json += "null";
+    AppendDetermined(json, test != nullptr, test ? test->critical : 0.0);
     json += ',';
     AppendMember(json, "suspect");
     json += test ? (test->suspect ? "true" : "false") : "null";
     json += '}';
   }
   json += ']';
-}
-
-void AppendDetermined(std::string& json, bool determined, double value) {
-  if (determined) {
-    AppendJsonNumber(json, value);
-  } else {
-    json += "null";
-  }
 }
 
 void AppendQuality(std::string& json, const Registration& run) {

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/point_printing.h"
+#include "tests/support/tokyo_example.h"
 #include "tests/support/xml_tree.h"
 
 namespace {
@@ -33,16 +33,13 @@ constexpr double kDrawingTolerance = 0.02;  // px
 // mistyped by 8 m (35.714719804 as 35.714791804, as in the quality tests) for "BLUNDER".
 QuorvaneTest::ChildResult RunTool(const std::vector<std::string>& arguments,
                                   const std::string& cwd) {
-  std::ifstream data(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-to-tokyo-datum.txt");
-  std::vector<std::string> tokyo, expanded;
-  for (std::string line; std::getline(data, line);) {
-    if (!line.empty() && line[0] != '#') tokyo.push_back(line);
-  }
-  tokyo[0].replace(tokyo[0].find("35.714719804"), 12, "35.714791804");
+  std::vector<std::string> expanded;
   for (const std::string& a : arguments) {
     if (a != "BLUNDER") expanded.push_back(a);
-    if (a == "BLUNDER")
-      expanded.insert(expanded.end(), {"--refsrc", tokyo[0], "--refdes", tokyo[1]});
+    if (a == "BLUNDER") {
+      expanded.insert(expanded.end(), {"--refsrc", QuorvaneTest::MistypedTokyoSource(), "--refdes",
+                                       QuorvaneTest::Tokyo()[1]});
+    }
   }
   QuorvaneTest::TempDir home;
   return QuorvaneTest::RunChild(QuorvaneTest::CopyExecutableTo(home.path()), expanded,

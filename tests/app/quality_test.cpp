@@ -1,6 +1,5 @@
 // --quality, --exclude and --snoop through the built executable: the block's bytes, refused
 // exclusions, the fit they give, and the warnings of fits the points do not determine.
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -8,28 +7,14 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/point_printing.h"
+#include "tests/support/tokyo_example.h"
 
 namespace {
 
 using QuorvaneTest::ChildResult;
+using QuorvaneTest::MistypedTokyoSource;
 using QuorvaneTest::ReadFile;
-
-// The Tokyo example's two lists.
-std::vector<std::string> Tokyo() {
-  std::ifstream data(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-to-tokyo-datum.txt");
-  std::vector<std::string> lists;
-  for (std::string line; std::getline(data, line);) {
-    if (!line.empty() && line[0] != '#') lists.push_back(line);
-  }
-  return lists;
-}
-
-// The Tokyo source list with pair 3's latitude mistyped, 35.714719804 as 35.714791804 (8 m).
-std::string MistypedTokyoSource() {
-  std::string source = Tokyo()[0];
-  const std::size_t at = source.find("35.714719804");
-  return source.replace(at, 12, "35.714791804");
-}
+using QuorvaneTest::Tokyo;
 
 struct Installation {
   QuorvaneTest::TempDir home;

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,25 +12,18 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/child_process.h"
+#include "tests/support/tokyo_example.h"
 
 namespace {
 
 using QuorvaneTest::ChildResult;
 using QuorvaneTest::ReadFile;
+using QuorvaneTest::Tokyo;
 
 // The pipeline's tmerc +approx and our series agree to 0.1 mm within 3° of the meridian; points
 // are compared in PROJ's own plane of the record's projection, where the two meridian arcs' offset
 // is the same for points a few hundred metres apart.
 constexpr double kPipelineAgreement = 1e-4;  // metres
-
-std::vector<std::string> Tokyo() {
-  std::ifstream data(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-to-tokyo-datum.txt");
-  std::vector<std::string> lists;
-  for (std::string line; std::getline(data, line);) {
-    if (!line.empty() && line[0] != '#') lists.push_back(line);
-  }
-  return lists;
-}
 
 std::vector<std::string> LinesAfter(const std::string& text, const std::string& label) {
   std::vector<std::string> lines;

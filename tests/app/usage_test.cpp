@@ -3,7 +3,6 @@
 #include <iconv.h>
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
@@ -13,21 +12,15 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/point_printing.h"
+#include "tests/support/tokyo_example.h"
 
 namespace {
 
 using QuorvaneTest::ChildResult;
+using QuorvaneTest::MistypedTokyoSource;
 using QuorvaneTest::ReadFile;
+using QuorvaneTest::Tokyo;
 using QuorvaneTest::WriteFile;
-
-std::vector<std::string> Tokyo() {
-  std::ifstream data(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-to-tokyo-datum.txt");
-  std::vector<std::string> lists;
-  for (std::string line; std::getline(data, line);) {
-    if (!line.empty() && line[0] != '#') lists.push_back(line);
-  }
-  return lists;
-}
 
 struct Installation {
   QuorvaneTest::TempDir home;
@@ -88,8 +81,7 @@ std::string GbkToUtf8(const std::string& gbk) {
 // Every Chinese text the tool prints, each run once without and once with --utf8: the same
 // bytes but for the labels, which are the GBK ones in UTF-8.
 TEST(Usage, Utf8GivesTheGbkTextsInUtf8AndNothingElseChanges) {
-  std::string mistyped = Tokyo()[0];
-  mistyped.replace(mistyped.find("35.714719804"), 12, "35.714791804");
+  const std::string mistyped = MistypedTokyoSource();
   const std::vector<std::vector<std::string>> runs = {
       {"--refsrc", mistyped, "--refdes", Tokyo()[1], "--quality", "--apply", "139.7,35.7,10"},
       {"--refsrc", mistyped, "--refdes", Tokyo()[1], "--snoop", "--exclude", "1"},
