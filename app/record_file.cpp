@@ -134,7 +134,7 @@ void AppendQuality(std::string& json, const Registration& run) {
       json += a > 0 ? ",[" : "[";
       for (int b = 0; b < kModelParameters; ++b) {
         if (b > 0) json += ',';
-        AppendJsonNumber(json, stats.covariance[a][b]);
+        AppendJsonNumber(json, stats.covariance(a, b));
       }
       json += ']';
     }

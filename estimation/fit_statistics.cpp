@@ -1,7 +1,7 @@
-// Least-squares statistics of the similarity fit. The residuals and their Jacobian come from the
-// same functor the solver minimises, so they describe exactly the problem that was solved. The
-// test of each pair is the leave-one-out (externally studentised) outlier test of regression
-// diagnostics, for a block of three observations (Cook and Weisberg, Residuals and Influence in
+// Least-squares statistics of a fitted component. The residuals and their Jacobian come from the
+// same model the fit minimises, so they describe exactly the problem that was solved. The test
+// of each pair is the leave-one-out (externally studentised) outlier test of regression
+// diagnostics, for a block of d observations (Cook and Weisberg, Residuals and Influence in
 // Regression, 1982, ch. 2 and 4; in geodesy the multivariate form of Pope's τ test).
 #include "estimation/fit_statistics.h"
 
@@ -20,7 +20,8 @@ namespace Quorvane {
 namespace {
 
 using Jet = ceres::Jet<double, 7>;
-// Positions of the model's parameters among the functor's seven blocks (rx and ry are 3 and 4).
+// Positions of the similarity's parameters among the functor's seven blocks (rx and ry are 3 and
+// 4).
 constexpr int kParameterBlock[kModelParameters] = {0, 1, 2, 5, 6};
 
 // J counts as regular while its column-scaled condition number stays below 1/√ε: beyond that the
@@ -33,35 +34,43 @@ const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::e
 // with residuals of a few ulps of the coordinates, 1e-15 of them): a sum of squares at that level
 // says nothing about any pair, and every pair's statistic is 0.
 constexpr double kRoundingResidualRatio = 1e-12;
+// Σ|v|² − Δ_i loses the digits Δ_i shares with Σ|v|², and Δ_i carries the rounding of Q_ii⁻¹:
+// when the difference is below this fraction of Σ|v|² (a pair that holds nearly all of the misfit,
+// as on three pairs spread over a continent) it is computed again from the other pairs alone.
+constexpr double kCancellationRatio = 1e-6;
 
 double LargestCoordinate(const Point3& p) {
   return std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
 }
 
-// Residual of one pair and its derivatives over tx, ty, tz, rz, scale.
-void Linearise(const Point3& p, const Point3& q, const TransformParams& params, Point3& residual,
-               Eigen::Matrix<double, 3, kModelParameters>& jacobian) {
-  const double values[7] = {params.tx, params.ty, params.tz,   params.rx,
-                            params.ry, params.rz, params.scale};
-  Jet blocks[7];
-  for (int k = 0; k < 7; ++k) blocks[k] = Jet(values[k], k);
-  Jet r[3];
-  const RegisterPoint2PointError functor(p.x, p.y, p.z, q.x, q.y, q.z);
-  functor(&blocks[0], &blocks[1], &blocks[2], &blocks[3], &blocks[4], &blocks[5], &blocks[6], r);
-  residual = Point3(r[0].a, r[1].a, r[2].a);
-  for (int row = 0; row < 3; ++row) {
-    for (int k = 0; k < kModelParameters; ++k) jacobian(row, k) = r[row].v[kParameterBlock[k]];
-  }
+// The sum of squares of the other pairs' residuals after a fit without pair `left` (row block
+// `leftRow`), linearised at the fit: min over δ of |v_rest + J_rest δ|², solved by QR of the
+// column-scaled J_rest, which does not go through the difference of two nearly equal sums.
+template <int D>
+double SumOfSquaresWithout(const Eigen::MatrixXd& J, const Eigen::VectorXd& v, std::size_t leftRow,
+                           const Eigen::VectorXd& scaling) {
+  const Eigen::Index rows = J.rows() - D;
+  Eigen::MatrixXd rest(rows, J.cols());
+  Eigen::VectorXd values(rows);
+  const Eigen::Index cut = static_cast<Eigen::Index>(D * leftRow);
+  rest.topRows(cut) = J.topRows(cut);
+  rest.bottomRows(rows - cut) = J.bottomRows(rows - cut);
+  values.head(cut) = v.head(cut);
+  values.tail(rows - cut) = v.tail(rows - cut);
+  rest = rest * scaling.asDiagonal();
+  const Eigen::VectorXd step = rest.colPivHouseholderQr().solve(-values);
+  return (values + rest * step).squaredNorm();
 }
 
-}  // namespace
-
-FitStatistics ComputeFitStatistics(const PointList& source, const PointList& destination,
-                                   const std::vector<bool>& fitted, const TransformParams& params) {
-  const std::size_t n = source.size();
+template <ComponentLayout L, int U>
+FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const LinearisePair& linearise) {
+  constexpr int D = RowsOf(L);
+  const std::size_t n = fitted.size();
   FitStatistics stats;
   stats.residuals.resize(n);
   stats.tests.resize(n);
+  stats.covariance = Eigen::MatrixXd::Zero(U, U);
+  stats.sigma.assign(U, 0.0);
 
   std::vector<std::size_t> rows;  // the fitted pairs, in pair order
   for (std::size_t i = 0; i < n; ++i) {
@@ -69,22 +78,34 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
   }
   const std::size_t m = rows.size();
   stats.fittedPairs = m;
-  stats.redundancy = 3 * static_cast<int>(m) - kModelParameters;
+  stats.redundancy = D * static_cast<int>(m) - U;
 
-  Eigen::MatrixXd J(3 * m, kModelParameters);
-  Eigen::Matrix<double, 3, kModelParameters> block;
+  // Each pair's residual rows, in the coordinates of its layout.
+  const auto toPoint = [](const double* r) {
+    if constexpr (L == ComponentLayout::Whole) return Point3(r[0], r[1], r[2]);
+    if constexpr (L == ComponentLayout::Horizontal) return Point3(r[0], r[1], 0.0);
+    return Point3(0.0, 0.0, r[0]);
+  };
+  Eigen::MatrixXd J(D * m, U);
+  Eigen::VectorXd values(D * m);
+  Eigen::Matrix<double, D, U> block;
+  PairLinearisation pair;
   double sumHorizontal = 0.0;
   double sumVertical = 0.0;
   double largestCoordinate = 0.0;
   for (std::size_t i = 0, row = 0; i < n; ++i) {
-    Point3& v = stats.residuals[i];
-    Linearise(source[i], destination[i], params, v, block);
+    linearise(i, pair);
+    stats.residuals[i] = toPoint(pair.residual);
     if (!fitted[i]) continue;
-    J.middleRows<3>(3 * row++) = block;
-    largestCoordinate = std::max(
-        {largestCoordinate, LargestCoordinate(source[i]), LargestCoordinate(destination[i])});
-    sumHorizontal += v.x * v.x + v.y * v.y;
-    sumVertical += v.z * v.z;
+    for (int r = 0; r < D; ++r) {
+      for (int k = 0; k < U; ++k) block(r, k) = pair.jacobian[r * U + k];
+      values[D * row + r] = pair.residual[r];
+    }
+    J.middleRows<D>(D * row++) = block;
+    largestCoordinate = std::max(largestCoordinate, pair.largestCoordinate);
+    const Point3& v = stats.residuals[i];
+    if constexpr (L != ComponentLayout::Vertical) sumHorizontal += v.x * v.x + v.y * v.y;
+    if constexpr (L != ComponentLayout::Horizontal) sumVertical += v.z * v.z;
   }
   stats.sumOfSquares = sumHorizontal + sumVertical;
   // Residuals beyond about 1e154 m (heights near the double's limit) overflow their squares:
@@ -105,8 +126,8 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
   // against radians) and of the network's distance from the origin; then J·D = U Σ Vᵀ gives
   // (JᵀJ)⁻¹ = D V Σ⁻² Vᵀ D and the hat matrix J(JᵀJ)⁻¹Jᵀ = U Uᵀ without forming JᵀJ, whose
   // condition number would be the square.
-  Eigen::Matrix<double, kModelParameters, 1> scaling;
-  for (int k = 0; k < kModelParameters; ++k) {
+  Eigen::Matrix<double, U, 1> scaling;
+  for (int k = 0; k < U; ++k) {
     const double norm = J.col(k).norm();
     if (!(norm > 0.0) || !std::isfinite(norm)) return stats;
     scaling[k] = 1.0 / norm;
@@ -114,9 +135,9 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
   const Eigen::MatrixXd scaled = J * scaling.asDiagonal();
   const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled, Eigen::ComputeThinU | Eigen::ComputeThinV);
   const auto& singular = svd.singularValues();
-  if (!(singular[kModelParameters - 1] > kSmallestSingularValueRatio * singular[0])) return stats;
+  if (!(singular[U - 1] > kSmallestSingularValueRatio * singular[0])) return stats;
 
-  const Eigen::Matrix<double, kModelParameters, kModelParameters> normalInverse =
+  const Eigen::Matrix<double, U, U> normalInverse =
       scaling.asDiagonal() *
       (svd.matrixV() * singular.array().square().inverse().matrix().asDiagonal() *
        svd.matrixV().transpose()) *
@@ -125,49 +146,109 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
   // when J is well conditioned: such a covariance is not determined either.
   if (!(sigma0Squared * normalInverse).allFinite()) return stats;
   stats.precisionDetermined = true;
-  for (int a = 0; a < kModelParameters; ++a) {
-    for (int b = 0; b < kModelParameters; ++b) {
-      stats.covariance[a][b] = sigma0Squared * normalInverse(a, b);
+  for (int a = 0; a < U; ++a) {
+    for (int b = 0; b < U; ++b) {
+      stats.covariance(a, b) = sigma0Squared * normalInverse(a, b);
     }
-    stats.sigma[a] = std::sqrt(std::max(0.0, stats.covariance[a][a]));
+    stats.sigma[a] = std::sqrt(std::max(0.0, stats.covariance(a, a)));
   }
 
   // Leaving pair i out of the fit removes Δ_i = v_iᵀ Q_ii⁻¹ v_i from the sum of squares and leaves
   // it with the residual Q_ii⁻¹ v_i (the block form of the deleted-residual identities); the other
-  // pairs then estimate the variance with r − 3 degrees of freedom, independently of pair i, and
-  // T_i = Δ_i / (3 σ̂²_(i)) follows F(3, r − 3) when the pair holds no blunder.
-  const int dfRest = r - 3;
+  // pairs then estimate the variance with r − d degrees of freedom, independently of pair i, and
+  // T_i = Δ_i / (d σ̂²_(i)) follows F(d, r − d) when the pair holds no blunder.
+  const int dfRest = r - D;
   if (dfRest < 1) return stats;
-  const boost::math::fisher_f_distribution<double> distribution(3.0, dfRest);
+  const boost::math::fisher_f_distribution<double> distribution(static_cast<double>(D), dfRest);
   const double critical =
       boost::math::quantile(boost::math::complement(distribution, kBlunderTestLevel));
   const double roundingResidual = kRoundingResidualRatio * largestCoordinate;
-  const bool exact = stats.sumOfSquares <= 3.0 * m * roundingResidual * roundingResidual;
-  const Eigen::MatrixXd& U = svd.matrixU();
+  const bool exact =
+      stats.sumOfSquares <= static_cast<double>(D) * m * roundingResidual * roundingResidual;
+  const Eigen::MatrixXd& Umatrix = svd.matrixU();
+  const Eigen::VectorXd columnScaling = scaling;
   for (std::size_t row = 0; row < m; ++row) {
     const std::size_t i = rows[row];
-    const Eigen::Matrix<double, 3, kModelParameters> Ui = U.middleRows<3>(3 * row);
-    const Eigen::Matrix3d Qii = Eigen::Matrix3d::Identity() - Ui * Ui.transpose();
-    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(Qii);
-    if (!(eigen.eigenvalues()[0] > kSmallestRedundancyShare)) continue;
-    const Point3& vi = stats.residuals[i];
-    const Eigen::Vector3d v(vi.x, vi.y, vi.z);
-    const Eigen::Vector3d w =
-        eigen.eigenvectors() *
-        (eigen.eigenvectors().transpose() * v).cwiseQuotient(eigen.eigenvalues());
+    const Eigen::Matrix<double, D, U> Ui = Umatrix.middleRows<D>(D * row);
+    const Eigen::Matrix<double, D, D> Qii = Eigen::Matrix<double, D, D>::Identity() - Ui * Ui.transpose();
+    const Eigen::Matrix<double, D, 1> v = values.segment<D>(D * row);
+    Eigen::Matrix<double, D, 1> w;
+    if constexpr (D == 1) {
+      if (!(Qii(0, 0) > kSmallestRedundancyShare)) continue;
+      w[0] = v[0] / Qii(0, 0);
+    } else {
+      const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, D, D>> eigen(Qii);
+      if (!(eigen.eigenvalues()[0] > kSmallestRedundancyShare)) continue;
+      w = eigen.eigenvectors() *
+          (eigen.eigenvectors().transpose() * v).cwiseQuotient(eigen.eigenvalues());
+    }
     const double drop = v.dot(w);
     PairTest& test = stats.tests[i];
     test.testable = true;
-    test.misclosure = Point3(w[0], w[1], w[2]);
+    test.misclosure = toPoint(w.data());
     test.sumOfSquaresDrop = drop;
     test.critical = critical;
+    double rest = stats.sumOfSquares - drop;
+    if (!exact && drop > 0.0 && rest < kCancellationRatio * stats.sumOfSquares) {
+      rest = SumOfSquaresWithout<D>(J, values, row, columnScaling);
+      // What is left at the rounding level of the coordinates is no misfit: the others fit exactly.
+      if (rest <= static_cast<double>(D) * (m - 1) * roundingResidual * roundingResidual) rest = 0.0;
+    }
     // When the other pairs fit exactly (the difference may even come out below zero) any
     // misclosure of this one is a blunder: the statistic is then infinite.
-    const double rest = stats.sumOfSquares - drop;
-    test.statistic = exact || !(drop > 0.0) ? 0.0 : drop / (3.0 * std::max(rest, 0.0) / dfRest);
+    test.statistic =
+        exact || !(drop > 0.0) ? 0.0 : drop / (static_cast<double>(D) * std::max(rest, 0.0) / dfRest);
     test.suspect = test.statistic > critical;
   }
   return stats;
+}
+
+}  // namespace
+
+FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
+                                         const std::vector<bool>& fitted,
+                                         const LinearisePair& linearise) {
+  // The layouts and parameter counts the models have; each instance is the same arithmetic with
+  // fixed-size blocks.
+  switch (layout) {
+    case ComponentLayout::Whole:
+      return ComputeStatistics<ComponentLayout::Whole, 5>(fitted, linearise);
+    case ComponentLayout::Horizontal:
+      if (parameters == 3) return ComputeStatistics<ComponentLayout::Horizontal, 3>(fitted, linearise);
+      return ComputeStatistics<ComponentLayout::Horizontal, 4>(fitted, linearise);
+    case ComponentLayout::Vertical:
+      if (parameters == 1) return ComputeStatistics<ComponentLayout::Vertical, 1>(fitted, linearise);
+      return ComputeStatistics<ComponentLayout::Vertical, 3>(fitted, linearise);
+  }
+  return {};
+}
+
+void LineariseSimilarity(const Point3& p, const Point3& q, const TransformParams& params,
+                         PairLinearisation& out) {
+  const double values[7] = {params.tx, params.ty, params.tz,   params.rx,
+                            params.ry, params.rz, params.scale};
+  Jet blocks[7];
+  for (int k = 0; k < 7; ++k) blocks[k] = Jet(values[k], k);
+  Jet r[3];
+  const RegisterPoint2PointError functor(p.x, p.y, p.z, q.x, q.y, q.z);
+  functor(&blocks[0], &blocks[1], &blocks[2], &blocks[3], &blocks[4], &blocks[5], &blocks[6], r);
+  for (int row = 0; row < 3; ++row) {
+    out.residual[row] = r[row].a;
+    for (int k = 0; k < kModelParameters; ++k) {
+      out.jacobian[row * kModelParameters + k] = r[row].v[kParameterBlock[k]];
+    }
+  }
+  out.largestCoordinate = std::max(LargestCoordinate(p), LargestCoordinate(q));
+}
+
+FitStatistics ComputeFitStatistics(const PointList& source, const PointList& destination,
+                                   const std::vector<bool>& fitted, const TransformParams& params) {
+  const LinearisePair linearise = [&](std::size_t i, PairLinearisation& out) {
+    LineariseSimilarity(source[i], destination[i], params, out);
+  };
+  const std::vector<bool> mask(fitted.begin(),
+                               fitted.begin() + static_cast<std::ptrdiff_t>(source.size()));
+  return ComputeComponentStatistics(ComponentLayout::Whole, kModelParameters, mask, linearise);
 }
 
 bool DeterminesTransform(const PointList& source, const std::vector<bool>& fitted) {

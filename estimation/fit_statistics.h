@@ -1,75 +1,120 @@
-// What a fitted similarity transform says about its points: residuals, the standard deviation of
-// unit weight, the parameters' precision and a statistical test of every pair for a blunder.
+// What a fitted model says about its points: residuals, the standard deviation of unit weight,
+// the parameters' precision and a statistical test of every pair for a blunder, for each part
+// of a model that is fitted on its own (a component).
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <functional>
 #include <vector>
+
+#include <Eigen/Core>
 
 #include "common/point_list.h"
 #include "estimation/fit_transform.h"
 
 namespace Quorvane {
 
-/// Parameters that enter the model: tx, ty, tz, rz, scale (rx and ry never do).
+/// Parameters that enter the similarity: tx, ty, tz, rz, scale (rx and ry never do).
 constexpr int kModelParameters = 5;
 
 /// Probability that the blunder test flags a pair whose coordinates hold no blunder (normal,
-/// independent errors of equal variance in every coordinate).
+/// independent errors of equal variance in every coordinate of the component).
 constexpr double kBlunderTestLevel = 0.001;
+
+/// The plane coordinates a component explains, in the order of its residual rows.
+enum class ComponentLayout {
+  Whole,       // easting, northing, height: three rows
+  Horizontal,  // easting, northing: two rows
+  Vertical,    // height: one row
+};
+
+/// Residual rows per pair of a layout.
+constexpr int RowsOf(ComponentLayout layout) {
+  return layout == ComponentLayout::Whole ? 3 : layout == ComponentLayout::Horizontal ? 2 : 1;
+}
 
 /// The leave-one-out test of one fitted pair, externally studentised.
 struct PairTest {
-  /// False for a pair that took no part in the fit, and for a fitted one when fewer than three
-  /// pairs are fitted (r − 3 < 1), the parameters are not determined, or the pair alone
-  /// determines some combination of them (Q_ii singular): then nothing below is meaningful.
+  /// False for a pair that took no part in the fit, and for a fitted one when the other pairs
+  /// leave no redundancy (r − d < 1, d the component's rows per pair), the parameters are not
+  /// determined, or the pair alone determines some combination of them (Q_ii singular): then
+  /// nothing below is meaningful.
   bool testable = false;
   double statistic = 0.0;  // T_i, no unit; +∞ when the other pairs fit exactly
-  double critical = 0.0;   // the F(3, r − 3) quantile at 1 − kBlunderTestLevel
+  double critical = 0.0;   // the F(d, r − d) quantile at 1 − kBlunderTestLevel
   bool suspect = false;    // statistic > critical
-  /// Q_ii⁻¹ v_i: the pair's residual when it is left out and the others are fitted alone, metres.
+  /// Q_ii⁻¹ v_i: the pair's residual when it is left out and the others are fitted alone,
+  /// metres, in the coordinates of the component (zeros in the others).
   Point3 misclosure;
   /// v_iᵀ Q_ii⁻¹ v_i: what leaving the pair out takes off the sum of squares, square metres.
   double sumOfSquaresDrop = 0.0;
 };
 
-/// Statistics of one fit. Counts and sums are over the fitted pairs; residuals and tests are
-/// given for every pair, in pair order.
+/// Statistics of one fitted component. Counts and sums are over its fitted pairs; residuals and
+/// tests are given for every pair, in pair order.
 struct FitStatistics {
   std::size_t fittedPairs = 0;  // m
-  int redundancy = 0;           // r = 3m − 5; negative for fewer than two pairs
+  int redundancy = 0;           // r = d·m − u; negative when the pairs cannot determine it
 
   /// v_i = T(p_i) − q_i for every pair, fitted or not (for one not fitted, its misclosure as a
-  /// check point): easting, northing, height, metres, with T the fitted S·Rz·T.
+  /// check point), metres, in the coordinates the component explains and 0 in the others.
   PointList residuals;
   double sumOfSquares = 0.0;  // Σ|v_i|² over the fitted pairs, square metres
 
   /// r ≥ 1 and Σ|v_i|² finite (it overflows only for residuals beyond about 1e154 m; then nothing
   /// below is determined, RMS included).
   bool sigma0Determined = false;
-  double sigma0 = 0.0;            // σ̂0 = √(Σ|v_i|² / r), metres
-  bool rmsDetermined = false;     // m ≥ 1 and Σ|v_i|² finite
-  double rmsHorizontal = 0.0;     // √(Σ(vE² + vN²) / m), metres
-  double rmsVertical = 0.0;       // √(Σ vH² / m), metres
+  double sigma0 = 0.0;         // σ̂0 = √(Σ|v_i|² / r), metres
+  bool rmsDetermined = false;  // m ≥ 1 and Σ|v_i|² finite
+  double rmsHorizontal = 0.0;  // √(Σ(vE² + vN²) / m), metres; 0 for a vertical component
+  double rmsVertical = 0.0;    // √(Σ vH² / m), metres; 0 for a horizontal component
 
   /// r ≥ 1 and JᵀJ regular to working precision; otherwise sigma and covariance are zeros.
   bool precisionDetermined = false;
-  /// C = σ̂0² (JᵀJ)⁻¹, J the 3m × 5 Jacobian of the residuals at the fit, in the order tx, ty, tz
-  /// (metres), rz (radians), scale (no unit); entries in the products of those units.
-  std::array<std::array<double, kModelParameters>, kModelParameters> covariance{};
-  std::array<double, kModelParameters> sigma{};  // √ of C's diagonal
+  /// C = σ̂0² (JᵀJ)⁻¹, J the d·m × u Jacobian of the residuals at the fit, over the component's
+  /// parameters in its order (u × u; for the similarity tx, ty, tz in metres, rz in radians,
+  /// scale), entries in the products of the parameters' units.
+  Eigen::MatrixXd covariance;
+  std::vector<double> sigma;  // √ of C's diagonal
 
   std::vector<PairTest> tests;  // one per pair
 };
 
-/// The statistics of `params` fitted to the pairs (source[i], destination[i]) for which
-/// fitted[i] is true, i below source.size() (destination and fitted have at least as many
-/// entries). Plane coordinates in metres. Finite input is assumed; nothing is reported.
+/// One pair's part in a component, linearised at the fit: its residual rows (metres) and their
+/// derivatives by the component's parameters, row-major (rows × parameters), and the magnitude
+/// of the largest coordinate or term that went into the residual (metres), which sets the size
+/// of its rounding.
+struct PairLinearisation {
+  double residual[3] = {0.0, 0.0, 0.0};
+  double jacobian[3 * 5] = {};
+  double largestCoordinate = 0.0;
+};
+
+/// A component's linearisation of pair i, i below the pair count.
+using LinearisePair = std::function<void(std::size_t i, PairLinearisation& out)>;
+
+/// The statistics of one component with `parameters` parameters (1 to 5) and the given layout,
+/// at a fit to the pairs i with fitted[i] true, i below fitted.size(); `linearise` gives each
+/// pair's residual and Jacobian at that fit. Finite input is assumed; nothing is reported.
 ///
 /// Numerically singular means that the columns of J, each scaled to unit length, have a
 /// condition number above 1/√ε (about 6.7e7): the covariance would then carry fewer than about
 /// eight correct digits. All coincident source points, a single pair, or points spread along a
 /// few millimetres far from the origin come out so.
+FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
+                                         const std::vector<bool>& fitted,
+                                         const LinearisePair& linearise);
+
+/// The similarity's part in one pair at `params`: the residual rows (easting, northing, height)
+/// of the solver's own functor and their derivatives by tx, ty, tz, rz, scale, by its automatic
+/// differentiation.
+void LineariseSimilarity(const Point3& source, const Point3& destination,
+                         const TransformParams& params, PairLinearisation& out);
+
+/// The statistics of the similarity `params` fitted to the pairs (source[i], destination[i]) for
+/// which fitted[i] is true, i below source.size() (destination and fitted have at least as many
+/// entries): its one component of three rows per pair over tx, ty, tz, rz, scale, linearised
+/// with the solver's own residual functor. Plane coordinates in metres.
 FitStatistics ComputeFitStatistics(const PointList& source, const PointList& destination,
                                    const std::vector<bool>& fitted, const TransformParams& params);
 

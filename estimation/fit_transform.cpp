@@ -33,8 +33,12 @@ Point3 TransformPoint(const TransformParams& params, const Point3& point) {
   return Point3(w[0], w[1], w[2]);
 }
 
-void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
-                  ceres::Solver::Summary& summary) {
+namespace {
+
+constexpr int kMaxIterations = 10000;
+
+void Fit(const PointList& source, const PointList& destination, TransformParams& params,
+         ceres::Solver::Summary& summary, int maxIterations) {
   ceres::Problem problem;  // default options: it owns and deletes the cost functions
   params = TransformParams{};
 
@@ -50,7 +54,7 @@ void FitTransform(const PointList& source, const PointList& destination, Transfo
   }
 
   ceres::Solver::Options options;
-  options.max_num_iterations = 10000;
+  options.max_num_iterations = maxIterations;
   options.linear_solver_type = ceres::DENSE_QR;
   options.parameter_tolerance = 1e-9;
   options.minimizer_progress_to_stdout = false;
@@ -58,17 +62,36 @@ void FitTransform(const PointList& source, const PointList& destination, Transfo
   ceres::Solve(options, &problem, &summary);
 }
 
-void FitTransform(const PointList& source, const PointList& destination,
-                  const std::vector<bool>& fitted, TransformParams& params,
-                  ceres::Solver::Summary& summary) {
-  PointList fittedSource;
-  PointList fittedDestination;
+// The pairs `fitted` marks, in pair order.
+void Select(const PointList& source, const PointList& destination, const std::vector<bool>& fitted,
+            PointList& fittedSource, PointList& fittedDestination) {
   for (std::size_t i = 0; i < source.size(); ++i) {
     if (!fitted[i]) continue;
     fittedSource.push_back(source[i]);
     fittedDestination.push_back(destination[i]);
   }
-  FitTransform(fittedSource, fittedDestination, params, summary);
+}
+
+}  // namespace
+
+void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
+                  ceres::Solver::Summary& summary) {
+  Fit(source, destination, params, summary, kMaxIterations);
+}
+
+void FitTransform(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& fitted, TransformParams& params,
+                  ceres::Solver::Summary& summary) {
+  FitTransform(source, destination, fitted, params, summary, kMaxIterations);
+}
+
+void FitTransform(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& fitted, TransformParams& params,
+                  ceres::Solver::Summary& summary, int maxIterations) {
+  PointList fittedSource;
+  PointList fittedDestination;
+  Select(source, destination, fitted, fittedSource, fittedDestination);
+  Fit(fittedSource, fittedDestination, params, summary, maxIterations);
 }
 
 }  // namespace Quorvane

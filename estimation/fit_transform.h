@@ -45,4 +45,10 @@ void FitTransform(const PointList& source, const PointList& destination,
                   const std::vector<bool>& fitted, TransformParams& params,
                   ceres::Solver::Summary& summary);
 
+/// The same with the solver's iterations capped at `maxIterations` instead of 10000, for inputs
+/// that have no optimum for the solver to reach.
+void FitTransform(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& fitted, TransformParams& params,
+                  ceres::Solver::Summary& summary, int maxIterations);
+
 }  // namespace Quorvane

@@ -1,0 +1,138 @@
+// Closed forms of the two site-calibration problems (Wolf and Ghilani, Adjustment Computations,
+// 2006, ch. 18: the two-dimensional conformal transformation; Umeyama, IEEE PAMI 13(4), 1991,
+// for the rotation alone). Both are linear least squares once the points are taken about their
+// centroid, which separates the shift from the rest.
+#include "estimation/site_fit.h"
+
+#include <cmath>
+#include <limits>
+
+#include "estimation/fit_statistics.h"
+
+namespace Quorvane {
+
+namespace {
+
+using Real = long double;
+
+// Centroid sums of the used pairs about the first used source and destination points.
+struct Centred {
+  std::size_t count = 0;
+  Real p0x = 0, p0y = 0, q0x = 0, q0y = 0;  // the reference points
+  Real pmx = 0, pmy = 0, qmx = 0, qmy = 0;  // means relative to them
+};
+
+Centred Centre(const PointList& source, const PointList& destination,
+               const std::vector<bool>& used) {
+  Centred c;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!used[i]) continue;
+    if (c.count == 0) {
+      c.p0x = source[i].x, c.p0y = source[i].y;
+      c.q0x = destination[i].x, c.q0y = destination[i].y;
+    }
+    ++c.count;
+    c.pmx += source[i].x - c.p0x, c.pmy += source[i].y - c.p0y;
+    c.qmx += destination[i].x - c.q0x, c.qmy += destination[i].y - c.q0y;
+  }
+  if (c.count > 0) c.pmx /= c.count, c.pmy /= c.count, c.qmx /= c.count, c.qmy /= c.count;
+  return c;
+}
+
+}  // namespace
+
+HorizontalFit FitHorizontal(const PointList& source, const PointList& destination,
+                            const std::vector<bool>& used, bool fixScale) {
+  HorizontalFit fit;
+  const Centred c = Centre(source, destination, used);
+  if (c.count == 0) return fit;
+  // With centred coordinates p', q': A = Σ p'·q', B = Σ (p'x q'y − p'y q'x), P = Σ |p'|².
+  Real a = 0, b = 0, spread = 0;
+  bool apart = false;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!used[i]) continue;
+    const Real px = (source[i].x - c.p0x) - c.pmx, py = (source[i].y - c.p0y) - c.pmy;
+    const Real qx = (destination[i].x - c.q0x) - c.qmx, qy = (destination[i].y - c.q0y) - c.qmy;
+    a += px * qx + py * qy;
+    b += px * qy - py * qx;
+    spread += px * px + py * py;
+    apart = apart || std::hypot(static_cast<double>(source[i].x - c.p0x),
+                                static_cast<double>(source[i].y - c.p0y)) > kCoincidenceDistance;
+  }
+  Real scale = 1, rz = 0;
+  if (apart && spread > 0 && (a != 0 || b != 0)) {
+    rz = std::atan2(b, a);
+    // scale·cos rz = A / P and scale·sin rz = B / P, so scale = √(A² + B²) / P.
+    if (!fixScale) scale = std::sqrt(a * a + b * b) / spread;
+    fit.determined = true;
+  }
+  // The centroids map onto each other: scale·R·(p̄ + t) = q̄, so t = R(−rz)·q̄ / scale − p̄.
+  const Real cs = std::cos(rz), sn = std::sin(rz);
+  const Real pxm = c.p0x + c.pmx, pym = c.p0y + c.pmy;
+  const Real qxm = c.q0x + c.qmx, qym = c.q0y + c.qmy;
+  fit.tx = static_cast<double>((cs * qxm + sn * qym) / scale - pxm);
+  fit.ty = static_cast<double>((-sn * qxm + cs * qym) / scale - pym);
+  fit.rz = static_cast<double>(rz);
+  fit.scale = static_cast<double>(scale);
+  return fit;
+}
+
+VerticalFit FitVertical(const PointList& source, const PointList& destination,
+                        const std::vector<bool>& used, bool plane) {
+  VerticalFit fit;
+  std::size_t count = 0;
+  Real e0 = 0, n0 = 0, me = 0, mn = 0, md = 0;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!used[i]) continue;
+    if (count == 0) e0 = source[i].x, n0 = source[i].y;
+    ++count;
+    me += source[i].x - e0, mn += source[i].y - n0;
+    md += static_cast<Real>(destination[i].z) - source[i].z;
+  }
+  if (count == 0) return fit;
+  me /= count, mn /= count, md /= count;
+  if (!plane) {
+    fit.tz = static_cast<double>(md);
+    fit.determined = true;
+    return fit;
+  }
+  // Normal equations of the slopes about the centroid: [See Sen; Sen Snn] [sE; sN] = [Sed; Snd].
+  Real see = 0, sen = 0, snn = 0, sed = 0, snd = 0;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!used[i]) continue;
+    const Real e = (source[i].x - e0) - me, n = (source[i].y - n0) - mn;
+    const Real d = (static_cast<Real>(destination[i].z) - source[i].z) - md;
+    see += e * e, sen += e * n, snn += n * n;
+    sed += e * d, snd += n * d;
+  }
+  // The 2 × 2 matrix's eigenvalues: the points' spread along and across their main direction.
+  const Real half = (see + snn) / 2;
+  const Real root = std::sqrt((see - snn) * (see - snn) / 4 + sen * sen);
+  const Real across = half - root;
+  const Real along = half + root;
+  // About a millimetre of spread across the line over the pairs, and no less than the rounding
+  // of the coordinates themselves, counts as none.
+  const Real least = static_cast<Real>(kCoincidenceDistance) * kCoincidenceDistance * count;
+  Real slopeEast = 0, slopeNorth = 0;
+  if (across > least && across > along * std::numeric_limits<double>::epsilon()) {
+    const Real det = see * snn - sen * sen;
+    slopeEast = (snn * sed - sen * snd) / det;
+    slopeNorth = (see * snd - sen * sed) / det;
+    fit.determined = true;
+  } else if (along > least) {
+    // Points along one line: the slope along it, none across (the least-norm solution).
+    const Real ux = root > 0 ? (sen != 0 ? sen : (see >= snn ? 1 : 0)) : 1;
+    const Real uy = root > 0 ? (sen != 0 ? along - see : (see >= snn ? 0 : 1)) : 0;
+    const Real length = std::sqrt(ux * ux + uy * uy);
+    const Real gx = ux / length, gy = uy / length;  // unit direction along the line (E, N)
+    const Real slope = (gx * sed + gy * snd) / along;
+    slopeEast = slope * gx;
+    slopeNorth = slope * gy;
+  }
+  fit.slopeEast = static_cast<double>(slopeEast);
+  fit.slopeNorth = static_cast<double>(slopeNorth);
+  fit.tz = static_cast<double>(md - slopeEast * (e0 + me) - slopeNorth * (n0 + mn));
+  return fit;
+}
+
+}  // namespace Quorvane
