@@ -30,8 +30,33 @@ else()
   # bin/, share/man/man1/ and share/doc/quorvane/ under the prefix.
   include(GNUInstallDirs)
   install(TARGETS quorvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES man/quorvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${QUORVANE_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(_packaging "${PROJECT_BINARY_DIR}/packaging")
+  # Debian wants the manual page and the changelog compressed by gzip -9n: -n leaves the name and
+  # time stamp out of the header, so that the same text always gives the same bytes. Compressed
+  # at configure time; CMAKE_CONFIGURE_DEPENDS configures again when a source changes.
+  find_program(QUORVANE_GZIP gzip REQUIRED)
+  function(quorvane_gzip source compressed)
+    file(MAKE_DIRECTORY "${_packaging}")
+    execute_process(COMMAND "${QUORVANE_GZIP}" -9n -c "${PROJECT_SOURCE_DIR}/${source}"
+      OUTPUT_FILE "${_packaging}/${compressed}" RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "gzip could not compress ${source}: ${status}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+      "${PROJECT_SOURCE_DIR}/${source}")
+  endfunction()
+  quorvane_gzip(man/quorvane.1 quorvane.1.gz)
+  quorvane_gzip(packaging/changelog changelog.gz)
+  # The package's version is the project's, and its changelog says what that version brings.
+  file(STRINGS "${PROJECT_SOURCE_DIR}/packaging/changelog" _latest LIMIT_COUNT 1)
+  if(NOT _latest MATCHES "^quorvane \\(([^)]+)\\)" OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR
+      "packaging/changelog: its latest entry is not for ${PROJECT_VERSION}; add one for it")
+  endif()
+
+  install(FILES "${_packaging}/quorvane.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${QUORVANE_DOCUMENTS} "${_packaging}/changelog.gz"
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR DEB)
   # cpack installs a stripped copy (about 1.1 MB of symbol tables less); build/quorvane keeps
   # its symbols for the tests and the debugger.
