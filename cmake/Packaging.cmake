@@ -53,9 +53,20 @@ else()
     message(FATAL_ERROR
       "packaging/changelog: its latest entry is not for ${PROJECT_VERSION}; add one for it")
   endif()
+  # The copyright file in Debian's machine-readable format, with LICENSE as the text of the Expat
+  # licence (one space in front of each line, a lone "." for an empty one). Its list of libraries
+  # and their holders follows part A of THIRD-PARTY-NOTICES: a library added there or taken out
+  # is added or taken out here too.
+  file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _license)
+  string(REGEX REPLACE "^.*\n(Permission is hereby granted)" "\\1" _license "${_license}")
+  string(STRIP "${_license}" _license)
+  string(REPLACE "\n\n" "\n.\n" _license "${_license}")
+  string(REPLACE "\n" "\n " QUORVANE_EXPAT_TEXT " ${_license}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
+  configure_file(packaging/copyright.in "${_packaging}/copyright" @ONLY)
 
   install(FILES "${_packaging}/quorvane.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${QUORVANE_DOCUMENTS} "${_packaging}/changelog.gz"
+  install(FILES ${QUORVANE_DOCUMENTS} "${_packaging}/copyright" "${_packaging}/changelog.gz"
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR DEB)
   # cpack installs a stripped copy (about 1.1 MB of symbol tables less); build/quorvane keeps
