@@ -4,6 +4,8 @@
 # Include after the quorvane target is defined.
 
 set(QUORVANE_DOCUMENTS README.md LICENSE THIRD-PARTY-NOTICES)
+# The project's address, the one its commits carry; the README gives it too.
+set(QUORVANE_CONTACT "The quorvane developers <maintainers@users.noreply.c-seed-02b1a99d.example>")
 
 if(WIN32)
   # One folder, the executable beside its documents: the tool writes quorvane.json beside
@@ -28,15 +30,54 @@ else()
   # bin/, share/man/man1/ and share/doc/quorvane/ under the prefix.
   include(GNUInstallDirs)
   install(TARGETS quorvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES man/quorvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${QUORVANE_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(_packaging "${PROJECT_BINARY_DIR}/packaging")
+  # Debian wants the manual page and the changelog compressed by gzip -9n: -n leaves the name and
+  # time stamp out of the header, so that the same text always gives the same bytes. Compressed
+  # at configure time; CMAKE_CONFIGURE_DEPENDS configures again when a source changes.
+  find_program(QUORVANE_GZIP gzip REQUIRED)
+  function(quorvane_gzip source compressed)
+    file(MAKE_DIRECTORY "${_packaging}")
+    execute_process(COMMAND "${QUORVANE_GZIP}" -9n -c "${PROJECT_SOURCE_DIR}/${source}"
+      OUTPUT_FILE "${_packaging}/${compressed}" RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "gzip could not compress ${source}: ${status}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+      "${PROJECT_SOURCE_DIR}/${source}")
+  endfunction()
+  quorvane_gzip(man/quorvane.1 quorvane.1.gz)
+  quorvane_gzip(packaging/changelog changelog.gz)
+  # The package's version is the project's, and its changelog says what that version brings.
+  file(STRINGS "${PROJECT_SOURCE_DIR}/packaging/changelog" _latest LIMIT_COUNT 1)
+  if(NOT _latest MATCHES "^quorvane \\(([^)]+)\\)" OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR
+      "packaging/changelog: its latest entry is not for ${PROJECT_VERSION}; add one for it")
+  endif()
+  # The copyright file in Debian's machine-readable format, with LICENSE as the text of the Expat
+  # licence (one space in front of each line, a lone "." for an empty one). Its list of libraries
+  # and their holders follows part A of THIRD-PARTY-NOTICES: a library added there or taken out
+  # is added or taken out here too.
+  file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _license)
+  string(REGEX REPLACE "^.*\n(Permission is hereby granted)" "\\1" _license "${_license}")
+  string(STRIP "${_license}" _license)
+  string(REPLACE "\n\n" "\n.\n" _license "${_license}")
+  string(REPLACE "\n" "\n " QUORVANE_EXPAT_TEXT " ${_license}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
+  configure_file(packaging/copyright.in "${_packaging}/copyright" @ONLY)
+
+  install(FILES "${_packaging}/quorvane.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${QUORVANE_DOCUMENTS} "${_packaging}/copyright" "${_packaging}/changelog.gz"
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR DEB)
+  # cpack installs a stripped copy (about 1.1 MB of symbol tables less); build/quorvane keeps
+  # its symbols for the tests and the debugger.
+  set(CPACK_STRIP_FILES ON)
 endif()
 
 set(CPACK_PACKAGE_NAME quorvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The quorvane developers")
-set(CPACK_PACKAGE_CONTACT "The quorvane developers")
+set(CPACK_PACKAGE_CONTACT "${QUORVANE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "similarity transform between two sets of geographic control points")
 # Lines of the Debian description as the control file wants them, at most 80 columns.
@@ -48,6 +89,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 # quorvane_<version>_<architecture>.deb, installing under /usr.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
+# Debian wants "Name <address>" here, where bug reports reach the people who make the package.
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUORVANE_CONTACT}")
 # Depends: dpkg-shlibdeps reads the executable's NEEDED entries and names the Debian package that
 # holds each library, with the lowest version whose symbols it uses. For the default static
 # build those are libunwind.so.8, libmetis.so.5, libm.so.6 and libc.so.6 (objdump -p), which
