@@ -82,6 +82,18 @@ TEST(QualityBlock, SnoopAndExcludeGiveTheFitWithoutTheBlunder) {
   EXPECT_EQ(ReadFile(q.resultFile), excluded);
 }
 
+// The first pair is tested like the others: pair 1's latitude mistyped by 8 m (35.721543559 as
+// 35.721615559) is the one removal.
+TEST(QualityBlock, SnoopRemovesABlunderOnTheFirstPair) {
+  Installation q;
+  std::string source = Tokyo()[0];
+  source.replace(source.find("35.721543559"), 12, "35.721615559");
+  const ChildResult r = q.Run({"--refsrc", source, "--refdes", Tokyo()[1], "--snoop"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(After(r.out, "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n"),  // 自动剔除：
+            "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n1\t8590.94\t12.55\n");
+}
+
 struct CommandCase {
   const char* name;
   std::vector<std::string> arguments;  // after the Tokyo lists
