@@ -125,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"Signed", {"--exclude", "+1"}, "not a whole number"},
                       CommandCase{"Fraction", {"--exclude", "1.5"}, "not a whole number"},
                       CommandCase{"EmptyField", {"--exclude", "1,,2"}, "field 2 is empty"},
+                      CommandCase{"TrailingComma", {"--exclude", "3,"}, "field 2 is empty"},
                       CommandCase{"EmptyValue", {"--exclude"}, "field 1 is empty"},
                       CommandCase{"Repeated", {"--exclude", "2,4,2"}, "repeats pair 2"},
                       // A line break in the value must not break the one-line message.
