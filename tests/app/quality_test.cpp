@@ -130,6 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"Repeated", {"--exclude", "2,4,2"}, "repeats pair 2"},
                       // A line break in the value must not break the one-line message.
                       CommandCase{"LineBreak", {"--exclude", "2,\n3"}, "field 2 (\"\\x0a3\")"},
+                      // Nor may a quote end the quoted field early.
+                      CommandCase{"Quote", {"--exclude", "3\""}, "field 1 (\"3\\x22\")"},
                       CommandCase{"EveryPair", {"--exclude", "6,5,4,3,2,1"}, "all 6 pairs"}),
     QuorvaneTest::CaseName());
 
