@@ -121,6 +121,10 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, RefusedExclusion,
     ::testing::Values(CommandCase{"Zero", {"--exclude", "0"}, "field 1 (\"0\") is not a pair"},
                       CommandCase{"BeyondThePairs", {"--exclude", "2,7"}, "from 1 to 6"},
+                      // A seventh destination point moves the centre but makes no pair.
+                      CommandCase{"BeyondThePairsNotTheDestinations",
+                                  {"--refdes", Tokyo()[1] + ",139.7,35.7,40", "--exclude", "7"},
+                                  "not a pair number from 1 to 6"},
                       CommandCase{"NotANumber", {"--exclude", "2,x"}, "field 2 (\"x\") is not a"},
                       CommandCase{"Signed", {"--exclude", "+1"}, "not a whole number"},
                       CommandCase{"Fraction", {"--exclude", "1.5"}, "not a whole number"},
