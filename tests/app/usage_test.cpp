@@ -171,6 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"NotANumber", "139.7,35.7,10\r\n139.8,35.6,1O\r\n", kFromFile,
                     "line 2: field 3 \"1O\" is not a number"},
         RefusedFile{"TrailingText", "139.7,35.7 m,10\n", kFromFile, "field 2 \"35.7 m\""},
+        // Every character a number may hold, but not one number: strtod would stop at 35.7.
+        RefusedFile{"TwoDecimalPoints", "139.7,35.7.1,10\n", kFromFile,
+                    "line 1: field 2 \"35.7.1\" is not a number"},
         RefusedFile{"EmptyField", "139.7,,10\n", kFromFile, "line 1: field 2 is empty"},
         RefusedFile{"NotFinite", "139.7,35.7,nan\n", kFromFile, "field 3 \"nan\" is not"},
         RefusedFile{"Overflow", "139.7,35.7,1e999\n", kFromFile, "too large"},
