@@ -2,7 +2,9 @@
 // and the labels in UTF-8.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -62,6 +64,38 @@ TEST(Usage, HelpAndVersionWinAndTheManualPageNamesTheSameOptions) {
   const ChildResult version = q.Run({"--version", "--refsrc", "--help"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out, "quorvane " QUORVANE_VERSION "\n");
+}
+
+// Each exit status the help names begins as a row of the README's exit-code table for that
+// status begins (its first two words; a status with several rows matches one of them).
+TEST(Usage, HelpGivesTheExitCodesOfTheReadme) {
+  Installation q;
+  const std::string help = q.Run({"--help"}).out;
+  std::string readme = ReadFile(QUORVANE_SOURCE_DIR "/README.md");
+  readme.erase(std::remove(readme.begin(), readme.end(), '`'), readme.end());
+  const std::size_t table = readme.find("\n| code | meaning |");
+  ASSERT_NE(table, std::string::npos);
+  const std::string rows = readme.substr(table, readme.find("\n\n", table) - table);
+  // "| 1 | the solver gave …" or "| −1 (255) | fewer …": the status as the shell sees it.
+  const std::regex row(R"(\n\| [^|\n]*?(\d+)\)? \| ([^ |]+(?: [^ |]+)?))");
+  std::multimap<std::string, std::string> meanings;
+  for (std::sregex_iterator it(rows.begin(), rows.end(), row), end; it != end; ++it) {
+    meanings.emplace((*it)[1], (*it)[2]);
+  }
+  const std::string statuses = help.substr(std::min(help.find("Exit status:"), help.size()));
+  const std::regex line(R"(\n  (\d+) +([^\n]+))");
+  std::set<std::string> named;
+  for (std::sregex_iterator it(statuses.begin(), statuses.end(), line), end; it != end; ++it) {
+    named.insert((*it)[1]);
+    bool agrees = false;
+    for (auto [m, last] = meanings.equal_range((*it)[1]); m != last; ++m) {
+      agrees |= (*it)[2].str().rfind(m->second, 0) == 0;
+    }
+    EXPECT_TRUE(agrees) << (*it)[0];
+  }
+  std::set<std::string> inReadme;
+  for (const auto& [status, meaning] : meanings) inReadme.insert(status);
+  EXPECT_EQ(named, inReadme);
 }
 
 // GBK bytes converted by the C library's own converter, an independent table.
