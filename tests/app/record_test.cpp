@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -124,6 +125,30 @@ TEST(Record, PipelineAndApplyCarryTheSourcePointsOntoTheDestination) {
   }
   proj_destroy(plane);
   proj_destroy(pipeline);
+}
+
+// A pair that was not tested has null "test", "critical" and "suspect", not a number that reads
+// as a pass: left out by --exclude (pair 1) or by --snoop (the mistyped pair 3), or one of
+// fewer than three fitted pairs.
+TEST(Record, PairsNotTestedHaveNullTests) {
+  Installation q;
+  const std::vector<std::pair<std::vector<std::string>, std::vector<bool>>> runs = {
+      {{"--refsrc", QuorvaneTest::MistypedTokyoSource(), "--exclude", "1", "--snoop"},
+       {false, true, false, true, true, true}},
+      {{"--exclude", "1,2,3,4"}, std::vector<bool>(6, false)}};
+  for (const auto& [more, tested] : runs) {
+    std::vector<std::string> arguments = more;
+    arguments.insert(arguments.end(), {"--record", "r.json"});
+    const ChildResult r = q.Run(arguments);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const nlohmann::ordered_json pairs =
+        nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"))["pairs"];
+    for (std::size_t i = 0; i < 6; ++i) {
+      for (const char* member : {"test", "critical", "suspect"}) {
+        EXPECT_EQ(pairs[i][member].is_null(), !tested[i]) << more.back() << " pair " << i + 1;
+      }
+    }
+  }
 }
 
 TEST(Record, UnwritablePathKeepsTheFitAndSaysSo) {
