@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +63,7 @@ struct PlotCase {
   std::vector<std::string> arguments;  // before "--plot plot.svg"
   std::vector<std::string> kinds;      // the class of each pair's drawing
   const char* titlePart;
+  std::vector<std::string> scaleBars = {};  // 平面残差's, 高程残差's and 比例尺's lengths, if given
 };
 
 void PrintTo(const PlotCase& c, std::ostream* os) { *os << c.name; }
@@ -130,6 +132,14 @@ TEST_P(PlotFile, DrawsEveryPairAsTheLegendSaysFromTheQualityBlockAndRenders) {
   EXPECT_NE(std::string(reinterpret_cast<char*>(title)).find(GetParam().titlePart),
             std::string::npos);
   xmlFree(title);
+  std::vector<std::string> lengths;
+  for (const xmlNode* e : Elements(svg)) {
+    xmlChar* text = xmlNodeGetContent(e);
+    const std::string content = reinterpret_cast<char*>(text);
+    xmlFree(text);
+    if (std::regex_match(content, std::regex("[0-9.]+ k?m"))) lengths.push_back(content);
+  }
+  if (!GetParam().scaleBars.empty()) EXPECT_EQ(lengths, GetParam().scaleBars);
 
   // What a person sees: a picture of the drawing's size, with text and lines on it and every
   // kind of pair in its colour (at least in the legend).
@@ -166,6 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {"BLUNDER", "--exclude", "6"},
                  {"fitted", "fitted", "suspect", "fitted", "fitted", "excluded"},
                  "单位权中误差：2.1273 m"},
+        // The README's picture and the lengths it gives for its scale bars.
+        PlotCase{"TokyoBlunder",
+                 {"BLUNDER"},
+                 {"fitted", "fitted", "suspect", "fitted", "fitted", "fitted"},
+                 "平面RMS：2.8475 m",
+                 {"5 m", "0.005 m", "5 km"}},
         PlotCase{"TokyoSnooped",
                  {"BLUNDER", "--snoop"},
                  {"fitted", "fitted", "removed", "fitted", "fitted", "fitted"},

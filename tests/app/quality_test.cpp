@@ -82,6 +82,18 @@ TEST(QualityBlock, SnoopAndExcludeGiveTheFitWithoutTheBlunder) {
   EXPECT_EQ(ReadFile(q.resultFile), excluded);
 }
 
+// The first pair is tested like the others: pair 1's latitude mistyped by 8 m (35.721543559 as
+// 35.721615559) is the one removal.
+TEST(QualityBlock, SnoopRemovesABlunderOnTheFirstPair) {
+  Installation q;
+  std::string source = Tokyo()[0];
+  source.replace(source.find("35.721543559"), 12, "35.721615559");
+  const ChildResult r = q.Run({"--refsrc", source, "--refdes", Tokyo()[1], "--snoop"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(After(r.out, "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n"),  // 自动剔除：
+            "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n1\t8590.94\t12.55\n");
+}
+
 struct CommandCase {
   const char* name;
   std::vector<std::string> arguments;  // after the Tokyo lists
@@ -109,14 +121,21 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, RefusedExclusion,
     ::testing::Values(CommandCase{"Zero", {"--exclude", "0"}, "field 1 (\"0\") is not a pair"},
                       CommandCase{"BeyondThePairs", {"--exclude", "2,7"}, "from 1 to 6"},
+                      // A seventh destination point moves the centre but makes no pair.
+                      CommandCase{"BeyondThePairsNotTheDestinations",
+                                  {"--refdes", Tokyo()[1] + ",139.7,35.7,40", "--exclude", "7"},
+                                  "not a pair number from 1 to 6"},
                       CommandCase{"NotANumber", {"--exclude", "2,x"}, "field 2 (\"x\") is not a"},
                       CommandCase{"Signed", {"--exclude", "+1"}, "not a whole number"},
                       CommandCase{"Fraction", {"--exclude", "1.5"}, "not a whole number"},
                       CommandCase{"EmptyField", {"--exclude", "1,,2"}, "field 2 is empty"},
+                      CommandCase{"TrailingComma", {"--exclude", "3,"}, "field 2 is empty"},
                       CommandCase{"EmptyValue", {"--exclude"}, "field 1 is empty"},
                       CommandCase{"Repeated", {"--exclude", "2,4,2"}, "repeats pair 2"},
                       // A line break in the value must not break the one-line message.
                       CommandCase{"LineBreak", {"--exclude", "2,\n3"}, "field 2 (\"\\x0a3\")"},
+                      // Nor may a quote end the quoted field early.
+                      CommandCase{"Quote", {"--exclude", "3\""}, "field 1 (\"3\\x22\")"},
                       CommandCase{"EveryPair", {"--exclude", "6,5,4,3,2,1"}, "all 6 pairs"}),
     QuorvaneTest::CaseName());
 

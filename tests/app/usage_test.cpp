@@ -2,6 +2,7 @@
 // and the labels in UTF-8.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <set>
@@ -62,6 +63,34 @@ TEST(Usage, HelpAndVersionWinAndTheManualPageNamesTheSameOptions) {
   const ChildResult version = q.Run({"--version", "--refsrc", "--help"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out, "quorvane " QUORVANE_VERSION "\n");
+}
+
+// Each exit status the help lists opens as one of that status's rows in the README's table:
+// "  1    the solver gave no usable result: …" as "| 1 | the solver gave no usable result (…",
+// 255 as "| −1 (255) | …". The README is read, not copied, so that the two cannot drift apart.
+TEST(Usage, HelpGivesTheExitCodesOfTheReadme) {
+  Installation q;
+  const std::string help = q.Run({"--help"}).out;
+  std::string readme = ReadFile(QUORVANE_SOURCE_DIR "/README.md");
+  readme.erase(std::remove(readme.begin(), readme.end(), '`'), readme.end());
+  const std::size_t table = readme.find("\n| code | meaning |");
+  ASSERT_NE(table, std::string::npos);
+  const std::string rows = readme.substr(table, readme.find("\n\n", table) - table);
+  std::set<std::string> inReadme, inHelp;
+  const std::regex row(R"(\n\| [^|\n]*?(\d+)\)? \|)");
+  for (std::sregex_iterator it(rows.begin(), rows.end(), row), end; it != end; ++it) {
+    inReadme.insert((*it)[1]);
+  }
+  const std::string statuses = help.substr(std::min(help.find("Exit status:"), help.size()));
+  const std::regex line(R"(\n  (\d+) +([a-z ]*[a-z]))");  // the status, its words to a stop
+  for (std::sregex_iterator it(statuses.begin(), statuses.end(), line), end; it != end; ++it) {
+    const std::string status = (*it)[1], words = (*it)[2];
+    inHelp.insert(status);
+    EXPECT_TRUE(rows.find("\n| " + status + " | " + words) != std::string::npos ||
+                rows.find("(" + status + ") | " + words) != std::string::npos)
+        << (*it)[0];
+  }
+  EXPECT_EQ(inHelp, inReadme);
 }
 
 // GBK bytes converted by the C library's own converter, an independent table.
@@ -171,6 +200,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"NotANumber", "139.7,35.7,10\r\n139.8,35.6,1O\r\n", kFromFile,
                     "line 2: field 3 \"1O\" is not a number"},
         RefusedFile{"TrailingText", "139.7,35.7 m,10\n", kFromFile, "field 2 \"35.7 m\""},
+        // Every character a number may hold, but not one number: strtod would stop at 35.7.
+        RefusedFile{"TwoDecimalPoints", "139.7,35.7.1,10\n", kFromFile,
+                    "line 1: field 2 \"35.7.1\" is not a number"},
         RefusedFile{"EmptyField", "139.7,,10\n", kFromFile, "line 1: field 2 is empty"},
         RefusedFile{"NotFinite", "139.7,35.7,nan\n", kFromFile, "field 3 \"nan\" is not"},
         RefusedFile{"Overflow", "139.7,35.7,1e999\n", kFromFile, "too large"},

@@ -20,14 +20,15 @@ constexpr double kSolverTolerance = 1e-5;  // metres
 // The parameters' σ scale with σ̂0 and depend on the fit only through J, which hardly moves.
 constexpr double kSigmaTolerance = 1e-4;  // relative
 
-// Twelve pairs over 10 km, a datum shift, 2 cm of noise per coordinate; `blunder` metres added to
-// the northing of pair 5 (index 4).
-void Network(double noise, double blunder, PointList& source, PointList& destination) {
+// Twelve pairs (or `pairs`) over 10 km, a datum shift, 2 cm of noise per coordinate; `blunder`
+// metres added to the northing of pair 5 (index 4).
+void Network(double noise, double blunder, PointList& source, PointList& destination,
+             int pairs = 12) {
   std::mt19937_64 random(12);
   std::uniform_real_distribution<double> plane(-5000, 5000), height(0, 300);
   std::normal_distribution<double> error(0, noise);
   const double s = 1.00002, c = std::cos(3e-5), sn = std::sin(3e-5);
-  for (int i = 0; i < 12; ++i) {
+  for (int i = 0; i < pairs; ++i) {
     const Point3 p{plane(random), plane(random), height(random)};
     source.push_back(p);
     destination.push_back({s * (c * p.x - sn * p.y) + 152.3 + error(random),
@@ -130,6 +131,28 @@ TEST(FitStatistics, LeavingAPairOutGivesWhatARefitGives) {
   EXPECT_EQ(removals[0].pair, 4u);
   EXPECT_EQ(removals[0].statistic, stats.tests[4].statistic);
   EXPECT_EQ(snooped.fittedPairs, 11u);
+}
+
+// Two blunders that both fail: the pair with the larger statistic goes first, since a blunder's
+// spread can push a sound pair over the line but not above the blunder that causes it. Each
+// blunder inflates the other's σ̂_(i), so both fail by a clear margin only on 24 pairs.
+TEST(FitStatistics, SnoopingRemovesTheLargestFailingStatisticFirst) {
+  PointList source, destination;
+  Network(0.02, 1.0, source, destination, 24);
+  destination[9].x += 1.1;  // metres, a second blunder on pair 10
+  std::vector<bool> fitted(24, true);
+  TransformParams params;
+  ceres::Solver::Summary summary;
+  FitTransform(source, destination, fitted, params, summary);
+  FitStatistics stats = ComputeFitStatistics(source, destination, fitted, params);
+  ASSERT_TRUE(stats.tests[4].suspect && stats.tests[9].suspect);
+  const std::size_t worse = stats.tests[9].statistic > stats.tests[4].statistic ? 9 : 4;
+  const double largest = stats.tests[worse].statistic;
+  std::vector<BlunderRemoval> removals;
+  RemoveBlunders(source, destination, fitted, params, summary, stats, removals);
+  ASSERT_GE(removals.size(), 1u);
+  EXPECT_EQ(removals[0].pair, worse);
+  EXPECT_EQ(removals[0].statistic, largest);
 }
 
 // Fits the points cannot test or determine give zeros and flags, never NaN.
