@@ -8,123 +8,163 @@ namespace Quorvane {
 
 namespace {
 
-// Options that take the next argument as their value, and the text each one fills.
+// Options that take the next argument as their value: where the value goes, and the flag that
+// records that the option was seen (or nullptr).
 struct ValueOption {
   const char* name;
-  std::string OptionTexts::*text;
-  bool OptionTexts::*seen;  // or nullptr
+  std::string& (*value)(OptionTexts&);
+  bool* (*seen)(OptionTexts&);
 };
 const ValueOption kValueOptions[] = {
-    {"--refsrc", &OptionTexts::sourceText, &OptionTexts::sourceGiven},
-    {"--refdes", &OptionTexts::destinationText, &OptionTexts::destinationGiven},
-    {"--exclude", &OptionTexts::excludeText, &OptionTexts::excludeGiven},
-    {"--apply", &OptionTexts::applyText, &OptionTexts::applyGiven},
-    {"--record", &OptionTexts::recordPath, &OptionTexts::recordGiven},
-    {"--refsrc-file", &OptionTexts::sourceFile, &OptionTexts::sourceFileGiven},
-    {"--refdes-file", &OptionTexts::destinationFile, &OptionTexts::destinationFileGiven},
-    {"--apply-file", &OptionTexts::applyFile, &OptionTexts::applyFileGiven},
-    {"--plot", &OptionTexts::plotPath, &OptionTexts::plotGiven},
+    {"--refsrc", [](OptionTexts& t) -> std::string& { return t.sourceText; },
+     [](OptionTexts& t) { return &t.input.sourceGiven; }},
+    {"--refdes", [](OptionTexts& t) -> std::string& { return t.destinationText; },
+     [](OptionTexts& t) { return &t.input.destinationGiven; }},
+    {"--exclude", [](OptionTexts& t) -> std::string& { return t.model.exclude; },
+     [](OptionTexts& t) { return &t.model.excludeGiven; }},
+    {"--apply", [](OptionTexts& t) -> std::string& { return t.input.applyText; },
+     [](OptionTexts& t) { return &t.input.applyGiven; }},
+    {"--record", [](OptionTexts& t) -> std::string& { return t.output.recordPath; },
+     [](OptionTexts& t) { return &t.output.recordGiven; }},
+    {"--refsrc-file", [](OptionTexts& t) -> std::string& { return t.input.sourceFile; },
+     [](OptionTexts& t) { return &t.input.sourceFileGiven; }},
+    {"--refdes-file", [](OptionTexts& t) -> std::string& { return t.input.destinationFile; },
+     [](OptionTexts& t) { return &t.input.destinationFileGiven; }},
+    {"--apply-file", [](OptionTexts& t) -> std::string& { return t.input.applyFile; },
+     [](OptionTexts& t) { return &t.input.applyFileGiven; }},
+    {"--plot", [](OptionTexts& t) -> std::string& { return t.output.plotPath; },
+     [](OptionTexts& t) { return &t.output.plotGiven; }},
+    {"--model", [](OptionTexts& t) -> std::string& { return t.model.model; },
+     [](OptionTexts& t) { return &t.model.modelGiven; }},
+    {"--vertical", [](OptionTexts& t) -> std::string& { return t.model.vertical; },
+     [](OptionTexts& t) { return &t.model.verticalGiven; }},
+    {"--tolerance-h", [](OptionTexts& t) -> std::string& { return t.model.toleranceHorizontal; },
+     [](OptionTexts& t) { return &t.model.toleranceHorizontalGiven; }},
+    {"--tolerance-v", [](OptionTexts& t) -> std::string& { return t.model.toleranceVertical; },
+     [](OptionTexts& t) { return &t.model.toleranceVerticalGiven; }},
+    {"--source-ellipsoid", [](OptionTexts& t) -> std::string& { return t.plane.sourceEllipsoid; },
+     [](OptionTexts& t) { return &t.plane.sourceEllipsoidGiven; }},
+    {"--destination-ellipsoid",
+     [](OptionTexts& t) -> std::string& { return t.plane.destinationEllipsoid; },
+     [](OptionTexts& t) { return &t.plane.destinationEllipsoidGiven; }},
+    {"--grid", [](OptionTexts& t) -> std::string& { return t.plane.grid; },
+     [](OptionTexts& t) { return &t.plane.gridGiven; }},
 };
 
 struct FlagOption {
   const char* name;
-  bool OptionTexts::*flag;
+  bool* (*flag)(OptionTexts&);
 };
 const FlagOption kFlagOptions[] = {
-    {"--quality", &OptionTexts::quality},
-    {"--snoop", &OptionTexts::snoop},
-    {"--help", &OptionTexts::help},
-    {"--version", &OptionTexts::version},
-    {"--utf8", &OptionTexts::utf8},
+    {"--quality", [](OptionTexts& t) { return &t.output.quality; }},
+    {"--snoop", [](OptionTexts& t) { return &t.model.snoop; }},
+    {"--help", [](OptionTexts& t) { return &t.output.help; }},
+    {"--version", [](OptionTexts& t) { return &t.output.version; }},
+    {"--utf8", [](OptionTexts& t) { return &t.output.utf8; }},
+    {"--fix-scale", [](OptionTexts& t) { return &t.model.fixScale; }},
+    {"--strict", [](OptionTexts& t) { return &t.model.strict; }},
+    {"--packed-dms", [](OptionTexts& t) { return &t.input.packedDms; }},
 };
 
 // Pair numbers longer than this cannot be below any list's size and are refused unread.
 constexpr std::size_t kLongestPairNumber = 18;
 
-}  // namespace
+// The suffixes that leave a pair out of one component of the site model only.
+constexpr char kComponentSuffix[] = {'h', 'v'};
 
-// Cutting a long field keeps one bad value of a megabyte from becoming a megabyte of standard
-// error.
-std::string QuotedField(const std::string& field, std::size_t longest) {
-  std::string quoted = "\"";
-  const std::size_t shown = std::min(field.size(), longest);
-  for (std::size_t k = 0; k < shown; ++k) {
-    const unsigned char c = static_cast<unsigned char>(field[k]);
-    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-      static const char kHex[] = "0123456789abcdef";
-      quoted += "\\x";
-      quoted += kHex[c >> 4];
-      quoted += kHex[c & 0xf];
-    } else {
-      quoted += static_cast<char>(c);
-    }
-  }
-  quoted += shown < field.size() ? "\"..." : "\"";
-  return quoted;
-}
+}  // namespace
 
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
   texts = OptionTexts{};
   for (int i = 1; i < argc; ++i) {
-    std::string* target = nullptr;
+    const ValueOption* value = nullptr;
     for (const ValueOption& option : kValueOptions) {
       if (std::strcmp(argv[i], option.name) == 0) {
-        target = &(texts.*option.text);
-        if (option.seen != nullptr) texts.*option.seen = true;
+        value = &option;
         break;
       }
     }
-    if (target == nullptr) {
+    if (value == nullptr) {
+      bool known = false;
       for (const FlagOption& option : kFlagOptions) {
-        if (std::strcmp(argv[i], option.name) == 0) texts.*option.flag = true;
+        if (std::strcmp(argv[i], option.name) == 0) *option.flag(texts) = known = true;
       }
+      if (!known && std::strncmp(argv[i], "--", 2) == 0) texts.unknown.push_back(argv[i]);
       continue;
     }
+    *value->seen(texts) = true;
     if (i + 1 < argc) {
       // The value is consumed here, so the scan never takes it for an option.
-      *target = argv[++i];
+      value->value(texts) = argv[++i];
     } else {
       // A trailing option has an empty value, which replaces any earlier one.
-      target->clear();
+      value->value(texts).clear();
     }
   }
-  return (!texts.sourceText.empty() || texts.sourceFileGiven) &&
-         (!texts.destinationText.empty() || texts.destinationFileGiven);
+  return (!texts.sourceText.empty() || texts.input.sourceFileGiven) &&
+         (!texts.destinationText.empty() || texts.input.destinationFileGiven);
 }
 
-bool ParsePairNumbers(const std::string& text, std::size_t pairCount,
-                      std::vector<std::size_t>& pairs, std::string& problem) {
-  pairs.clear();
-  std::vector<bool> taken(pairCount, false);
+bool ParseExclusions(const std::string& text, std::size_t pairCount,
+                     const std::vector<std::string>& names, std::size_t components,
+                     ConsoleEncoding encoding, Exclusions& excluded, std::string& problem) {
+  excluded.assign(components, std::vector<bool>(pairCount, false));
+  // Names compare as UTF-8, as the files' names are kept; an argument in GBK (Windows) too.
+  std::string converted;
+  const std::string& utf8 = ToUtf8(text, converted) ? converted : text;
+  const auto byName = [&](const std::string& field) {
+    const auto at = std::find(names.begin(), names.end(), field);
+    return at == names.end() ? pairCount : static_cast<std::size_t>(at - names.begin());
+  };
   std::size_t start = 0;
   for (std::size_t field = 1;; ++field) {
-    const std::size_t comma = text.find(',', start);
-    const std::size_t end = comma == std::string::npos ? text.size() : comma;
-    const std::string number = text.substr(start, end - start);
-    const std::string where = "field " + std::to_string(field) + " (" + QuotedField(number) + ")";
-    if (number.empty()) {
+    const std::size_t comma = utf8.find(',', start);
+    const std::size_t end = comma == std::string::npos ? utf8.size() : comma;
+    std::string item = utf8.substr(start, end - start);
+    const std::string where =
+        "field " + std::to_string(field) + " (" + QuotedField(item, 40, encoding) + ")";
+    if (item.empty()) {
       problem = "field " + std::to_string(field) + " is empty";
       return false;
     }
-    if (number.find_first_not_of("0123456789") != std::string::npos) {
-      problem = where + " is not a whole number";
-      return false;
+    // Which components: all, or the one a suffix names (only where there are several).
+    std::size_t only = components;
+    std::size_t pair = byName(item);
+    if (pair == pairCount && components > 1) {
+      for (std::size_t c = 0; c < components && c < sizeof kComponentSuffix; ++c) {
+        if (item.size() > 1 && item.back() == kComponentSuffix[c]) {
+          only = c;
+          item.pop_back();
+          pair = byName(item);
+          break;
+        }
+      }
     }
-    const std::size_t digits = number.find_first_not_of('0');
-    const unsigned long long value =
-        digits == std::string::npos || number.size() - digits > kLongestPairNumber
-            ? (digits == std::string::npos ? 0 : ~0ull)
-            : std::stoull(number.substr(digits));
-    if (value < 1 || value > pairCount) {
-      problem = where + " is not a pair number from 1 to " + std::to_string(pairCount);
-      return false;
+    if (pair == pairCount) {
+      if (item.find_first_not_of("0123456789") != std::string::npos) {
+        problem = where + (names.empty() ? " is not a whole number"
+                                         : " is neither a whole number nor a point name");
+        return false;
+      }
+      const std::size_t digits = item.find_first_not_of('0');
+      const unsigned long long value =
+          digits == std::string::npos || item.size() - digits > kLongestPairNumber
+              ? (digits == std::string::npos ? 0 : ~0ull)
+              : std::stoull(item.substr(digits));
+      if (value < 1 || value > pairCount) {
+        problem = where + " is not a pair number from 1 to " + std::to_string(pairCount);
+        return false;
+      }
+      pair = static_cast<std::size_t>(value - 1);
     }
-    if (taken[value - 1]) {
-      problem = where + " repeats pair " + std::to_string(value);
-      return false;
+    for (std::size_t c = 0; c < components; ++c) {
+      if (only != components && c != only) continue;
+      if (excluded[c][pair]) {
+        problem = where + " repeats pair " + std::to_string(pair + 1);
+        return false;
+      }
+      excluded[c][pair] = true;
     }
-    taken[value - 1] = true;
-    pairs.push_back(static_cast<std::size_t>(value - 1));
     if (comma == std::string::npos) return true;
     start = comma + 1;
   }

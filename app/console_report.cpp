@@ -8,6 +8,8 @@
 #include <iostream>
 #include <string>
 
+#include "app/text_encoding.h"
+
 namespace Quorvane {
 
 namespace {
@@ -50,7 +52,49 @@ void PointLine(std::ostream& out, const char* open, double x, double y, double z
   out.flush();
 }
 
+// The site model's parameter line.
+std::string SiteLine(const ModelParameters& params) {
+  constexpr char kFormat[] =
+      "site: tx=%.8f m, ty=%.8f m, tz=%.8f m, rz=%.8f rad, scale=%.8f, slopeNorth=%.6f ppm, "
+      "slopeEast=%.6f ppm\n";
+  const TransformParams& p = params.transform;
+  char line[2048];
+  std::snprintf(line, sizeof line, kFormat, p.tx, p.ty, p.tz, p.rz, p.scale,
+                params.slopeNorth * 1e6, params.slopeEast * 1e6);
+  return line;
+}
+
+// Appends `value` fixed with `decimals` decimals, as printf's "%.Nf" writes it.
+void AppendFixed(std::string& text, double value, int decimals) {
+  char digits[400];  // the longest "%.9f" of a double has 319 characters
+  text.append(digits,
+              std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals).ptr);
+}
+
 }  // namespace
+
+void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
+  const std::size_t n = run.planeSource.size();
+  out << run.outcome.summaryLine << "\n\n";
+  out << (run.model.kind == Model::Kind::Site ? SiteLine(run.params)
+                                              : AfterLine(run.params.transform));
+  out << kSourceLabel.In(encoding) << std::endl;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point3& p = run.planeSource[i];
+    PointLine(out, "( ", p.x, p.y, p.z, " )");
+  }
+  out << kDestinationLabel.In(encoding) << std::endl;
+  for (std::size_t i = 0; i < n && i < run.planeDestination.size(); ++i) {
+    const Point3& q = run.planeDestination[i];
+    PointLine(out, "( ", q.x, q.y, q.z, " )");
+  }
+  out << std::endl << kComputedLabel.In(encoding) << std::endl;
+  for (std::size_t i = 0; i < n; ++i) {
+    // The same model the fit used, so the block can be set against the destination block.
+    const Point3 w = ApplyModel(run.model, run.params, run.planeSource[i]);
+    PointLine(out, "(", w.x, w.y, w.z, ")");
+  }
+}
 
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination,
@@ -80,16 +124,28 @@ void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformPa
   PrintConsoleReport(summary, params, source, destination, std::cout);
 }
 
-void PrintAppliedPoints(const PointList& geographic, ConsoleEncoding encoding, std::ostream& out) {
+void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::ostream& out) {
   std::string block = kTransformedLabel.In(encoding);
   block += '\n';
-  char text[400];  // the longest "%.9f" of a double has 319 characters
-  for (const Point3& p : geographic) {
-    block.append(text, std::to_chars(text, text + sizeof text, p.x, std::chars_format::fixed, 9).ptr);
-    block += '\t';
-    block.append(text, std::to_chars(text, text + sizeof text, p.y, std::chars_format::fixed, 9).ptr);
-    block += '\t';
-    block.append(text, std::to_chars(text, text + sizeof text, p.z, std::chars_format::fixed, 4).ptr);
+  for (const AppliedPoint& point : run.applied) {
+    if (run.appliedNamed) block += ForConsole(point.name, encoding) + '\t';
+    if (run.plane.destinationOnGrid) {
+      AppendFixed(block, point.plane.x, 4);
+      block += '\t';
+      AppendFixed(block, point.plane.y, 4);
+      block += '\t';
+      AppendFixed(block, point.plane.z, 4);
+      block += '\t';
+      AppendFixed(block, point.destination.x, 9);
+      block += '\t';
+      AppendFixed(block, point.destination.y, 9);
+    } else {
+      AppendFixed(block, point.destination.x, 9);
+      block += '\t';
+      AppendFixed(block, point.destination.y, 9);
+      block += '\t';
+      AppendFixed(block, point.destination.z, 4);
+    }
     block += '\n';
   }
   out << block << std::flush;

@@ -6,6 +6,7 @@
 #include <ceres/solver.h>
 
 #include "app/console_text.h"
+#include "app/registration.h"
 #include "common/point_list.h"
 #include "estimation/fit_transform.h"
 
@@ -28,9 +29,19 @@ void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformPa
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
                         const PointList& source, const PointList& destination);
 
-/// Writes "转换结果：" and one line per point of `geographic` (longitude, latitude in degrees,
-/// height in metres) as "<lon>\t<lat>\t<h>", fixed with nine, nine and four decimals, full stop
-/// as decimal point; the label in `encoding`. Ends with a flush.
-void PrintAppliedPoints(const PointList& geographic, ConsoleEncoding encoding, std::ostream& out);
+/// Writes the report of a run's fit to `out`, as PrintConsoleReport does for the similarity: the
+/// outcome's summary line and "\n\n"; the parameter line (for the similarity the "after:" line;
+/// for the site model "site: tx=… m, ty=… m, tz=… m, rz=… rad, scale=…, slopeNorth=… ppm,
+/// slopeEast=… ppm", "%.8f" each, the slopes "%.6f"); and the three blocks of plane points, the
+/// last one the source points carried through the fitted model (heights through its vertical
+/// part).
+void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding);
+
+/// Writes "转换结果：" and one line per --apply point of `run`: longitude and latitude in degrees
+/// with nine decimals and height in metres with four, separated by tabs; for a grid, the grid
+/// easting, northing and height (metres, four decimals) first, then longitude and latitude on
+/// the grid's ellipsoid. Each line starts with the point's name and a tab when the points have
+/// names (in `encoding`). Full stop as decimal point; the label in `encoding`; ends with a flush.
+void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::ostream& out);
 
 }  // namespace Quorvane

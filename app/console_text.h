@@ -65,6 +65,20 @@ constexpr ConsoleText kNotDetermined = {
     "\xCE\xDE\xB7\xA8\xC8\xB7\xB6\xA8",
     "\xE6\x97\xA0\xE6\xB3\x95\xE7\xA1\xAE\xE5\xAE\x9A"};  // 无法确定
 
+// The site model's quality block: the two components' sections, and the prefix of a mark that
+// concerns one component only.
+constexpr ConsoleText kHorizontalLabel = {
+    "\xC6\xBD\xC3\xE6\xA3\xBA", "\xE5\xB9\xB3\xE9\x9D\xA2\xEF\xBC\x9A"};  // 平面：
+constexpr ConsoleText kVerticalLabel = {
+    "\xB8\xDF\xB3\xCC\xA3\xBA", "\xE9\xAB\x98\xE7\xA8\x8B\xEF\xBC\x9A"};  // 高程：
+constexpr ConsoleText kHorizontalPrefix = {"\xC6\xBD\xC3\xE6",
+                                           "\xE5\xB9\xB3\xE9\x9D\xA2"};  // 平面
+constexpr ConsoleText kVerticalPrefix = {"\xB8\xDF\xB3\xCC",
+                                         "\xE9\xAB\x98\xE7\xA8\x8B"};  // 高程
+// A fitted pair whose residual exceeds a tolerance (--tolerance-h, --tolerance-v).
+constexpr ConsoleText kOverToleranceMark = {"\xB3\xAC\xCF\xDE",
+                                            "\xE8\xB6\x85\xE9\x99\x90"};  // 超限
+
 // The transformed points (--apply).
 constexpr ConsoleText kTransformedLabel = {
     "\xD7\xAA\xBB\xBB\xBD\xE1\xB9\xFB\xA3\xBA",

@@ -1,4 +1,5 @@
-// What the program needs from the operating system: its own executable's path.
+// What the program needs from the operating system: its own executable's path, the GBK code
+// page, files replaced whole, file identity, and the terminal and broken pipes.
 #pragma once
 
 #include <string>
@@ -21,5 +22,48 @@ constexpr PathStyle kNativePathStyle = PathStyle::Posix;
 /// /proc/self/exe, on Windows GetModuleFileNameA for the executable module, each read into a
 /// buffer that grows until the whole path fits. Empty when the system cannot tell.
 std::string ExecutablePath();
+
+/// `gbk` (code page 936 bytes) as UTF-8: iconv on Linux, MultiByteToWideChar on Windows. False
+/// when the bytes are not GBK text.
+bool GbkToUtf8(const std::string& gbk, std::string& utf8);
+
+/// Valid UTF-8 `utf8` as GBK bytes; a character GBK lacks becomes "?".
+std::string Utf8ToGbk(const std::string& utf8);
+
+/// Writes `text` to `path` so that a reader sees the old file or the new one, never a part: into
+/// a new file beside the target, renamed over it only when complete (rename on Linux, MoveFileEx
+/// on Windows). A symbolic link is followed, so the file it points to is replaced and the link
+/// stays. A target that exists and is no regular file (a device, a pipe, /dev/stdout) is written
+/// in place, since renaming over it would replace the device. On failure the old file is left as
+/// it was, the temporary one removed, and `reason` says why (the system's text).
+bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason);
+
+/// Which file a path names, to tell two paths for the same file: for an existing file its device
+/// and file number (inode, or volume serial and file index); otherwise its folder's canonical path
+/// and its name, compared as text.
+struct FileIdentity {
+  bool exists = false;
+  unsigned long long device = 0;
+  unsigned long long file = 0;
+  std::string path;  // when it does not exist
+
+  bool operator==(const FileIdentity& other) const {
+    return exists == other.exists &&
+           (exists ? device == other.device && file == other.file : path == other.path);
+  }
+};
+FileIdentity IdentifyFile(const std::string& path);
+
+/// What kind of file `path` names, for reading: a regular file or a pipe may be read, anything
+/// else (a folder, a device such as /dev/zero) not.
+enum class FileKind { Missing, Readable, Folder, Special };
+FileKind KindOfFile(const std::string& path);
+
+/// Whether standard error is a terminal, where progress lines may be shown and erased.
+bool StandardErrorIsTerminal();
+
+/// Lets writes to a closed pipe fail with an error instead of ending the process (SIGPIPE on
+/// Linux; Windows has no such signal).
+void IgnoreBrokenPipe();
 
 }  // namespace Quorvane

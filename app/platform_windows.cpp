@@ -1,14 +1,64 @@
-// Windows: the executable's path from GetModuleFileNameA. Kept apart from the rest of the program
-// so that <windows.h> and its macros (ERROR among them) reach no other source.
+// Windows: GetModuleFileNameA, the GBK code page 936 through the system's converters, MoveFileEx
+// for whole-file replacement, file identity from GetFileInformationByHandle. Kept apart from the
+// rest of the program so that <windows.h> and its macros (ERROR among them) reach no other
+// source.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <io.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "app/platform.h"
 
 namespace Quorvane {
+
+namespace {
+
+constexpr UINT kGbk = 936;
+
+std::string SystemReason(DWORD code) {
+  char text[512];
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return reason.empty() ? "error " + std::to_string(code) : reason;
+}
+
+bool ToWide(UINT codePage, DWORD flags, const std::string& in, std::wstring& out) {
+  if (in.empty()) {
+    out.clear();
+    return true;
+  }
+  const int length = MultiByteToWideChar(codePage, flags, in.data(), static_cast<int>(in.size()),
+                                         nullptr, 0);
+  if (length <= 0) return false;
+  out.assign(static_cast<std::size_t>(length), L'\0');
+  return MultiByteToWideChar(codePage, flags, in.data(), static_cast<int>(in.size()), &out[0],
+                             length) == length;
+}
+
+std::string FromWide(UINT codePage, const std::wstring& in) {
+  if (in.empty()) return std::string();
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
+  const int length = WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()),
+                                         nullptr, 0, fallback, nullptr);
+  std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) {
+    WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()), &out[0], length,
+                        fallback, nullptr);
+  }
+  return out;
+}
+
+}  // namespace
 
 std::string ExecutablePath() {
   // A path that does not fit comes back cut short with the whole buffer used (and, since Vista,
@@ -26,5 +76,91 @@ std::string ExecutablePath() {
     buffer.resize(buffer.size() * 2);
   }
 }
+
+bool GbkToUtf8(const std::string& gbk, std::string& utf8) {
+  std::wstring wide;
+  if (!ToWide(kGbk, MB_ERR_INVALID_CHARS, gbk, wide)) return false;
+  utf8 = FromWide(CP_UTF8, wide);
+  return true;
+}
+
+std::string Utf8ToGbk(const std::string& utf8) {
+  std::wstring wide;
+  if (!ToWide(CP_UTF8, 0, utf8, wide)) return std::string(utf8.size(), '?');
+  return FromWide(kGbk, wide);
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    reason = SystemReason(ERROR_DIRECTORY);
+    return false;
+  }
+  static unsigned counter = 0;
+  const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
+  const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = SystemReason(GetLastError());
+    return false;
+  }
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < text.size()) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+    ok = WriteFile(file, text.data() + done, chunk, &wrote, nullptr) && wrote > 0;
+    done += wrote;
+  }
+  if (!ok) reason = SystemReason(GetLastError());
+  if (!CloseHandle(file) && ok) {
+    ok = false;
+    reason = SystemReason(GetLastError());
+  }
+  if (ok && !MoveFileExA(temporary.c_str(), path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+    reason = SystemReason(GetLastError());
+  }
+  if (!ok) DeleteFileA(temporary.c_str());
+  return ok;
+}
+
+FileIdentity IdentifyFile(const std::string& path) {
+  FileIdentity identity;
+  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = GetFileInformationByHandle(file, &information) != 0;
+    CloseHandle(file);
+    if (known) {
+      identity.exists = true;
+      identity.device = information.dwVolumeSerialNumber;
+      identity.file = (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) |
+                      information.nFileIndexLow;
+      return identity;
+    }
+  }
+  char full[4096];
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  identity.path = length > 0 && length < sizeof full ? std::string(full, length) : path;
+  // Windows compares names without regard to case.
+  for (char& c : identity.path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return identity;
+}
+
+FileKind KindOfFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::Special;
+  return FileKind::Readable;
+}
+
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+void IgnoreBrokenPipe() {}
 
 }  // namespace Quorvane

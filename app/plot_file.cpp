@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/console_text.h"
+#include "app/text_encoding.h"
 
 namespace Quorvane {
 
@@ -48,6 +49,20 @@ constexpr char kHeightScaleLabel[] =
     "\xE9\xAB\x98\xE7\xA8\x8B\xE6\xAE\x8B\xE5\xB7\xAE";                      // 高程残差
 constexpr char kPlaneScaleLabel[] = "\xE6\xAF\x94\xE4\xBE\x8B\xE5\xB0\xBA";  // 比例尺
 constexpr char kDegree[] = "\xC2\xB0";                                       // °
+constexpr char kMeridianLabel[] =
+    "\xE4\xB8\xAD\xE5\xA4\xAE\xE5\xAD\x90\xE5\x8D\x88\xE7\xBA\xBF\xEF\xBC\x9A";  // 中央子午线：
+constexpr char kFalseEastingLabel[] = "\xE4\xB8\x9C\xE5\x81\x8F";  // 东偏
+// The site model in the title: 点校正 (site calibration), 平面四参数 or 三参数 (the horizontal
+// similarity with or without its scale), 高程拟合 (a fitted height plane) or 高程常数 (a
+// constant height shift).
+constexpr char kSiteTitle[] = "\xE7\x82\xB9\xE6\xA0\xA1\xE6\xAD\xA3";  // 点校正
+constexpr char kFourParameters[] =
+    "\xE5\xB9\xB3\xE9\x9D\xA2\xE5\x9B\x9B\xE5\x8F\x82\xE6\x95\xB0";  // 平面四参数
+constexpr char kThreeParameters[] =
+    "\xE5\xB9\xB3\xE9\x9D\xA2\xE4\xB8\x89\xE5\x8F\x82\xE6\x95\xB0";  // 平面三参数
+constexpr char kHeightPlane[] = "\xE9\xAB\x98\xE7\xA8\x8B\xE6\x8B\x9F\xE5\x90\x88";  // 高程拟合
+constexpr char kHeightConstant[] =
+    "\xE9\xAB\x98\xE7\xA8\x8B\xE5\xB8\xB8\xE6\x95\xB0";  // 高程常数
 
 // How each kind of pair is drawn: colour for the screen, and for grey print a marker shape
 // (filled for fitted pairs, hollow for check points) and an arrow dash of its own.
@@ -180,10 +195,68 @@ std::string HorizontalScaleBar(double x, double y, const char* label, double met
   return bar + Text(x + (metres > 0.0 ? pixels : 0.0) + 8, y + 20, LengthText(metres));
 }
 
+
+// `text` as XML character data: markup characters as entities, and the control characters XML
+// does not allow as "?".
+std::string XmlText(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+    }
+  }
+  return escaped;
+}
+
+// The model as the title names it: nothing for the similarity, the site model with its parts.
+std::string ModelTitle(const Model& model) {
+  if (model.kind != Model::Kind::Site) return std::string();
+  return std::string("\xEF\xBC\x88") + kSiteTitle + "\xEF\xBC\x9A" +
+         (model.fixScale ? kThreeParameters : kFourParameters) + " + " +
+         (model.vertical == Model::Vertical::Plane ? kHeightPlane : kHeightConstant) +
+         "\xEF\xBC\x89";  // （点校正：… + …）
+}
+
+// The statistics of the title block: σ̂0, RMS_H and RMS_V of the similarity; σ̂ and RMS of each of
+// the site model's parts, each after its name.
+std::string StatisticsLine(const Registration& run) {
+  const std::string gap = "\xE3\x80\x80";  // an ideographic space between items
+  std::string line;
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    const FitStatistics& stats = run.statistics[c];
+    const ComponentLayout layout = run.components[c].layout;
+    if (c > 0) line += gap;
+    if (layout == ComponentLayout::Horizontal) line += std::string(kHorizontalPrefix.utf8) + " ";
+    if (layout == ComponentLayout::Vertical) line += std::string(kVerticalPrefix.utf8) + " ";
+    line += kSigma0Label.utf8 + Metres(run.hasStatistics && stats.sigma0Determined, stats.sigma0);
+    if (layout != ComponentLayout::Vertical) {
+      line += gap + kRmsHorizontalLabel.utf8 +
+              Metres(run.hasStatistics && stats.rmsDetermined, stats.rmsHorizontal);
+    }
+    if (layout != ComponentLayout::Horizontal) {
+      line += gap + kRmsVerticalLabel.utf8 +
+              Metres(run.hasStatistics && stats.rmsDetermined, stats.rmsVertical);
+    }
+  }
+  return line;
+}
+
 }  // namespace
 
 std::string BuildPlotSvg(const Registration& run) {
-  const FitStatistics& stats = run.statistics;
   const std::size_t pairs = run.planeSource.size();
 
   // Residuals as drawn: zero where none was computed or one is not finite.
@@ -191,8 +264,8 @@ std::string BuildPlotSvg(const Registration& run) {
   double largestHorizontal = 0.0;
   double largestHeight = 0.0;
   for (std::size_t i = 0; i < pairs; ++i) {
-    if (!run.hasStatistics || i >= stats.residuals.size()) continue;
-    const Point3& v = stats.residuals[i];
+    if (!run.hasStatistics) continue;
+    const Point3 v = ResidualOf(run, i);
     if (std::isfinite(std::hypot(v.x, v.y))) {
       residuals[i].x = v.x;
       residuals[i].y = v.y;
@@ -233,6 +306,7 @@ std::string BuildPlotSvg(const Registration& run) {
   const double middleE = pairs > 0 ? 0.5 * west + 0.5 * east : 0.0;
   const double middleN = pairs > 0 ? 0.5 * south + 0.5 * north : 0.0;
 
+  const std::string modelTitle = ModelTitle(run.model);
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
@@ -241,7 +315,7 @@ std::string BuildPlotSvg(const Registration& run) {
       "\" font-family=\"DejaVu Sans, WenQuanYi Micro Hei, Noto Sans CJK SC, sans-serif\" "
       "font-size=\"13\">\n"
       "<title>quorvane " QUORVANE_VERSION " " +
-      std::string(kTitle) + "</title>\n<defs>\n";
+      std::string(kTitle) + modelTitle + "</title>\n<defs>\n";
   for (const Style& style : kStyles) {
     svg += std::string("<marker id=\"head-") + style.name +
            "\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" markerWidth=\"" + Number(kHeadLength) +
@@ -256,23 +330,28 @@ std::string BuildPlotSvg(const Registration& run) {
   svg += "<g class=\"title-block\">\n<rect x=\"" + Number(kMargin) + "\" y=\"12\" width=\"" +
          Number(kCanvasWidth - 2 * kMargin) +
          "\" height=\"84\" fill=\"none\" stroke=\"#444\" stroke-width=\"1\"/>\n";
-  svg += Text(kMargin + 12, 40, std::string("quorvane ") + kTitle,
+  svg += Text(kMargin + 12, 40, std::string("quorvane ") + kTitle + modelTitle,
               " font-size=\"20\" font-weight=\"bold\"");
-  const bool centreKnown = std::isfinite(run.centre.x) && std::isfinite(run.centre.y);
+  const PlaneSetup& plane = run.plane;
+  const bool centreKnown = std::isfinite(plane.centralMeridian) && std::isfinite(plane.originLatitude);
+  std::string fitted;
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    if (c > 0) fitted += "/";
+    fitted += run.hasStatistics ? std::to_string(run.statistics[c].fittedPairs) : kNotDetermined.utf8;
+  }
+  std::string where;
+  if (plane.destinationOnGrid) {
+    where = kMeridianLabel + Fixed(plane.centralMeridian, 6) + kDegree + "  " + kFalseEastingLabel +
+            " " + Fixed(plane.falseEasting, 3) + " m";
+  } else {
+    where = kCentreLabel + (centreKnown ? "L " + Fixed(plane.centralMeridian, 6) + kDegree + "  B " +
+                                              Fixed(plane.originLatitude, 6) + kDegree
+                                        : std::string(kNotDetermined.utf8));
+  }
   svg += Text(kMargin + 12, 64,
-              kPairsLabel + std::to_string(pairs) + gap + kFittedPairsLabel.utf8 +
-                  (run.hasStatistics ? std::to_string(stats.fittedPairs) : kNotDetermined.utf8) +
-                  gap + kCentreLabel +
-                  (centreKnown ? "L " + Fixed(run.centre.x, 6) + kDegree + "  B " +
-                                     Fixed(run.centre.y, 6) + kDegree
-                               : kNotDetermined.utf8));
-  svg +=
-      Text(kMargin + 12, 86,
-           kSigma0Label.utf8 + Metres(run.hasStatistics && stats.sigma0Determined, stats.sigma0) +
-               gap + kRmsHorizontalLabel.utf8 +
-               Metres(run.hasStatistics && stats.rmsDetermined, stats.rmsHorizontal) + gap +
-               kRmsVerticalLabel.utf8 +
-               Metres(run.hasStatistics && stats.rmsDetermined, stats.rmsVertical));
+              kPairsLabel + std::to_string(pairs) + gap + kFittedPairsLabel.utf8 + fitted + gap +
+                  where);
+  svg += Text(kMargin + 12, 86, StatisticsLine(run));
   svg += "</g>\n";
 
   // The frame, a north arrow in its upper right corner, and the pairs.
@@ -286,16 +365,16 @@ std::string BuildPlotSvg(const Registration& run) {
          Number(northX) + ' ' + Number(kFrameTop + 28) + "L" + Number(northX + 5) + ' ' +
          Number(kFrameTop + 36) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.5\"/>\n";
   for (std::size_t i = 0; i < pairs; ++i) {
-    Kind kind = Kind::Fitted;
-    const PairStatus status = i < run.status.size() ? run.status[i] : PairStatus::Fitted;
-    if (status == PairStatus::Excluded) {
-      kind = Kind::Excluded;
-    } else if (status == PairStatus::Removed) {
-      kind = Kind::Removed;
-    } else if (run.hasStatistics && i < stats.tests.size() && stats.tests[i].testable &&
-               stats.tests[i].suspect) {
-      kind = Kind::Suspect;
+    bool suspect = false, excluded = false, removed = false;
+    for (std::size_t c = 0; c < run.components.size() && c < run.status.size(); ++c) {
+      suspect = suspect || IsSuspect(run, c, i);
+      excluded = excluded || run.status[c][i] == PairStatus::Excluded;
+      removed = removed || run.status[c][i] == PairStatus::Removed;
     }
+    const Kind kind = suspect    ? Kind::Suspect
+                      : excluded ? Kind::Excluded
+                      : removed  ? Kind::Removed
+                                 : Kind::Fitted;
     const Point3& q = run.planeDestination[i];
     const Point3& v = residuals[i];
     // Northing up: the SVG's y runs down.
@@ -308,7 +387,7 @@ std::string BuildPlotSvg(const Registration& run) {
     svg +=
         "<text class=\"label\" x=\"-7\" y=\"-7\" text-anchor=\"end\" stroke=\"white\" "
         "stroke-width=\"3\" paint-order=\"stroke\">" +
-        std::to_string(i + 1) + "</text>\n</g>\n";
+        (run.names.empty() ? std::to_string(i + 1) : XmlText(run.names[i])) + "</text>\n</g>\n";
   }
 
   // Legend and scale bars beside the frame.

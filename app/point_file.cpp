@@ -1,102 +1,394 @@
 #include "app/point_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
-#include "app/command_line.h"
+#include "app/angle_text.h"
+#include "app/platform.h"
+#include "app/text_encoding.h"
 
 namespace Quorvane {
 
 namespace {
 
+enum class Role { Name, Longitude, Latitude, Easting, Northing, Height };
+
+// The words a header may name each column by: ASCII ones compare without regard to case, the
+// Chinese ones (UTF-8) exactly.
+struct ColumnWord {
+  const char* word;
+  Role role;
+};
+const ColumnWord kGeographicWords[] = {
+    {"name", Role::Name}, {"id", Role::Name}, {"point", Role::Name},
+    {"\xE7\x82\xB9\xE5\x90\x8D", Role::Name},                 // 点名
+    {"\xE7\x82\xB9\xE5\x8F\xB7", Role::Name},                 // 点号
+    {"lon", Role::Longitude}, {"longitude", Role::Longitude}, {"l", Role::Longitude},
+    {"\xE7\xBB\x8F\xE5\xBA\xA6", Role::Longitude},            // 经度
+    {"lat", Role::Latitude}, {"latitude", Role::Latitude}, {"b", Role::Latitude},
+    {"\xE7\xBA\xAC\xE5\xBA\xA6", Role::Latitude},             // 纬度
+    {"h", Role::Height}, {"height", Role::Height},
+    {"\xE9\xAB\x98\xE7\xA8\x8B", Role::Height},               // 高程
+    {"\xE5\xA4\xA7\xE5\x9C\xB0\xE9\xAB\x98", Role::Height},   // 大地高
+};
+const ColumnWord kGridWords[] = {
+    {"name", Role::Name}, {"id", Role::Name}, {"point", Role::Name},
+    {"\xE7\x82\xB9\xE5\x90\x8D", Role::Name},                 // 点名
+    {"\xE7\x82\xB9\xE5\x8F\xB7", Role::Name},                 // 点号
+    {"e", Role::Easting}, {"easting", Role::Easting},
+    {"\xE4\xB8\x9C\xE5\x9D\x90\xE6\xA0\x87", Role::Easting},  // 东坐标
+    {"n", Role::Northing}, {"northing", Role::Northing},
+    {"\xE5\x8C\x97\xE5\x9D\x90\xE6\xA0\x87", Role::Northing}, // 北坐标
+    {"h", Role::Height}, {"height", Role::Height},
+    {"\xE9\xAB\x98\xE7\xA8\x8B", Role::Height},               // 高程
+    {"\xE5\xA4\xA7\xE5\x9C\xB0\xE9\xAB\x98", Role::Height},   // 大地高
+};
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Checks one field, [begin, end) with the blanks around it, and converts it. The argument parser
-// converts with atof, which is strtod without an end pointer; strtod here gives the same double
-// for the same digits, and its end pointer confirms that the whole field was the number.
-bool ReadNumber(const char* begin, const char* end, double& value, std::string& problem) {
-  while (begin < end && IsBlank(*begin)) ++begin;
-  while (end > begin && IsBlank(end[-1])) --end;
-  const std::string field(begin, end);
-  if (field.empty()) {
-    problem = "is empty";
-    return false;
-  }
-  // Decimal notation only: strtod would also take "0x1p3", "inf" and "nan".
-  if (field.find_first_not_of("0123456789+-.eE") != std::string::npos) {
-    problem = QuotedField(field) + " is not a number";
-    return false;
-  }
-  char* stop = nullptr;
-  errno = 0;
-  value = std::strtod(field.c_str(), &stop);
-  if (stop != field.c_str() + field.size() || stop == field.c_str()) {
-    problem = QuotedField(field) + " is not a number";
-    return false;
-  }
-  if (!std::isfinite(value)) {
-    problem = QuotedField(field) + " is too large for a double";
-    return false;
+std::string Trimmed(const std::string& text, std::size_t begin, std::size_t end) {
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+bool SameWord(const std::string& field, const char* word) {
+  if (field.size() != std::strlen(word)) return false;
+  for (std::size_t k = 0; k < field.size(); ++k) {
+    const char c = field[k];
+    const char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower != word[k]) return false;
   }
   return true;
 }
+
+// A field that reads as a number of any kind the file may hold: a header has none.
+bool LooksNumeric(const std::string& field) {
+  double value = 0.0;
+  std::string problem;
+  return ReadDecimal(field, value, problem) ||
+         ReadAngle(field, AngleAxis::Longitude, false, value, problem) ||
+         ReadAngle(field, AngleAxis::Latitude, false, value, problem);
+}
+
+// A decimal with a point or an exponent: a coordinate, never a point's name.
+bool LooksLikeCoordinate(const std::string& field) {
+  double value = 0.0;
+  std::string problem;
+  return field.find_first_of(".eE") != std::string::npos && ReadDecimal(field, value, problem);
+}
+
+// The line-by-line reading of one point file.
+class Parser {
+ public:
+  Parser(const PointFileOptions& options, NamedPointList& list)
+      : options_(options), list_(list), kept_(list.points.size()), keptNames_(list.names.size()) {
+    if (options.grid) {
+      roles_ = {Role::Easting, Role::Northing, Role::Height};
+    } else {
+      roles_ = {Role::Longitude, Role::Latitude, Role::Height};
+    }
+  }
+
+  // One line without its line end, numbered from 1.
+  bool Line(std::size_t number, std::string line, std::string& problem) {
+    if (number == 1) {
+      if (line.compare(0, 2, "\xFF\xFE") == 0 || line.compare(0, 2, "\xFE\xFF") == 0 ||
+          line.find('\0') != std::string::npos) {
+        problem = "UTF-16: save the file as UTF-8 or GBK";
+        return Fail();
+      }
+      if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kLongestPointLine) {
+      problem = Where(number) + "longer than " + std::to_string(kLongestPointLine) + " bytes";
+      return Fail();
+    }
+    std::size_t first = 0;
+    while (first < line.size() && IsBlank(line[first])) ++first;
+    if (first == line.size() || line[first] == '#') return true;
+
+    if (!started_) {
+      started_ = true;
+      const std::string trimmed = Trimmed(line, 0, line.size());
+      separator_ = 0;
+      for (const char c : {',', ';', '\t'}) {
+        if (trimmed.find(c) != std::string::npos) {
+          separator_ = c;
+          break;
+        }
+      }
+      const std::vector<std::string> fields = Split(line);
+      if (std::none_of(fields.begin(), fields.end(), LooksNumeric)) {
+        return Header(number, fields, problem);
+      }
+    }
+    return Point(number, Split(line), problem);
+  }
+
+  bool Finish(std::string& problem) {
+    if (list_.points.size() == kept_) {
+      problem = "holds no points";
+      return false;
+    }
+    return true;
+  }
+
+  bool Fail() {
+    list_.points.resize(kept_);
+    list_.names.resize(keptNames_);
+    return false;
+  }
+
+ private:
+  static std::string Where(std::size_t number) { return "line " + std::to_string(number) + ": "; }
+
+  std::string Quoted(const std::string& text) const {
+    return QuotedField(text, 40, options_.encoding);
+  }
+
+  std::vector<std::string> Split(const std::string& line) const {
+    std::vector<std::string> fields;
+    if (separator_ != 0) {
+      std::size_t start = 0;
+      for (;;) {
+        const std::size_t stop = line.find(separator_, start);
+        fields.push_back(Trimmed(line, start, stop == std::string::npos ? line.size() : stop));
+        if (stop == std::string::npos) break;
+        start = stop + 1;
+      }
+      return fields;
+    }
+    for (std::size_t at = 0; at < line.size();) {
+      while (at < line.size() && IsBlank(line[at])) ++at;
+      const std::size_t start = at;
+      while (at < line.size() && !IsBlank(line[at])) ++at;
+      if (at > start) fields.push_back(line.substr(start, at - start));
+    }
+    return fields;
+  }
+
+  // What the columns are, for messages: "(lon,lat,h)".
+  std::string Layout(bool named) const {
+    std::string layout = "(";
+    const auto word = [](Role role) {
+      switch (role) {
+        case Role::Name:
+          return "name";
+        case Role::Longitude:
+          return "lon";
+        case Role::Latitude:
+          return "lat";
+        case Role::Easting:
+          return "E";
+        case Role::Northing:
+          return "N";
+        case Role::Height:
+          return "h";
+      }
+      return "";
+    };
+    if (named && !header_) layout += "name,";
+    for (std::size_t k = 0; k < roles_.size(); ++k) {
+      if (k > 0) layout += ',';
+      layout += word(roles_[k]);
+    }
+    return layout + ")";
+  }
+
+  bool Header(std::size_t number, const std::vector<std::string>& fields, std::string& problem) {
+    header_ = true;
+    roles_.clear();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      std::string word;
+      if (!ToUtf8(fields[k], word)) word = fields[k];
+      const std::string column = "column " + std::to_string(k + 1) + " " + Quoted(fields[k]);
+      if (options_.grid && (SameWord(word, "x") || SameWord(word, "y"))) {
+        problem = Where(number) + column +
+                  " is ambiguous: survey tables put the northing in X, others the easting; name "
+                  "the columns N and E (or northing and easting)";
+        return Fail();
+      }
+      bool known = false;
+      const ColumnWord* begin = options_.grid ? std::begin(kGridWords) : std::begin(kGeographicWords);
+      const ColumnWord* end = options_.grid ? std::end(kGridWords) : std::end(kGeographicWords);
+      for (const ColumnWord* entry = begin; entry != end && !known; ++entry) {
+        if (!SameWord(word, entry->word)) continue;
+        known = true;
+        if (std::find(roles_.begin(), roles_.end(), entry->role) != roles_.end()) {
+          problem = Where(number) + column + " names a column a second time";
+          return Fail();
+        }
+        roles_.push_back(entry->role);
+      }
+      if (!known) {
+        problem = Where(number) + column + " is not a column name (" +
+                  (options_.grid ? "name, N, E, h" : "name, lon, lat, h") +
+                  " or their Chinese names)";
+        return Fail();
+      }
+    }
+    for (const Role needed : options_.grid
+                                 ? std::vector<Role>{Role::Easting, Role::Northing, Role::Height}
+                                 : std::vector<Role>{Role::Longitude, Role::Latitude, Role::Height}) {
+      if (std::find(roles_.begin(), roles_.end(), needed) == roles_.end()) {
+        const char* what = needed == Role::Easting     ? "easting"
+                           : needed == Role::Northing  ? "northing"
+                           : needed == Role::Longitude ? "longitude"
+                           : needed == Role::Latitude  ? "latitude"
+                                                       : "height";
+        problem = Where(number) + "the header names no " + what + " column";
+        return Fail();
+      }
+    }
+    named_ = std::find(roles_.begin(), roles_.end(), Role::Name) != roles_.end() ? 1 : 0;
+    return true;
+  }
+
+  bool Point(std::size_t number, const std::vector<std::string>& fields, std::string& problem) {
+    // Without a header the first point decides whether the file names its points.
+    std::size_t columns = roles_.size();
+    if (!header_) {
+      if (named_ < 0) {
+        named_ = fields.size() == 4 && !LooksLikeCoordinate(fields[0]) ? 1 : 0;
+        if (fields.size() == 4 && named_ == 0) {
+          problem = Where(number) + "4 fields where a point has 3 " + Layout(false) +
+                    ", and field 1 " + Quoted(fields[0]) +
+                    " is a number, not a name: is a column shifted?";
+          return Fail();
+        }
+      }
+      columns += static_cast<std::size_t>(named_);
+    }
+    if (fields.size() != columns) {
+      problem = Where(number) + std::to_string(fields.size()) + " fields where a point has " +
+                std::to_string(columns) + " " + Layout(named_ == 1);
+      if (!header_ && (fields.size() == 3 || fields.size() == 4)) {
+        problem += ": a file names every point or none";
+      }
+      return Fail();
+    }
+    double values[3] = {0.0, 0.0, 0.0};
+    std::string name;
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+      const Role role = header_ ? roles_[k] : (named_ == 1 && k == 0 ? Role::Name : roles_[k - named_]);
+      const std::string& field = fields[k];
+      const std::string where = Where(number) + "field " + std::to_string(k + 1) + " ";
+      if (role == Role::Name) {
+        if (field.empty()) {
+          problem = where + "(the point's name) is empty";
+          return Fail();
+        }
+        if (!ToUtf8(field, name)) {
+          problem = where + Quoted(field) + ", the point's name, is neither UTF-8 nor GBK text";
+          return Fail();
+        }
+        continue;
+      }
+      std::string why;
+      double value = 0.0;
+      bool read = false;
+      if (role == Role::Longitude || role == Role::Latitude) {
+        std::string utf8;
+        const std::string& text = ToUtf8(field, utf8) ? utf8 : field;
+        read = ReadAngle(text, role == Role::Latitude ? AngleAxis::Latitude : AngleAxis::Longitude,
+                         options_.packedDms, value, why);
+      } else {
+        read = ReadDecimal(field, value, why);
+      }
+      if (!read) {
+        problem = where + (field.empty() ? why : Quoted(field) + " " + why);
+        return Fail();
+      }
+      const int slot = role == Role::Longitude || role == Role::Easting    ? 0
+                       : role == Role::Latitude || role == Role::Northing ? 1
+                                                                          : 2;
+      values[slot] = value;
+    }
+    if (!options_.grid && !InRange(number, values[0], values[1], problem)) return Fail();
+    list_.points.emplace_back(values[0], values[1], values[2]);
+    if (named_ == 1) list_.names.push_back(name);
+    return true;
+  }
+
+  static bool InRange(std::size_t number, double longitude, double latitude, std::string& problem) {
+    const std::string why = RangeProblem(longitude, latitude);
+    if (why.empty()) return true;
+    problem = Where(number) + why;
+    return false;
+  }
+
+  const PointFileOptions& options_;
+  NamedPointList& list_;
+  std::size_t kept_;
+  std::size_t keptNames_;
+  bool started_ = false;
+  bool header_ = false;
+  char separator_ = 0;
+  std::vector<Role> roles_;  // with a header: every column; without: the coordinates
+  int named_ = -1;           // -1 until the first point or the header tells
+};
 
 }  // namespace
 
-bool ParsePointFileText(const std::string& text, PointList& list, std::string& problem) {
-  const std::size_t kept = list.size();
-  std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+std::string RangeProblem(double longitude, double latitude) {
+  // Why a value is out of range: swapped when each value fits the other's range.
+  const auto cause = [](double value, double valueAsOther, double other,
+                        double otherLimit) -> const char* {
+    if (std::fabs(value) > 1000.0 || std::fabs(other) > 1000.0) {
+      return " (plane coordinates, not degrees?)";
+    }
+    if (std::fabs(value) <= valueAsOther && std::fabs(other) <= otherLimit) {
+      return " (longitude and latitude swapped?)";
+    }
+    return "";
+  };
+  char text[64];
+  if (std::fabs(latitude) > 90.0) {
+    std::snprintf(text, sizeof text, "%.9g", latitude);
+    return std::string("latitude ") + text + " is beyond 90 degrees" +
+           cause(latitude, 180.0, longitude, 90.0);
+  }
+  if (std::fabs(longitude) > 180.0) {
+    std::snprintf(text, sizeof text, "%.9g", longitude);
+    return std::string("longitude ") + text + " is beyond 180 degrees" +
+           cause(longitude, 90.0, latitude, 180.0);
+  }
+  return std::string();
+}
+
+bool ParsePointFileText(const std::string& text, const PointFileOptions& options,
+                        NamedPointList& list, std::string& problem) {
+  Parser parser(options, list);
+  std::size_t start = 0;
   for (std::size_t line = 1; start < text.size(); ++line) {
     std::size_t stop = text.find('\n', start);
     if (stop == std::string::npos) stop = text.size();
-    const std::size_t next = stop + 1;
-    if (stop > start && text[stop - 1] == '\r') --stop;
-
-    std::size_t first = start;
-    while (first < stop && IsBlank(text[first])) ++first;
-    if (first == stop || text[first] == '#') {
-      start = next;
-      continue;
-    }
-
-    const char* const base = text.data();
-    double values[3];
-    std::size_t fieldStart = start;
-    int fields = 0;
-    for (;;) {
-      const void* comma = std::memchr(base + fieldStart, ',', stop - fieldStart);
-      const std::size_t fieldEnd =
-          comma ? static_cast<std::size_t>(static_cast<const char*>(comma) - base) : stop;
-      if (fields < 3) {
-        std::string why;
-        if (!ReadNumber(base + fieldStart, base + fieldEnd, values[fields], why)) {
-          problem = "line " + std::to_string(line) + ": field " + std::to_string(fields + 1) +
-                    " " + why;
-          list.resize(kept);
-          return false;
-        }
-      }
-      ++fields;
-      if (!comma) break;
-      fieldStart = fieldEnd + 1;
-    }
-    if (fields != 3) {
-      problem = "line " + std::to_string(line) + ": " + std::to_string(fields) +
-                " fields where a point has 3 (lon,lat,h)";
-      list.resize(kept);
-      return false;
-    }
-    list.emplace_back(values[0], values[1], values[2]);
-    start = next;
+    if (!parser.Line(line, text.substr(start, stop - start), problem)) return false;
+    start = stop + 1;
   }
   return true;
 }
 
-bool ReadPointFile(const std::string& path, PointList& list, std::string& problem) {
+bool ReadPointFile(const std::string& path, const PointFileOptions& options, NamedPointList& list,
+                   std::string& problem) {
+  switch (KindOfFile(path)) {
+    case FileKind::Folder:
+      problem = std::string("cannot be read (") + std::strerror(EISDIR) + ")";
+      return false;
+    case FileKind::Special:
+      problem = "cannot be read: it is a device, not a regular file or a pipe";
+      return false;
+    case FileKind::Missing:
+    case FileKind::Readable:
+      break;
+  }
   // C streams rather than iostreams: a folder opens on Linux and only fails at the first read,
   // which std::ferror reports and an istream iterator would take for the end of an empty file.
   errno = 0;
@@ -107,21 +399,37 @@ bool ReadPointFile(const std::string& path, PointList& list, std::string& proble
               (errno != 0 ? std::strerror(errno) : "open failed") + ")";
     return false;
   }
-  std::string text;
+  // Line by line through a fixed buffer; a line is only ever held up to the longest allowed, so
+  // a file without line ends costs one line's memory before it is refused.
+  Parser parser(options, list);
+  std::string line;
+  std::size_t number = 1;
   char chunk[1 << 16];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, got);
+  const std::size_t room = kLongestPointLine + 3;  // a byte-order mark and a CR besides
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+    for (std::size_t at = 0; at < got;) {
+      const void* end = std::memchr(chunk + at, '\n', got - at);
+      const std::size_t stop = end ? static_cast<std::size_t>(static_cast<const char*>(end) - chunk) : got;
+      line.append(chunk + at, std::min(stop - at, room + 1 - std::min(room + 1, line.size())));
+      if (line.size() > room) {
+        // Longer than any line may be: refused without reading on.
+        return parser.Line(number, line, problem);
+      }
+      if (!end) break;
+      if (!parser.Line(number++, line, problem)) return false;
+      line.clear();
+      at = stop + 1;
+    }
+  }
   if (std::ferror(file.get())) {
     problem = std::string("cannot be read (") +
               (errno != 0 ? std::strerror(errno) : "read failed") + ")";
+    parser.Fail();
     return false;
   }
-  const std::size_t before = list.size();
-  if (!ParsePointFileText(text, list, problem)) return false;
-  if (list.size() == before) {
-    problem = "holds no points";
-    return false;
-  }
+  if (!line.empty() && !parser.Line(number, line, problem)) return false;
+  if (!parser.Finish(problem)) return false;
   return true;
 }
 

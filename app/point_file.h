@@ -1,30 +1,75 @@
-// Point lists read from text files, for lists too long for a command line.
+// Point lists read from text files, as surveyors' control tables have them: names, a header that
+// orders the columns, several separators, angles in degrees-minutes-seconds, UTF-8 or GBK.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
+#include "app/console_text.h"
 #include "common/point_list.h"
 
 namespace Quorvane {
 
-/// Reads the points of `text`, the bytes of a point file: one point per line as "lon,lat,h"
-/// (degrees, degrees, metres; three decimal numbers separated by commas, spaces and tabs allowed
-/// around each). A UTF-8 byte-order mark at the very start is skipped, lines may end in LF or
-/// CRLF, and lines that are empty, blank or start with "#" after any blanks are skipped.
+/// How a point file is read.
+struct PointFileOptions {
+  /// Geographic points (longitude, latitude in degrees, height in metres) or grid coordinates
+  /// (easting, northing, height, metres).
+  bool grid = false;
+  /// Every angle as ddd.mmssss (--packed-dms); geographic files only.
+  bool packedDms = false;
+  /// The console's encoding, for file text quoted in a problem.
+  ConsoleEncoding encoding = ConsoleEncoding::Gbk;
+};
+
+/// The longest line a point file may have, bytes without the line end: a control table's line
+/// is some tens of bytes, and a file without line ends (a binary, /dev/zero through a pipe) is
+/// refused at once instead of being read whole.
+constexpr std::size_t kLongestPointLine = 4096;
+
+/// What is wrong with a geographic point's longitude or latitude, or empty when nothing is: a
+/// latitude beyond ±90° or a longitude beyond ±180°, with its likely cause ("longitude and
+/// latitude swapped?" when the other value would fit, "plane coordinates, not degrees?" when
+/// either is beyond 1000), e.g. "latitude 139.703 is beyond 90 degrees (longitude and
+/// latitude swapped?)". ASCII.
+std::string RangeProblem(double longitude, double latitude);
+
+/// Reads the points of `text`, the bytes of a point file, one point per line:
 ///
-/// Unlike the lenient argument syntax, every other line is checked: exactly three fields, each a
-/// decimal number ([+-] digits, an optional fraction and exponent; no hexadecimal, "inf" or
-/// "nan") whose value is finite. A number is converted exactly as the argument parser converts
-/// the same field, so a file and an argument with the same points give the same doubles.
+/// - Lines end in LF or CRLF. A UTF-8 byte-order mark at the very start is skipped; a UTF-16 one
+///   (or a NUL byte in the first line) is refused as UTF-16. Lines that are empty, blank or start
+///   with "#" after any blanks are skipped. A line longer than kLongestPointLine is refused.
+/// - Fields are separated by the first of ",", ";" and tab that the first line which is not
+///   skipped holds, or by runs of blanks when it holds none; the same on every line, with blanks
+///   around each field removed.
+/// - That first line is a header when none of its fields is a number: it names the columns, in
+///   any order: a name column (name, id, point, 点名, 点号) if any, and for a geographic file
+///   longitude (lon, longitude, L, 经度), latitude (lat, latitude, B, 纬度) and height (h,
+///   height, H, 高程, 大地高); for a grid file northing (N, northing, 北坐标), easting (E,
+///   easting, 东坐标) and height. ASCII names compare without regard to case; "X" and "Y" are
+///   refused as ambiguous. Without a header the columns are name (when a line has four fields),
+///   then longitude, latitude and height (easting, northing and height for a grid).
+/// - A point line has one field per column. Names are the field's bytes, kept as UTF-8 (GBK is
+///   converted); a file has names on every point line or on none, and a name that is a decimal
+///   number with a point or exponent is taken for a shifted coordinate and refused. Heights and
+///   grid coordinates are decimal numbers ([+-] digits, an optional fraction and exponent; no
+///   hexadecimal, "inf" or "nan"), finite; angles as ReadAngle reads them. A latitude beyond
+///   ±90° or a longitude beyond ±180° is refused with its likely cause (columns swapped, or
+///   plane coordinates).
+/// A decimal number is converted exactly as the argument parser converts the same field, so a
+/// file and an argument with the same points give the same doubles.
 ///
-/// Appends the points to `list` and returns true; on the first line that is not so, returns
-/// false with `problem` naming the line (counted from 1) and why, in one line without a line end,
-/// and `list` as it was.
-bool ParsePointFileText(const std::string& text, PointList& list, std::string& problem);
+/// Appends the points, with their names when the file has them, to `list` and returns true; on
+/// the first line that is not so, returns false with `problem` naming the line (counted from 1)
+/// and why, in one line without a line end, and `list` as it was.
+bool ParsePointFileText(const std::string& text, const PointFileOptions& options,
+                        NamedPointList& list, std::string& problem);
 
 /// The same for the file at `path` (as the operating system takes it, relative to the current
-/// directory), read whole; a file that cannot be opened or read gives false with the system's
-/// reason in `problem`, and so does one that holds no point (most likely the wrong file).
-bool ReadPointFile(const std::string& path, PointList& list, std::string& problem);
+/// directory), read as a stream: only a regular file or a pipe is read, and reading stops at the
+/// first line that is refused. A file that cannot be opened or read gives false with the
+/// system's reason in `problem`, and so does one that holds no point (most likely the wrong
+/// file).
+bool ReadPointFile(const std::string& path, const PointFileOptions& options, NamedPointList& list,
+                   std::string& problem);
 
 }  // namespace Quorvane

@@ -4,12 +4,11 @@
 #include <cmath>
 #include <string>
 
+#include "app/text_encoding.h"
+
 namespace Quorvane {
 
 namespace {
-
-constexpr double kArcSecondsPerRadian = 206264.80624709636;  // 648000 / π
-constexpr double kPartsPerMillion = 1e6;
 
 // `value` in fixed notation with `decimals` decimals, as printf's "%.Nf" writes it ("inf" and
 // "nan" included); std::to_chars avoids the stream's locale.
@@ -27,68 +26,119 @@ std::string Measured(bool determined, double value, int decimals, const char* un
   return "\t" + Fixed(value, decimals) + "\t" + unit;
 }
 
+// The component's name on the console, for its section and its marks; empty for the
+// similarity's one.
+const ConsoleText* SectionOf(const Component& component) {
+  if (component.layout == ComponentLayout::Horizontal) return &kHorizontalLabel;
+  if (component.layout == ComponentLayout::Vertical) return &kVerticalLabel;
+  return nullptr;
+}
+const ConsoleText* PrefixOf(const Component& component) {
+  if (component.layout == ComponentLayout::Horizontal) return &kHorizontalPrefix;
+  if (component.layout == ComponentLayout::Vertical) return &kVerticalPrefix;
+  return nullptr;
+}
+
+// The marks of pair i, separated by blanks.
+std::string Marks(const Registration& run, std::size_t i, ConsoleEncoding encoding) {
+  std::string marks;
+  const auto add = [&](const ConsoleText* prefix, const ConsoleText& mark) {
+    if (!marks.empty()) marks += ' ';
+    if (prefix != nullptr) marks += prefix->In(encoding);
+    marks += mark.In(encoding);
+  };
+  bool allExcluded = true;
+  bool allRemoved = true;
+  for (const std::vector<PairStatus>& status : run.status) {
+    allExcluded = allExcluded && status[i] == PairStatus::Excluded;
+    allRemoved = allRemoved && status[i] == PairStatus::Removed;
+  }
+  if (allExcluded) {
+    add(nullptr, kExcludedMark);
+  } else if (allRemoved) {
+    add(nullptr, kRemovedMark);
+  } else {
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      const ConsoleText* prefix = PrefixOf(run.components[c]);
+      if (run.status[c][i] == PairStatus::Excluded) {
+        add(prefix, kExcludedMark);
+      } else if (run.status[c][i] == PairStatus::Removed) {
+        add(prefix, kRemovedMark);
+      } else if (IsSuspect(run, c, i)) {
+        add(prefix, kSuspectMark);
+      }
+    }
+  }
+  if (run.tolerances.Any() && IsOverTolerance(run, i)) add(nullptr, kOverToleranceMark);
+  return marks;
+}
+
 }  // namespace
 
-void PrintQualityBlock(const FitStatistics& stats, const std::vector<PairStatus>& status,
-                       bool snooped, const std::vector<BlunderRemoval>& removals,
-                       ConsoleEncoding encoding, std::ostream& out) {
+void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding encoding,
+                       std::ostream& out) {
+  const bool named = !run.names.empty();
   std::string block = kResidualsLabel.In(encoding);
   block += '\n';
-  for (std::size_t i = 0; i < stats.residuals.size(); ++i) {
-    const Point3& v = stats.residuals[i];
-    const PairTest& test = stats.tests[i];
-    block += std::to_string(i + 1) + '\t' + Fixed(v.x, 4) + '\t' + Fixed(v.y, 4) + '\t' +
-             Fixed(v.z, 4) + '\t' + Fixed(std::hypot(v.x, v.y), 4) + '\t';
-    const bool tested = status[i] == PairStatus::Fitted && test.testable;
-    block += tested ? Fixed(test.statistic, 2) + '\t' + Fixed(test.critical, 2) : "-\t-";
-    block += '\t';
-    if (status[i] == PairStatus::Excluded) {
-      block += kExcludedMark.In(encoding);
-    } else if (status[i] == PairStatus::Removed) {
-      block += kRemovedMark.In(encoding);
-    } else if (tested && test.suspect) {
-      block += kSuspectMark.In(encoding);
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    const Point3 v = ResidualOf(run, i);
+    block += std::to_string(i + 1) + '\t';
+    if (named) block += ForConsole(run.names[i], encoding) + '\t';
+    block += Fixed(v.x, 4) + '\t' + Fixed(v.y, 4) + '\t' + Fixed(v.z, 4) + '\t' +
+             Fixed(std::hypot(v.x, v.y), 4) + '\t';
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      const PairTest& test = run.statistics[c].tests[i];
+      const bool tested = run.status[c][i] == PairStatus::Fitted && test.testable;
+      block += tested ? Fixed(test.statistic, 2) + '\t' + Fixed(test.critical, 2) : "-\t-";
+      block += '\t';
     }
+    block += Marks(run, i, encoding);
     block += '\n';
   }
 
-  block +=
-      std::string(kFittedPairsLabel.In(encoding)) + '\t' + std::to_string(stats.fittedPairs) + '\n';
-  block +=
-      std::string(kRedundancyLabel.In(encoding)) + '\t' + std::to_string(stats.redundancy) + '\n';
-  block += kSigma0Label.In(encoding) +
-           Measured(stats.sigma0Determined, stats.sigma0, 4, "m", encoding) + '\n';
-  block += kRmsHorizontalLabel.In(encoding) +
-           Measured(stats.rmsDetermined, stats.rmsHorizontal, 4, "m", encoding) + '\n';
-  block += kRmsVerticalLabel.In(encoding) +
-           Measured(stats.rmsDetermined, stats.rmsVertical, 4, "m", encoding) + '\n';
-
-  block += kParameterSigmaLabel.In(encoding);
-  block += '\n';
-  struct Row {
-    const char* name;
-    double factor;
-    int decimals;
-    const char* unit;
-  };
-  const Row rows[kModelParameters] = {{"tx", 1.0, 4, "m"},
-                                      {"ty", 1.0, 4, "m"},
-                                      {"tz", 1.0, 4, "m"},
-                                      {"rz", kArcSecondsPerRadian, 3, "arcsec"},
-                                      {"scale", kPartsPerMillion, 3, "ppm"}};
-  for (int k = 0; k < kModelParameters; ++k) {
-    block += rows[k].name +
-             Measured(stats.precisionDetermined, stats.sigma[k] * rows[k].factor, rows[k].decimals,
-                      rows[k].unit, encoding) +
-             '\n';
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    const Component& component = run.components[c];
+    const FitStatistics& stats = run.statistics[c];
+    if (const ConsoleText* section = SectionOf(component)) {
+      block += section->In(encoding);
+      block += '\n';
+    }
+    block += std::string(kFittedPairsLabel.In(encoding)) + '\t' +
+             std::to_string(stats.fittedPairs) + '\n';
+    block += std::string(kRedundancyLabel.In(encoding)) + '\t' +
+             std::to_string(stats.redundancy) + '\n';
+    block += kSigma0Label.In(encoding) +
+             Measured(stats.sigma0Determined, stats.sigma0, 4, "m", encoding) + '\n';
+    if (component.layout != ComponentLayout::Vertical) {
+      block += kRmsHorizontalLabel.In(encoding) +
+               Measured(stats.rmsDetermined, stats.rmsHorizontal, 4, "m", encoding) + '\n';
+    }
+    if (component.layout != ComponentLayout::Horizontal) {
+      block += kRmsVerticalLabel.In(encoding) +
+               Measured(stats.rmsDetermined, stats.rmsVertical, 4, "m", encoding) + '\n';
+    }
+    block += kParameterSigmaLabel.In(encoding);
+    block += '\n';
+    for (std::size_t k = 0; k < component.parameters.size(); ++k) {
+      const ParameterInfo& info = InfoOf(component.parameters[k]);
+      block += info.name + Measured(stats.precisionDetermined, stats.sigma[k] * info.factor,
+                                    info.decimals, info.unit, encoding) +
+               '\n';
+    }
   }
 
   if (snooped) {
     block += kRemovalsLabel.In(encoding);
     block += '\n';
-    for (const BlunderRemoval& removal : removals) {
-      block += std::to_string(removal.pair + 1) + '\t' + Fixed(removal.statistic, 2) + '\t' +
-               Fixed(removal.critical, 2) + '\n';
+    for (const BlunderRemoval& removal : run.removals) {
+      block += std::to_string(removal.pair + 1) + '\t';
+      if (named) block += ForConsole(run.names[removal.pair], encoding) + '\t';
+      block += Fixed(removal.statistic, 2) + '\t' + Fixed(removal.critical, 2);
+      if (const ConsoleText* prefix = PrefixOf(run.components[removal.component])) {
+        block += '\t';
+        block += prefix->In(encoding);
+      }
+      block += '\n';
     }
   }
   out << block << std::flush;

@@ -2,47 +2,42 @@
 #pragma once
 
 #include <ostream>
-#include <vector>
 
 #include "app/console_text.h"
-#include "estimation/blunder_removal.h"
-#include "estimation/fit_statistics.h"
+#include "app/registration.h"
 
 namespace Quorvane {
 
-/// What became of a pair in the run.
-enum class PairStatus {
-  Fitted,    // took part in the reported fit
-  Excluded,  // left out by --exclude; a check point
-  Removed,   // left out by --snoop as a blunder; a check point
-};
-
-/// Writes the quality block, every line ended by "\n", fields separated by tabs, numbers in
-/// fixed notation with a full stop:
+/// Writes the quality block of `run`, every line ended by "\n", fields separated by tabs, numbers
+/// in fixed notation with a full stop:
 ///
 ///   残差：
-///   <pair>\t<vE>\t<vN>\t<vH>\t<horizontal>\t<T>\t<critical>\t<mark>     one line per pair
+///   <pair>[\t<name>]\t<vE>\t<vN>\t<vH>\t<horizontal>{\t<T>\t<critical>}\t<marks>   one per pair
+///   then for each component of the model (the similarity has one, without a title; the site
+///   model 平面： and 高程：):
+///   [平面：|高程：]
 ///   拟合点数：\t<m>
 ///   多余观测数：\t<r>
-///   单位权中误差：\t<σ̂0>\tm
-///   平面RMS：\t<RMS_H>\tm
-///   高程RMS：\t<RMS_V>\tm
+///   单位权中误差：\t<σ̂>\tm
+///   平面RMS：\t<RMS_H>\tm        where the component explains easting and northing
+///   高程RMS：\t<RMS_V>\tm        where it explains heights
 ///   参数中误差：
-///   tx\t<σ>\tm          ty and tz likewise
-///   rz\t<σ>\tarcsec
-///   scale\t<σ>\tppm
-///   自动剔除：                                  only when `snooped`
-///   <pair>\t<T>\t<critical>                     one line per removal, in order
+///   <parameter>\t<σ>\t<unit>     one per parameter of the component
+///   and with --snoop:
+///   自动剔除：
+///   <pair>[\t<name>]\t<T>\t<critical>[\t平面|高程]       one line per removal, in order
 ///
-/// Pairs are numbered from 1. Residuals and σ̂0, RMS and the σ of tx, ty, tz in metres with four
-/// decimals; the σ of rz in arc seconds and of the scale in parts per million, three decimals;
-/// T and the critical value with two ("inf" when the other pairs fit exactly), or "-" for a pair
-/// that is not tested (not testable, or not fitted). The mark is empty for a pair that passes or
-/// is not testable, 粗差? for a fitted pair that fails the test, 剔除 for an excluded pair and
-/// 自动剔除 for one removed; the field is there, empty, when there is no mark. A value that is
-/// not determined is written as 无法确定 instead of the number and its unit field.
-void PrintQualityBlock(const FitStatistics& stats, const std::vector<PairStatus>& status,
-                       bool snooped, const std::vector<BlunderRemoval>& removals,
-                       ConsoleEncoding encoding, std::ostream& out);
+/// Pairs are numbered from 1; the name column is there only when the pairs have names (in
+/// `encoding`). Residuals and σ̂, RMS and the σ of lengths in metres with four decimals; the σ of
+/// rz in arc seconds, of the scale and the slopes in parts per million, three decimals; T and the
+/// critical value with two ("inf" when the other pairs fit exactly), or "-" and "-" for a pair
+/// not tested in that component (not testable, or not fitted). The marks: 剔除 for a pair left
+/// out by --exclude, 自动剔除 for one removed by --snoop, 粗差? for a fitted pair that fails the
+/// test; for the site model each prefixed 平面 or 高程 when it concerns that component alone;
+/// then 超限 for a fitted pair beyond a tolerance; separated by a blank, the field there and
+/// empty when there is none. A value that is not determined is written as 无法确定 instead of the
+/// number and its unit field.
+void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding encoding,
+                       std::ostream& out);
 
 }  // namespace Quorvane

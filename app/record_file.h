@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/registration_run.h"
+#include "app/registration.h"
 
 namespace Quorvane {
 
@@ -12,32 +12,43 @@ constexpr char kRecordFormat[] = "quorvane-record/1";
 
 /// The record of a run as one JSON object with no whitespace, members in this order:
 ///   "format": kRecordFormat, "version": the tool's version;
-///   "projection": {"method": "gauss-kruger-snyder", "ellipsoid": "WGS84", "a" (metres), "f",
-///     "centralMeridian", "originLatitude" (degrees), "falseEasting", "falseNorthing" (metres)};
-///   "model": "destination = scale * Rz(rz) * (source + t)";
-///   "parameters": {"tx", "ty", "tz" (metres), "rz" (radians), "scale"}, the reported fit;
-///   "pairs": per pair, {"pair" (from 1), "source", "destination" ([lon, lat, h] as given),
-///     "sourcePlane", "destinationPlane" ([E, N, H], metres), "residual" (T(sourcePlane) −
-///     destinationPlane), "status" ("fitted", "excluded" or "removed"), "test" (T_i),
-///     "critical" (its F quantile), "suspect" (T_i > critical)};
-///   "quality": {"pairs" (m), "redundancy" (r), "sigma0", "rmsHorizontal", "rmsVertical"
-///     (metres), "sigma": {"tx", "ty", "tz" (metres), "rz" (radians), "scale"}, "covariance"
-///     (5 × 5 rows, order tx, ty, tz, rz, scale, in those units)};
-///   "applied": per --apply point, {"source" ([lon, lat, h]), "plane" ([E, N, H] after the
-///     transform), "destination" ([lon, lat, h])};
-///   "proj": a PROJ pipeline from source longitude, latitude, height to destination longitude,
-///     latitude, height (see ProjPipeline).
+///   "projection": for both lists on WGS 84 about the centre (no plane option), {"method":
+///     "gauss-kruger-snyder", "ellipsoid": "WGS84", "a" (metres), "f", "centralMeridian",
+///     "originLatitude" (degrees), "falseEasting", "falseNorthing" (metres, 0)}; otherwise
+///     {"method", "plane": "centred" or "grid", "sourceEllipsoid" and "destinationEllipsoid" (the
+///     grid's) each {"name", "a", "f"}, "centralMeridian", "originLatitude", "falseEasting",
+///     "falseNorthing", "projectionHeight"};
+///   "model": FormulaOf(model);
+///   "parameters": every parameter of the model, ParametersOf order, in metres, radians or no
+///     unit: the reported fit;
+///   "pairs": per pair, {"pair" (from 1), "name" (when the pairs have names), "source",
+///     "destination" (as given), "sourcePlane", "destinationPlane" ([E, N, H], metres),
+///     "residual" (the model at sourcePlane − destinationPlane), "status" ("fitted", "excluded",
+///     "removed", and for the site model "horizontal only" or "vertical only"), then per
+///     component its test and F quantile ("test", "critical" for the similarity;
+///     "testHorizontal", "criticalHorizontal", "testVertical", "criticalVertical" for the site
+///     model), "suspect" (either test fails), and with a tolerance "overTolerance"};
+///   "quality": for the similarity {"pairs" (m), "redundancy" (r), "sigma0", "rmsHorizontal",
+///     "rmsVertical" (metres), "sigma": {per parameter}, "covariance" (u × u rows in the
+///     parameters' order)}; for the site model {"horizontal": {"pairs", "redundancy", "sigma0",
+///     "rms"}, "vertical": {the same}, "sigma": {every parameter}, "covariance": {"horizontal":
+///     rows, "vertical": rows}};
+///   "applied": per --apply point, {"name" (when they have names), "source" ([lon, lat, h]),
+///     "plane" ([E, N, H] after the model), "destination" ([lon, lat, h])};
+///   "proj": ProjPipeline, or null when the fit has no finite pipeline (an empty fit's centre).
 /// Numbers as RapidJSON's Writer writes them; null for a value that is not finite, not
-/// determined (σ̂0, RMS, σ, the whole covariance) or not testable (test, critical and suspect of
-/// a pair that is not tested). Always valid JSON.
+/// determined (σ̂0, RMS, σ, the whole covariance) or not testable (a test, its critical value
+/// and suspect of a pair not tested). Always valid JSON, names in UTF-8.
 std::string BuildRecordJson(const Registration& run);
 
-/// The fitted transformation as one PROJ pipeline, for cct or proj_create: a forward
-/// "+proj=tmerc +approx" step with the run's centre on WGS 84 (+k_0=1 +x_0=0 +y_0=0; +lat_0=0
-/// when the origin latitude is within 1e-6° of 0, as the projection then counts from the
-/// equator), a "+proj=affine" step with the transform written out, and the inverse tmerc step.
-/// Numbers with 17 significant digits. Angles cross it in PROJ's convention: cct reads and writes
-/// degrees, proj_trans radians.
+/// The fitted transformation as one PROJ pipeline for cct, ogr2ogr -ct or proj_create, degrees
+/// in and out: "+proj=unitconvert" from degrees, a forward "+proj=tmerc +approx" step on the
+/// source ellipsoid with the plane's centre, false origin and projection height (the ellipsoid
+/// enlarged as ProjectionSurface does, +k_0=1; +lat_0=0 when the origin latitude is within 1e-6°
+/// of 0, as the projection then counts from the equator), a "+proj=affine" step with AffineOf,
+/// and, unless the destination is a grid (whose plane coordinates are the result), the inverse
+/// tmerc step on the destination ellipsoid and "+proj=unitconvert" back to degrees. Numbers with
+/// 17 significant digits. Empty when a number is not finite.
 std::string ProjPipeline(const Registration& run);
 
 }  // namespace Quorvane

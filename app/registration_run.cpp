@@ -1,32 +1,41 @@
 #include "app/registration_run.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <future>
 #include <iostream>
-#include <memory>
+#include <map>
+#include <new>
+#include <sstream>
 #include <system_error>
 
-#include <ceres/solver.h>
-
-#include "app/command_line.h"
 #include "app/console_report.h"
 #include "app/console_text.h"
 #include "app/plot_file.h"
 #include "app/point_file.h"
+#include "app/quality_report.h"
 #include "app/record_file.h"
 #include "app/result_file.h"
+#include "app/run_settings.h"
+#include "app/text_encoding.h"
 #include "app/usage_text.h"
-#include "common/point_list.h"
-#include "estimation/fit_transform.h"
-#include "geodesy/geo_converter.h"
 
 namespace Quorvane {
 
 namespace {
+
+constexpr char kNothingWritten[] = ". No result was written.\n";
+// Names listed in a message before the rest is only counted.
+constexpr std::size_t kNamesShown = 5;
+// The solver's iterations when the destination points all lie on one spot and the source points
+// do not: such pairs have no best fit (the scale goes to 0 with an unbounded shift), and the
+// solver's 10000 iterations would take minutes on a large list for no better answer.
+constexpr int kDegenerateIterations = 50;
+// Beyond these the pairs do not look like the same points in two coordinate sets.
+constexpr double kImplausibleRms = 10.0;     // metres, horizontal
+constexpr double kImplausibleScale = 0.01;   // |scale − 1|
 
 bool IsFinite(const Point3& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -44,195 +53,453 @@ Point3 ProjectionCentre(const PointList& geographic) {
   return {sumX / count, sumY / count, 0.0};
 }
 
-PointList Project(const GeoConverter& converter, const PointList& geographic) {
-  PointList plane;
-  plane.reserve(geographic.size());
-  for (const Point3& p : geographic) {
-    Point3 projected(0.0, 0.0, 0.0);
-    converter.Convert(p, projected);
-    plane.push_back(projected);
+// "a, b, c, d, e and 3 more" in the console's encoding.
+std::string ListOfNames(const std::vector<std::string>& names, ConsoleEncoding encoding) {
+  std::string list;
+  for (std::size_t k = 0; k < names.size() && k < kNamesShown; ++k) {
+    if (k > 0) list += ", ";
+    list += QuotedField(names[k], 40, encoding);
   }
-  return plane;
+  if (names.size() > kNamesShown) list += " and " + std::to_string(names.size() - kNamesShown) + " more";
+  return list;
 }
 
-bool IsUsable(const ceres::Solver::Summary& summary, const TransformParams& p) {
-  return summary.termination_type != ceres::FAILURE && std::isfinite(summary.final_cost) &&
-         std::isfinite(p.tx) && std::isfinite(p.ty) && std::isfinite(p.tz) &&
-         std::isfinite(p.rx) && std::isfinite(p.ry) && std::isfinite(p.rz) &&
-         std::isfinite(p.scale);
-}
+// The state of one run while it is built: settings, warnings held until the input is accepted.
+struct Step {
+  const OptionTexts& texts;
+  RunSettings settings;
+  std::ostream& errors;
+  std::vector<std::string> warnings;  // each a whole line, "quorvane: warning: …\n"
 
-std::vector<bool> FittedMask(const std::vector<PairStatus>& status) {
-  std::vector<bool> fitted(status.size());
-  for (std::size_t i = 0; i < status.size(); ++i) fitted[i] = status[i] == PairStatus::Fitted;
-  return fitted;
-}
-
-// Warnings about a usable fit that the user should not take at face value.
-void WarnAboutTheFit(const Registration& run, std::ostream& errors) {
-  const std::vector<bool> fitted = FittedMask(run.status);
-  const std::size_t m = static_cast<std::size_t>(std::count(fitted.begin(), fitted.end(), true));
-  if (!DeterminesTransform(run.planeSource, fitted)) {
-    errors << "quorvane: warning: the transform is not determined by the points given: ";
-    if (m < 2) {
-      errors << m << (m == 1 ? " pair is" : " pairs are") << " fitted";
-    } else {
-      errors << "the " << m << " fitted source points lie within " << kCoincidenceDistance * 1000
-             << " mm of each other in the plane";
-    }
-    errors << ", and a rotation and scale need at least two apart; the values are one of many "
-              "that fit them equally well.\n";
+  void Warn(const std::string& text) { warnings.push_back("quorvane: warning: " + text + "\n"); }
+  std::string Quoted(const std::string& text, std::size_t longest = 40) const {
+    return QuotedField(text, longest, settings.encoding);
   }
-  if (run.summary.termination_type == ceres::NO_CONVERGENCE) {
-    errors << "quorvane: warning: the solver stopped without converging (" << run.summary.message
-           << "); the values may not be the best fit.\n";
-  }
-}
+};
 
 // One point list from its text option or its file option, never both: a text that is given
 // even empty conflicts with a file, which is the likelier mistake than an intended override.
-bool ReadList(bool textGiven, const std::string& text, const char* textOption, bool fileGiven,
-              const std::string& path, const char* fileOption, PointList& list,
-              std::ostream& errors) {
+bool ReadList(Step& step, bool textGiven, const std::string& text, const char* textOption,
+              bool fileGiven, const std::string& path, const char* fileOption, bool grid,
+              NamedPointList& list) {
   if (textGiven && fileGiven) {
-    errors << "quorvane: " << textOption << " and " << fileOption
-           << " both give the same points; give only one of them. No result was written.\n";
+    step.errors << "quorvane: " << textOption << " and " << fileOption
+                << " both give the same points; give only one of them" << kNothingWritten;
     return false;
   }
   if (!fileGiven) {
-    ParsePointList(text, list);
+    ParsePointList(text, list.points);
+    // The lenient argument syntax stays as it was; what looks wrong is only said.
+    for (std::size_t i = 0; !grid && i < list.points.size(); ++i) {
+      const std::string why = RangeProblem(list.points[i].x, list.points[i].y);
+      if (!why.empty()) {
+        step.Warn(std::string(textOption) + " point " + std::to_string(i + 1) +
+                  " (counting from 1): " + why);
+      }
+    }
     return true;
   }
+  PointFileOptions options;
+  options.grid = grid;
+  options.packedDms = step.texts.input.packedDms;
+  options.encoding = step.settings.encoding;
   std::string problem;
-  if (!ReadPointFile(path, list, problem)) {
-    errors << "quorvane: " << fileOption << " " << QuotedField(path, kLongestQuotedPath) << ": "
-           << problem << ". No result was written.\n";
+  if (!ReadPointFile(path, options, list, problem)) {
+    step.errors << "quorvane: " << fileOption << " " << step.Quoted(path, kLongestQuotedPath) << ": "
+                << problem << kNothingWritten;
     return false;
   }
   return true;
 }
 
-}  // namespace
+bool ReadLists(Step& step, NamedPointList& source, NamedPointList& destination,
+               NamedPointList& further) {
+  const OptionTexts& t = step.texts;
+  const bool grid = step.settings.plane.grid;
+  return ReadList(step, t.input.sourceGiven, t.sourceText, "--refsrc", t.input.sourceFileGiven,
+                  t.input.sourceFile, "--refsrc-file", false, source) &&
+         ReadList(step, t.input.destinationGiven, t.destinationText, "--refdes",
+                  t.input.destinationFileGiven, t.input.destinationFile, "--refdes-file", grid,
+                  destination) &&
+         ReadList(step, t.input.applyGiven, t.input.applyText, "--apply", t.input.applyFileGiven,
+                  t.input.applyFile, "--apply-file", false, further);
+}
 
-int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
-                   Registration& run) {
-  PointList& source = run.source;
-  PointList& destination = run.destination;
-  PointList further;
-  if (!ReadList(texts.sourceGiven, texts.sourceText, "--refsrc", texts.sourceFileGiven,
-                texts.sourceFile, "--refsrc-file", source, errors) ||
-      !ReadList(texts.destinationGiven, texts.destinationText, "--refdes",
-                texts.destinationFileGiven, texts.destinationFile, "--refdes-file", destination,
-                errors) ||
-      !ReadList(texts.applyGiven, texts.applyText, "--apply", texts.applyFileGiven,
-                texts.applyFile, "--apply-file", further, errors)) {
-    return kExitBadInput;
+// Names given twice in one list, in the order of their first repetition.
+std::vector<std::string> Repeated(const std::vector<std::string>& names) {
+  std::map<std::string, int> count;
+  std::vector<std::string> repeated;
+  for (const std::string& name : names) {
+    if (++count[name] == 2) repeated.push_back(name);
   }
-  const ConsoleEncoding encoding = texts.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
+  return repeated;
+}
 
+// Pairs the points: by name when both lists name them, by order otherwise. `run.destination`
+// gets the destination points that pair or, by order, all of them (the extra ones only move the
+// projection centre).
+bool PairPoints(Step& step, const NamedPointList& source, const NamedPointList& destination,
+                Registration& run) {
+  run.source = source.points;
+  if (source.HasNames() && destination.HasNames()) {
+    for (const auto& [list, option] : {std::make_pair(&source, "--refsrc-file"),
+                                       std::make_pair(&destination, "--refdes-file")}) {
+      const std::vector<std::string> repeated = Repeated(list->names);
+      if (!repeated.empty()) {
+        step.errors << "quorvane: " << option << " names more than one point "
+                    << ListOfNames(repeated, step.settings.encoding)
+                    << "; pairing by name needs each name once" << kNothingWritten;
+        return false;
+      }
+    }
+    std::map<std::string, std::size_t> where;
+    for (std::size_t i = 0; i < destination.names.size(); ++i) where[destination.names[i]] = i;
+    std::vector<std::string> missing;
+    std::vector<bool> paired(destination.points.size(), false);
+    for (const std::string& name : source.names) {
+      const auto found = where.find(name);
+      if (found == where.end()) {
+        missing.push_back(name);
+        continue;
+      }
+      paired[found->second] = true;
+      run.destination.push_back(destination.points[found->second]);
+    }
+    if (!missing.empty()) {
+      step.errors << "quorvane: --refdes-file has no point named "
+                  << ListOfNames(missing, step.settings.encoding)
+                  << "; every source point needs the destination point of its name"
+                  << kNothingWritten;
+      return false;
+    }
+    std::vector<std::string> unpaired;
+    for (std::size_t i = 0; i < destination.names.size(); ++i) {
+      if (!paired[i]) unpaired.push_back(destination.names[i]);
+    }
+    if (!unpaired.empty()) {
+      step.Warn("--refdes-file names " + std::to_string(unpaired.size()) +
+                (unpaired.size() == 1 ? " point" : " points") + " the source list lacks: " +
+                ListOfNames(unpaired, step.settings.encoding) +
+                "; they take no part and do not move the projection centre");
+    }
+    run.names = source.names;
+    return true;
+  }
+  run.destination = destination.points;
   // Every source point needs the destination point of the same index; more destination points
   // are allowed and only move the projection centre.
-  if (destination.size() < source.size()) {
-    errors << "quorvane: --refsrc gives " << source.size() << " points but --refdes only "
-           << destination.size()
-           << "; every source point needs its destination point. No result was written.\n";
-    return kExitBadInput;
+  if (run.destination.size() < run.source.size()) {
+    step.errors << "quorvane: --refsrc gives " << run.source.size() << " points but --refdes only "
+                << run.destination.size()
+                << "; every source point needs its destination point" << kNothingWritten;
+    return false;
   }
+  if (run.destination.size() > run.source.size()) {
+    const std::size_t extra = run.destination.size() - run.source.size();
+    const auto points = [](std::size_t n) {
+      return std::to_string(n) + (n == 1 ? " point" : " points");
+    };
+    step.Warn("--refdes gives " + points(run.destination.size()) + " and --refsrc " +
+              points(run.source.size()) + "; pairs go by order, so the last " +
+              std::to_string(extra) + (extra == 1 ? " destination point is" : " destination points are") +
+              " not paired and only " + (extra == 1 ? "moves" : "move") + " the projection centre");
+  }
+  if (source.HasNames()) {
+    run.names = source.names;
+  } else if (destination.HasNames()) {
+    run.names.assign(destination.names.begin(),
+                     destination.names.begin() + static_cast<std::ptrdiff_t>(run.source.size()));
+  }
+  return true;
+}
 
-  std::vector<std::size_t> excluded;
-  if (texts.excludeGiven) {
-    std::string problem;
-    if (!ParsePairNumbers(texts.excludeText, source.size(), excluded, problem)) {
-      errors << "quorvane: --exclude " << QuotedField(texts.excludeText) << ": " << problem
-             << ". No result was written.\n";
-      return kExitBadInput;
+// The pairs each component fits: all but those --exclude leaves out of it.
+bool ReadExclusions(Step& step, Registration& run) {
+  const std::size_t pairs = run.source.size();
+  run.status.assign(run.components.size(), std::vector<PairStatus>(pairs, PairStatus::Fitted));
+  if (!step.texts.model.excludeGiven) return true;
+  const std::string& text = step.texts.model.exclude;
+  Exclusions excluded;
+  std::string problem;
+  if (!ParseExclusions(text, pairs, run.names, run.components.size(), step.settings.encoding,
+                       excluded, problem)) {
+    step.errors << "quorvane: --exclude " << step.Quoted(text) << ": " << problem
+                << kNothingWritten;
+    return false;
+  }
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+      if (excluded[c][i]) {
+        run.status[c][i] = PairStatus::Excluded;
+      } else {
+        ++left;
+      }
     }
-    if (excluded.size() == source.size()) {
-      errors << "quorvane: --exclude " << QuotedField(texts.excludeText) << " leaves out all "
-             << source.size() << " pairs, and at least one must be fitted. No result was "
-             << "written.\n";
-      return kExitBadInput;
+    if (left == 0) {
+      step.errors << "quorvane: --exclude " << step.Quoted(text) << " leaves out all " << pairs
+                  << " pairs";
+      if (run.components.size() > 1) step.errors << " of the " << run.components[c].name << " fit";
+      step.errors << ", and at least one must be fitted" << kNothingWritten;
+      return false;
     }
   }
+  return true;
+}
 
-  const Point3 centre = ProjectionCentre(destination);
-  run.centre = centre;
-  GeoConverter converter;
-  converter.SetProjectionSetup(
-      std::make_unique<ProjectionSetup>(centre.x, centre.y, "WGS84", 0.0, 0.0, 0.0));
-  run.planeSource = Project(converter, source);
-  run.planeDestination = Project(converter, destination);
-  const PointList& planeSource = run.planeSource;
-  const PointList& planeDestination = run.planeDestination;
-
+// The plane, and both lists in it; a pair without finite plane coordinates is refused.
+bool ProjectPairs(Step& step, Registration& run) {
+  const PlaneChoice& choice = step.settings.plane;
+  if (choice.grid) {
+    run.plane = GridPlane(choice.gridSpec, choice.source);
+  } else {
+    run.plane = CentredPlane(ProjectionCentre(run.destination), choice.source, choice.destination);
+  }
+  run.planeSource.reserve(run.source.size());
+  for (const Point3& p : run.source) run.planeSource.push_back(run.plane.SourceToPlane(p));
+  run.planeDestination.reserve(run.destination.size());
+  for (const Point3& q : run.destination) {
+    run.planeDestination.push_back(run.plane.DestinationToPlane(q));
+  }
   // A pair with a coordinate that is not finite (from "nan", "inf" or an overflowing number in
   // the input, or a centre that is not finite) cannot be fitted: say which point, first in pair
   // order, and stop before anything reaches the report.
-  for (std::size_t i = 0; i < planeSource.size(); ++i) {
-    const bool sourceUnusable = !IsFinite(planeSource[i]);
-    if (sourceUnusable || !IsFinite(planeDestination[i])) {
-      const Point3& given = sourceUnusable ? source[i] : destination[i];
-      errors << "quorvane: " << (sourceUnusable ? "source" : "destination") << " point " << i + 1
-             << " (counting from 1; given as " << given.x << ',' << given.y << ',' << given.z
-             << ") has no finite plane coordinates";
-      if (!std::isfinite(centre.x) || !std::isfinite(centre.y)) {
-        errors << ", because the projection centre, the mean of the destination points, is not "
-                  "finite";
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    const bool sourceUnusable = !IsFinite(run.planeSource[i]);
+    if (sourceUnusable || !IsFinite(run.planeDestination[i])) {
+      const Point3& given = sourceUnusable ? run.source[i] : run.destination[i];
+      step.errors << "quorvane: " << (sourceUnusable ? "source" : "destination") << " point "
+                  << i + 1 << " (counting from 1; given as " << given.x << ',' << given.y << ','
+                  << given.z << ") has no finite plane coordinates";
+      if (!choice.grid &&
+          (!std::isfinite(run.plane.centralMeridian) || !std::isfinite(run.plane.originLatitude))) {
+        step.errors << ", because the projection centre, the mean of the destination points, is "
+                       "not finite";
       }
-      errors << ". No result was written.\n";
-      return kExitBadInput;
+      step.errors << kNothingWritten;
+      return false;
     }
   }
+  return true;
+}
 
-  run.status.assign(source.size(), PairStatus::Fitted);
-  for (const std::size_t i : excluded) run.status[i] = PairStatus::Excluded;
-  TransformParams& params = run.params;
-  ceres::Solver::Summary& summary = run.summary;
-  if (excluded.empty()) {
-    FitTransform(planeSource, planeDestination, params, summary);
-  } else {
-    FitTransform(planeSource, planeDestination, FittedMask(run.status), params, summary);
-  }
-
-  const bool usable = IsUsable(summary, params);
-  if (usable && (texts.quality || texts.snoop || texts.recordGiven || texts.plotGiven)) {
-    std::vector<bool> fitted = FittedMask(run.status);
-    run.statistics = ComputeFitStatistics(planeSource, planeDestination, fitted, params);
-    if (texts.snoop) {
-      RemoveBlunders(planeSource, planeDestination, fitted, params, summary, run.statistics,
-                     run.removals);
-      for (const BlunderRemoval& removal : run.removals) {
-        run.status[removal.pair] = PairStatus::Removed;
-      }
+std::vector<std::vector<bool>> FittedMasks(const Registration& run) {
+  std::vector<std::vector<bool>> fitted(run.status.size());
+  for (std::size_t c = 0; c < run.status.size(); ++c) {
+    fitted[c].resize(run.status[c].size());
+    for (std::size_t i = 0; i < run.status[c].size(); ++i) {
+      fitted[c][i] = run.status[c][i] == PairStatus::Fitted;
     }
-    run.hasStatistics = IsUsable(summary, params);
+  }
+  return fitted;
+}
+
+// Whether the fitted destination points all lie on one spot while the source points do not:
+// then no fit is best, and the solver is given few iterations.
+bool DestinationCollapsed(const Registration& run, const std::vector<bool>& fitted) {
+  if (!DeterminesTransform(run.planeSource, fitted)) return false;
+  const Point3* first = nullptr;
+  for (std::size_t i = 0; i < fitted.size(); ++i) {
+    if (!fitted[i]) continue;
+    const Point3& q = run.planeDestination[i];
+    if (first == nullptr) {
+      first = &q;
+    } else if (std::hypot(q.x - first->x, q.y - first->y) > kCoincidenceDistance) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Progress of a long snoop on a terminal: after a second, a line that counts the removals,
+// erased at the end.
+class Progress {
+ public:
+  explicit Progress(bool shown) : shown_(shown), start_(Clock::now()), last_(start_) {}
+  ~Progress() {
+    if (written_) std::fputs("\r                                                  \r", stderr);
+  }
+  void Removed(std::size_t count) {
+    if (!shown_) return;
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(250)) {
+      return;
+    }
+    last_ = now;
+    written_ = true;
+    std::fprintf(stderr, "\rquorvane: snooping, %zu pairs removed", count);
+    std::fflush(stderr);
   }
 
-  // Further points, through the same plane and the reported fit, and back with the inverse
-  // projection; one that comes out not finite is refused before anything is printed.
-  if (IsUsable(summary, params)) {
-    for (std::size_t i = 0; i < further.size(); ++i) {
-      AppliedPoint point;
-      point.source = further[i];
-      Point3 projected;
-      converter.Convert(further[i], projected);
-      point.plane = TransformPoint(params, projected);
-      converter.ConvertBack(point.plane, point.destination);
-      if (!IsFinite(point.destination)) {
-        errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
-               << further[i].x << ',' << further[i].y << ',' << further[i].z
-               << ") has no finite coordinates in the destination system. No result was "
-                  "written.\n";
-        return kExitBadInput;
-      }
-      run.applied.push_back(point);
-    }
-    WarnAboutTheFit(run, errors);
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool shown_;
+  Clock::time_point start_;
+  Clock::time_point last_;
+  bool written_ = false;
+};
+
+// The model fitted to the pairs each component keeps; then, when asked for, its statistics and
+// the blunders removed.
+void Fit(Step& step, Registration& run) {
+  std::vector<std::vector<bool>> fitted = FittedMasks(run);
+  const bool collapsed = DestinationCollapsed(run, fitted[0]);
+  run.outcome = FitModel(run.model, run.planeSource, run.planeDestination, fitted, run.params,
+                         collapsed ? kDegenerateIterations : 0);
+  if (collapsed) {
+    step.Warn("the fitted destination points all lie within " +
+              std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
+              " mm of one spot while the source points do not: no transform fits them (the best "
+              "scale would be 0), and the values are not a fit");
   }
+  if (!run.outcome.usable || !step.settings.statistics) return;
+  Progress progress(step.texts.model.snoop && StandardErrorIsTerminal());
+  run.statistics.resize(run.components.size());
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    run.statistics[c] = ComputeModelStatistics(run.model, c, run.planeSource, run.planeDestination,
+                                               fitted[c], run.params);
+    if (!step.texts.model.snoop) continue;
+    const std::size_t before = run.removals.size();
+    SnoopModel(run.model, c, run.planeSource, run.planeDestination, fitted[c], run.params,
+               run.outcome, run.statistics[c], run.removals,
+               [&](std::size_t removals) { progress.Removed(removals); });
+    for (std::size_t k = before; k < run.removals.size(); ++k) {
+      run.status[c][run.removals[k].pair] = PairStatus::Removed;
+    }
+    if (!run.outcome.usable) break;
+  }
+  Summarise(run.model, run.planeSource, run.planeDestination, fitted, run.params, run.outcome);
+  run.hasStatistics = run.outcome.usable;
+}
+
+// Further points, through the same plane and the reported fit, and back with the inverse
+// projection; one outside the projection's domain, or that comes out not finite, is refused.
+bool ApplyFurther(Step& step, const NamedPointList& further, Registration& run) {
+  run.appliedNamed = further.HasNames();
+  for (std::size_t i = 0; i < further.points.size(); ++i) {
+    AppliedPoint point;
+    point.source = further.points[i];
+    if (run.appliedNamed) point.name = further.names[i];
+    point.plane = ApplyModel(run.model, run.params, run.plane.SourceToPlane(point.source));
+    point.destination = run.plane.PlaneToDestination(point.plane);
+    const double outside = std::max(run.plane.OutsideDomain(point.source),
+                                    run.plane.OutsideDomain(point.destination));
+    const bool finite = IsFinite(point.plane) && IsFinite(point.destination);
+    if (!finite || !(outside == 0.0)) {
+      step.errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
+                  << point.source.x << ',' << point.source.y << ',' << point.source.z << ")";
+      if (run.appliedNamed) step.errors << ", " << step.Quoted(point.name) << ",";
+      if (!finite || std::isnan(outside)) {
+        step.errors << " has no finite coordinates in the destination system";
+      } else {
+        step.errors << " lies outside the projection's domain: more than " << kDomainLongitude
+                    << " degrees of longitude from the central meridian "
+                    << run.plane.centralMeridian << " or " << kDomainLatitude
+                    << " of latitude from the equator, where the series lose their accuracy";
+      }
+      step.errors << kNothingWritten;
+      return false;
+    }
+    run.applied.push_back(point);
+  }
+  return true;
+}
+
+// Warnings about a usable fit that the user should not take at face value.
+void WarnAboutTheFit(Step& step, const Registration& run) {
+  const std::vector<std::vector<bool>> fitted = FittedMasks(run);
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    if (c < run.outcome.determined.size() && run.outcome.determined[c]) continue;
+    const std::size_t m = static_cast<std::size_t>(std::count(fitted[c].begin(), fitted[c].end(), true));
+    if (run.components[c].layout == ComponentLayout::Vertical) {
+      step.Warn("the vertical plane is not determined by the points given: the " +
+                std::to_string(m) + " pairs fitted vertically do not span a plane (three at "
+                "least, not on one line); the slopes across are left at 0");
+      continue;
+    }
+    std::string text = "the transform is not determined by the points given: ";
+    if (run.components.size() > 1) text = "the horizontal transform is not determined by the points given: ";
+    if (m < 2) {
+      text += std::to_string(m) + (m == 1 ? " pair is" : " pairs are") + " fitted";
+    } else {
+      text += "the " + std::to_string(m) + " fitted source points lie within " +
+              std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
+              " mm of each other in the plane";
+    }
+    text += ", and a rotation and scale need at least two apart; the values are one of many "
+            "that fit them equally well.";
+    step.Warn(text);
+  }
+  if (run.outcome.stoppedEarly) {
+    step.Warn("the solver stopped without converging (" + run.outcome.message +
+              "); the values may not be the best fit.");
+  }
+  // Pairs that are not the same points (a shifted row, swapped or wrong columns) leave
+  // residuals of kilometres or a scale far from 1. The sum of squares bounds the horizontal RMS,
+  // which is only worked out when that bound is exceeded.
+  const std::size_t m = static_cast<std::size_t>(std::count(fitted[0].begin(), fitted[0].end(), true));
+  double rms = 0.0;
+  if (m > 0 && run.outcome.sumOfSquares > kImplausibleRms * kImplausibleRms * m) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+      if (!fitted[0][i]) continue;
+      const Point3 w = ApplyModel(run.model, run.params, run.planeSource[i]);
+      sum += (w.x - run.planeDestination[i].x) * (w.x - run.planeDestination[i].x) +
+             (w.y - run.planeDestination[i].y) * (w.y - run.planeDestination[i].y);
+    }
+    rms = std::sqrt(sum / static_cast<double>(m));
+  }
+  const double scale = run.params.transform.scale;
+  // A transform the points do not determine has been warned of, and its scale means nothing.
+  const bool determined = run.outcome.determined.empty() || run.outcome.determined[0];
+  if (determined && (rms > kImplausibleRms || std::fabs(scale - 1.0) > kImplausibleScale)) {
+    char figures[128];
+    std::snprintf(figures, sizeof figures, "the horizontal RMS is %.3f m and the scale %.6f", rms,
+                  scale);
+    step.Warn(std::string(figures) +
+              ": the pairs do not look like the same points in two coordinate sets: check the "
+              "pairing and the column order");
+  }
+}
+
+}  // namespace
+
+bool FailsStrictly(const Registration& run) {
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      if (IsSuspect(run, c, i)) return true;
+    }
+    if (run.tolerances.Any() && IsOverTolerance(run, i)) return true;
+  }
+  return false;
+}
+
+int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
+                   Registration& run) {
+  Step step{texts, RunSettings{}, errors, {}};
+  if (!ReadSettings(texts, step.settings, errors)) return kExitBadInput;
+  for (const std::string& unknown : texts.unknown) {
+    step.Warn("unknown option " + step.Quoted(unknown) + ", ignored");
+  }
+  run.model = step.settings.model;
+  run.components = ComponentsOf(run.model);
+  run.tolerances = step.settings.tolerances;
+
+  NamedPointList source, destination, further;
+  if (!ReadLists(step, source, destination, further) || !PairPoints(step, source, destination, run) ||
+      !ReadExclusions(step, run) || !ProjectPairs(step, run)) {
+    return kExitBadInput;
+  }
+  Fit(step, run);
+  if (run.outcome.usable) {
+    if (!ApplyFurther(step, further, run)) return kExitBadInput;
+    WarnAboutTheFit(step, run);
+  }
+  for (const std::string& warning : step.warnings) errors << warning;
 
   // The record's text takes as long as the report's console lines on a large run (most of it
   // RapidJSON's shortest-digit conversions): a second core builds it meanwhile.
-  if (texts.recordGiven && IsUsable(summary, params)) {
+  if (texts.output.recordGiven && run.outcome.usable) {
     const auto build = [&run] { return BuildRecordJson(run); };
     try {
       run.record = std::async(std::launch::async, build);
@@ -241,21 +508,15 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
       run.record = std::async(std::launch::deferred, build);
     }
   }
-  PrintConsoleReport(summary, params, planeSource, planeDestination, report, encoding);
-
-  if (!IsUsable(summary, params)) {
-    errors << "quorvane: the solver gave no usable result (" << summary.message
-           << "). No result was written.\n";
+  const ConsoleEncoding encoding = step.settings.encoding;
+  PrintReport(run, report, encoding);
+  if (!run.outcome.usable) {
+    errors << "quorvane: the solver gave no usable result (" << run.outcome.message << ")"
+           << kNothingWritten;
     return kExitNoResult;
   }
-  if (texts.quality || texts.snoop) {
-    PrintQualityBlock(run.statistics, run.status, texts.snoop, run.removals, encoding, report);
-  }
-  if (!run.applied.empty()) {
-    PointList transformed;
-    for (const AppliedPoint& point : run.applied) transformed.push_back(point.destination);
-    PrintAppliedPoints(transformed, encoding, report);
-  }
+  if (step.settings.qualityBlock) PrintQualityBlock(run, texts.model.snoop, encoding, report);
+  if (!run.applied.empty()) PrintAppliedPoints(run, encoding, report);
   return kExitSuccess;
 }
 
@@ -263,43 +524,127 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
                    TransformParams& params) {
   Registration run;
   const int exitCode = RegisterPoints(texts, report, errors, run);
-  params = run.params;
+  params = run.params.transform;
   return exitCode;
 }
 
-int RunRegistration(int argc, const char* const* argv) {
+namespace {
+
+// An output that would overwrite an input, or another output: refused before anything is read.
+bool OutputsAreApart(const OptionTexts& texts, const std::string& resultPath,
+                     ConsoleEncoding encoding, std::ostream& errors) {
+  struct Named {
+    std::string what;
+    std::string path;
+  };
+  std::vector<Named> inputs;
+  const InputOptions& in = texts.input;
+  if (in.sourceFileGiven && !in.sourceFile.empty()) inputs.push_back({"--refsrc-file", in.sourceFile});
+  if (in.destinationFileGiven && !in.destinationFile.empty()) {
+    inputs.push_back({"--refdes-file", in.destinationFile});
+  }
+  if (in.applyFileGiven && !in.applyFile.empty()) inputs.push_back({"--apply-file", in.applyFile});
+  const std::string executable = ExecutablePath();
+  if (!executable.empty()) inputs.push_back({"the executable", executable});
+  std::vector<Named> outputs = {{"the result file quorvane.json", resultPath}};
+  const OutputOptions& out = texts.output;
+  if (out.recordGiven && !out.recordPath.empty()) outputs.push_back({"--record", out.recordPath});
+  if (out.plotGiven && !out.plotPath.empty()) outputs.push_back({"--plot", out.plotPath});
+
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const FileIdentity identity = IdentifyFile(outputs[k].path);
+    std::vector<Named> others = inputs;
+    others.insert(others.end(), outputs.begin(), outputs.begin() + static_cast<std::ptrdiff_t>(k));
+    for (const Named& other : others) {
+      if (!(identity == IdentifyFile(other.path))) continue;
+      errors << "quorvane: " << outputs[k].what << " "
+             << QuotedField(outputs[k].path, kLongestQuotedPath, encoding)
+             << " is the same file as " << other.what << " "
+             << QuotedField(other.path, kLongestQuotedPath, encoding)
+             << ", which writing it would destroy" << kNothingWritten;
+      return false;
+    }
+  }
+  return true;
+}
+
+int Run(int argc, const char* const* argv) {
   OptionTexts texts;
   const bool complete = ParseCommandLine(argc, argv, texts);
-  if (texts.help || texts.version) {
-    std::fputs(texts.help ? kUsageText : kVersionLine, stdout);
+  if (texts.output.help || texts.output.version) {
+    std::fputs(texts.output.help ? kUsageText : kVersionLine, stdout);
     return kExitSuccess;
   }
+  const ConsoleEncoding encoding = texts.output.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
   if (!complete) {
-    std::fputs(kBadArgumentsMessage.In(texts.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk),
-               stdout);
+    std::fputs(kBadArgumentsMessage.In(encoding), stdout);
     return kExitBadInput;
   }
+  const std::string resultPath = ResultFilePath(argv[0]);
+  if (!OutputsAreApart(texts, resultPath, encoding, std::cerr)) return kExitBadInput;
+
   Registration run;
   const int exitCode = RegisterPoints(texts, std::cout, std::cerr, run);
   if (exitCode != kExitSuccess) return exitCode;
-  WriteResultFile(run.params, argv[0]);
+
+  std::string resultReason;
+  const bool resultWritten =
+      WriteTextFile(resultPath, BuildResultJson(run.model, run.params), resultReason);
   // Each file named on the command line is tried, so that one that fails does not cost the
   // others.
-  bool allWritten = true;
-  const auto write = [&allWritten](const std::string& path, const std::string& text,
-                                   const char* what) {
-    errno = 0;
-    if (!WriteTextFile(path, text)) {
-      std::cerr << "quorvane: the " << what << " could not be written to \"" << path << "\" ("
-                << (errno != 0 ? std::strerror(errno) : "write failed")
-                << "); the fit and quorvane.json stand.\n";
-      allWritten = false;
-    }
+  bool recordWritten = false;
+  std::vector<std::string> failures;
+  const auto write = [&](const std::string& path, const std::string& text, const char* what) {
+    std::string reason;
+    if (WriteTextFile(path, text, reason)) return true;
+    failures.push_back(std::string("quorvane: the ") + what + " could not be written to " +
+                       QuotedField(path, kLongestQuotedPath, encoding) + " (" + reason + ")");
+    return false;
   };
-  if (texts.recordGiven) write(texts.recordPath, run.record.get(), "record");
-  if (texts.plotGiven) write(texts.plotPath, BuildPlotSvg(run), "plot");
-  if (!allWritten) return kExitFileNotWritten;
+  if (texts.output.recordGiven) recordWritten = write(texts.output.recordPath, run.record.get(), "record");
+  if (texts.output.plotGiven) write(texts.output.plotPath, BuildPlotSvg(run), "plot");
+
+  if (!resultWritten && !recordWritten) {
+    std::cerr << "quorvane: warning: quorvane.json could not be written to "
+              << QuotedField(resultPath, kLongestQuotedPath, encoding) << " (" << resultReason
+              << "); the fit is in the report only. --record FILE keeps the result in a file of "
+                 "your choosing.\n";
+  }
+  for (const std::string& failure : failures) {
+    std::cerr << failure << "; the report was printed"
+              << (resultWritten ? " and quorvane.json was written" : ", quorvane.json was not written")
+              << (texts.output.recordGiven && texts.output.plotGiven
+                      ? (recordWritten ? ", the record was written" : "")
+                      : "")
+              << ".\n";
+  }
+
+  std::fflush(stdout);
+  const bool reported = std::cout.good() && !std::ferror(stdout);
+  if (!failures.empty()) return kExitFileNotWritten;
+  if (!reported) {
+    std::cerr << "quorvane: standard output was closed before the whole report was written; "
+              << (resultWritten ? "quorvane.json was written" : "quorvane.json was not written")
+              << (texts.output.recordGiven ? " and so was the record" : "") << ".\n";
+    return kExitReportCut;
+  }
+  if (texts.model.strict && FailsStrictly(run)) return kExitStrict;
   return kExitSuccess;
+}
+
+}  // namespace
+
+int RunRegistration(int argc, const char* const* argv) {
+  IgnoreBrokenPipe();
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Written without allocating, since there is no memory to be had.
+    std::fputs("quorvane: out of memory: the input needs more than this machine can give; files "
+               "not written by then were not written.\n",
+               stderr);
+    return kExitOutOfMemory;
+  }
 }
 
 }  // namespace Quorvane

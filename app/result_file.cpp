@@ -28,6 +28,19 @@ std::string BuildResultJson(const TransformParams& params) {
   return json;
 }
 
+std::string BuildResultJson(const Model& model, const ModelParameters& params) {
+  std::string json = BuildResultJson(params.transform);
+  if (model.kind == Model::Kind::Site) {
+    json.pop_back();
+    json += ",\"model\":\"site\",\"slope\":[";
+    AppendJsonNumber(json, params.slopeNorth);
+    json += ',';
+    AppendJsonNumber(json, params.slopeEast);
+    json += "]}";
+  }
+  return json;
+}
+
 std::string ResultFilePathFor(const std::string& executablePath, PathStyle style) {
   const char separator = style == PathStyle::Windows ? '\\' : '/';
   const std::size_t cut = executablePath.rfind(separator);
@@ -45,16 +58,13 @@ std::string ResultFilePath(const std::string& argument0) {
   return ResultFilePathFor(executable, kNativePathStyle);
 }
 
-bool WriteTextFile(const std::string& path, const std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = text.empty() || std::fwrite(text.data(), text.size(), 1, file) == 1;
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
+bool WriteTextFile(const std::string& path, const std::string& text, std::string& reason) {
+  return ReplaceFileContents(path, text, reason);
 }
 
-void WriteResultFile(const TransformParams& params, const std::string& argument0) {
-  WriteTextFile(ResultFilePath(argument0), BuildResultJson(params));
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  std::string reason;
+  return WriteTextFile(path, text, reason);
 }
 
 }  // namespace Quorvane

@@ -5,6 +5,7 @@
 
 #include "app/platform.h"
 #include "estimation/fit_transform.h"
+#include "estimation/model.h"
 
 namespace Quorvane {
 
@@ -19,6 +20,12 @@ constexpr char kResultFileName[] = "quorvane.json";
 /// as null, so the text is always valid JSON.
 std::string BuildResultJson(const TransformParams& params);
 
+/// The result of a fit of `model`: for the similarity BuildResultJson(params.transform); for the
+/// site model its three members with the same meaning (offset tx, ty, tz; rotate [0, 0, rz in
+/// degrees]; scale), then "model":"site" and "slope":[slopeNorth,slopeEast] (no unit), so that no
+/// reader takes a site fit for a similarity.
+std::string BuildResultJson(const Model& model, const ModelParameters& params);
+
 /// Where the result file of an executable at `executablePath` goes: the directory part of the
 /// path (up to and including its last separator) followed by the file name.
 /// - Posix: "/opt/q/quorvane" gives "/opt/q/quorvane.json"; a path without '/' gives
@@ -32,12 +39,10 @@ std::string ResultFilePathFor(const std::string& executablePath, PathStyle style
 /// `argument0` when the system cannot report the executable's path.
 std::string ResultFilePath(const std::string& argument0);
 
-/// Creates or empties the file at `path` and writes `text` to it in binary mode (no byte is
-/// translated). Returns false when the file cannot be opened, written or closed.
+/// Writes `text` to the file at `path` whole or not at all (ReplaceFileContents: a reader sees the
+/// old file or the new one), in binary mode (no byte is translated). Returns false, with the
+/// system's reason in `reason`, when it cannot be written; the old file then stays as it was.
+bool WriteTextFile(const std::string& path, const std::string& text, std::string& reason);
 bool WriteTextFile(const std::string& path, const std::string& text);
-
-/// Writes BuildResultJson(params) to ResultFilePath(argument0). Best effort: a file that cannot
-/// be written is not reported.
-void WriteResultFile(const TransformParams& params, const std::string& argument0);
 
 }  // namespace Quorvane

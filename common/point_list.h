@@ -1,6 +1,7 @@
 // Point types shared by every part of the program.
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace Quorvane {
@@ -20,5 +21,14 @@ struct Point3 {
 
 /// Points in command-line order. Pair i is source point i with destination point i.
 using PointList = std::vector<Point3>;
+
+/// A point list as it was read, with the name of each point when its input gave names: `names`
+/// is then exactly as long as `points` (UTF-8 text), and empty otherwise.
+struct NamedPointList {
+  PointList points;
+  std::vector<std::string> names;
+
+  bool HasNames() const { return !names.empty(); }
+};
 
 }  // namespace Quorvane

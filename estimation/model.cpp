@@ -140,17 +140,42 @@ FitOutcome FitModel(const Model& model, const PointList& source, const PointList
       FitTransform(source, destination, fitted, params.transform, outcome.summary, maxIterations);
     }
     FromSummary(outcome, params);
+    Summarise(model, source, destination, used, params, outcome);
     return outcome;
   }
   FitComponent(model, 0, source, destination, used[0], params, outcome);
   FitComponent(model, 1, source, destination, used[1], params, outcome);
+  outcome.usable = AllFinite(params);
+  Summarise(model, source, destination, used, params, outcome);
+  return outcome;
+}
+
+void Summarise(const Model& model, const PointList& source, const PointList& destination,
+               const std::vector<std::vector<bool>>& used, const ModelParameters& params,
+               FitOutcome& outcome) {
+  if (!IsSite(model)) {
+    outcome.summaryLine = outcome.summary.BriefReport();
+    outcome.sumOfSquares = 2.0 * outcome.summary.final_cost;
+    outcome.determined = {DeterminesTransform(source, used[0])};
+    return;
+  }
   const std::size_t h = CountOf(used[0]);
   const std::size_t v = CountOf(used[1]);
   outcome.summaryLine = "Site calibration, least squares in closed form: horizontal " +
                         std::to_string(h) + (h == 1 ? " pair" : " pairs") + ", vertical " +
                         std::to_string(v) + (v == 1 ? " pair" : " pairs");
-  outcome.usable = AllFinite(params);
-  return outcome;
+  double sum = 0.0;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const Point3 w = ApplyModel(model, params, source[i]);
+    if (used[0][i]) sum += (w.x - destination[i].x) * (w.x - destination[i].x) +
+                           (w.y - destination[i].y) * (w.y - destination[i].y);
+    if (used[1][i]) sum += (w.z - destination[i].z) * (w.z - destination[i].z);
+  }
+  outcome.sumOfSquares = sum;
+  const bool plane = model.vertical == Model::Vertical::Plane;
+  outcome.determined = {
+      FitHorizontal(source, destination, used[0], model.fixScale).determined,
+      plane ? FitVertical(source, destination, used[1], true).determined : v > 0};
 }
 
 bool FitComponent(const Model& model, std::size_t c, const PointList& source,

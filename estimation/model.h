@@ -84,6 +84,12 @@ struct FitOutcome {
   bool stoppedEarly = false;
   /// The solver's message, for the warnings and errors that quote it.
   std::string message;
+  /// Σ|v|² over the fitted pairs of every component, square metres (for the similarity twice the
+  /// solver's final cost).
+  double sumOfSquares = 0.0;
+  /// Per component: whether its pairs determine it (DeterminesTransform for a similarity part;
+  /// three pairs spanning a plane for an inclined vertical plane; one pair for a shift).
+  std::vector<bool> determined;
   /// The solver's whole summary, for the similarity (empty otherwise).
   ceres::Solver::Summary summary;
 };
@@ -95,6 +101,13 @@ struct FitOutcome {
 FitOutcome FitModel(const Model& model, const PointList& source, const PointList& destination,
                     const std::vector<std::vector<bool>>& used, ModelParameters& params,
                     int maxIterations = 0);
+
+/// Sets the outcome's summary line, sum of squares and determination for the fit in `params` to
+/// the pairs `used` marks: the solver's one-line summary for the similarity; for the site model
+/// "Site calibration, least squares in closed form: horizontal N pairs, vertical M pairs".
+void Summarise(const Model& model, const PointList& source, const PointList& destination,
+               const std::vector<std::vector<bool>>& used, const ModelParameters& params,
+               FitOutcome& outcome);
 
 /// Fits component `c` alone to the pairs `used` marks, the others' parameters unchanged; false
 /// when that gives no usable result.

@@ -107,9 +107,9 @@ TEST(Record, PipelineAndApplyCarryTheSourcePointsOntoTheDestination) {
     const nlohmann::ordered_json& source = applied["source"];
     const PJ_COORD theirs =
         proj_trans(pipeline, PJ_FWD,
-                   proj_coord(proj_torad(source[0].get<double>()),
-                              proj_torad(source[1].get<double>()), source[2].get<double>(), 0));
-    const PJ_XY a = toPlane(proj_todeg(theirs.lpz.lam), proj_todeg(theirs.lpz.phi));
+                   proj_coord(source[0].get<double>(), source[1].get<double>(),
+                              source[2].get<double>(), 0));  // the pipeline takes degrees
+    const PJ_XY a = toPlane(theirs.xyz.x, theirs.xyz.y);
     const PJ_XY b = toPlane(mine[0], mine[1]);
     EXPECT_NEAR(a.x, b.x, kPipelineAgreement);
     EXPECT_NEAR(a.y, b.y, kPipelineAgreement);
@@ -146,8 +146,10 @@ TEST(Record, PipelineAgreesWithApplyNearTheEquator) {
   };
   ASSERT_EQ(record["applied"].size(), 2u);
   for (const nlohmann::ordered_json& point : record["applied"]) {
-    const PJ_COORD theirs = proj_trans(pipeline, PJ_FWD, radians(point["source"]));
-    const PJ_XY a = proj_trans(plane, PJ_FWD, theirs).xy;
+    const nlohmann::ordered_json& source = point["source"];
+    const PJ_COORD theirs =  // degrees in and out
+        proj_trans(pipeline, PJ_FWD, proj_coord(source[0], source[1], source[2], 0));
+    const PJ_XY a = proj_trans(plane, PJ_FWD, radians({theirs.xyz.x, theirs.xyz.y, 0})).xy;
     const PJ_XY b = proj_trans(plane, PJ_FWD, radians(point["destination"])).xy;
     EXPECT_NEAR(a.x, b.x, kPipelineAgreement);
     EXPECT_NEAR(a.y, b.y, kPipelineAgreement);

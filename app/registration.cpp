@@ -1,0 +1,61 @@
+#include "app/registration.h"
+
+#include <cmath>
+
+namespace Quorvane {
+
+namespace {
+
+bool ExplainsHorizontal(const Component& component) {
+  return component.layout != ComponentLayout::Vertical;
+}
+
+bool ExplainsVertical(const Component& component) {
+  return component.layout != ComponentLayout::Horizontal;
+}
+
+}  // namespace
+
+Point3 ResidualOf(const Registration& run, std::size_t pair) {
+  Point3 residual;
+  if (!run.hasStatistics) return residual;
+  // Each coordinate taken from the component that explains it, as it is (no sum that would
+  // turn a -0 into a 0).
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    const Point3& v = run.statistics[c].residuals[pair];
+    if (ExplainsHorizontal(run.components[c])) residual.x = v.x, residual.y = v.y;
+    if (ExplainsVertical(run.components[c])) residual.z = v.z;
+  }
+  return residual;
+}
+
+bool IsSuspect(const Registration& run, std::size_t c, std::size_t pair) {
+  if (!run.hasStatistics || run.status[c][pair] != PairStatus::Fitted) return false;
+  const PairTest& test = run.statistics[c].tests[pair];
+  return test.testable && test.suspect;
+}
+
+bool IsOverTolerance(const Registration& run, std::size_t pair, bool* horizontally,
+                     bool* vertically) {
+  bool overH = false;
+  bool overV = false;
+  if (run.hasStatistics) {
+    const Point3 v = ResidualOf(run, pair);
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      if (run.status[c][pair] != PairStatus::Fitted) continue;
+      if (ExplainsHorizontal(run.components[c]) && run.tolerances.horizontal > 0.0 &&
+          std::hypot(v.x, v.y) > run.tolerances.horizontal) {
+        overH = true;
+      }
+      if (ExplainsVertical(run.components[c]) && run.tolerances.vertical > 0.0 &&
+          std::fabs(v.z) > run.tolerances.vertical) {
+        overV = true;
+      }
+    }
+  }
+  if (horizontally != nullptr) *horizontally = overH;
+  if (vertically != nullptr) *vertically = overV;
+  return overH || overV;
+}
+
+}  // namespace Quorvane

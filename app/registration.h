@@ -1,0 +1,87 @@
+// What a run computed: filled step by step by the registration run, read by the report, the
+// result file, the record and the picture.
+#pragma once
+
+#include <cstddef>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "common/point_list.h"
+#include "estimation/blunder_removal.h"
+#include "estimation/fit_statistics.h"
+#include "estimation/model.h"
+#include "geodesy/plane_setup.h"
+
+namespace Quorvane {
+
+/// What became of a pair in one component of the model.
+enum class PairStatus {
+  Fitted,    // took part in the reported fit
+  Excluded,  // left out by --exclude; a check point
+  Removed,   // left out by --snoop as a blunder; a check point
+};
+
+/// Residual limits a fitted pair must keep (--tolerance-h, --tolerance-v), metres; 0 for none.
+struct Tolerances {
+  double horizontal = 0.0;  // of √(vE² + vN²)
+  double vertical = 0.0;    // of |vH|
+  bool Any() const { return horizontal > 0.0 || vertical > 0.0; }
+};
+
+/// One --apply point carried from the source system into the destination system.
+struct AppliedPoint {
+  std::string name;    // from its file, or empty
+  Point3 source;       // geographic, as given: longitude, latitude (degrees), height (m)
+  Point3 plane;        // projected and carried through the fitted model: E, N, H, metres
+  Point3 destination;  // `plane` taken back by the inverse projection: lon, lat, h
+};
+
+/// What a run computed, kept for the outputs that follow the report.
+struct Registration {
+  /// The pairs: source point i with destination point i, as given (geographic, or grid
+  /// coordinates for a grid's destination), in source order; paired by name when both lists
+  /// name their points, by order otherwise.
+  PointList source;
+  PointList destination;
+  /// The pairs' names (the source's, or the destination's when only it has names), one per
+  /// pair, UTF-8; empty when neither list names its points.
+  std::vector<std::string> names;
+  /// The plane of the fit: both lists' projection, or the destination's grid.
+  PlaneSetup plane;
+  PointList planeSource;       // easting, northing, height, metres
+  PointList planeDestination;  // likewise
+
+  Model model;
+  std::vector<Component> components;            // ComponentsOf(model)
+  std::vector<std::vector<PairStatus>> status;  // [component][pair]
+  ModelParameters params;                       // the reported fit
+  FitOutcome outcome;                           // of the reported fit
+  /// With --quality, --snoop, --record, --plot, --strict or a tolerance, for a usable fit.
+  bool hasStatistics = false;
+  std::vector<FitStatistics> statistics;  // [component], of the reported fit
+  std::vector<BlunderRemoval> removals;   // by --snoop, in order
+  Tolerances tolerances;
+
+  std::vector<AppliedPoint> applied;  // the --apply points, in input order
+  bool appliedNamed = false;          // the --apply points came with names
+
+  /// With --record, for a usable fit: the record's text (BuildRecordJson), built on a thread of
+  /// its own while the report is printed. Nothing in the run changes once it has started.
+  std::future<std::string> record;
+};
+
+/// The residual of pair i, metres: v = T(p) − q in easting, northing and height, each from the
+/// component that explains it (for a pair not fitted there, its misclosure); zeros without
+/// statistics.
+Point3 ResidualOf(const Registration& run, std::size_t pair);
+
+/// Whether pair i was fitted in component c and its test there failed.
+bool IsSuspect(const Registration& run, std::size_t c, std::size_t pair);
+
+/// Whether pair i, fitted in the component that explains a coordinate, exceeds the tolerance
+/// on it: horizontally, vertically, or either (`horizontally`, `vertically` say which).
+bool IsOverTolerance(const Registration& run, std::size_t pair, bool* horizontally = nullptr,
+                     bool* vertically = nullptr);
+
+}  // namespace Quorvane

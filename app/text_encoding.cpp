@@ -1,0 +1,129 @@
+#include "app/text_encoding.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "app/platform.h"
+
+namespace Quorvane {
+
+namespace {
+
+// Decodes one UTF-8 character at text[at]; its length, or 0 when the bytes there are not one.
+std::size_t DecodeUtf8(const std::string& text, std::size_t at, std::uint32_t& code) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+  const unsigned char first = byte(0);
+  std::size_t length = 0;
+  std::uint32_t least = 0;
+  if (first < 0x80) {
+    code = first;
+    return 1;
+  } else if ((first & 0xE0) == 0xC0) {
+    length = 2, code = first & 0x1F, least = 0x80;
+  } else if ((first & 0xF0) == 0xE0) {
+    length = 3, code = first & 0x0F, least = 0x800;
+  } else if ((first & 0xF8) == 0xF0) {
+    length = 4, code = first & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(k) & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// Characters that show nothing, or change the direction or joining of what follows.
+bool IsInvisible(std::uint32_t code) {
+  return (code >= 0x80 && code <= 0x9F) || code == 0xAD || code == 0x061C || code == 0x180E ||
+         (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
+         (code >= 0x2060 && code <= 0x2069) || code == 0xFEFF || (code >= 0xFFF9 && code <= 0xFFFB);
+}
+
+void AppendHex(std::string& out, unsigned value, int digits) {
+  static const char kHex[] = "0123456789abcdef";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& text) {
+  std::uint32_t code = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = DecodeUtf8(text, at, code);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+bool ToUtf8(const std::string& text, std::string& utf8) {
+  if (IsValidUtf8(text)) {
+    utf8 = text;
+    return true;
+  }
+  return GbkToUtf8(text, utf8) && IsValidUtf8(utf8);
+}
+
+std::string ForConsole(const std::string& utf8, ConsoleEncoding encoding) {
+  if (encoding == ConsoleEncoding::Utf8) return utf8;
+  // ASCII is the same in both; only text with other characters needs the converter.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) return utf8;
+  return Utf8ToGbk(utf8);
+}
+
+// Cutting a long field keeps one bad value of a megabyte from becoming a megabyte of standard
+// error.
+std::string QuotedField(const std::string& field, std::size_t longest, ConsoleEncoding encoding) {
+  std::string shown = field.substr(0, std::min(field.size(), longest));
+  // A cut inside a character leaves a piece of it: take the cut back to a character boundary,
+  // trying UTF-8 first since GBK would take most UTF-8 pieces for other characters.
+  const std::size_t back = shown.size() < field.size() ? std::min<std::size_t>(3, shown.size()) : 0;
+  std::string text;
+  bool decoded = false;
+  for (std::size_t k = 0; k <= back && !decoded; ++k) {
+    decoded = IsValidUtf8(shown.substr(0, shown.size() - k));
+    if (decoded) text = shown.substr(0, shown.size() - k);
+  }
+  for (std::size_t k = 0; k <= std::min<std::size_t>(back, 1) && !decoded; ++k) {
+    decoded = ToUtf8(shown.substr(0, shown.size() - k), text);
+  }
+  std::string quoted = "\"";
+  if (!decoded) {
+    // Neither UTF-8 nor GBK: ASCII as it is, every other byte as \xNN.
+    for (const char c : shown) {
+      const unsigned char b = static_cast<unsigned char>(c);
+      if (b < 0x20 || b >= 0x7f || c == '"' || c == '\\') {
+        quoted += "\\x";
+        AppendHex(quoted, b, 2);
+      } else {
+        quoted += c;
+      }
+    }
+  } else {
+    std::string safe;
+    std::uint32_t code = 0;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t length = DecodeUtf8(text, at, code);
+      if (code < 0x20 || code == 0x7f || code == '"' || code == '\\') {
+        safe += "\\x";
+        AppendHex(safe, code, 2);
+      } else if (IsInvisible(code)) {
+        safe += "\\u{";
+        AppendHex(safe, code, 4);
+        safe += '}';
+      } else {
+        safe.append(text, at, length);
+      }
+      at += length;
+    }
+    quoted += ForConsole(safe, encoding);
+  }
+  quoted += shown.size() < field.size() ? "\"..." : "\"";
+  return quoted;
+}
+
+}  // namespace Quorvane

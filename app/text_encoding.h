@@ -1,0 +1,37 @@
+// Text from files and arguments in the two encodings Chinese users have (UTF-8 and GBK), and
+// quoted safely into one-line messages.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "app/console_text.h"
+
+namespace Quorvane {
+
+/// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past
+/// U+10FFFF). ASCII is.
+bool IsValidUtf8(const std::string& text);
+
+/// `text` as UTF-8: itself when it is valid UTF-8, otherwise read as GBK (the code page Chinese
+/// Windows writes files and arguments in) and converted. False when it is neither.
+bool ToUtf8(const std::string& text, std::string& utf8);
+
+/// UTF-8 text for the console: as it is for --utf8, converted to GBK otherwise (a character GBK
+/// lacks becomes "?").
+std::string ForConsole(const std::string& utf8, ConsoleEncoding encoding);
+
+/// `field` in double quotes for a one-line message, in the console's encoding, whatever
+/// encoding the field came in (UTF-8, GBK, or neither). Escaped so that nothing in it can break
+/// the line, change the terminal or hide: control bytes (escape sequences included), '"' and
+/// '\\' as \xNN; the C1 controls and the invisible characters (byte-order mark, zero-width
+/// characters, bidirectional marks and embeddings) as \u{XXXX}; bytes that are neither UTF-8 nor
+/// GBK text as \xNN. Past its first `longest` bytes the field is cut, and "..." follows the
+/// closing quote.
+std::string QuotedField(const std::string& field, std::size_t longest = 40,
+                        ConsoleEncoding encoding = ConsoleEncoding::Gbk);
+
+/// A `longest` for file paths, which are shown whole unless absurd.
+constexpr std::size_t kLongestQuotedPath = 4096;
+
+}  // namespace Quorvane
