@@ -76,6 +76,20 @@ bool LooksNumeric(const std::string& field) {
          ReadAngle(field, AngleAxis::Latitude, false, value, problem);
 }
 
+// ASCII text in UTF-16 without a byte-order mark: every other byte NUL, the others not.
+bool LooksLikeUtf16(const std::string& line) {
+  const std::size_t length = std::min<std::size_t>(line.size(), 64) & ~std::size_t{1};
+  if (length < 2) return false;
+  for (const std::size_t zero : {0u, 1u}) {
+    bool pattern = true;
+    for (std::size_t k = 0; k < length && pattern; ++k) {
+      pattern = (line[k] == '\0') == (k % 2 == zero);
+    }
+    if (pattern) return true;
+  }
+  return false;
+}
+
 // A decimal with a point or an exponent: a coordinate, never a point's name.
 bool LooksLikeCoordinate(const std::string& field) {
   double value = 0.0;
@@ -99,7 +113,7 @@ class Parser {
   bool Line(std::size_t number, std::string line, std::string& problem) {
     if (number == 1) {
       if (line.compare(0, 2, "\xFF\xFE") == 0 || line.compare(0, 2, "\xFE\xFF") == 0 ||
-          line.find('\0') != std::string::npos) {
+          LooksLikeUtf16(line)) {
         problem = "UTF-16: save the file as UTF-8 or GBK";
         return Fail();
       }

@@ -36,11 +36,12 @@ std::string RangeProblem(double longitude, double latitude);
 /// Reads the points of `text`, the bytes of a point file, one point per line:
 ///
 /// - Lines end in LF or CRLF. A UTF-8 byte-order mark at the very start is skipped; a UTF-16 one
-///   (or a NUL byte in the first line) is refused as UTF-16. Lines that are empty, blank or start
-///   with "#" after any blanks are skipped. A line longer than kLongestPointLine is refused.
-/// - Fields are separated by the first of ",", ";" and tab that the first line which is not
-///   skipped holds, or by runs of blanks when it holds none; the same on every line, with blanks
-///   around each field removed.
+///   is refused as UTF-16, and so is a first line whose every other byte is NUL. Lines that are
+///   empty, blank or start with "#" after any blanks are skipped. A line longer than
+///   kLongestPointLine is refused.
+/// - Fields are separated by "," when the first line that is not skipped holds one, else by ";",
+///   else by tab, else by runs of blanks; the same on every line, with blanks around each field
+///   removed.
 /// - That first line is a header when none of its fields is a number: it names the columns, in
 ///   any order: a name column (name, id, point, 点名, 点号) if any, and for a geographic file
 ///   longitude (lon, longitude, L, 经度), latitude (lat, latitude, B, 纬度) and height (h,

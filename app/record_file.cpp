@@ -159,20 +159,27 @@ void AppendCovariance(std::string& json, bool precise, const FitStatistics& stat
   json += ']';
 }
 
-// "sigma": {…} over every component's parameters, in the components' order.
+// "sigma": {…} over every parameter of the model, null for one its settings do not fit (the
+// site model's scale held at 1, or its slopes with a constant vertical shift).
 void AppendSigma(std::string& json, const Registration& run) {
   AppendMember(json, "sigma");
   json += '{';
   bool first = true;
-  for (std::size_t c = 0; c < run.components.size(); ++c) {
-    const FitStatistics& stats = run.statistics[c];
-    const bool precise = run.hasStatistics && stats.precisionDetermined;
-    for (std::size_t k = 0; k < run.components[c].parameters.size(); ++k) {
-      if (!first) json += ',';
-      first = false;
-      AppendMember(json, InfoOf(run.components[c].parameters[k]).name);
-      AppendDetermined(json, precise, precise ? stats.sigma[k] : 0.0);
+  for (const Parameter parameter : ParametersOf(run.model)) {
+    bool known = false;
+    double sigma = 0.0;
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      const std::vector<Parameter>& own = run.components[c].parameters;
+      for (std::size_t k = 0; k < own.size(); ++k) {
+        if (own[k] != parameter) continue;
+        known = run.hasStatistics && run.statistics[c].precisionDetermined;
+        if (known) sigma = run.statistics[c].sigma[k];
+      }
     }
+    if (!first) json += ',';
+    first = false;
+    AppendMember(json, InfoOf(parameter).name);
+    AppendDetermined(json, known, sigma);
   }
   json += '}';
 }

@@ -395,7 +395,7 @@ bool ApplyFurther(Step& step, const NamedPointList& further, Registration& run) 
         step.errors << " lies outside the projection's domain: more than " << kDomainLongitude
                     << " degrees of longitude from the central meridian "
                     << run.plane.centralMeridian << " or " << kDomainLatitude
-                    << " of latitude from the equator, where the series lose their accuracy";
+                    << " degrees of latitude from the equator, where the series lose their accuracy";
       }
       step.errors << kNothingWritten;
       return false;

@@ -19,9 +19,12 @@ bool IsUsable(const ceres::Solver::Summary& summary, const TransformParams& p) {
          std::isfinite(p.scale);
 }
 
-bool AllFinite(const ModelParameters& p) {
-  return IsUsable(ceres::Solver::Summary{}, p.transform) && std::isfinite(p.slopeNorth) &&
-         std::isfinite(p.slopeEast);
+bool AllFinite(const ModelParameters& params) {
+  const TransformParams& p = params.transform;
+  return std::isfinite(p.tx) && std::isfinite(p.ty) && std::isfinite(p.tz) &&
+         std::isfinite(p.rx) && std::isfinite(p.ry) && std::isfinite(p.rz) &&
+         std::isfinite(p.scale) && std::isfinite(params.slopeNorth) &&
+         std::isfinite(params.slopeEast);
 }
 
 bool IsSite(const Model& model) { return model.kind == Model::Kind::Site; }
