@@ -90,13 +90,13 @@ std::string Utf8ToGbk(const std::string& utf8) {
 
 bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason) {
   std::string target = path;
-  struct stat link;
-  if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+  struct stat existing;
+  bool exists = lstat(path.c_str(), &existing) == 0;
+  if (exists && S_ISLNK(existing.st_mode)) {
     std::unique_ptr<char, void (*)(void*)> resolved(realpath(path.c_str(), nullptr), &std::free);
     if (resolved) target = resolved.get();
+    exists = stat(target.c_str(), &existing) == 0;
   }
-  struct stat existing;
-  const bool exists = stat(target.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) {
     reason = std::strerror(EISDIR);
     return false;
@@ -126,25 +126,27 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     return true;
   }
 
+  // The new file beside the target, under a name no other run uses at once (this process's id)
+  // and none of its earlier files. Created with the old file's permissions, or those a new file
+  // gets; the umask applies to either.
   const std::size_t cut = target.rfind('/');
+  const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
   const std::string name = cut == std::string::npos ? target : target.substr(cut + 1);
-  std::string temporary = (cut == std::string::npos ? std::string() : target.substr(0, cut + 1)) +
-                          "." + name + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
+  const mode_t mode = exists ? (existing.st_mode & 0777) : 0666;
+  static unsigned serial = 0;
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temporary = folder + "." + name + "." + std::to_string(getpid()) + "." +
+                std::to_string(++serial) + ".tmp";
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
     reason = Reason();
     return false;
   }
-  // The new file gets the old one's permissions, or those a new file would get.
-  mode_t mode = 0;
-  if (exists) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = fchmod(fd, mode) == 0;
+  bool ok = true;
   std::size_t done = 0;
   while (ok && done < text.size()) {
     const ssize_t wrote = write(fd, text.data() + done, text.size() - done);

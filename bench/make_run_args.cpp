@@ -5,6 +5,12 @@
 //   make_run_args PAIRS TOOL FOLDER   the same points written to FOLDER/source.txt and
 //                                     FOLDER/destination.txt, one point per line, and TOOL,
 //                                     --refsrc-file, --refdes-file with those paths; any PAIRS
+//   make_run_args PAIRS TOOL FOLDER KIND
+//                                     the same with the destination spoilt, into files of
+//                                     KIND's name: "blunders" moves every hundredth destination
+//                                     point by 0.2 to 2 m north, "collapsed" puts every
+//                                     destination point on the first one
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,9 +35,37 @@ void WritePointFile(const std::string& path, std::string list) {
 
 }  // namespace
 
+// The destination list with blunders or all on one spot, as the benchmarks of snooping and of
+// inputs without a best fit take it.
+std::string Spoilt(const std::string& destination, const std::string& kind) {
+  std::string spoilt;
+  std::size_t start = 0;
+  char text[64];
+  double first[3] = {0.0, 0.0, 0.0};
+  for (std::size_t point = 0; start < destination.size(); ++point) {
+    double p[3];
+    for (double& value : p) {
+      const std::size_t comma = std::min(destination.find(',', start), destination.size());
+      value = std::strtod(destination.c_str() + start, nullptr);
+      start = comma + 1;
+    }
+    if (point == 0) std::copy(p, p + 3, first);
+    if (kind == "collapsed") {
+      std::copy(first, first + 3, p);
+    } else if (point % 100 == 37) {
+      // 0.2 to 2 m north, a degree of latitude being 111 km.
+      p[1] += (0.2 + 1.8 * static_cast<double>(point % 1000) / 1000.0) / 111000.0;
+    }
+    std::snprintf(text, sizeof text, "%s%.9f,%.9f,%.4f", spoilt.empty() ? "" : ",", p[0], p[1],
+                  p[2]);
+    spoilt += text;
+  }
+  return spoilt;
+}
+
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fputs("usage: make_run_args PAIRS TOOL [FOLDER]\n", stderr);
+  if (argc < 3 || argc > 5) {
+    std::fputs("usage: make_run_args PAIRS TOOL [FOLDER [blunders|collapsed]]\n", stderr);
     return 2;
   }
   try {
@@ -43,10 +77,16 @@ int main(int argc, char** argv) {
     } else {
       const QuorvaneBench::ArgumentTexts texts = QuorvaneBench::MakeListTexts(pairs);
       const std::string folder = argv[3];
+      const std::string kind = argc == 5 ? argv[4] : "";
+      if (!kind.empty() && kind != "blunders" && kind != "collapsed") {
+        throw std::invalid_argument("unknown kind " + kind);
+      }
+      const std::string destination = kind.empty() ? "destination" : kind;
       WritePointFile(folder + "/source.txt", texts.source);
-      WritePointFile(folder + "/destination.txt", texts.destination);
-      std::printf("%s\n--refsrc-file\n%s/source.txt\n--refdes-file\n%s/destination.txt\n",
-                  argv[2], folder.c_str(), folder.c_str());
+      WritePointFile(folder + "/" + destination + ".txt",
+                     kind.empty() ? texts.destination : Spoilt(texts.destination, kind));
+      std::printf("%s\n--refsrc-file\n%s/source.txt\n--refdes-file\n%s/%s.txt\n", argv[2],
+                  folder.c_str(), folder.c_str(), destination.c_str());
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_run_args: %s\n", e.what());

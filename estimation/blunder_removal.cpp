@@ -30,11 +30,6 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // residuals below this fraction of the largest coordinate are rounding.
 const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::epsilon());
 constexpr double kRoundingResidualRatio = 1e-12;
-// Refits after single removals, counted in pairs fitted, that snooping spends before it turns to
-// the downdates: about half a second of fitting. Survey networks of some hundred pairs are
-// refitted after every removal, so each removal's statistic is that of a real fit; large ones
-// are judged to first order between refits.
-constexpr std::size_t kRefitBudget = 200000;
 
 // The fitted, testable pair with the largest failing statistic in `stats`, or kNone.
 std::size_t WorstFailing(const FitStatistics& stats, const std::vector<bool>& fitted) {
@@ -301,7 +296,7 @@ void SnoopComponent(const SnoopedComponent& component, std::size_t componentInde
   for (;;) {
     const std::size_t worst = WorstFailing(stats, fitted);
     if (worst == kNone) return;
-    if (refitted + stats.fittedPairs <= kRefitBudget) {
+    if (refitted + stats.fittedPairs <= component.refitBudget) {
       // Cheap enough: the next pair is judged by an exact refit, not by the first-order update.
       removals.push_back({worst, stats.tests[worst].statistic, stats.tests[worst].critical,
                           componentIndex});

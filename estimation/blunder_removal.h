@@ -22,6 +22,12 @@ struct BlunderRemoval {
   std::size_t component = 0;  // the model component it was removed from (0 for the similarity)
 };
 
+/// Refits after single removals, counted in pairs fitted, that snooping spends before it judges
+/// removals by downdates: about half a second of fitting. Survey networks of some hundred pairs
+/// are refitted after every removal, so each removal's statistic is that of a real fit; large
+/// ones are judged to first order between refits.
+constexpr std::size_t kSnoopRefitBudget = 200000;
+
 /// What snooping needs of one component of a model, all at its current fit.
 struct SnoopedComponent {
   ComponentLayout layout = ComponentLayout::Whole;
@@ -36,6 +42,8 @@ struct SnoopedComponent {
   /// Called after each removal with the number made so far (progress for long runs); may be
   /// empty.
   std::function<void(std::size_t removals)> progress;
+  /// Pairs that may be refitted after single removals before the downdates take over.
+  std::size_t refitBudget = kSnoopRefitBudget;
 };
 
 /// Data snooping on one component: while some fitted pair fails the blunder test, leaves out the
@@ -43,8 +51,8 @@ struct SnoopedComponent {
 /// which includes every fit whose other pairs leave no redundancy (r − d < 1: nothing is
 /// testable), or when a fit gives no usable result.
 ///
-/// While the refits cost little (at most about 200,000 pairs fitted in all, half a second), each
-/// removal is followed by a refit and exact statistics. Beyond that, removals are judged by the
+/// While the refits cost little (at most `refitBudget` pairs fitted in all), each removal is
+/// followed by a refit and exact statistics. Beyond that, removals are judged by the
 /// leave-one-out identities instead: removing a pair changes the linearised fit by a rank-d
 /// update, which gives every other pair's residual, redundancy and statistic exactly as a refit
 /// of the linearised problem would (exactly for a model linear in its parameters, to first order

@@ -30,10 +30,10 @@ bool AllFinite(const ModelParameters& params) {
 bool IsSite(const Model& model) { return model.kind == Model::Kind::Site; }
 
 // The similarity's outcome from its solver summary.
+// (The summary line, which costs a formatted print, is made once, by Summarise.)
 void FromSummary(FitOutcome& outcome, const ModelParameters& params) {
   const ceres::Solver::Summary& summary = outcome.summary;
   outcome.usable = IsUsable(summary, params.transform);
-  outcome.summaryLine = summary.BriefReport();
   outcome.stoppedEarly = summary.termination_type == ceres::NO_CONVERGENCE;
   outcome.message = summary.message;
 }
