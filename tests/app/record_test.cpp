@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "geodesy/gauss_projector.h"
+#include "tests/estimation/closed_form_fit.h"
 #include "tests/support/child_process.h"
 #include "tests/support/tokyo_example.h"
 
@@ -202,6 +205,134 @@ TEST(Record, ApplyPointWithoutAFiniteResultIsRefused) {
       << r.err;
   EXPECT_FALSE(QuorvaneTest::FileExists(q.home.path() + "/quorvane.json"));
   EXPECT_FALSE(QuorvaneTest::FileExists(q.elsewhere.path() + "/r.json"));
+}
+
+// The GNSS points of examples/d-wgs84.txt and a Beijing 1954 3° zone 37 table of them made by
+// PROJ (EPSG:2413, exact transverse Mercator on Krassovsky), rounded to 0.1 mm as a table is: each
+// point moved 2.7" east and 1.9" south by the datum change, its height 21.3 m lower.
+struct GridNetwork {
+  std::string source, table;             // --refsrc (lon,lat,h) and --refdes (E,N,H) texts
+  Quorvane::PointList geographic, grid;  // as the texts give them
+};
+
+const char kZone37[] = "ellipsoid=BJ54,meridian=111,false-easting=37500000";
+
+GridNetwork Zone37Network() {
+  const auto append = [](std::string& text, Quorvane::PointList& points, const char* format,
+                         Quorvane::Point3 p) {
+    char field[100];
+    std::snprintf(field, sizeof field, format, p.x, p.y, p.z);
+    text += (text.empty() ? "" : ",") + std::string(field);
+    std::sscanf(field, "%lf,%lf,%lf", &p.x, &p.y, &p.z);
+    points.push_back(p);
+  };
+  GridNetwork n;
+  // Geographic Beijing 1954 (latitude first) to the zone's northing and easting, in that order.
+  PJ* beijing = proj_create_crs_to_crs(PJ_DEFAULT_CTX, "EPSG:4214", "EPSG:2413", nullptr);
+  EXPECT_NE(beijing, nullptr);
+  std::ifstream file(QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt");
+  for (std::string line; std::getline(file, line);) {
+    double lon, lat, h;
+    if (std::sscanf(line.c_str(), "D%*d,%lf,%lf,%lf", &lon, &lat, &h) != 3) continue;
+    append(n.source, n.geographic, "%.9f,%.9f,%.4f", {lon, lat, h});
+    const PJ_COORD ne =
+        proj_trans(beijing, PJ_FWD, proj_coord(lat - 1.9 / 3600, lon + 2.7 / 3600, 0, 0));
+    append(n.table, n.grid, "%.4f,%.4f,%.4f", {ne.v[1], ne.v[0], h - 21.3});
+  }
+  proj_destroy(beijing);
+  return n;
+}
+
+// The site model's horizontal part in a grid is the Helmert four-parameter optimum between the
+// table and the GNSS points projected by the series with the grid's meridian and false easting
+// on their own WGS 84, not on the table's Krassovsky.
+TEST(PlaneRecord, SiteFitIsTheHelmertOptimumAndApplyGivesTheTableBackByItsResiduals) {
+  constexpr double kOptimumAgreement = 1e-6;  // metres; far below the 0.1 mm of the table's digits
+  const GridNetwork n = Zone37Network();
+  ASSERT_EQ(n.grid.size(), 10u);
+  Installation q;
+  const ChildResult r = q.Run({"--refsrc", n.source, "--refdes", n.table, "--grid", kZone37,
+                               "--model", "site", "--apply", n.source, "--record", "r.json"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const nlohmann::ordered_json record =
+      nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"));
+  ASSERT_EQ(record["applied"].size(), n.grid.size());
+
+  // With every height 0 the closed-form similarity is the plane's Helmert fit.
+  Quorvane::PointList plane = n.geographic, table = n.grid;
+  for (std::size_t i = 0; i < plane.size(); ++i) {
+    const Quorvane::PlaneCoordinates e = Quorvane::GaussProjector().Forward(
+        n.geographic[i], 111, 37500000, 0, 6378137, 1 / 298.257223563, 0);
+    plane[i] = {e.x, e.y, 0};
+    table[i].z = 0;
+  }
+  const QuorvaneTest::ClosedFormFit helmert = QuorvaneTest::SolveClosedForm(plane, table);
+  const double c = helmert.scale * std::cos(helmert.rz), s = helmert.scale * std::sin(helmert.rz);
+  for (std::size_t i = 0; i < plane.size(); ++i) {
+    const double x = plane[i].x + helmert.tx, y = plane[i].y + helmert.ty;
+    const double fitted[2] = {c * x - s * y, s * x + c * y};
+    const nlohmann::ordered_json& mine = record["applied"][i]["plane"];
+    const nlohmann::ordered_json& pair = record["pairs"][i];
+    for (int k = 0; k < 2; ++k) EXPECT_NEAR(mine[k].get<double>(), fitted[k], kOptimumAgreement);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(mine[k].get<double>() - pair["destination"][k].get<double>(),
+                  pair["residual"][k].get<double>(), kOptimumAgreement)
+          << i << k;
+    }
+  }
+}
+
+// The Tokyo datum is on Bessel 1841: projected on WGS 84 its plane bends in a way no similarity
+// fits; projected on its own ellipsoid only the points' noise is left.
+TEST(PlaneRecord, DestinationOnItsOwnEllipsoidFitsToTheNoise) {
+  constexpr double kNoise = 1e-3;  // metres of horizontal RMS; the lists agree to millimetres
+  Installation q;
+  const auto rms = [&](std::vector<std::string> more, const std::string& file) {
+    more.insert(more.end(), {"--record", file});
+    EXPECT_EQ(q.Run(more).exitStatus, 0);
+    const nlohmann::json record = nlohmann::json::parse(ReadFile(q.elsewhere.path() + "/" + file));
+    return record["quality"]["rmsHorizontal"].get<double>();
+  };
+  EXPECT_LT(rms({"--destination-ellipsoid", "BESSEL1841"}, "bessel.json"), kNoise);
+  EXPECT_NEAR(rms({}, "wgs84.json"), 0.0588, 0.00005);
+}
+
+// The pipeline carries each list's ellipsoid and the projection height: on a grid it ends in the
+// grid's metres, where no inverse step cancels the series' meridian arc against PROJ's (0.06 mm
+// at 34°); between two ellipsoids it ends in degrees on the destination's.
+TEST(PlaneRecord, PipelineAgreesWithApplyOnAGridAndBetweenTwoEllipsoids) {
+  constexpr double kMetresPerDegree = 6378137 * 3.141592653589793 / 180;  // enough for 0.1 mm
+  const GridNetwork n = Zone37Network();
+  const std::vector<std::vector<std::string>> runs = {
+      {"--refsrc", n.source, "--refdes", n.table, "--grid", std::string(kZone37) + ",height=400",
+       "--model", "site", "--apply", n.source},
+      {"--source-ellipsoid", "GRS80", "--destination-ellipsoid", "6377397.155/299.1528128",
+       "--apply", Tokyo()[0]}};
+  Installation q;
+  for (std::size_t run = 0; run < runs.size(); ++run) {
+    std::vector<std::string> more = runs[run];
+    more.insert(more.end(), {"--record", "r.json"});
+    const ChildResult r = q.Run(more);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const nlohmann::ordered_json record =
+        nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"));
+    PJ* pipeline = proj_create(PJ_DEFAULT_CTX, record["proj"].get<std::string>().c_str());
+    ASSERT_NE(pipeline, nullptr) << record["proj"];
+    const bool grid = run == 0;
+    EXPECT_GE(record["applied"].size(), 6u);
+    for (const nlohmann::ordered_json& point : record["applied"]) {
+      const nlohmann::ordered_json& s = point["source"];
+      const PJ_COORD theirs =  // degrees in; grid metres or degrees out
+          proj_trans(pipeline, PJ_FWD, proj_coord(s[0], s[1], s[2], 0));
+      const nlohmann::ordered_json& mine = point[grid ? "plane" : "destination"];
+      const double north = grid ? 1 : kMetresPerDegree;
+      const double east = north * (grid ? 1 : std::cos(proj_torad(mine[1])));
+      EXPECT_NEAR((theirs.xyz.x - mine[0].get<double>()) * east, 0, kPipelineAgreement);
+      EXPECT_NEAR((theirs.xyz.y - mine[1].get<double>()) * north, 0, kPipelineAgreement);
+      EXPECT_NEAR(theirs.xyz.z, mine[2].get<double>(), kPipelineAgreement);
+    }
+    proj_destroy(pipeline);
+  }
 }
 
 }  // namespace

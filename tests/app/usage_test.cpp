@@ -211,4 +211,50 @@ INSTANTIATE_TEST_SUITE_P(
                     "--refsrc and --refsrc-file both give"}),
     QuorvaneTest::CaseName());
 
+// Plane options that cannot be used, and a grid table whose X and Y could be either axis: refused
+// naming the key or the value before anything is fitted. Here the content is the destination
+// table, des.txt, by default a well-formed one.
+class RefusedPlane : public ::testing::TestWithParam<RefusedFile> {};
+
+TEST_P(RefusedPlane, NamesTheKeyOrValueAndWritesNothing) {
+  Installation q;
+  const char* table = GetParam().content ? GetParam().content : "N,E,H\n3785579.7,37496062.4,606\n";
+  WriteFile(q.home.path() + "/des.txt", table);
+  std::vector<std::string> arguments = {"--refsrc", "110.9577,34.1971,627", "--refdes-file",
+                                        "des.txt"};
+  arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  const ChildResult r = q.Run(arguments);
+  EXPECT_EQ(r.exitStatus, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_NE(r.err.find(GetParam().messagePart), std::string::npos) << r.err;
+  EXPECT_FALSE(QuorvaneTest::FileExists(q.resultFile));
+}
+
+const char kZone37[] = "ellipsoid=BJ54,meridian=111,false-easting=37500000";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedPlane,
+    ::testing::Values(
+        RefusedFile{"UnknownKey", nullptr, {"--grid", std::string(kZone37) + ",zone=37"},
+                    "key \"zone\" is unknown"},
+        RefusedFile{"NoMeridian", nullptr, {"--grid", "ellipsoid=BJ54,false-easting=37500000"},
+                    "key \"meridian\" is missing"},
+        RefusedFile{"InfiniteHeight", nullptr, {"--grid", std::string(kZone37) + ",height=inf"},
+                    "key \"height\": \"inf\" is not a finite number"},
+        RefusedFile{"UnknownName", nullptr, {"--source-ellipsoid", "WGS1984"},
+                    "--source-ellipsoid \"WGS1984\" is not an ellipsoid"},
+        RefusedFile{"MalformedRf", nullptr, {"--destination-ellipsoid", "6377397.155/299.15.28"},
+                    "\"6377397.155/299.15.28\" is not A/RF"},
+        // The semi-major axis in kilometres.
+        RefusedFile{"NoEarthEllipsoid", nullptr,
+                    {"--grid", "ellipsoid=6378.245/298.3,meridian=111"},
+                    "key \"ellipsoid\": \"6378.245/298.3\" is no Earth ellipsoid"},
+        RefusedFile{"GridAndDestinationEllipsoid", nullptr,
+                    {"--grid", kZone37, "--destination-ellipsoid", "BJ54"},
+                    "give --grid or --destination-ellipsoid, not both"},
+        RefusedFile{"XYHeader", "X,Y,H\n3785579.7,37496062.4,606\n", {"--grid", kZone37},
+                    "column 1 \"X\" is ambiguous"}),
+    QuorvaneTest::CaseName());
+
 }  // namespace
