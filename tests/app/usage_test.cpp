@@ -3,9 +3,11 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -161,6 +163,138 @@ TEST(PointFiles, GiveWhatTheSameArgumentsGive) {
   EXPECT_EQ(file.err, text.err);
   EXPECT_EQ(ReadFile(q.resultFile), json);
 }
+
+// A Tokyo source point's longitude, latitude and height as the plain list writes them.
+using PointTexts = std::array<std::string, 3>;
+
+std::vector<PointTexts> TokyoSourceTexts() {
+  std::vector<PointTexts> points;
+  std::istringstream list(Tokyo()[0]);
+  for (PointTexts p; std::getline(list, p[0], ',') && std::getline(list, p[1], ',') &&
+                     std::getline(list, p[2], ',');) {
+    points.push_back(p);
+  }
+  return points;
+}
+
+// Degrees, minutes and seconds that equal a decimal-degree text exactly, worked out in integers:
+// 139.703309802 is 139, 42, "11.9152872". Nine decimals of a degree are a multiple of 1e-7".
+std::array<std::string, 3> DmsParts(const std::string& decimal) {
+  const std::size_t point = decimal.find('.');
+  const unsigned long long nanoArcsec =  // 1e-9"
+      std::stoull((decimal.substr(point + 1) + "000000000").substr(0, 9)) * 3600;
+  std::string seconds = std::to_string(nanoArcsec % 60000000000ull / 1000000000ull);
+  std::string fraction = std::to_string(nanoArcsec % 1000000000ull + 1000000000ull).substr(1);
+  fraction.erase(fraction.find_last_not_of('0') + 1);
+  if (!fraction.empty()) seconds += "." + fraction;
+  return {decimal.substr(0, point), std::to_string(nanoArcsec / 60000000000ull), seconds};
+}
+
+std::string Dms(const std::string& decimal, const char* d, const char* m, const char* s) {
+  const std::array<std::string, 3> dms = DmsParts(decimal);
+  return dms[0] + d + dms[1] + m + dms[2] + s;
+}
+
+// ddd.mmssss: the minutes and whole seconds as two digits each, then the seconds' decimals.
+std::string PackedDms(const std::string& decimal) {
+  const std::array<std::string, 3> dms = DmsParts(decimal);
+  const std::size_t point = dms[2].find('.');
+  const std::string whole = dms[2].substr(0, point);
+  return dms[0] + "." + (dms[1].size() < 2 ? "0" : "") + dms[1] + (whole.size() < 2 ? "0" : "") +
+         whole + (point == std::string::npos ? "" : dms[2].substr(point + 1));
+}
+
+// Tokyo's source points, one line each from `line(point, number from 1)`, after `header`.
+template <typename Line>
+std::string EachPoint(const std::string& header, Line line) {
+  std::string file = header;
+  std::size_t number = 0;
+  for (const PointTexts& p : TokyoSourceTexts()) file += line(p, ++number);
+  return file;
+}
+
+struct FileForm {
+  const char* name;
+  std::string source;                // the bytes of --refsrc-file
+  std::vector<std::string> options = {};  // the destination when not Tokyo's list as --refdes
+};
+
+void PrintTo(const FileForm& c, std::ostream* os) { *os << c.name; }
+
+class PointFileForm : public ::testing::TestWithParam<FileForm> {};
+
+// Every form holds the same numbers as the list: the same doubles, so the same bytes out.
+TEST_P(PointFileForm, GivesTheBytesOfThePlainList) {
+  Installation q;
+  const ChildResult plain = q.Run({"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1]});
+  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
+  const std::string json = ReadFile(q.resultFile);
+  std::remove(q.resultFile.c_str());
+  WriteFile(q.home.path() + "/src.txt", GetParam().source);
+  std::vector<std::string> arguments = {"--refsrc-file", "src.txt"};
+  if (std::find(GetParam().options.begin(), GetParam().options.end(), "--refdes-file") ==
+      GetParam().options.end()) {
+    arguments.insert(arguments.end(), {"--refdes", Tokyo()[1]});
+  }
+  arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+  const ChildResult r = q.Run(arguments);
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(ReadFile(q.resultFile), json);
+}
+
+std::string Join(const PointTexts& p, const char* separator) {
+  return p[0] + separator + p[1] + separator + p[2];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, PointFileForm,
+    ::testing::Values(
+        FileForm{"NamedLines", EachPoint("", [](const PointTexts& p, std::size_t i) {
+                   return "P" + std::to_string(i) + "," + Join(p, ",") + "\n";
+                 })},
+        // 点名,B,L,H and names 点1, 点2, … in GBK, CRLF.
+        FileForm{"GbkHeaderAndNamesLatitudeFirst",
+                 EachPoint("\xB5\xE3\xC3\xFB,B,L,H\r\n", [](const PointTexts& p, std::size_t i) {
+                   return "\xB5\xE3" + std::to_string(i) + "," + p[1] + "," + p[0] + "," + p[2] +
+                          "\r\n";
+                 })},
+        FileForm{"SemicolonsLatitudeFirst",
+                 EachPoint("lat;lon;h\n", [](const PointTexts& p, std::size_t) {
+                   return p[1] + ";" + p[0] + ";" + p[2] + "\n";
+                 })},
+        FileForm{"DmsQuotesHemisphereBefore",  // UTF-8 °
+                 EachPoint("", [](const PointTexts& p, std::size_t) {
+                   return "E" + Dms(p[0], "\xC2\xB0", "'", "\"") + ", N " +
+                          Dms(p[1], "\xC2\xB0", "'", "\"") + "," + p[2] + "\n";
+                 })},
+        FileForm{"DmsPrimesHemisphereAfterTabs",  // ° ′ ″
+                 EachPoint("", [](const PointTexts& p, std::size_t) {
+                   return Dms(p[0], "\xC2\xB0", "\xE2\x80\xB2", "\xE2\x80\xB3") + "E\t" +
+                          Dms(p[1], "\xC2\xB0 ", "\xE2\x80\xB2 ", "\xE2\x80\xB3 N") + "\t" +
+                          p[2] + "\n";
+                 })},
+        FileForm{"DmsLettersRunsOfBlanks",
+                 EachPoint("", [](const PointTexts& p, std::size_t) {
+                   return "  " + Dms(p[0], "d", "m", "s") + "   " + Dms(p[1], "d", "m", "s") +
+                          "  " + p[2] + "  \r\n";
+                 })},
+        FileForm{"DmsColons", EachPoint("", [](const PointTexts& p, std::size_t) {
+                   return Dms(p[0], ":", ":", "") + "," + Dms(p[1], ":", ":", "") + "," + p[2] +
+                          "\n";
+                 })},
+        FileForm{"PackedDms",
+                 EachPoint("", [](const PointTexts& p, std::size_t) {
+                   return PackedDms(p[0]) + " " + PackedDms(p[1]) + " " + p[2] + "\n";
+                 }),
+                 {"--packed-dms"}},
+        // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
+        // tab-separated, lon first, shuffled: pairs go by name.
+        FileForm{"ExampleFilesPairedByName",
+                 ReadFile(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-named.txt"),
+                 {"--refdes-file", QUORVANE_SOURCE_DIR "/examples/tokyo-datum-named.txt"}}),
+    QuorvaneTest::CaseName());
 
 struct RefusedFile {
   const char* name;
