@@ -301,6 +301,7 @@ struct RefusedFile {
   const char* content;  // of src.txt, or nullptr for none
   std::vector<std::string> arguments;
   const char* messagePart;
+  const char* destination = nullptr;  // of des.txt as --refdes-file in place of the --refdes list
 };
 
 void PrintTo(const RefusedFile& c, std::ostream* os) { *os << c.name; }
@@ -311,6 +312,10 @@ TEST_P(RefusedPointFile, SaysWhyInOneLineAndWritesNothing) {
   Installation q;
   if (GetParam().content) WriteFile(q.home.path() + "/src.txt", GetParam().content);
   std::vector<std::string> arguments = {"--refdes", "139.7,35.7,40,139.8,35.6,50"};
+  if (GetParam().destination) {
+    WriteFile(q.home.path() + "/des.txt", GetParam().destination);
+    arguments = {"--refdes-file", "des.txt"};
+  }
   arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
   const ChildResult r = q.Run(arguments);
   EXPECT_EQ(r.exitStatus, 255);
@@ -342,7 +347,33 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"Overflow", "139.7,35.7,1e999\n", kFromFile, "too large"},
         RefusedFile{"FileAndText", "139.7,35.7,10\n",
                     {"--refsrc", "", "--refsrc-file", "src.txt"},
-                    "--refsrc and --refsrc-file both give"}),
+                    "--refsrc and --refsrc-file both give"},
+        RefusedFile{"LongitudeAndLatitudeSwapped", "139.7,35.7,10\n35.6,139.8,50\n", kFromFile,
+                    "line 2: latitude 139.8 is beyond 90 degrees (longitude and latitude swapped?)"},
+        // Gauss-Krueger easting and northing in a geographic file.
+        RefusedFile{"PlaneCoordinates", "500000.25,3950000.5,12\n", kFromFile,
+                    "line 1: latitude 3950000.5 is beyond 90 degrees (plane coordinates, not "
+                    "degrees?)"},
+        RefusedFile{"NamesOnSomeLines", "A,139.7,35.7,10\n139.8,35.6,50\n", kFromFile,
+                    "line 2: 3 fields where a point has 4 (name,lon,lat,h): a file names every "
+                    "point or none"},
+        RefusedFile{"UnknownColumn", "name,lon,lat,hgt\nA,139.7,35.7,10\n", kFromFile,
+                    "line 1: column 4 \"hgt\" is not a column name"},
+        // Latitude first without a header that says so.
+        RefusedFile{"HemisphereOfTheOtherAxis", "35\xC2\xB0" "42'N,139\xC2\xB0" "42'E,10\n",
+                    kFromFile, "has the hemisphere N, where this column takes E or W"},
+        RefusedFile{"MinutesOf60", "139\xC2\xB0" "60'11\",35.7,10\n", kFromFile,
+                    "line 1: field 1 \"139\xA1\xE3" "60'11\\x22\" has minutes of 60 or more"},
+        RefusedFile{"Utf16", "\xFF\xFE" "1", kFromFile, "UTF-16: save the file as UTF-8 or GBK"},
+        RefusedFile{"NameMissingFromDestination", "A,139.7,35.7,10\nC,139.8,35.6,50\n",
+                    kFromFile, "--refdes-file has no point named \"C\"",
+                    "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
+        RefusedFile{"NameTwice", "A,139.7,35.7,10\nA,139.8,35.6,50\n", kFromFile,
+                    "--refsrc-file names more than one point \"A\"",
+                    "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
+        RefusedFile{"ExcludedNameUnknown", "A,139.7,35.7,10\nB,139.8,35.6,50\n",
+                    {"--refsrc-file", "src.txt", "--exclude", "C"},
+                    "--exclude \"C\": field 1 (\"C\") is neither a whole number nor a point name"}),
     QuorvaneTest::CaseName());
 
 }  // namespace
