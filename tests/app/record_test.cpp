@@ -193,9 +193,10 @@ TEST(Record, NamesInTheRecordTheBlockAndTheAppliedPoints) {
   };
   const std::string examples = QUORVANE_SOURCE_DIR "/examples/";
   QuorvaneTest::WriteFile(q.elsewhere.path() + "/src.txt",
-                          replaced(ReadFile(examples + "tokyo-wgs84-named.txt"), "\xB5\xE3" "5"));
-  QuorvaneTest::WriteFile(q.elsewhere.path() + "/des.txt",
-                          replaced(ReadFile(examples + "tokyo-datum-named.txt"), "\xE7\x82\xB9" "5"));
+                          replaced(ReadFile(examples + "tokyo-wgs84-named.txt"), "\xB5\xE3\x35"));
+  QuorvaneTest::WriteFile(
+      q.elsewhere.path() + "/des.txt",
+      replaced(ReadFile(examples + "tokyo-datum-named.txt"), "\xE7\x82\xB9\x35"));
   QuorvaneTest::WriteFile(q.elsewhere.path() + "/more.txt",
                           "\xBC\xEC\xB2\xE9\xB5\xE3,139.7,35.69,40\nK2,139.767125,35.681236,3.5\n");
   const std::vector<std::string> arguments = {
@@ -204,13 +205,13 @@ TEST(Record, NamesInTheRecordTheBlockAndTheAppliedPoints) {
   for (const bool utf8 : {false, true}) {
     std::vector<std::string> run = arguments;
     if (utf8) run.push_back("--utf8");
-    const ChildResult r = QuorvaneTest::RunChild(q.executable, run,
-                                                 QuorvaneTest::InDirectory(q.elsewhere.path()));
+    const ChildResult r =
+        QuorvaneTest::RunChild(q.executable, run, QuorvaneTest::InDirectory(q.elsewhere.path()));
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const nlohmann::ordered_json record =
         nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"));
-    const std::vector<std::string> names = {"YL01", "YL02", "YL03", "YL04", "\xE7\x82\xB9" "5",
+    const std::vector<std::string> names = {"YL01", "YL02", "YL03", "YL04", "\xE7\x82\xB9\x35",
                                             "YL06"};
     ASSERT_EQ(record["pairs"].size(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -223,7 +224,7 @@ TEST(Record, NamesInTheRecordTheBlockAndTheAppliedPoints) {
     EXPECT_EQ(record["applied"][0]["name"], "\xE6\xA3\x80\xE6\x9F\xA5\xE7\x82\xB9");  // 检查点
     EXPECT_EQ(record["applied"][1]["name"], "K2");
 
-    const std::string point5 = utf8 ? "\xE7\x82\xB9" "5" : "\xB5\xE3" "5";
+    const std::string point5 = utf8 ? "\xE7\x82\xB9\x35" : "\xB5\xE3\x35";
     EXPECT_NE(r.out.find("\n3\tYL03\t"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n5\t" + point5 + "\t"), std::string::npos) << r.out;
     const std::string applied =

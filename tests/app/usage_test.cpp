@@ -215,7 +215,7 @@ std::string EachPoint(const std::string& header, Line line) {
 
 struct FileForm {
   const char* name;
-  std::string source;                // the bytes of --refsrc-file
+  std::string source;                     // the bytes of --refsrc-file
   std::vector<std::string> options = {};  // the destination when not Tokyo's list as --refdes
 };
 
@@ -244,51 +244,47 @@ TEST_P(PointFileForm, GivesTheBytesOfThePlainList) {
   EXPECT_EQ(ReadFile(q.resultFile), json);
 }
 
-std::string Join(const PointTexts& p, const char* separator) {
-  return p[0] + separator + p[1] + separator + p[2];
+// One line per Tokyo source point in each form, from the point and its number (from 1).
+std::string NamedLine(const PointTexts& p, std::size_t i) {
+  return "P" + std::to_string(i) + "," + p[0] + "," + p[1] + "," + p[2] + "\n";
+}
+std::string GbkNamedLatitudeFirst(const PointTexts& p, std::size_t i) {  // 点1, 点2, …
+  return "\xB5\xE3" + std::to_string(i) + "," + p[1] + "," + p[0] + "," + p[2] + "\r\n";
+}
+std::string SemicolonsLatitudeFirst(const PointTexts& p, std::size_t) {
+  return p[1] + ";" + p[0] + ";" + p[2] + "\n";
+}
+std::string DmsQuotesHemisphereBefore(const PointTexts& p, std::size_t) {  // UTF-8 °
+  return "E" + Dms(p[0], "\xC2\xB0", "'", "\"") + ", N " + Dms(p[1], "\xC2\xB0", "'", "\"") + "," +
+         p[2] + "\n";
+}
+std::string DmsPrimesHemisphereAfterTabs(const PointTexts& p, std::size_t) {  // ° ′ ″
+  return Dms(p[0], "\xC2\xB0", "\xE2\x80\xB2", "\xE2\x80\xB3") + "E\t" +
+         Dms(p[1], "\xC2\xB0 ", "\xE2\x80\xB2 ", "\xE2\x80\xB3 N") + "\t" + p[2] + "\n";
+}
+std::string DmsLettersRunsOfBlanks(const PointTexts& p, std::size_t) {
+  return "  " + Dms(p[0], "d", "m", "s") + "   " + Dms(p[1], "d", "m", "s") + "  " + p[2] +
+         "  \r\n";
+}
+std::string DmsColons(const PointTexts& p, std::size_t) {
+  return Dms(p[0], ":", ":", "") + "," + Dms(p[1], ":", ":", "") + "," + p[2] + "\n";
+}
+std::string PackedDmsBlanks(const PointTexts& p, std::size_t) {
+  return PackedDms(p[0]) + " " + PackedDms(p[1]) + " " + p[2] + "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, PointFileForm,
     ::testing::Values(
-        FileForm{"NamedLines", EachPoint("", [](const PointTexts& p, std::size_t i) {
-                   return "P" + std::to_string(i) + "," + Join(p, ",") + "\n";
-                 })},
-        // 点名,B,L,H and names 点1, 点2, … in GBK, CRLF.
-        FileForm{"GbkHeaderAndNamesLatitudeFirst",
-                 EachPoint("\xB5\xE3\xC3\xFB,B,L,H\r\n", [](const PointTexts& p, std::size_t i) {
-                   return "\xB5\xE3" + std::to_string(i) + "," + p[1] + "," + p[0] + "," + p[2] +
-                          "\r\n";
-                 })},
-        FileForm{"SemicolonsLatitudeFirst",
-                 EachPoint("lat;lon;h\n", [](const PointTexts& p, std::size_t) {
-                   return p[1] + ";" + p[0] + ";" + p[2] + "\n";
-                 })},
-        FileForm{"DmsQuotesHemisphereBefore",  // UTF-8 °
-                 EachPoint("", [](const PointTexts& p, std::size_t) {
-                   return "E" + Dms(p[0], "\xC2\xB0", "'", "\"") + ", N " +
-                          Dms(p[1], "\xC2\xB0", "'", "\"") + "," + p[2] + "\n";
-                 })},
-        FileForm{"DmsPrimesHemisphereAfterTabs",  // ° ′ ″
-                 EachPoint("", [](const PointTexts& p, std::size_t) {
-                   return Dms(p[0], "\xC2\xB0", "\xE2\x80\xB2", "\xE2\x80\xB3") + "E\t" +
-                          Dms(p[1], "\xC2\xB0 ", "\xE2\x80\xB2 ", "\xE2\x80\xB3 N") + "\t" +
-                          p[2] + "\n";
-                 })},
-        FileForm{"DmsLettersRunsOfBlanks",
-                 EachPoint("", [](const PointTexts& p, std::size_t) {
-                   return "  " + Dms(p[0], "d", "m", "s") + "   " + Dms(p[1], "d", "m", "s") +
-                          "  " + p[2] + "  \r\n";
-                 })},
-        FileForm{"DmsColons", EachPoint("", [](const PointTexts& p, std::size_t) {
-                   return Dms(p[0], ":", ":", "") + "," + Dms(p[1], ":", ":", "") + "," + p[2] +
-                          "\n";
-                 })},
-        FileForm{"PackedDms",
-                 EachPoint("", [](const PointTexts& p, std::size_t) {
-                   return PackedDms(p[0]) + " " + PackedDms(p[1]) + " " + p[2] + "\n";
-                 }),
-                 {"--packed-dms"}},
+        FileForm{"NamedLines", EachPoint("", NamedLine)},
+        FileForm{"GbkHeaderLatitudeFirst",  // 点名,B,L,H
+                 EachPoint("\xB5\xE3\xC3\xFB,B,L,H\r\n", GbkNamedLatitudeFirst)},
+        FileForm{"SemicolonsLatitudeFirst", EachPoint("lat;lon;h\n", SemicolonsLatitudeFirst)},
+        FileForm{"DmsQuotesHemisphereBefore", EachPoint("", DmsQuotesHemisphereBefore)},
+        FileForm{"DmsPrimesHemisphereAfterTabs", EachPoint("", DmsPrimesHemisphereAfterTabs)},
+        FileForm{"DmsLettersRunsOfBlanks", EachPoint("", DmsLettersRunsOfBlanks)},
+        FileForm{"DmsColons", EachPoint("", DmsColons)},
+        FileForm{"PackedDms", EachPoint("", PackedDmsBlanks), {"--packed-dms"}},
         // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
         // tab-separated, lon first, shuffled: pairs go by name.
         FileForm{"ExampleFilesPairedByName",
@@ -349,7 +345,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--refsrc", "", "--refsrc-file", "src.txt"},
                     "--refsrc and --refsrc-file both give"},
         RefusedFile{"LongitudeAndLatitudeSwapped", "139.7,35.7,10\n35.6,139.8,50\n", kFromFile,
-                    "line 2: latitude 139.8 is beyond 90 degrees (longitude and latitude swapped?)"},
+                    "line 2: latitude 139.8 is beyond 90 degrees (longitude and latitude "
+                    "swapped?)"},
         // Gauss-Krueger easting and northing in a geographic file.
         RefusedFile{"PlaneCoordinates", "500000.25,3950000.5,12\n", kFromFile,
                     "line 1: latitude 3950000.5 is beyond 90 degrees (plane coordinates, not "
@@ -360,11 +357,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"UnknownColumn", "name,lon,lat,hgt\nA,139.7,35.7,10\n", kFromFile,
                     "line 1: column 4 \"hgt\" is not a column name"},
         // Latitude first without a header that says so.
-        RefusedFile{"HemisphereOfTheOtherAxis", "35\xC2\xB0" "42'N,139\xC2\xB0" "42'E,10\n",
-                    kFromFile, "has the hemisphere N, where this column takes E or W"},
-        RefusedFile{"MinutesOf60", "139\xC2\xB0" "60'11\",35.7,10\n", kFromFile,
-                    "line 1: field 1 \"139\xA1\xE3" "60'11\\x22\" has minutes of 60 or more"},
-        RefusedFile{"Utf16", "\xFF\xFE" "1", kFromFile, "UTF-16: save the file as UTF-8 or GBK"},
+        RefusedFile{"HemisphereOfTheOtherAxis", "35\302\26042'N,139\302\26042'E,10\n", kFromFile,
+                    "has the hemisphere N, where this column takes E or W"},
+        // The field quoted in GBK: \241\343 is the \302\260 of UTF-8, °.
+        RefusedFile{"MinutesOf60", "139\302\26060'11\",35.7,10\n", kFromFile,
+                    "line 1: field 1 \"139\241\34360'11\\x22\" has minutes of 60 or more"},
+        RefusedFile{"Utf16", "\377\3761", kFromFile, "UTF-16: save the file as UTF-8 or GBK"},
         RefusedFile{"NameMissingFromDestination", "A,139.7,35.7,10\nC,139.8,35.6,50\n",
                     kFromFile, "--refdes-file has no point named \"C\"",
                     "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
