@@ -182,16 +182,6 @@ TEST(PointFiles, Utf16WithoutByteOrderMarkIsRefusedAsSuch) {
 // A Tokyo source point's longitude, latitude and height as the plain list writes them.
 using PointTexts = std::array<std::string, 3>;
 
-std::vector<PointTexts> TokyoSourceTexts() {
-  std::vector<PointTexts> points;
-  std::istringstream list(Tokyo()[0]);
-  for (PointTexts p; std::getline(list, p[0], ',') && std::getline(list, p[1], ',') &&
-                     std::getline(list, p[2], ',');) {
-    points.push_back(p);
-  }
-  return points;
-}
-
 // Degrees, minutes and seconds that equal a decimal-degree text exactly, worked out in integers:
 // 139.703309802 is 139, 42, "11.9152872". Nine decimals of a degree are a multiple of 1e-7".
 std::array<std::string, 3> DmsParts(const std::string& decimal) {
@@ -223,15 +213,19 @@ std::string PackedDms(const std::string& decimal) {
 template <typename Line>
 std::string EachPoint(const std::string& header, Line line) {
   std::string file = header;
+  std::istringstream list(Tokyo()[0]);
   std::size_t number = 0;
-  for (const PointTexts& p : TokyoSourceTexts()) file += line(p, ++number);
+  for (PointTexts p; std::getline(list, p[0], ',') && std::getline(list, p[1], ',') &&
+                     std::getline(list, p[2], ',');) {
+    file += line(p, ++number);
+  }
   return file;
 }
 
 struct FileForm {
   const char* name;
-  std::string source;                     // the bytes of --refsrc-file
-  std::vector<std::string> options = {};  // the destination when not Tokyo's list as --refdes
+  std::string source;                                           // the bytes of --refsrc-file
+  std::vector<std::string> options = {"--refdes", Tokyo()[1]};  // the destination and more
 };
 
 void PrintTo(const FileForm& c, std::ostream* os) { *os << c.name; }
@@ -247,10 +241,6 @@ TEST_P(PointFileForm, GivesTheBytesOfThePlainList) {
   std::remove(q.resultFile.c_str());
   WriteFile(q.home.path() + "/src.txt", GetParam().source);
   std::vector<std::string> arguments = {"--refsrc-file", "src.txt"};
-  if (std::find(GetParam().options.begin(), GetParam().options.end(), "--refdes-file") ==
-      GetParam().options.end()) {
-    arguments.insert(arguments.end(), {"--refdes", Tokyo()[1]});
-  }
   arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
   const ChildResult r = q.Run(arguments);
   EXPECT_EQ(r.exitStatus, 0);
@@ -299,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
         FileForm{"DmsPrimesHemisphereAfterTabs", EachPoint("", DmsPrimesHemisphereAfterTabs)},
         FileForm{"DmsLettersRunsOfBlanks", EachPoint("", DmsLettersRunsOfBlanks)},
         FileForm{"DmsColons", EachPoint("", DmsColons)},
-        FileForm{"PackedDms", EachPoint("", PackedDmsBlanks), {"--packed-dms"}},
+        FileForm{"PackedDms", EachPoint("", PackedDmsBlanks),
+                 {"--refdes", Tokyo()[1], "--packed-dms"}},
         // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
         // tab-separated, lon first, shuffled: pairs go by name.
         FileForm{"ExampleFilesPairedByName",
