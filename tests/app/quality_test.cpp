@@ -166,4 +166,36 @@ INSTANTIATE_TEST_SUITE_P(
                     "stopped without converging"}),
     QuorvaneTest::CaseName());
 
+// A list "lon,lat,h,…" without point `index` (from 0).
+std::string WithoutPoint(const std::string& list, std::size_t index) {
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < 3 * index; ++k) start = list.find(',', start) + 1;
+  std::size_t end = start;
+  for (std::size_t k = 0; k < 3 && end != std::string::npos; ++k) end = list.find(',', end + 1);
+  return end == std::string::npos ? list.substr(0, start - 1)
+                                  : list.substr(0, start) + list.substr(end + 1);
+}
+
+// What looks like a mistake in the input is said, and the run goes on.
+INSTANTIATE_TEST_SUITE_P(
+    LooksWrong, UndeterminedFit,
+    ::testing::Values(
+        CommandCase{"UnknownOption",
+                    {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--qualty"},
+                    "unknown option \"--qualty\", ignored"},
+        CommandCase{"LatitudeBeyond90",
+                    {"--refsrc",
+                     "35.721543559,139.703309802" + Tokyo()[0].substr(Tokyo()[0].find(",98.748")),
+                     "--refdes", Tokyo()[1]},
+                    "--refsrc point 1 (counting from 1): latitude 139.70331 is beyond 90 degrees "
+                    "(longitude and latitude swapped?)"},
+        // Every pair after the second is shifted by one: 7 km of RMS.
+        CommandCase{"RowMissing", {"--refsrc", WithoutPoint(Tokyo()[0], 1), "--refdes", Tokyo()[1]},
+                    "the pairs do not look like the same points in two coordinate sets"},
+        CommandCase{"MoreDestinationPoints",
+                    {"--refsrc", WithoutPoint(Tokyo()[0], 5), "--refdes", Tokyo()[1]},
+                    "the last 1 destination point is not paired and only moves the projection "
+                    "centre"}),
+    QuorvaneTest::CaseName());
+
 }  // namespace

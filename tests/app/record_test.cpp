@@ -185,6 +185,61 @@ TEST(Record, PairsNotTestedHaveNullTests) {
   }
 }
 
+// Names go where pairs go: UTF-8 in the record whatever the file's encoding, the console's
+// encoding in the quality block and before each point of a named --apply-file; --exclude takes
+// them. Pair 5 is 点5, GBK in the source file and UTF-8 in the shuffled destination file, so
+// pairing compares the converted names; the first --apply-file point is 检查点 in GBK.
+TEST(Record, NamesInTheRecordTheBlockAndTheAppliedPoints) {
+  Installation q;
+  const auto replaced = [](std::string text, const std::string& name) {
+    return text.replace(text.find("YL05"), 4, name);
+  };
+  const std::string examples = QUORVANE_SOURCE_DIR "/examples/";
+  QuorvaneTest::WriteFile(q.elsewhere.path() + "/src.txt",
+                          replaced(ReadFile(examples + "tokyo-wgs84-named.txt"), "\xB5\xE3\x35"));
+  QuorvaneTest::WriteFile(
+      q.elsewhere.path() + "/des.txt",
+      replaced(ReadFile(examples + "tokyo-datum-named.txt"), "\xE7\x82\xB9\x35"));
+  QuorvaneTest::WriteFile(q.elsewhere.path() + "/more.txt",
+                          "\xBC\xEC\xB2\xE9\xB5\xE3,139.7,35.69,40\nK2,139.767125,35.681236,3.5\n");
+  const std::vector<std::string> arguments = {
+      "--refsrc-file", "src.txt", "--refdes-file", "des.txt", "--apply-file", "more.txt",
+      "--exclude",     "YL03",    "--quality",     "--record", "r.json"};
+  for (const bool utf8 : {false, true}) {
+    std::vector<std::string> run = arguments;
+    if (utf8) run.push_back("--utf8");
+    const ChildResult r =
+        QuorvaneTest::RunChild(q.executable, run, QuorvaneTest::InDirectory(q.elsewhere.path()));
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const nlohmann::ordered_json record =
+        nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"));
+    const std::vector<std::string> names = {"YL01", "YL02", "YL03", "YL04", "\xE7\x82\xB9\x35",
+                                            "YL06"};
+    ASSERT_EQ(record["pairs"].size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      EXPECT_EQ(record["pairs"][i]["name"], names[i]);
+      EXPECT_EQ(record["pairs"][i]["status"], i == 2 ? "excluded" : "fitted") << names[i];
+    }
+    // The pair's Tokyo-datum point, found by name in the shuffled file.
+    EXPECT_EQ(record["pairs"][4]["destination"][2], -9.157);
+    ASSERT_EQ(record["applied"].size(), 2u);
+    EXPECT_EQ(record["applied"][0]["name"], "\xE6\xA3\x80\xE6\x9F\xA5\xE7\x82\xB9");  // 检查点
+    EXPECT_EQ(record["applied"][1]["name"], "K2");
+
+    const std::string point5 = utf8 ? "\xE7\x82\xB9\x35" : "\xB5\xE3\x35";
+    EXPECT_NE(r.out.find("\n3\tYL03\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n5\t" + point5 + "\t"), std::string::npos) << r.out;
+    const std::string applied =
+        (utf8 ? "\xE8\xBD\xAC\xE6\x8D\xA2\xE7\xBB\x93\xE6\x9E\x9C\xEF\xBC\x9A\n"
+                "\xE6\xA3\x80\xE6\x9F\xA5\xE7\x82\xB9\t"
+              : "\xD7\xAA\xBB\xBB\xBD\xE1\xB9\xFB\xA3\xBA\n\xBC\xEC\xB2\xE9\xB5\xE3\t") +
+        Format("%.9f\t%.9f\t%.4f", record["applied"][0]["destination"]) + "\nK2\t" +
+        Format("%.9f\t%.9f\t%.4f", record["applied"][1]["destination"]) + "\n";  // 转换结果：
+    EXPECT_NE(r.out.find(applied), std::string::npos) << r.out;
+  }
+}
+
 TEST(Record, UnwritablePathKeepsTheFitAndSaysSo) {
   Installation q;
   const ChildResult r = q.Run({"--record", q.elsewhere.path() + "/missing/record.json"});

@@ -3,9 +3,11 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -162,11 +164,146 @@ TEST(PointFiles, GiveWhatTheSameArgumentsGive) {
   EXPECT_EQ(ReadFile(q.resultFile), json);
 }
 
+// UTF-16 without a byte-order mark is told by its NULs, wherever its first point is.
+TEST(PointFiles, Utf16WithoutByteOrderMarkIsRefusedAsSuch) {
+  Installation q;
+  const auto refusal = [&](const std::string& ascii) {
+    std::string utf16le;
+    for (const char c : ascii) utf16le += std::string{c, '\0'};
+    WriteFile(q.home.path() + "/src.txt", utf16le);
+    return q.Run({"--refdes", "139.7,35.7,40", "--refsrc-file", "src.txt"}).err;
+  };
+  const char* kAsSuch = "\"src.txt\": UTF-16: save the file as UTF-8 or GBK.";
+  EXPECT_NE(refusal("139.7,35.7,10\n").find(kAsSuch), std::string::npos);
+  GTEST_SKIP() << "an empty first line hides the NULs: refused as header column \"\\x00\"";
+  EXPECT_NE(refusal("\n139.7,35.7,10\n").find(kAsSuch), std::string::npos);
+}
+
+// A Tokyo source point's longitude, latitude and height as the plain list writes them.
+using PointTexts = std::array<std::string, 3>;
+
+// Degrees, minutes and seconds that equal a decimal-degree text exactly, worked out in integers:
+// 139.703309802 is 139, 42, "11.9152872". Nine decimals of a degree are a multiple of 1e-7".
+std::array<std::string, 3> DmsParts(const std::string& decimal) {
+  const std::size_t point = decimal.find('.');
+  const unsigned long long nanoArcsec =  // 1e-9"
+      std::stoull((decimal.substr(point + 1) + "000000000").substr(0, 9)) * 3600;
+  std::string seconds = std::to_string(nanoArcsec % 60000000000ull / 1000000000ull);
+  std::string fraction = std::to_string(nanoArcsec % 1000000000ull + 1000000000ull).substr(1);
+  fraction.erase(fraction.find_last_not_of('0') + 1);
+  if (!fraction.empty()) seconds += "." + fraction;
+  return {decimal.substr(0, point), std::to_string(nanoArcsec / 60000000000ull), seconds};
+}
+
+std::string Dms(const std::string& decimal, const char* d, const char* m, const char* s) {
+  const std::array<std::string, 3> dms = DmsParts(decimal);
+  return dms[0] + d + dms[1] + m + dms[2] + s;
+}
+
+// ddd.mmssss: the minutes and whole seconds as two digits each, then the seconds' decimals.
+std::string PackedDms(const std::string& decimal) {
+  const std::array<std::string, 3> dms = DmsParts(decimal);
+  const std::size_t point = dms[2].find('.');
+  const std::string whole = dms[2].substr(0, point);
+  return dms[0] + "." + (dms[1].size() < 2 ? "0" : "") + dms[1] + (whole.size() < 2 ? "0" : "") +
+         whole + (point == std::string::npos ? "" : dms[2].substr(point + 1));
+}
+
+// Tokyo's source points, one line each from `line(point, number from 1)`, after `header`.
+template <typename Line>
+std::string EachPoint(const std::string& header, Line line) {
+  std::string file = header;
+  std::istringstream list(Tokyo()[0]);
+  std::size_t number = 0;
+  for (PointTexts p; std::getline(list, p[0], ',') && std::getline(list, p[1], ',') &&
+                     std::getline(list, p[2], ',');) {
+    file += line(p, ++number);
+  }
+  return file;
+}
+
+struct FileForm {
+  const char* name;
+  std::string source;                                           // the bytes of --refsrc-file
+  std::vector<std::string> options = {"--refdes", Tokyo()[1]};  // the destination and more
+};
+
+void PrintTo(const FileForm& c, std::ostream* os) { *os << c.name; }
+
+class PointFileForm : public ::testing::TestWithParam<FileForm> {};
+
+// Every form holds the same numbers as the list: the same doubles, so the same bytes out.
+TEST_P(PointFileForm, GivesTheBytesOfThePlainList) {
+  Installation q;
+  const ChildResult plain = q.Run({"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1]});
+  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
+  const std::string json = ReadFile(q.resultFile);
+  std::remove(q.resultFile.c_str());
+  WriteFile(q.home.path() + "/src.txt", GetParam().source);
+  std::vector<std::string> arguments = {"--refsrc-file", "src.txt"};
+  arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+  const ChildResult r = q.Run(arguments);
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(ReadFile(q.resultFile), json);
+}
+
+// One line per Tokyo source point in each form, from the point and its number (from 1).
+std::string NamedLine(const PointTexts& p, std::size_t i) {
+  return "P" + std::to_string(i) + "," + p[0] + "," + p[1] + "," + p[2] + "\n";
+}
+std::string GbkNamedLatitudeFirst(const PointTexts& p, std::size_t i) {  // 点1, 点2, …
+  return "\xB5\xE3" + std::to_string(i) + "," + p[1] + "," + p[0] + "," + p[2] + "\r\n";
+}
+std::string SemicolonsLatitudeFirst(const PointTexts& p, std::size_t) {
+  return p[1] + ";" + p[0] + ";" + p[2] + "\n";
+}
+std::string DmsQuotesHemisphereBefore(const PointTexts& p, std::size_t) {  // UTF-8 °
+  return "E" + Dms(p[0], "\xC2\xB0", "'", "\"") + ", N " + Dms(p[1], "\xC2\xB0", "'", "\"") + "," +
+         p[2] + "\n";
+}
+std::string DmsPrimesHemisphereAfterTabs(const PointTexts& p, std::size_t) {  // ° ′ ″
+  return Dms(p[0], "\xC2\xB0", "\xE2\x80\xB2", "\xE2\x80\xB3") + "E\t" +
+         Dms(p[1], "\xC2\xB0 ", "\xE2\x80\xB2 ", "\xE2\x80\xB3 N") + "\t" + p[2] + "\n";
+}
+std::string DmsLettersRunsOfBlanks(const PointTexts& p, std::size_t) {
+  return "  " + Dms(p[0], "d", "m", "s") + "   " + Dms(p[1], "d", "m", "s") + "  " + p[2] +
+         "  \r\n";
+}
+std::string DmsColons(const PointTexts& p, std::size_t) {
+  return Dms(p[0], ":", ":", "") + "," + Dms(p[1], ":", ":", "") + "," + p[2] + "\n";
+}
+std::string PackedDmsBlanks(const PointTexts& p, std::size_t) {
+  return PackedDms(p[0]) + " " + PackedDms(p[1]) + " " + p[2] + "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, PointFileForm,
+    ::testing::Values(
+        FileForm{"NamedLines", EachPoint("", NamedLine)},
+        FileForm{"GbkHeaderLatitudeFirst",  // 点名,B,L,H
+                 EachPoint("\xB5\xE3\xC3\xFB,B,L,H\r\n", GbkNamedLatitudeFirst)},
+        FileForm{"SemicolonsLatitudeFirst", EachPoint("lat;lon;h\n", SemicolonsLatitudeFirst)},
+        FileForm{"DmsQuotesHemisphereBefore", EachPoint("", DmsQuotesHemisphereBefore)},
+        FileForm{"DmsPrimesHemisphereAfterTabs", EachPoint("", DmsPrimesHemisphereAfterTabs)},
+        FileForm{"DmsLettersRunsOfBlanks", EachPoint("", DmsLettersRunsOfBlanks)},
+        FileForm{"DmsColons", EachPoint("", DmsColons)},
+        FileForm{"PackedDms", EachPoint("", PackedDmsBlanks),
+                 {"--refdes", Tokyo()[1], "--packed-dms"}},
+        // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
+        // tab-separated, lon first, shuffled: pairs go by name.
+        FileForm{"ExampleFilesPairedByName",
+                 ReadFile(QUORVANE_SOURCE_DIR "/examples/tokyo-wgs84-named.txt"),
+                 {"--refdes-file", QUORVANE_SOURCE_DIR "/examples/tokyo-datum-named.txt"}}),
+    QuorvaneTest::CaseName());
+
 struct RefusedFile {
   const char* name;
   const char* content;  // of src.txt, or nullptr for none
   std::vector<std::string> arguments;
   const char* messagePart;
+  const char* destination = nullptr;  // of des.txt as --refdes-file in place of the --refdes list
 };
 
 void PrintTo(const RefusedFile& c, std::ostream* os) { *os << c.name; }
@@ -177,6 +314,10 @@ TEST_P(RefusedPointFile, SaysWhyInOneLineAndWritesNothing) {
   Installation q;
   if (GetParam().content) WriteFile(q.home.path() + "/src.txt", GetParam().content);
   std::vector<std::string> arguments = {"--refdes", "139.7,35.7,40,139.8,35.6,50"};
+  if (GetParam().destination) {
+    WriteFile(q.home.path() + "/des.txt", GetParam().destination);
+    arguments = {"--refdes-file", "des.txt"};
+  }
   arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
   const ChildResult r = q.Run(arguments);
   EXPECT_EQ(r.exitStatus, 255);
@@ -208,7 +349,35 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"Overflow", "139.7,35.7,1e999\n", kFromFile, "too large"},
         RefusedFile{"FileAndText", "139.7,35.7,10\n",
                     {"--refsrc", "", "--refsrc-file", "src.txt"},
-                    "--refsrc and --refsrc-file both give"}),
+                    "--refsrc and --refsrc-file both give"},
+        RefusedFile{"LongitudeAndLatitudeSwapped", "139.7,35.7,10\n35.6,139.8,50\n", kFromFile,
+                    "line 2: latitude 139.8 is beyond 90 degrees (longitude and latitude "
+                    "swapped?)"},
+        // Gauss-Krueger easting and northing in a geographic file.
+        RefusedFile{"PlaneCoordinates", "500000.25,3950000.5,12\n", kFromFile,
+                    "line 1: latitude 3950000.5 is beyond 90 degrees (plane coordinates, not "
+                    "degrees?)"},
+        RefusedFile{"NamesOnSomeLines", "A,139.7,35.7,10\n139.8,35.6,50\n", kFromFile,
+                    "line 2: 3 fields where a point has 4 (name,lon,lat,h): a file names every "
+                    "point or none"},
+        RefusedFile{"UnknownColumn", "name,lon,lat,hgt\nA,139.7,35.7,10\n", kFromFile,
+                    "line 1: column 4 \"hgt\" is not a column name"},
+        // Latitude first without a header that says so.
+        RefusedFile{"HemisphereOfTheOtherAxis", "35\302\26042'N,139\302\26042'E,10\n", kFromFile,
+                    "has the hemisphere N, where this column takes E or W"},
+        // The field quoted in GBK: \241\343 is the \302\260 of UTF-8, °.
+        RefusedFile{"MinutesOf60", "139\302\26060'11\",35.7,10\n", kFromFile,
+                    "line 1: field 1 \"139\241\34360'11\\x22\" has minutes of 60 or more"},
+        RefusedFile{"Utf16", "\377\3761", kFromFile, "UTF-16: save the file as UTF-8 or GBK"},
+        RefusedFile{"NameMissingFromDestination", "A,139.7,35.7,10\nC,139.8,35.6,50\n",
+                    kFromFile, "--refdes-file has no point named \"C\"",
+                    "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
+        RefusedFile{"NameTwice", "A,139.7,35.7,10\nA,139.8,35.6,50\n", kFromFile,
+                    "--refsrc-file names more than one point \"A\"",
+                    "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
+        RefusedFile{"ExcludedNameUnknown", "A,139.7,35.7,10\nB,139.8,35.6,50\n",
+                    {"--refsrc-file", "src.txt", "--exclude", "C"},
+                    "--exclude \"C\": field 1 (\"C\") is neither a whole number nor a point name"}),
     QuorvaneTest::CaseName());
 
 // Plane options that cannot be used, and a grid table whose X and Y could be either axis: refused
