@@ -126,8 +126,13 @@ bool ReadDecimal(const std::string& field, double& value, std::string& problem) 
 
 bool ReadAngle(const std::string& field, AngleAxis axis, bool packed, double& degrees,
                std::string& problem) {
-  const bool plain = !field.empty() && field.find_first_not_of("0123456789+-.eE") == std::string::npos;
-  if (plain && !packed) return ReadDecimal(field, degrees, problem);
+  bool plain = !field.empty() && field.find_first_not_of("0123456789+-.eE") == std::string::npos;
+  if (plain && !packed) {
+    if (ReadDecimal(field, degrees, problem)) return true;
+    // In "139.7E" the E is the hemisphere, not an exponent.
+    if (field.find_first_of("eE") != field.size() - 1) return false;
+    plain = false;
+  }
   if (field.empty()) {
     problem = "is empty";
     return false;
@@ -235,10 +240,11 @@ bool ReadAngle(const std::string& field, AngleAxis axis, bool packed, double& de
           Skip(text, at, {"\"", "\xE2\x80\xB3", "\xE2\x80\x9D", "''", "s", "S"});  // ″ ”
         }
       }
-    } else {
+    } else if (at != text.size() || hemisphere == 0) {
       problem = "is not a number";
       return false;
     }
+    // Otherwise decimal degrees with a hemisphere letter (35.7N).
     SkipBlanks(text, at);
     if (at != text.size()) {
       problem = "is not a degrees-minutes-seconds angle";

@@ -19,7 +19,7 @@ enum class AngleAxis {
 ///   blanks allowed between the parts; the seconds, or the minutes and seconds, may be left
 ///   out (139°42.5', 139°), the last part given may have decimals, minutes and seconds must be
 ///   below 60; a hemisphere letter before or after (N/E positive, S/W negative; the letters of
-///   the axis only) or a sign, not both;
+///   the axis only) or a sign, not both; decimal degrees with a hemisphere letter (35.7N) too;
 /// - with `packed`, every plain decimal field as ddd.mmssss: 139.4211915 is 139°42'11.915"
 ///   (digits after the point: two of minutes, two of seconds, then the seconds' decimals).
 /// `field` is UTF-8. The degrees are the double nearest the exact value of what was written

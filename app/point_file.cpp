@@ -111,14 +111,15 @@ class Parser {
 
   // One line without its line end, numbered from 1.
   bool Line(std::size_t number, std::string line, std::string& problem) {
-    if (number == 1) {
-      if (line.compare(0, 2, "\xFF\xFE") == 0 || line.compare(0, 2, "\xFE\xFF") == 0 ||
-          LooksLikeUtf16(line)) {
-        problem = "UTF-16: save the file as UTF-8 or GBK";
-        return Fail();
-      }
-      if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    // UTF-16 shows in the first lines that are not empty: a byte-order mark, ASCII with every
+    // other byte NUL, or a line that is one NUL (an empty line's other byte, big-endian).
+    if (!started_ && ((number == 1 && (line.compare(0, 2, "\xFF\xFE") == 0 ||
+                                       line.compare(0, 2, "\xFE\xFF") == 0)) ||
+                      LooksLikeUtf16(line) || line == std::string(1, '\0'))) {
+      problem = "UTF-16: save the file as UTF-8 or GBK";
+      return Fail();
     }
+    if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > kLongestPointLine) {
       problem = Where(number) + "longer than " + std::to_string(kLongestPointLine) + " bytes";
