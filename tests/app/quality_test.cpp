@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/support/child_process.h"
 #include "tests/support/point_printing.h"
 #include "tests/support/tokyo_example.h"
@@ -136,7 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"LineBreak", {"--exclude", "2,\n3"}, "field 2 (\"\\x0a3\")"},
                       // Nor may a quote end the quoted field early.
                       CommandCase{"Quote", {"--exclude", "3\""}, "field 1 (\"3\\x22\")"},
-                      CommandCase{"EveryPair", {"--exclude", "6,5,4,3,2,1"}, "all 6 pairs"}),
+                      CommandCase{"EveryPair", {"--exclude", "6,5,4,3,2,1"}, "all 6 pairs"},
+                      // Per-part suffixes belong to the site model.
+                      CommandCase{"SuffixWithTheSimilarity", {"--exclude", "3h"},
+                                  "field 1 (\"3h\") is not a whole number"},
+                      CommandCase{"SiteLeavesNoHeight",
+                                  {"--model", "site", "--exclude", "1v,2v,3v,4v,5v,6v"},
+                                  "all 6 pairs of the vertical fit"}),
     QuorvaneTest::CaseName());
 
 class UndeterminedFit : public ::testing::TestWithParam<CommandCase> {};
@@ -197,5 +205,91 @@ INSTANTIATE_TEST_SUITE_P(
                     "the last 1 destination point is not paired and only moves the projection "
                     "centre"}),
     QuorvaneTest::CaseName());
+
+// Options of the model and its checks that cannot be used: one line, nothing written.
+class RefusedOption : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(RefusedOption, SaysWhichAndWritesNothing) {
+  Installation q;
+  std::vector<std::string> arguments = {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1]};
+  arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  const ChildResult r = q.Run(arguments);
+  EXPECT_EQ(r.exitStatus, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_NE(r.err.find(GetParam().messagePart), std::string::npos) << r.err;
+  EXPECT_FALSE(QuorvaneTest::FileExists(q.resultFile));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedOption,
+    ::testing::Values(
+        CommandCase{"UnknownModel", {"--model", "helmert"}, "--model \"helmert\" is not a model"},
+        CommandCase{"FixScaleAlone", {"--fix-scale"}, "--fix-scale needs --model site"},
+        CommandCase{"VerticalAlone", {"--vertical", "plane"}, "--vertical needs --model site"},
+        CommandCase{"UnknownVertical", {"--model", "site", "--vertical", "tilted"},
+                    "--vertical \"tilted\" is neither"},
+        CommandCase{"ZeroTolerance", {"--tolerance-h", "0"}, "--tolerance-h \"0\" is not a length"},
+        CommandCase{"ToleranceWithUnit", {"--tolerance-v", "5mm"}, "--tolerance-v \"5mm\""}),
+    QuorvaneTest::CaseName());
+
+// The Tokyo example with pair 4's destination height 0.10 m too high (33.005 for 33.105).
+std::string RaisedHeightDestination() {
+  std::string destination = Tokyo()[1];
+  return destination.replace(destination.find("33.005"), 6, "33.105");
+}
+
+// Leaving the last pair out of one part of the site model gives that part the fit of lists
+// without the pair (its destination point kept, so the centre stays), and the other part the fit
+// of all pairs: the same doubles in the record.
+TEST(SiteModel, ExcludingFromOnePartFitsThatPartWithoutThePair) {
+  Installation q;
+  const std::string source = Tokyo()[0];
+  const std::string withoutLast = source.substr(0, source.rfind(',', source.rfind(',') - 1));
+  const auto parameters = [&](const std::string& list, std::vector<std::string> more) {
+    more.insert(more.end(), {"--refsrc", list, "--refdes", RaisedHeightDestination(), "--model",
+                             "site", "--record", "r.json"});
+    const ChildResult r = q.Run(more);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return nlohmann::json::parse(ReadFile(q.home.path() + "/r.json"));
+  };
+  const nlohmann::json all = parameters(source, {}), without = parameters(withoutLast, {});
+  for (const char* suffix : {"h", "v"}) {
+    const nlohmann::json record = parameters(source, {"--exclude", std::string("6") + suffix});
+    const bool horizontal = suffix[0] == 'h';
+    for (const char* name : {"tx", "ty", "rz", "scale"}) {
+      EXPECT_EQ(record["parameters"][name], (horizontal ? without : all)["parameters"][name])
+          << suffix << " " << name;
+    }
+    for (const char* name : {"tz", "slopeNorth", "slopeEast"}) {
+      EXPECT_EQ(record["parameters"][name], (horizontal ? all : without)["parameters"][name])
+          << suffix << " " << name;
+    }
+    EXPECT_EQ(record["pairs"][5]["status"], horizontal ? "vertical only" : "horizontal only");
+  }
+}
+
+// --strict: exit 3 with everything written while a fitted pair is flagged or over a tolerance,
+// 0 once --snoop has removed it or when nothing fails.
+TEST(SiteModel, StrictExitsThreeWhileAPairIsFlagged) {
+  struct Run {
+    std::vector<std::string> more;
+    int status;
+  };
+  const std::vector<Run> runs = {
+      {{"--model", "site", "--vertical", "constant"}, 3},
+      {{"--model", "site", "--vertical", "constant", "--snoop"}, 0},
+      {{"--model", "site", "--vertical", "constant", "--snoop", "--tolerance-h", "0.06"}, 3},
+      {{"--model", "site", "--snoop", "--tolerance-h", "0.08"}, 0}};
+  for (const Run& run : runs) {
+    Installation q;
+    std::vector<std::string> arguments = {"--refsrc", Tokyo()[0], "--refdes",
+                                          RaisedHeightDestination(), "--strict"};
+    arguments.insert(arguments.end(), run.more.begin(), run.more.end());
+    const ChildResult r = q.Run(arguments);
+    EXPECT_EQ(r.exitStatus, run.status) << r.err;
+    EXPECT_TRUE(QuorvaneTest::FileExists(q.resultFile));
+  }
+}
 
 }  // namespace

@@ -362,7 +362,8 @@ TEST(PlaneRecord, PipelineAgreesWithApplyOnAGridAndBetweenTwoEllipsoids) {
       {"--refsrc", n.source, "--refdes", n.table, "--grid", std::string(kZone37) + ",height=400",
        "--model", "site", "--apply", n.source},
       {"--source-ellipsoid", "GRS80", "--destination-ellipsoid", "6377397.155/299.1528128",
-       "--apply", Tokyo()[0]}};
+       "--apply", Tokyo()[0]},
+      {"--model", "site", "--apply", Tokyo()[0]}};
   Installation q;
   for (std::size_t run = 0; run < runs.size(); ++run) {
     std::vector<std::string> more = runs[run];
