@@ -62,8 +62,8 @@ FileKind KindOfFile(const std::string& path);
 /// Whether standard error is a terminal, where progress lines may be shown and erased.
 bool StandardErrorIsTerminal();
 
-/// Lets writes to a closed pipe fail with an error instead of ending the process (SIGPIPE on
-/// Linux; Windows has no such signal).
-void IgnoreBrokenPipe();
+/// Lets writes to a closed pipe or past the file size limit fail with an error instead of ending
+/// the process (SIGPIPE and SIGXFSZ on Linux; Windows has neither signal).
+void IgnoreWriteSignals();
 
 }  // namespace Quorvane

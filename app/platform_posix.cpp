@@ -194,6 +194,9 @@ FileKind KindOfFile(const std::string& path) {
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
+void IgnoreWriteSignals() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace Quorvane

@@ -161,6 +161,6 @@ FileKind KindOfFile(const std::string& path) {
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-void IgnoreBrokenPipe() {}
+void IgnoreWriteSignals() {}
 
 }  // namespace Quorvane

@@ -647,7 +647,7 @@ int Run(int argc, const char* const* argv) {
 }  // namespace
 
 int RunRegistration(int argc, const char* const* argv) {
-  IgnoreBrokenPipe();
+  IgnoreWriteSignals();
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {

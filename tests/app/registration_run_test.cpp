@@ -1,6 +1,12 @@
 // The whole run through the built executable: report bytes, exit codes, the result file beside
 // the executable, and input that cannot give a result.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 #include <cmath>
 #include <cstdio>
@@ -351,6 +357,82 @@ TEST(RegistrationRun, TokyoExampleReachesTheClosedFormOptimum) {
   EXPECT_NEAR(scale, oracle.scale, kScaleTolerance);
   // A WGS 84 to Tokyo datum shift of a few hundred metres and 36.7 m in height.
   EXPECT_NEAR(offset[2], -36.7, 0.1);
+}
+
+// Runs writing quorvane.json at the same time, with a reader beside them: every read finds one
+// run's whole result, never a part or a mixture.
+TEST(RegistrationRun, ParallelRunsNeverShowAPartialResult) {
+  Installation q;
+  const std::string lists[2][2] = {{kMirroredPoints, kMirroredPoints},
+                                   {"139.7,35.7,10,139.8,35.6,20", "139.7,35.7,11,139.8,35.6,21"}};
+  std::string results[2];
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(q.Run(lists[k][0], lists[k][1]).exitStatus, kStatusSuccess);
+    results[k] = ReadFile(q.resultFile);
+  }
+  ASSERT_NE(results[0], results[1]);
+  std::atomic<bool> writing{true};
+  std::size_t reads = 0;
+  std::vector<std::string> bad;
+  std::thread reader([&] {
+    while (writing) {
+      const std::string seen = ReadFile(q.resultFile);
+      ++reads;
+      if (seen != results[0] && seen != results[1] && bad.size() < 5) bad.push_back(seen);
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int k = 0; k < 4; ++k) {
+    writers.emplace_back([&, k] {
+      for (int round = 0; round < 15; ++round) q.Run(lists[k % 2][0], lists[k % 2][1]);
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  writing = false;
+  reader.join();
+  EXPECT_GT(reads, 0u);
+  EXPECT_EQ(bad, std::vector<std::string>{});
+  // No temporary file is left behind.
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(q.home.path())) {
+    entries += entry.path().filename() != "quorvane" ? 1 : 0;
+  }
+  EXPECT_EQ(entries, 1u);
+}
+
+// A reader that quits early (a pager, head -1) does not cost the files: they are written, the
+// cut report is said on standard error, and the run ends with 4 instead of dying of SIGPIPE.
+TEST(RegistrationRun, ClosedStandardOutputKeepsTheFiles) {
+  Installation q;
+  int pipe_[2];
+  ASSERT_EQ(pipe(pipe_), 0);
+  int errors[2];
+  ASSERT_EQ(pipe(errors), 0);
+  close(pipe_[0]);  // nobody reads: the first write fails
+  const std::string record = q.elsewhere.path() + "/r.json";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(pipe_[1], 1);
+    dup2(errors[1], 2);
+    execl(q.executable.c_str(), q.executable.c_str(), "--refsrc", kMirroredPoints.c_str(),
+          "--refdes", kMirroredPoints.c_str(), "--record", record.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipe_[1]);
+  close(errors[1]);
+  std::string err;
+  char buffer[4096];
+  for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+  close(errors[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 4) << err;
+  EXPECT_NE(err.find("standard output was closed"), std::string::npos) << err;
+  EXPECT_EQ(ReadFile(q.resultFile), kStartValuesJson);
+  EXPECT_EQ(ReadFile(record).rfind("{\"format\":\"quorvane-record/1\"", 0), 0u);
 }
 
 }  // namespace

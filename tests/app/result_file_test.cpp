@@ -1,7 +1,11 @@
 // The result text, the result file's place, and the file write.
 #include "app/result_file.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -186,6 +190,33 @@ TEST(WriteTextFile, FalseWhenTheFileCannotBeOpened) {
 TEST(WriteTextFile, FalseWhenTheDeviceIsFull) {
   if (!QuorvaneTest::FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   EXPECT_FALSE(WriteTextFile("/dev/full", BuildResultJson(TransformParams{})));
+}
+
+// A write cut short by the file size limit (ulimit -f, or a full disk alike) leaves the old file
+// as it was and no temporary file beside it.
+TEST(WriteTextFile, FailedWriteKeepsTheOldFile) {
+  QuorvaneTest::TempDir dir;
+  const std::string path = dir.path() + "/quorvane.json";
+  QuorvaneTest::WriteFile(path, "{\"old\":1}");
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 16;  // bytes
+  void (*const handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string reason;
+  const bool written = WriteTextFile(path, std::string(4096, 'x'), reason);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+  EXPECT_FALSE(written);
+  EXPECT_NE(reason, "");
+  EXPECT_EQ(QuorvaneTest::ReadFile(path), "{\"old\":1}");
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    ++entries;
+    EXPECT_EQ(entry.path().filename(), "quorvane.json");
+  }
+  EXPECT_EQ(entries, 1u);
 }
 
 }  // namespace

@@ -312,6 +312,7 @@ class RefusedPointFile : public ::testing::TestWithParam<RefusedFile> {};
 TEST_P(RefusedPointFile, SaysWhyInOneLineAndWritesNothing) {
   Installation q;
   if (GetParam().content) WriteFile(q.home.path() + "/src.txt", GetParam().content);
+  WriteFile(q.home.path() + "/long.txt", std::string(100000, '1'));
   std::vector<std::string> arguments = {"--refdes", "139.7,35.7,40,139.8,35.6,50"};
   if (GetParam().destination) {
     WriteFile(q.home.path() + "/des.txt", GetParam().destination);
@@ -349,6 +350,18 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"FileAndText", "139.7,35.7,10\n",
                     {"--refsrc", "", "--refsrc-file", "src.txt"},
                     "--refsrc and --refsrc-file both give"},
+        // Outputs that would destroy an input, refused before anything is read.
+        RefusedFile{"RecordOverItsInput", "139.7,35.7,10\n139.8,35.6,5\n",
+                    {"--refsrc-file", "src.txt", "--record", "./src.txt"},
+                    "--record \"./src.txt\" is the same file as --refsrc-file \"src.txt\""},
+        RefusedFile{"PlotOverTheRecord", "139.7,35.7,10\n139.8,35.6,5\n",
+                    {"--refsrc-file", "src.txt", "--record", "r.json", "--plot", "r.json"},
+                    "--plot \"r.json\" is the same file as --record"},
+        // A device is refused at once, not read until memory runs out.
+        RefusedFile{"Device", nullptr, {"--refsrc-file", "/dev/zero"},
+                    "not a regular file or a pipe"},
+        RefusedFile{"LineWithoutEnd", nullptr, {"--refsrc-file", "long.txt"},
+                    "line 1: longer than 4096 bytes"},
         RefusedFile{"LongitudeAndLatitudeSwapped", "139.7,35.7,10\n35.6,139.8,50\n", kFromFile,
                     "line 2: latitude 139.8 is beyond 90 degrees (longitude and latitude "
                     "swapped?)"},

@@ -181,6 +181,18 @@ TEST(FitStatistics, EdgesOfDetermination) {
   EXPECT_TRUE(one.rmsDetermined);
   EXPECT_FALSE(DeterminesTransform(source, first));
 
+  // Three pairs spread over a continent: leaving one out leaves the others tens of metres of
+  // height residuals, so no statistic is infinite however little of Σ|v|² is left.
+  const PointList wide = {{362675.05688, 16182235.20023, 740.152},
+                          {-16608114.03942, 2170189.41235, 394.44},
+                          {3997763.74017, 9231069.44896, 3.246}};
+  const PointList far = {{16942062.71910, 17072252.57296, 376.044},
+                         {1139166.46477, -7490927.40686, 389.926},
+                         {5921089.25188, -6318808.33727, 939.798}};
+  for (const PairTest& test : FitAndTest(wide, far, std::vector<bool>(3, true)).tests) {
+    EXPECT_TRUE(std::isfinite(test.statistic));
+  }
+
   // A height near the double's limit overflows Σ|v|²: nothing is determined, nothing infinite.
   PointList high = destination;
   high[0].z = 1e200;
