@@ -486,6 +486,9 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   }
   run.model = step.settings.model;
   run.components = ComponentsOf(run.model);
+  // One (empty) set of statistics per component even when none are computed, so that a writer
+  // may look at them whatever was asked for.
+  run.statistics.resize(run.components.size());
   run.tolerances = step.settings.tolerances;
 
   NamedPointList source, destination, further;

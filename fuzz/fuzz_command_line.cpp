@@ -1,4 +1,6 @@
-// libFuzzer target over the command-line scan, the point-list parser and the point-file parser.
+// libFuzzer target over the command-line scan, the point-list parser, the point-file parser (names,
+// headers, separators, angles in every notation), the --exclude reader and the quoting of text in
+// messages.
 //
 // The input is a command line: its bytes split at every NUL into arguments after the program
 // path, so an empty argument is two NULs in a row. Every argument is also fed to the point-list
@@ -16,6 +18,7 @@
 
 #include "app/command_line.h"
 #include "app/point_file.h"
+#include "app/text_encoding.h"
 #include "common/point_list.h"
 
 namespace {
@@ -85,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Stale values from an earlier scan must not survive: the texts are overwritten as a whole.
   Quorvane::OptionTexts texts{"stale source", "stale destination"};
   const bool complete = Quorvane::ParseCommandLine(argc, argv.data(), texts);
-  Require(complete == ((!texts.sourceText.empty() || texts.sourceFileGiven) &&
-                       (!texts.destinationText.empty() || texts.destinationFileGiven)),
+  Require(complete == ((!texts.sourceText.empty() || texts.input.sourceFileGiven) &&
+                       (!texts.destinationText.empty() || texts.input.destinationFileGiven)),
           "the result says whether both lists have a value or a file");
 
   // A value that is not empty is an argument that directly follows its option.
@@ -99,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   Require(followsOption(texts.sourceText, "--refsrc"), "source value follows --refsrc");
   Require(followsOption(texts.destinationText, "--refdes"), "destination value follows --refdes");
-  Require(followsOption(texts.excludeText, "--exclude"), "exclude value follows --exclude");
+  Require(followsOption(texts.model.exclude, "--exclude"), "exclude value follows --exclude");
+  Require(followsOption(texts.plane.grid, "--grid"), "grid value follows --grid");
   // A flag is set only by an argument that is exactly its name.
   auto appears = [&](const char* option) {
     for (int i = 1; i < argc; ++i) {
@@ -107,44 +111,72 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return false;
   };
-  Require(!texts.quality || appears("--quality"), "--quality set only by itself");
-  Require(!texts.snoop || appears("--snoop"), "--snoop set only by itself");
-  Require(!texts.excludeGiven || appears("--exclude"), "--exclude seen only when given");
-  Require(followsOption(texts.sourceFile, "--refsrc-file"), "file value follows its option");
-  Require(!texts.sourceFileGiven || appears("--refsrc-file"), "--refsrc-file seen when given");
-  Require(!texts.help || appears("--help"), "--help set only by itself");
-  Require(!texts.utf8 || appears("--utf8"), "--utf8 set only by itself");
+  Require(!texts.output.quality || appears("--quality"), "--quality set only by itself");
+  Require(!texts.model.snoop || appears("--snoop"), "--snoop set only by itself");
+  Require(!texts.model.excludeGiven || appears("--exclude"), "--exclude seen only when given");
+  Require(followsOption(texts.input.sourceFile, "--refsrc-file"), "file value follows its option");
+  Require(!texts.input.sourceFileGiven || appears("--refsrc-file"),
+          "--refsrc-file seen when given");
+  Require(!texts.output.help || appears("--help"), "--help set only by itself");
+  Require(!texts.output.utf8 || appears("--utf8"), "--utf8 set only by itself");
+  // An unknown option is an argument of its own that starts with "--".
+  for (const std::string& unknown : texts.unknown) {
+    Require(unknown.rfind("--", 0) == 0 && appears(unknown.c_str()), "unknown options as given");
+  }
 
-  // Pair numbers: accepted lists name distinct pairs within range.
-  std::vector<std::size_t> pairs;
+  // Exclusions: accepted lists leave pairs out of each part, and a refusal is one line; with
+  // names, by name too.
   std::string problem;
-  if (Quorvane::ParsePairNumbers(std::string(bytes, size), 7, pairs, problem)) {
-    std::vector<bool> seen(7, false);
-    for (const std::size_t pair : pairs) {
-      Require(pair < 7 && !seen[pair], "pair numbers in range and distinct");
-      seen[pair] = true;
+  const std::vector<std::string> names = {"YL01", "3", "h", "\xE7\x82\xB9", "a", "b", "c"};
+  for (const std::size_t components : {std::size_t{1}, std::size_t{2}}) {
+    Quorvane::Exclusions excluded;
+    const std::vector<std::string> none;
+    if (Quorvane::ParseExclusions(std::string(bytes, size), 7, components == 2 ? names : none,
+                                  components, Quorvane::ConsoleEncoding::Utf8, excluded,
+                                  problem)) {
+      Require(excluded.size() == components && excluded[0].size() == 7, "one row per part");
+    } else {
+      Require(!problem.empty() && problem.find('\n') == std::string::npos, "one-line problem");
     }
-  } else {
-    Require(!problem.empty() && problem.find('\n') == std::string::npos, "one-line problem");
+  }
+  // Quoted text stays on one line and holds no control byte, whatever it quotes.
+  for (const Quorvane::ConsoleEncoding encoding :
+       {Quorvane::ConsoleEncoding::Gbk, Quorvane::ConsoleEncoding::Utf8}) {
+    for (const char c : Quorvane::QuotedField(std::string(bytes, size), 200, encoding)) {
+      Require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, "no control byte quoted");
+    }
   }
 
   // The strict file syntax: every line it accepts is a point or skipped, and a refusal leaves
   // the list as it was and explains itself in one line.
   {
     const std::string text(bytes, size);
-    Quorvane::PointList filePoints{Quorvane::Point3(1.0, 2.0, 3.0)};
-    std::string fileProblem;
-    if (Quorvane::ParsePointFileText(text, filePoints, fileProblem)) {
-      const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-      Require(filePoints.size() <= 1 + lines + 1, "at most one point per line");
-      for (const Quorvane::Point3& p : filePoints) {
-        Require(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z),
-                "file points are finite");
+    for (const bool grid : {false, true}) {
+      Quorvane::NamedPointList filePoints{{Quorvane::Point3(1.0, 2.0, 3.0)}, {}};
+      Quorvane::PointFileOptions options;
+      options.grid = grid;
+      options.packedDms = size % 2 == 1;
+      std::string fileProblem;
+      if (Quorvane::ParsePointFileText(text, options, filePoints, fileProblem)) {
+        const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        Require(filePoints.points.size() <= 1 + lines + 1, "at most one point per line");
+        Require(filePoints.names.empty() || filePoints.names.size() + 1 == filePoints.points.size(),
+                "every point named or none");
+        for (const Quorvane::Point3& p : filePoints.points) {
+          Require(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z),
+                  "file points are finite");
+          Require(grid || (std::fabs(p.x) <= 180 && std::fabs(p.y) <= 90),
+                  "geographic points within range");
+        }
+        for (const std::string& name : filePoints.names) {
+          Require(!name.empty() && Quorvane::IsValidUtf8(name), "names are UTF-8");
+        }
+      } else {
+        Require(filePoints.points.size() == 1 && filePoints.names.empty(),
+                "a refused file adds nothing");
+        Require(!fileProblem.empty() && fileProblem.find('\n') == std::string::npos,
+                "one-line file problem");
       }
-    } else {
-      Require(filePoints.size() == 1, "a refused file adds nothing");
-      Require(!fileProblem.empty() && fileProblem.find('\n') == std::string::npos,
-              "one-line file problem");
     }
   }
 

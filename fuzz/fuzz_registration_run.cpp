@@ -1,12 +1,17 @@
-// libFuzzer target over the whole registration in-process: both point lists, projection, fit,
-// console report into a discarding stream, and the result text, which must always be valid JSON.
+// libFuzzer target over the whole registration in-process: both point lists (as option texts or
+// through the point-file reader), projection, fit of either model, console report into a
+// discarding stream, and the files: the result text, which must always be valid JSON, the record
+// and the picture, each written into a scratch folder and read back whole.
 //
 // The input is the option values: the source text up to the first NUL or newline, the
 // destination text up to the next one (an input with neither is a source text with an empty
 // destination). What follows a second separator sets the further options: its first byte is a set
-// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot), then comes the --exclude
-// text up to the next separator, and after it the --apply text. Every run's record text is built
-// and must be valid JSON as well, and its picture must hold no NaN or infinity.
+// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot, 32 --model site, 64 the
+// source text as a point file, 128 the destination text as one), then comes the --exclude text
+// up to the next separator, and after it the --apply text. Every run's record text is built and
+// must be valid JSON as well, and its picture must hold no NaN or infinity.
+#include <stdlib.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +27,7 @@
 
 #include "app/command_line.h"
 #include "app/plot_file.h"
+#include "app/point_file.h"
 #include "app/record_file.h"
 #include "app/registration_run.h"
 #include "app/result_file.h"
@@ -112,7 +118,39 @@ bool IsValidJson(const std::string& json) {
   return ParseJson(json, handler);
 }
 
-void CheckResultText(const std::string& json, const Quorvane::TransformParams& params) {
+// A folder of this process's own for the point files and the files a run writes.
+const std::string& ScratchFolder() {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/quorvane-fuzz-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    Require(made != nullptr, "a scratch folder");
+    return std::string(made);
+  }();
+  return folder;
+}
+
+std::string ReadBack(const std::string& path) {
+  std::string text;
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+      text.append(chunk, got);
+    }
+    std::fclose(file);
+  }
+  return text;
+}
+
+// Writes `text` as a run writes its files and reads it back: whole, and nothing left beside it.
+void CheckWritten(const std::string& name, const std::string& text) {
+  const std::string path = ScratchFolder() + "/" + name;
+  std::string reason;
+  Require(Quorvane::WriteTextFile(path, text, reason), "a file in the scratch folder is written");
+  Require(ReadBack(path) == text, "a written file reads back whole");
+}
+
+void CheckResultText(const std::string& json, const Quorvane::TransformParams& params,
+                     bool site) {
   Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
 
   ShapeHandler handler;
@@ -125,8 +163,9 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
                                Expected(params.ty) + Expected(params.tz) + "]\"rotate\"[" +
                                Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
                                Expected(degrees(params.rz)) + "]\"scale\"" +
-                               Expected(params.scale) + "}";
-  Require(handler.shape == expected, "three numbers, three numbers, one; null where not finite");
+                               Expected(params.scale) + (site ? "\"model\"?\"slope\"[" : "}");
+  Require(handler.shape.compare(0, expected.size(), expected) == 0,
+          "three numbers, three numbers, one; null where not finite");
 }
 
 // What the quality block prints is either a number or "not determined", never NaN.
@@ -135,8 +174,8 @@ void CheckStatistics(const Quorvane::FitStatistics& stats) {
   Require(!stats.rmsDetermined ||
               (std::isfinite(stats.rmsHorizontal) && std::isfinite(stats.rmsVertical)),
           "RMS finite");
-  for (int k = 0; k < Quorvane::kModelParameters; ++k) {
-    Require(!stats.precisionDetermined || std::isfinite(stats.sigma[k]), "sigma finite");
+  for (const double sigma : stats.sigma) {
+    Require(!stats.precisionDetermined || std::isfinite(sigma), "sigma finite");
   }
   for (const Quorvane::PairTest& test : stats.tests) {
     Require(!test.testable || (!std::isnan(test.statistic) && test.statistic >= 0.0 &&
@@ -160,21 +199,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     texts.destinationText = input.substr(cut + 1, second - (cut + 1));
     if (second != std::string::npos && second + 1 < input.size()) {
       const unsigned flags = static_cast<unsigned char>(input[second + 1]);
-      texts.quality = (flags & 1u) != 0;
-      texts.snoop = (flags & 2u) != 0;
-      texts.excludeGiven = (flags & 4u) != 0;
-      texts.recordGiven = (flags & 8u) != 0;
-      texts.plotGiven = (flags & 16u) != 0;
+      texts.output.quality = (flags & 1u) != 0;
+      texts.model.snoop = (flags & 2u) != 0;
+      texts.model.excludeGiven = (flags & 4u) != 0;
+      texts.output.recordGiven = (flags & 8u) != 0;
+      texts.output.plotGiven = (flags & 16u) != 0;
+      if ((flags & 32u) != 0) {
+        texts.model.modelGiven = true;
+        texts.model.model = "site";
+      }
       const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
-      texts.excludeText = input.substr(second + 2, third - (second + 2));
-      if (third != std::string::npos) texts.applyText = input.substr(third + 1);
+      texts.model.exclude = input.substr(second + 2, third - (second + 2));
+      if (third != std::string::npos) texts.input.applyText = input.substr(third + 1);
+      // Lists as point files go through the file reader, lines and all.
+      const auto asFile = [&](std::string& text, bool& fileGiven, std::string& path,
+                              const char* name) {
+        path = ScratchFolder() + "/" + name;
+        CheckWritten(name, text);
+        fileGiven = true;
+        text.clear();
+      };
+      if ((flags & 64u) != 0) {
+        asFile(texts.sourceText, texts.input.sourceFileGiven, texts.input.sourceFile, "src.txt");
+      }
+      if ((flags & 128u) != 0) {
+        asFile(texts.destinationText, texts.input.destinationFileGiven, texts.input.destinationFile,
+               "des.txt");
+      }
     }
   }
 
   // Source points are the pairs (destination points beyond them only move the projection
   // centre). -1 keeps the input out of the corpus.
+  Quorvane::NamedPointList sourceFile;
+  std::string problem;
   Quorvane::PointList source;
-  Quorvane::ParsePointList(texts.sourceText, source);
+  if (texts.input.sourceFileGiven) {
+    if (Quorvane::ReadPointFile(texts.input.sourceFile, Quorvane::PointFileOptions{}, sourceFile,
+                                problem)) {
+      source = sourceFile.points;
+    }
+  } else {
+    Quorvane::ParsePointList(texts.sourceText, source);
+  }
   if (source.size() > kMaxPairs) return -1;
 
   std::ostringstream report;
@@ -182,7 +249,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostream errors(&errorBuffer);
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
-  const Quorvane::TransformParams& params = run.params;
+  const Quorvane::TransformParams& params = run.params.transform;
+  const bool site = run.model.kind == Quorvane::Model::Kind::Site;
   const std::string reported = report.str();
 
   switch (code) {
@@ -190,16 +258,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Warnings of an undetermined or unconverged fit may go to standard error.
       Require(!reported.empty(), "a fit is reported");
       Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-      Require(run.hasStatistics ==
-                  (texts.quality || texts.snoop || texts.recordGiven || texts.plotGiven),
+      Require(run.hasStatistics == (texts.output.quality || texts.model.snoop ||
+                                    texts.output.recordGiven || texts.output.plotGiven),
               "statistics exactly when asked for");
-      if (run.hasStatistics) CheckStatistics(run.statistics);
-      Require(IsValidJson(Quorvane::BuildRecordJson(run)), "the record is valid JSON");
+      if (run.hasStatistics) {
+        for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);
+      }
       {
-        // Numbers are the only place either could appear: no text or name in the file has them.
+        const std::string record =
+            texts.output.recordGiven ? run.record.get() : Quorvane::BuildRecordJson(run);
+        Require(IsValidJson(record), "the record is valid JSON");
+        Require(record.find("nan") == std::string::npos && record.find("inf\"") == std::string::npos,
+                "the record's pipeline holds no NaN or infinity");
+        CheckWritten("record.json", record);
+        // Numbers are the only place either could appear: names come from files, which this
+        // target writes only from lists that read as points.
         const std::string svg = Quorvane::BuildPlotSvg(run);
-        Require(svg.find("nan") == std::string::npos && svg.find("inf") == std::string::npos,
-                "the plot holds no NaN or infinity");
+        if (!sourceFile.HasNames()) {
+          Require(svg.find("nan") == std::string::npos && svg.find("inf") == std::string::npos,
+                  "the plot holds no NaN or infinity");
+        }
+        CheckWritten("plot.svg", svg);
       }
       Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
                   std::isfinite(params.rz) && std::isfinite(params.scale),
@@ -218,6 +297,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default:
       Require(false, "exit code is one of the three");
   }
+  // A record built on a second thread is collected before the run goes away.
+  if (run.record.valid()) run.record.wait();
 
   // With no complete source point there is nothing to fit, and the start values stay.
   if (source.empty() && code != Quorvane::kExitBadInput) {
@@ -227,6 +308,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "an empty fit keeps the start values");
   }
 
-  CheckResultText(Quorvane::BuildResultJson(params), params);
+  const std::string result = Quorvane::BuildResultJson(run.model, run.params);
+  CheckResultText(result, params, site);
+  CheckWritten("quorvane.json", result);
   return 0;
 }
