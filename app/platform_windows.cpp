@@ -58,6 +58,23 @@ std::string FromWide(UINT codePage, const std::wstring& in) {
   return out;
 }
 
+// A path for the wide file functions: the ANSI bytes as the system reads them, and, when long
+// enough to meet MAX_PATH (a temporary name adds some twenty characters), the full path with the
+// "\\?\" prefix that lifts that limit.
+std::wstring WidePath(const std::string& path) {
+  std::wstring wide;
+  if (!ToWide(CP_ACP, 0, path, wide)) return std::wstring();
+  if (wide.size() < MAX_PATH - 40 || wide.compare(0, 4, L"\\\\?\\") == 0) return wide;
+  const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return wide;
+  std::wstring full(length, L'\0');
+  const DWORD written = GetFullPathNameW(wide.c_str(), length, &full[0], nullptr);
+  if (written == 0 || written >= length) return wide;
+  full.resize(written);
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 }  // namespace
 
 std::string ExecutablePath() {
@@ -91,15 +108,17 @@ std::string Utf8ToGbk(const std::string& utf8) {
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring target = WidePath(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     reason = SystemReason(ERROR_DIRECTORY);
     return false;
   }
   static unsigned counter = 0;
-  const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
-  const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  const std::wstring temporary =
+      target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+      std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
+  const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     reason = SystemReason(GetLastError());
@@ -118,19 +137,20 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     ok = false;
     reason = SystemReason(GetLastError());
   }
-  if (ok && !MoveFileExA(temporary.c_str(), path.c_str(),
+  if (ok && !MoveFileExW(temporary.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ok = false;
     reason = SystemReason(GetLastError());
   }
-  if (!ok) DeleteFileA(temporary.c_str());
+  if (!ok) DeleteFileW(temporary.c_str());
   return ok;
 }
 
 FileIdentity IdentifyFile(const std::string& path) {
   FileIdentity identity;
-  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file =
+      CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     BY_HANDLE_FILE_INFORMATION information;
     const bool known = GetFileInformationByHandle(file, &information) != 0;
@@ -152,7 +172,7 @@ FileIdentity IdentifyFile(const std::string& path) {
 }
 
 FileKind KindOfFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
   if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::Special;
