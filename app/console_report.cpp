@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "app/text_encoding.h"
 
@@ -129,22 +130,16 @@ void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::
   block += '\n';
   for (const AppliedPoint& point : run.applied) {
     if (run.appliedNamed) block += ForConsole(point.name, encoding) + '\t';
-    if (run.plane.destinationOnGrid) {
-      AppendFixed(block, point.plane.x, 4);
-      block += '\t';
-      AppendFixed(block, point.plane.y, 4);
-      block += '\t';
-      AppendFixed(block, point.plane.z, 4);
-      block += '\t';
-      AppendFixed(block, point.destination.x, 9);
-      block += '\t';
-      AppendFixed(block, point.destination.y, 9);
-    } else {
-      AppendFixed(block, point.destination.x, 9);
-      block += '\t';
-      AppendFixed(block, point.destination.y, 9);
-      block += '\t';
-      AppendFixed(block, point.destination.z, 4);
+    // A grid's coordinates first, then the longitude and latitude on its ellipsoid; otherwise
+    // longitude, latitude and height.
+    const bool grid = run.plane.destinationOnGrid;
+    const std::pair<double, int> fields[] = {
+        {point.plane.x, 4},          {point.plane.y, 4}, {point.plane.z, 4},
+        {point.destination.x, 9},    {point.destination.y, 9},
+        {point.destination.z, 4}};
+    for (std::size_t k = grid ? 0 : 3; k < (grid ? 5u : 6u); ++k) {
+      if (k != (grid ? 0u : 3u)) block += '\t';
+      AppendFixed(block, fields[k].first, fields[k].second);
     }
     block += '\n';
   }

@@ -184,20 +184,25 @@ void AppendSigma(std::string& json, const Registration& run) {
   json += '}';
 }
 
+// "pairs", "redundancy" and "sigma0" of one component, each followed by a comma.
+void AppendCounts(std::string& json, const FitStatistics& stats, bool known) {
+  AppendMember(json, "pairs");
+  AppendJsonInteger(json, static_cast<std::int64_t>(stats.fittedPairs));
+  json += ',';
+  AppendMember(json, "redundancy");
+  AppendJsonInteger(json, stats.redundancy);
+  json += ',';
+  AppendMember(json, "sigma0");
+  AppendDetermined(json, known && stats.sigma0Determined, stats.sigma0);
+  json += ',';
+}
+
 void AppendQuality(std::string& json, const Registration& run) {
   const bool known = run.hasStatistics;
   json += '{';
   if (run.components.size() == 1) {
     const FitStatistics& stats = run.statistics[0];
-    AppendMember(json, "pairs");
-    AppendJsonInteger(json, static_cast<std::int64_t>(stats.fittedPairs));
-    json += ',';
-    AppendMember(json, "redundancy");
-    AppendJsonInteger(json, stats.redundancy);
-    json += ',';
-    AppendMember(json, "sigma0");
-    AppendDetermined(json, known && stats.sigma0Determined, stats.sigma0);
-    json += ',';
+    AppendCounts(json, stats, known);
     AppendMember(json, "rmsHorizontal");
     AppendDetermined(json, known && stats.rmsDetermined, stats.rmsHorizontal);
     json += ',';
@@ -216,15 +221,7 @@ void AppendQuality(std::string& json, const Registration& run) {
     const bool horizontal = run.components[c].layout == ComponentLayout::Horizontal;
     AppendMember(json, run.components[c].name);
     json += '{';
-    AppendMember(json, "pairs");
-    AppendJsonInteger(json, static_cast<std::int64_t>(stats.fittedPairs));
-    json += ',';
-    AppendMember(json, "redundancy");
-    AppendJsonInteger(json, stats.redundancy);
-    json += ',';
-    AppendMember(json, "sigma0");
-    AppendDetermined(json, known && stats.sigma0Determined, stats.sigma0);
-    json += ',';
+    AppendCounts(json, stats, known);
     AppendMember(json, "rms");
     AppendDetermined(json, known && stats.rmsDetermined,
                      horizontal ? stats.rmsHorizontal : stats.rmsVertical);
