@@ -72,38 +72,12 @@ void AppendFixed(std::string& text, double value, int decimals) {
               std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals).ptr);
 }
 
-}  // namespace
-
-void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
-  const std::size_t n = run.planeSource.size();
-  out << run.outcome.summaryLine << "\n\n";
-  out << (run.model.kind == Model::Kind::Site ? SiteLine(run.params)
-                                              : AfterLine(run.params.transform));
-  out << kSourceLabel.In(encoding) << std::endl;
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point3& p = run.planeSource[i];
-    PointLine(out, "( ", p.x, p.y, p.z, " )");
-  }
-  out << kDestinationLabel.In(encoding) << std::endl;
-  for (std::size_t i = 0; i < n && i < run.planeDestination.size(); ++i) {
-    const Point3& q = run.planeDestination[i];
-    PointLine(out, "( ", q.x, q.y, q.z, " )");
-  }
-  out << std::endl << kComputedLabel.In(encoding) << std::endl;
-  for (std::size_t i = 0; i < n; ++i) {
-    // The same model the fit used, so the block can be set against the destination block.
-    const Point3 w = ApplyModel(run.model, run.params, run.planeSource[i]);
-    PointLine(out, "(", w.x, w.y, w.z, ")");
-  }
-}
-
-void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
-                        const PointList& source, const PointList& destination,
-                        std::ostream& out, ConsoleEncoding encoding) {
+// The three blocks of plane points, the last one the source points through `fitted`, the same
+// model the fit used, so that it can be set against the destination block.
+template <typename Fitted>
+void PrintBlocks(const PointList& source, const PointList& destination, const Fitted& fitted,
+                 std::ostream& out, ConsoleEncoding encoding) {
   const std::size_t n = source.size();
-  out << summary.BriefReport() << "\n\n";
-  out << AfterLine(params);
-
   out << kSourceLabel.In(encoding) << std::endl;
   for (std::size_t i = 0; i < n; ++i) {
     PointLine(out, "( ", source[i].x, source[i].y, source[i].z, " )");
@@ -114,10 +88,29 @@ void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformPa
   }
   out << std::endl << kComputedLabel.In(encoding) << std::endl;
   for (std::size_t i = 0; i < n; ++i) {
-    // The same model the fit used, so the block can be set against the destination block.
-    const Point3 w = TransformPoint(params, source[i]);
+    const Point3 w = fitted(source[i]);
     PointLine(out, "(", w.x, w.y, w.z, ")");
   }
+}
+
+}  // namespace
+
+void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
+  out << run.outcome.summaryLine << "\n\n";
+  out << (run.model.kind == Model::Kind::Site ? SiteLine(run.params)
+                                              : AfterLine(run.params.transform));
+  PrintBlocks(run.planeSource, run.planeDestination,
+              [&run](const Point3& p) { return ApplyModel(run.model, run.params, p); }, out,
+              encoding);
+}
+
+void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
+                        const PointList& source, const PointList& destination,
+                        std::ostream& out, ConsoleEncoding encoding) {
+  out << summary.BriefReport() << "\n\n";
+  out << AfterLine(params);
+  PrintBlocks(source, destination,
+              [&params](const Point3& p) { return TransformPoint(params, p); }, out, encoding);
 }
 
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,

@@ -298,18 +298,8 @@ std::vector<std::vector<bool>> FittedMasks(const Registration& run) {
 // Whether the fitted destination points all lie on one spot while the source points do not:
 // then no fit is best, and the solver is given few iterations.
 bool DestinationCollapsed(const Registration& run, const std::vector<bool>& fitted) {
-  if (!DeterminesTransform(run.planeSource, fitted)) return false;
-  const Point3* first = nullptr;
-  for (std::size_t i = 0; i < fitted.size(); ++i) {
-    if (!fitted[i]) continue;
-    const Point3& q = run.planeDestination[i];
-    if (first == nullptr) {
-      first = &q;
-    } else if (std::hypot(q.x - first->x, q.y - first->y) > kCoincidenceDistance) {
-      return false;
-    }
-  }
-  return true;
+  return DeterminesTransform(run.planeSource, fitted) &&
+         !DeterminesTransform(run.planeDestination, fitted);
 }
 
 // Progress of a long snoop on a terminal: after a second, a line that counts the removals,
@@ -369,7 +359,10 @@ void Fit(Step& step, Registration& run) {
     }
     if (!run.outcome.usable) break;
   }
-  Summarise(run.model, run.planeSource, run.planeDestination, fitted, run.params, run.outcome);
+  // Snooping refitted: the summary and the pairs it counts are those of the last fit.
+  if (step.texts.model.snoop) {
+    Summarise(run.model, run.planeSource, run.planeDestination, fitted, run.params, run.outcome);
+  }
   run.hasStatistics = run.outcome.usable;
 }
 

@@ -253,7 +253,7 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
 
 bool DeterminesTransform(const PointList& source, const std::vector<bool>& fitted) {
   const Point3* first = nullptr;
-  for (std::size_t i = 0; i < source.size(); ++i) {
+  for (std::size_t i = 0; i < source.size() && i < fitted.size(); ++i) {
     if (!fitted[i]) continue;
     if (first == nullptr) {
       first = &source[i];

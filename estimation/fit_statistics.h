@@ -122,8 +122,9 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
 /// control points closer than that cannot fix a rotation or a scale.
 constexpr double kCoincidenceDistance = 0.001;
 
-/// Whether the pairs i with fitted[i] true can determine the transform at all: some fitted
-/// source point lies more than kCoincidenceDistance from the first one in easting and northing.
+/// Whether the pairs i with fitted[i] true (i below both sizes) can determine the transform at
+/// all: some fitted source point lies more than kCoincidenceDistance from the first one in easting
+/// and northing.
 /// When not (fewer than two pairs included), rotation and scale are free or nearly so and many
 /// transforms fit the points equally well. Takes one pass over the points.
 bool DeterminesTransform(const PointList& source, const std::vector<bool>& fitted);

@@ -12,13 +12,6 @@ namespace {
 constexpr double kArcSecondsPerRadian = 206264.80624709636;  // 648000 / π
 constexpr double kPartsPerMillion = 1e6;
 
-bool IsUsable(const ceres::Solver::Summary& summary, const TransformParams& p) {
-  return summary.termination_type != ceres::FAILURE && std::isfinite(summary.final_cost) &&
-         std::isfinite(p.tx) && std::isfinite(p.ty) && std::isfinite(p.tz) &&
-         std::isfinite(p.rx) && std::isfinite(p.ry) && std::isfinite(p.rz) &&
-         std::isfinite(p.scale);
-}
-
 bool AllFinite(const ModelParameters& params) {
   const TransformParams& p = params.transform;
   return std::isfinite(p.tx) && std::isfinite(p.ty) && std::isfinite(p.tz) &&
@@ -27,13 +20,18 @@ bool AllFinite(const ModelParameters& params) {
          std::isfinite(params.slopeEast);
 }
 
+bool IsUsable(const ceres::Solver::Summary& summary, const ModelParameters& params) {
+  return summary.termination_type != ceres::FAILURE && std::isfinite(summary.final_cost) &&
+         AllFinite(params);
+}
+
 bool IsSite(const Model& model) { return model.kind == Model::Kind::Site; }
 
 // The similarity's outcome from its solver summary.
 // (The summary line, which costs a formatted print, is made once, by Summarise.)
 void FromSummary(FitOutcome& outcome, const ModelParameters& params) {
   const ceres::Solver::Summary& summary = outcome.summary;
-  outcome.usable = IsUsable(summary, params.transform);
+  outcome.usable = IsUsable(summary, params);
   outcome.stoppedEarly = summary.termination_type == ceres::NO_CONVERGENCE;
   outcome.message = summary.message;
 }
@@ -175,10 +173,6 @@ void Summarise(const Model& model, const PointList& source, const PointList& des
     if (used[1][i]) sum += (w.z - destination[i].z) * (w.z - destination[i].z);
   }
   outcome.sumOfSquares = sum;
-  const bool plane = model.vertical == Model::Vertical::Plane;
-  outcome.determined = {
-      FitHorizontal(source, destination, used[0], model.fixScale).determined,
-      plane ? FitVertical(source, destination, used[1], true).determined : v > 0};
 }
 
 bool FitComponent(const Model& model, std::size_t c, const PointList& source,
@@ -189,11 +183,17 @@ bool FitComponent(const Model& model, std::size_t c, const PointList& source,
     FromSummary(outcome, params);
     return outcome.usable;
   }
+  // Whether the part's pairs determine it is known from its closed form alone.
+  outcome.determined.resize(2, false);
   if (c == 0) {
-    StoreHorizontal(FitHorizontal(source, destination, used, model.fixScale), params);
+    const HorizontalFit fit = FitHorizontal(source, destination, used, model.fixScale);
+    StoreHorizontal(fit, params);
+    outcome.determined[0] = fit.determined;
   } else {
-    StoreVertical(FitVertical(source, destination, used, model.vertical == Model::Vertical::Plane),
-                  params);
+    const VerticalFit fit =
+        FitVertical(source, destination, used, model.vertical == Model::Vertical::Plane);
+    StoreVertical(fit, params);
+    outcome.determined[1] = fit.determined;
   }
   outcome.usable = AllFinite(params);
   return outcome.usable;

@@ -102,8 +102,8 @@ FitOutcome FitModel(const Model& model, const PointList& source, const PointList
                     const std::vector<std::vector<bool>>& used, ModelParameters& params,
                     int maxIterations = 0);
 
-/// Sets the outcome's summary line, sum of squares and determination for the fit in `params` to
-/// the pairs `used` marks: the solver's one-line summary for the similarity; for the site model
+/// Sets the outcome's summary line and sum of squares for the fit in `params` to the pairs `used`
+/// marks (and the similarity's determination; the site model's parts set theirs when fitted): the solver's one-line summary for the similarity; for the site model
 /// "Site calibration, least squares in closed form: horizontal N pairs, vertical M pairs".
 void Summarise(const Model& model, const PointList& source, const PointList& destination,
                const std::vector<std::vector<bool>>& used, const ModelParameters& params,
