@@ -1,0 +1,92 @@
+#include "geodesy/proj_library.h"
+
+#ifndef QUORVANE_PROJ_LINKED
+#include <dlfcn.h>
+#endif
+
+namespace Quorvane {
+
+namespace {
+
+std::string& DataFolder() {
+  static std::string folder;
+  return folder;
+}
+
+struct Loaded {
+  ProjLibrary library;
+  std::string problem;  // empty when `library` is usable
+};
+
+// Fills the function table: straight from the linked library, or by name from the shared object
+// the build found (its soname, so that the package's libproj is the one loaded).
+bool Bind(ProjLibrary& library, std::string& problem) {
+#ifdef QUORVANE_PROJ_LINKED
+#define QUORVANE_PROJ_BIND(name) library.name = &::name;
+  QUORVANE_PROJ_FUNCTIONS(QUORVANE_PROJ_BIND)
+#undef QUORVANE_PROJ_BIND
+  (void)problem;
+  return true;
+#else
+  // Loaded for good: PROJ's objects live until the process ends.
+  void* handle = dlopen(QUORVANE_PROJ_SONAME, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    problem = std::string("PROJ could not be loaded (") + (why ? why : QUORVANE_PROJ_SONAME) +
+              "); install PROJ's library, libproj";
+    return false;
+  }
+#define QUORVANE_PROJ_BIND(name)                                                         \
+  library.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));              \
+  if (library.name == nullptr) {                                                         \
+    problem = std::string("PROJ's library " QUORVANE_PROJ_SONAME " lacks ") + #name +     \
+              "; it is older than the PROJ " + std::to_string(PROJ_VERSION_MAJOR) + "." + \
+              std::to_string(PROJ_VERSION_MINOR) + " the tool was built with";           \
+    return false;                                                                        \
+  }
+  QUORVANE_PROJ_FUNCTIONS(QUORVANE_PROJ_BIND)
+#undef QUORVANE_PROJ_BIND
+  return true;
+#endif
+}
+
+Loaded Load() {
+  Loaded loaded;
+  ProjLibrary& library = loaded.library;
+  if (!Bind(library, loaded.problem)) return loaded;
+  library.context = library.proj_context_create();
+  if (library.context == nullptr) {
+    loaded.problem = "PROJ could not make a context";
+    return loaded;
+  }
+  library.proj_log_level(library.context, PJ_LOG_NONE);
+  library.proj_context_set_enable_network(library.context, 0);
+  const std::string& folder = DataFolder();
+  if (!folder.empty()) {
+    const char* paths[] = {folder.c_str()};
+    library.proj_context_set_search_paths(library.context, 1, paths);
+  }
+  return loaded;
+}
+
+}  // namespace
+
+std::string ProjLibrary::LastError() const {
+  const int error = proj_context_errno(context);
+  if (error == 0) return std::string();
+  const char* text = proj_context_errno_string(context, error);
+  return text != nullptr ? text : std::string();
+}
+
+void SetProjDataFolder(const std::string& folder) { DataFolder() = folder; }
+
+const ProjLibrary* ProjLibraryOrNull(std::string& problem) {
+  static const Loaded loaded = Load();
+  if (!loaded.problem.empty()) {
+    problem = loaded.problem;
+    return nullptr;
+  }
+  return &loaded.library;
+}
+
+}  // namespace Quorvane

@@ -1,0 +1,78 @@
+// PROJ's C API as the tool reaches it: linked in (the static Windows build), or loaded from the
+// system's libproj the first time a run needs it. Loading libproj and the forty shared objects it
+// pulls in costs about 6 ms, three times a whole default run, which names no CRS and never pays
+// it.
+#pragma once
+
+#include <string>
+
+#include <proj.h>
+
+// The functions the tool calls, one line each; a function not listed here is not reachable.
+#define QUORVANE_PROJ_FUNCTIONS(X)        \
+  X(proj_context_create)                  \
+  X(proj_context_destroy)                 \
+  X(proj_context_set_search_paths)        \
+  X(proj_context_set_enable_network)      \
+  X(proj_context_errno)                   \
+  X(proj_context_errno_string)            \
+  X(proj_log_level)                       \
+  X(proj_create)                          \
+  X(proj_create_crs_to_crs_from_pj)       \
+  X(proj_normalize_for_visualization)     \
+  X(proj_destroy)                         \
+  X(proj_get_type)                        \
+  X(proj_get_name)                        \
+  X(proj_get_id_auth_name)                \
+  X(proj_get_id_code)                     \
+  X(proj_identify)                        \
+  X(proj_list_get_count)                  \
+  X(proj_list_get)                        \
+  X(proj_list_destroy)                    \
+  X(proj_int_list_destroy)                \
+  X(proj_as_proj_string)                  \
+  X(proj_as_projjson)                     \
+  X(proj_crs_get_sub_crs)                 \
+  X(proj_crs_get_geodetic_crs)            \
+  X(proj_crs_get_coordinate_system)       \
+  X(proj_crs_get_coordoperation)          \
+  X(proj_cs_get_type)                     \
+  X(proj_cs_get_axis_count)               \
+  X(proj_cs_get_axis_info)                \
+  X(proj_get_ellipsoid)                   \
+  X(proj_ellipsoid_get_parameters)        \
+  X(proj_coordoperation_get_param_count)  \
+  X(proj_coordoperation_get_param)        \
+  X(proj_coordoperation_get_method_info)  \
+  X(proj_trans)                           \
+  X(proj_errno)                           \
+  X(proj_errno_reset)
+
+namespace Quorvane {
+
+/// The functions of QUORVANE_PROJ_FUNCTIONS, each under its own name, and one context that every
+/// object the tool makes belongs to: its logging silenced (PROJ's messages would reach standard
+/// error unasked; the tool says what went wrong itself), network access off, and proj.db looked
+/// for in the folder SetProjDataFolder named, when one was named, else where PROJ itself looks.
+/// Used from one thread at a time.
+struct ProjLibrary {
+#define QUORVANE_PROJ_MEMBER(name) decltype(&::name) name = nullptr;
+  QUORVANE_PROJ_FUNCTIONS(QUORVANE_PROJ_MEMBER)
+#undef QUORVANE_PROJ_MEMBER
+  PJ_CONTEXT* context = nullptr;
+
+  /// PROJ's reason for the last failure in the context, or "" when it gives none.
+  std::string LastError() const;
+};
+
+/// Names the folder that holds proj.db (and grids given by a bare name) instead of PROJ's own
+/// places: the folder of the executable on Windows, where the zip ships proj.db beside it. Takes
+/// effect only when called before the first ProjLibraryOrNull; an empty folder changes nothing.
+void SetProjDataFolder(const std::string& folder);
+
+/// PROJ, loaded and its context made on the first call: the same object on every later call.
+/// Null when it cannot be had (libproj missing, a function missing from it, no context), with
+/// `problem` saying why in a phrase without a line end.
+const ProjLibrary* ProjLibraryOrNull(std::string& problem);
+
+}  // namespace Quorvane
