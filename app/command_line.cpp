@@ -38,6 +38,8 @@ const ValueOption kValueOptions[] = {
      [](OptionTexts& t) { return &t.model.modelGiven; }},
     {"--vertical", [](OptionTexts& t) -> std::string& { return t.model.vertical; },
      [](OptionTexts& t) { return &t.model.verticalGiven; }},
+    {"--convention", [](OptionTexts& t) -> std::string& { return t.model.convention; },
+     [](OptionTexts& t) { return &t.model.conventionGiven; }},
     {"--tolerance-h", [](OptionTexts& t) -> std::string& { return t.model.toleranceHorizontal; },
      [](OptionTexts& t) { return &t.model.toleranceHorizontalGiven; }},
     {"--tolerance-v", [](OptionTexts& t) -> std::string& { return t.model.toleranceVertical; },

@@ -40,11 +40,14 @@ struct PlaneOptions {
 
 /// What is fitted, and how it is judged.
 struct ModelOptions {
-  bool modelGiven = false;  // --model: "similarity" (the default) or "site"
+  bool modelGiven = false;  // --model: "similarity" (the default), "site", "helmert",
+                            // "molodensky-badekas"
   std::string model{};
   bool fixScale = false;       // --fix-scale: the site model's scale held at 1
   bool verticalGiven = false;  // --vertical: "plane" or "constant"
   std::string vertical{};
+  bool conventionGiven = false;  // --convention: "position-vector" or "coordinate-frame"
+  std::string convention{};
   bool excludeGiven = false;  // --exclude was seen, even with an empty value
   std::string exclude{};      // pair numbers or names, separated by ","
   bool snoop = false;         // --snoop: automatic blunder removal (implies --quality)
@@ -83,7 +86,7 @@ struct OptionTexts {
 /// Scans argv[1] .. argv[argc-1] for the options (exact, case-sensitive, whole argument; no "="
 /// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply",
 /// "--record", "--plot", "--refsrc-file", "--refdes-file", "--apply-file", "--model",
-/// "--vertical", "--tolerance-h", "--tolerance-v", "--source-ellipsoid",
+/// "--vertical", "--convention", "--tolerance-h", "--tolerance-v", "--source-ellipsoid",
 /// "--destination-ellipsoid" and "--grid", and the flags "--quality", "--snoop", "--help",
 /// "--version", "--utf8", "--fix-scale", "--strict" and "--packed-dms". The argument after a
 /// value option is its value and is consumed even if it looks like an option; a flag consumes

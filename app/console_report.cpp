@@ -53,18 +53,6 @@ void PointLine(std::ostream& out, const char* open, double x, double y, double z
   out.flush();
 }
 
-// The site model's parameter line.
-std::string SiteLine(const ModelParameters& params) {
-  constexpr char kFormat[] =
-      "site: tx=%.8f m, ty=%.8f m, tz=%.8f m, rz=%.8f rad, scale=%.8f, slopeNorth=%.6f ppm, "
-      "slopeEast=%.6f ppm\n";
-  const TransformParams& p = params.transform;
-  char line[2048];
-  std::snprintf(line, sizeof line, kFormat, p.tx, p.ty, p.tz, p.rz, p.scale,
-                params.slopeNorth * 1e6, params.slopeEast * 1e6);
-  return line;
-}
-
 // Appends `value` fixed with `decimals` decimals, as printf's "%.Nf" writes it.
 void AppendFixed(std::string& text, double value, int decimals) {
   char digits[400];  // the longest "%.9f" of a double has 319 characters
@@ -97,11 +85,9 @@ void PrintBlocks(const PointList& source, const PointList& destination, const Fi
 
 void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
   out << run.outcome.summaryLine << "\n\n";
-  out << (run.model.kind == Model::Kind::Site ? SiteLine(run.params)
-                                              : AfterLine(run.params.transform));
+  out << run.model->ReportLines(run.params);
   PrintBlocks(run.planeSource, run.planeDestination,
-              [&run](const Point3& p) { return ApplyModel(run.model, run.params, p); }, out,
-              encoding);
+              [&run](const Point3& p) { return run.model->Apply(run.params, p); }, out, encoding);
 }
 
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
@@ -121,17 +107,17 @@ void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformPa
 void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::ostream& out) {
   std::string block = kTransformedLabel.In(encoding);
   block += '\n';
+  // A grid's or geocentric coordinates first, then the longitude and latitude on the
+  // destination's ellipsoid; for a geographic destination its longitude, latitude and height.
+  const bool geographic = run.plane.destination.kind == ListSystem::Kind::Geographic;
   for (const AppliedPoint& point : run.applied) {
     if (run.appliedNamed) block += ForConsole(point.name, encoding) + '\t';
-    // A grid's coordinates first, then the longitude and latitude on its ellipsoid; otherwise
-    // longitude, latitude and height.
-    const bool grid = run.plane.destinationOnGrid;
     const std::pair<double, int> fields[] = {
-        {point.plane.x, 4},          {point.plane.y, 4}, {point.plane.z, 4},
+        {point.given.x, 4},          {point.given.y, 4}, {point.given.z, 4},
         {point.destination.x, 9},    {point.destination.y, 9},
         {point.destination.z, 4}};
-    for (std::size_t k = grid ? 0 : 3; k < (grid ? 5u : 6u); ++k) {
-      if (k != (grid ? 0u : 3u)) block += '\t';
+    for (std::size_t k = geographic ? 3 : 0; k < (geographic ? 6u : 5u); ++k) {
+      if (k != (geographic ? 3u : 0u)) block += '\t';
       AppendFixed(block, fields[k].first, fields[k].second);
     }
     block += '\n';

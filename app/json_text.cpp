@@ -64,4 +64,25 @@ void AppendJsonTriple(std::string& json, double a, double b, double c) {
   json += ']';
 }
 
+void AppendResultMember(std::string& json, const ResultMember& member) {
+  if (!member.text.empty()) {
+    AppendJsonString(json, member.text);
+    return;
+  }
+  if (!member.array && member.numbers.size() == 1) {
+    if (member.integer) {
+      AppendJsonInteger(json, static_cast<std::int64_t>(member.numbers[0]));
+    } else {
+      AppendJsonNumber(json, member.numbers[0]);
+    }
+    return;
+  }
+  json += '[';
+  for (std::size_t k = 0; k < member.numbers.size(); ++k) {
+    if (k > 0) json += ',';
+    AppendJsonNumber(json, member.numbers[k]);
+  }
+  json += ']';
+}
+
 }  // namespace Quorvane

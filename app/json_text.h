@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "estimation/model.h"
+
 namespace Quorvane {
 
 /// Appends `value` as RapidJSON's Writer writes a double (the shortest text that reads back to
@@ -19,5 +21,9 @@ void AppendJsonString(std::string& json, const std::string& text);
 
 /// Appends [a,b,c], each as AppendJsonNumber writes it.
 void AppendJsonTriple(std::string& json, double a, double b, double c);
+
+/// Appends a model's member's value: its text as a string, its numbers as one number (a whole one
+/// as an integer) or as an array.
+void AppendResultMember(std::string& json, const ResultMember& member);
 
 }  // namespace Quorvane

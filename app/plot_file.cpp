@@ -52,18 +52,6 @@ constexpr char kDegree[] = "\xC2\xB0";                                       // 
 constexpr char kMeridianLabel[] =
     "\xE4\xB8\xAD\xE5\xA4\xAE\xE5\xAD\x90\xE5\x8D\x88\xE7\xBA\xBF\xEF\xBC\x9A";  // 中央子午线：
 constexpr char kFalseEastingLabel[] = "\xE4\xB8\x9C\xE5\x81\x8F";  // 东偏
-// The site model in the title: 点校正 (site calibration), 平面四参数 or 三参数 (the horizontal
-// similarity with or without its scale), 高程拟合 (a fitted height plane) or 高程常数 (a
-// constant height shift).
-constexpr char kSiteTitle[] = "\xE7\x82\xB9\xE6\xA0\xA1\xE6\xAD\xA3";  // 点校正
-constexpr char kFourParameters[] =
-    "\xE5\xB9\xB3\xE9\x9D\xA2\xE5\x9B\x9B\xE5\x8F\x82\xE6\x95\xB0";  // 平面四参数
-constexpr char kThreeParameters[] =
-    "\xE5\xB9\xB3\xE9\x9D\xA2\xE4\xB8\x89\xE5\x8F\x82\xE6\x95\xB0";  // 平面三参数
-constexpr char kHeightPlane[] = "\xE9\xAB\x98\xE7\xA8\x8B\xE6\x8B\x9F\xE5\x90\x88";  // 高程拟合
-constexpr char kHeightConstant[] =
-    "\xE9\xAB\x98\xE7\xA8\x8B\xE5\xB8\xB8\xE6\x95\xB0";  // 高程常数
-
 // How each kind of pair is drawn: colour for the screen, and for grey print a marker shape
 // (filled for fitted pairs, hollow for check points) and an arrow dash of its own.
 enum class Kind { Fitted, Suspect, Excluded, Removed };
@@ -221,15 +209,6 @@ std::string XmlText(const std::string& text) {
   return escaped;
 }
 
-// The model as the title names it: nothing for the similarity, the site model with its parts.
-std::string ModelTitle(const Model& model) {
-  if (model.kind != Model::Kind::Site) return std::string();
-  return std::string("\xEF\xBC\x88") + kSiteTitle + "\xEF\xBC\x9A" +
-         (model.fixScale ? kThreeParameters : kFourParameters) + " + " +
-         (model.vertical == Model::Vertical::Plane ? kHeightPlane : kHeightConstant) +
-         "\xEF\xBC\x89";  // （点校正：… + …）
-}
-
 // The statistics of the title block: σ̂0, RMS_H and RMS_V of the similarity; σ̂ and RMS of each of
 // the site model's parts, each after its name.
 std::string StatisticsLine(const Registration& run) {
@@ -258,6 +237,14 @@ std::string StatisticsLine(const Registration& run) {
 
 std::string BuildPlotSvg(const Registration& run) {
   const std::size_t pairs = run.planeSource.size();
+  // Where each pair is drawn: its destination point in the plane (for geocentric space, in its
+  // grid or the centred plane).
+  PointList map;
+  map.reserve(pairs);
+  for (std::size_t i = 0; i < pairs; ++i) {
+    map.push_back(run.plane.frame == PlaneSetup::Frame::Plane ? run.planeDestination[i]
+                                                               : run.plane.MapPoint(run.destination[i]));
+  }
 
   // Residuals as drawn: zero where none was computed or one is not finite.
   std::vector<Point3> residuals(pairs);
@@ -283,7 +270,7 @@ std::string BuildPlotSvg(const Registration& run) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   double west = kInfinity, east = -kInfinity, south = kInfinity, north = -kInfinity;
   for (std::size_t i = 0; i < pairs; ++i) {
-    const Point3& q = run.planeDestination[i];
+    const Point3& q = map[i];
     west = std::min(west, q.x);
     east = std::max(east, q.x);
     south = std::min(south, q.y);
@@ -306,7 +293,8 @@ std::string BuildPlotSvg(const Registration& run) {
   const double middleE = pairs > 0 ? 0.5 * west + 0.5 * east : 0.0;
   const double middleN = pairs > 0 ? 0.5 * south + 0.5 * north : 0.0;
 
-  const std::string modelTitle = ModelTitle(run.model);
+  const std::string modelTitle = run.model->PlotTitle();
+
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
@@ -340,9 +328,10 @@ std::string BuildPlotSvg(const Registration& run) {
     fitted += run.hasStatistics ? std::to_string(run.statistics[c].fittedPairs) : kNotDetermined.utf8;
   }
   std::string where;
-  if (plane.destinationOnGrid) {
-    where = kMeridianLabel + Fixed(plane.centralMeridian, 6) + kDegree + "  " + kFalseEastingLabel +
-            " " + Fixed(plane.falseEasting, 3) + " m";
+  if (plane.destination.kind == ListSystem::Kind::Grid) {
+    const GridSpec& grid = plane.destination.grid;
+    where = kMeridianLabel + Fixed(grid.meridian, 6) + kDegree + "  " + kFalseEastingLabel +
+            " " + Fixed(grid.falseEasting, 3) + " m";
   } else {
     where = kCentreLabel + (centreKnown ? "L " + Fixed(plane.centralMeridian, 6) + kDegree + "  B " +
                                               Fixed(plane.originLatitude, 6) + kDegree
@@ -375,7 +364,7 @@ std::string BuildPlotSvg(const Registration& run) {
                       : excluded ? Kind::Excluded
                       : removed  ? Kind::Removed
                                  : Kind::Fitted;
-    const Point3& q = run.planeDestination[i];
+    const Point3& q = map[i];
     const Point3& v = residuals[i];
     // Northing up: the SVG's y runs down.
     svg += std::string("<g class=\"pair ") + StyleOf(kind).name + "\" transform=\"translate(" +

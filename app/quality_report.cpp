@@ -120,7 +120,7 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
     block += kParameterSigmaLabel.In(encoding);
     block += '\n';
     for (std::size_t k = 0; k < component.parameters.size(); ++k) {
-      const ParameterInfo& info = InfoOf(component.parameters[k]);
+      const ParameterInfo& info = run.model->Parameters()[component.parameters[k]];
       block += info.name + Measured(stats.precisionDetermined, stats.sigma[k] * info.factor,
                                     info.decimals, info.unit, encoding) +
                '\n';

@@ -10,18 +10,6 @@ namespace Quorvane {
 
 namespace {
 
-// The origin latitude as the projection uses it: within 1e-6° of the equator it counts from the
-// equator, so PROJ is told 0.
-double EffectiveOriginLatitude(double latitude) {
-  return std::fabs(latitude) > 1e-6 ? latitude : 0.0;
-}
-
-std::string Number17(double value) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
 void AppendMember(std::string& json, const char* name) {
   json += '"';
   json += name;
@@ -42,12 +30,14 @@ void AppendDetermined(std::string& json, bool determined, double value) {
 // centre. Its record keeps the layout it always had.
 bool IsPlainPlane(const PlaneSetup& plane) {
   const NamedEllipsoid wgs84 = Wgs84();
-  const auto same = [&](const NamedEllipsoid& e) {
-    return e.ellipsoid.a == wgs84.ellipsoid.a && e.ellipsoid.f == wgs84.ellipsoid.f;
+  const auto same = [&](const ListSystem& list) {
+    return list.kind == ListSystem::Kind::Geographic &&
+           list.ellipsoid.ellipsoid.a == wgs84.ellipsoid.a &&
+           list.ellipsoid.ellipsoid.f == wgs84.ellipsoid.f;
   };
-  return !plane.destinationOnGrid && same(plane.sourceEllipsoid) &&
-         same(plane.destinationEllipsoid) && plane.projectionHeight == 0.0 &&
-         plane.falseEasting == 0.0 && plane.falseNorthing == 0.0;
+  return plane.frame == PlaneSetup::Frame::Plane && !plane.destinationOnGrid &&
+         same(plane.source) && same(plane.destination) && plane.projectionHeight == 0.0 &&
+         plane.falseEasting == 0.0 && plane.falseNorthing == 0.0 && plane.scale == 1.0;
 }
 
 // The suffix of a component's test members: "" for the similarity's one, "Horizontal",
@@ -64,27 +54,25 @@ const char* TestSuffix(const Component& component) {
   return "";
 }
 
-// What became of a pair over all components, as the record names it.
-const char* StatusName(const Registration& run, std::size_t pair) {
-  const auto is = [&](std::size_t c, PairStatus status) { return run.status[c][pair] == status; };
-  if (run.components.size() == 2) {
-    const bool horizontal = is(0, PairStatus::Fitted);
-    const bool vertical = is(1, PairStatus::Fitted);
-    if (horizontal && vertical) return "fitted";
-    if (horizontal) return "horizontal only";
-    if (vertical) return "vertical only";
-    return is(0, PairStatus::Excluded) && is(1, PairStatus::Excluded) ? "excluded" : "removed";
+// What became of a pair over all components, as the record names it: "fitted", "excluded",
+// "removed", or the one component it was fitted in followed by " only".
+std::string StatusName(const Registration& run, std::size_t pair) {
+  std::size_t fitted = 0, excluded = 0, only = 0;
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    if (run.status[c][pair] == PairStatus::Fitted) ++fitted, only = c;
+    if (run.status[c][pair] == PairStatus::Excluded) ++excluded;
   }
-  if (is(0, PairStatus::Excluded)) return "excluded";
-  if (is(0, PairStatus::Removed)) return "removed";
-  return "fitted";
+  if (fitted == run.components.size()) return "fitted";
+  if (fitted == 1 && run.components.size() > 1) {
+    return std::string(run.components[only].name) + " only";
+  }
+  return excluded == run.components.size() ? "excluded" : "removed";
 }
 
 void AppendPairs(std::string& json, const Registration& run) {
   json += '[';
   for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
     if (i > 0) json += ',';
-    const Point3 mapped = ApplyModel(run.model, run.params, run.planeSource[i]);
     const Point3& q = run.planeDestination[i];
     json += '{';
     AppendMember(json, "pair");
@@ -108,7 +96,7 @@ void AppendPairs(std::string& json, const Registration& run) {
     AppendTriple(json, q);
     json += ',';
     AppendMember(json, "residual");
-    AppendJsonTriple(json, mapped.x - q.x, mapped.y - q.y, mapped.z - q.z);
+    AppendTriple(json, FitResidualOf(run, i));
     json += ',';
     AppendMember(json, "status");
     AppendJsonString(json, StatusName(run, i));
@@ -164,24 +152,43 @@ void AppendCovariance(std::string& json, bool precise, const FitStatistics& stat
 void AppendSigma(std::string& json, const Registration& run) {
   AppendMember(json, "sigma");
   json += '{';
-  bool first = true;
-  for (const Parameter parameter : ParametersOf(run.model)) {
+  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
+  for (std::size_t parameter = 0; parameter < parameters.size(); ++parameter) {
     bool known = false;
     double sigma = 0.0;
     for (std::size_t c = 0; c < run.components.size(); ++c) {
-      const std::vector<Parameter>& own = run.components[c].parameters;
+      const std::vector<std::size_t>& own = run.components[c].parameters;
       for (std::size_t k = 0; k < own.size(); ++k) {
         if (own[k] != parameter) continue;
         known = run.hasStatistics && run.statistics[c].precisionDetermined;
         if (known) sigma = run.statistics[c].sigma[k];
       }
     }
-    if (!first) json += ',';
-    first = false;
-    AppendMember(json, InfoOf(parameter).name);
+    if (parameter > 0) json += ',';
+    AppendMember(json, parameters[parameter].name.c_str());
     AppendDetermined(json, known, sigma);
   }
   json += '}';
+}
+
+// The correlations of a component's parameters, C_ab / (σ_a σ_b), null when not determined.
+void AppendCorrelation(std::string& json, bool precise, const FitStatistics& stats) {
+  if (!precise) {
+    json += "null";
+    return;
+  }
+  const Eigen::Index u = stats.covariance.rows();
+  json += '[';
+  for (Eigen::Index a = 0; a < u; ++a) {
+    json += a > 0 ? ",[" : "[";
+    for (Eigen::Index b = 0; b < u; ++b) {
+      if (b > 0) json += ',';
+      const double scale = stats.sigma[a] * stats.sigma[b];
+      AppendJsonNumber(json, a == b ? 1.0 : stats.covariance(a, b) / scale);
+    }
+    json += ']';
+  }
+  json += ']';
 }
 
 // "pairs", "redundancy" and "sigma0" of one component, each followed by a comma.
@@ -213,6 +220,11 @@ void AppendQuality(std::string& json, const Registration& run) {
     json += ',';
     AppendMember(json, "covariance");
     AppendCovariance(json, known && stats.precisionDetermined, stats);
+    if (run.model->RecordsCorrelation()) {
+      json += ',';
+      AppendMember(json, "correlation");
+      AppendCorrelation(json, known && stats.precisionDetermined, stats);
+    }
     json += '}';
     return;
   }
@@ -279,89 +291,71 @@ void AppendEllipsoid(std::string& json, const char* member, const NamedEllipsoid
 void AppendProjection(std::string& json, const PlaneSetup& plane) {
   json += '{';
   AppendMember(json, "method");
-  AppendJsonString(json, "gauss-kruger-snyder");
+  const bool geocentric = plane.frame == PlaneSetup::Frame::Geocentric;
+  AppendJsonString(json, geocentric ? "geocentric" : "gauss-kruger-snyder");
   json += ',';
   if (IsPlainPlane(plane)) {
     AppendMember(json, "ellipsoid");
     AppendJsonString(json, "WGS84");
     json += ',';
     AppendMember(json, "a");
-    AppendJsonNumber(json, plane.destinationEllipsoid.ellipsoid.a);
+    AppendJsonNumber(json, plane.destination.ellipsoid.ellipsoid.a);
     json += ',';
     AppendMember(json, "f");
-    AppendJsonNumber(json, plane.destinationEllipsoid.ellipsoid.f);
+    AppendJsonNumber(json, plane.destination.ellipsoid.ellipsoid.f);
   } else {
     AppendMember(json, "plane");
-    AppendJsonString(json, plane.destinationOnGrid ? "grid" : "centred");
+    AppendJsonString(json, geocentric ? "none" : plane.destinationOnGrid ? "grid" : "centred");
     json += ',';
-    AppendEllipsoid(json, "sourceEllipsoid", plane.sourceEllipsoid);
+    AppendEllipsoid(json, "sourceEllipsoid", plane.source.ellipsoid);
     json += ',';
-    AppendEllipsoid(json, "destinationEllipsoid", plane.destinationEllipsoid);
+    AppendEllipsoid(json, "destinationEllipsoid", plane.destination.ellipsoid);
   }
+  // The plane of the tool's series: the fit's, or for geocentric space the destination's grid.
+  const bool grid = plane.destination.kind == ListSystem::Kind::Grid;
+  if (geocentric && !grid) {
+    json += '}';
+    return;
+  }
+  const GridSpec own{plane.destination.ellipsoid, plane.centralMeridian, plane.falseEasting,
+                     plane.falseNorthing, plane.projectionHeight, plane.scale,
+                     plane.originLatitude};
+  const GridSpec& series = geocentric ? plane.destination.grid : own;
   json += ',';
   AppendMember(json, "centralMeridian");
-  AppendJsonNumber(json, plane.centralMeridian);
+  AppendJsonNumber(json, series.meridian);
   json += ',';
   AppendMember(json, "originLatitude");
-  AppendJsonNumber(json, plane.originLatitude);
+  AppendJsonNumber(json, series.originLatitude);
   json += ',';
   AppendMember(json, "falseEasting");
-  AppendJsonNumber(json, plane.falseEasting);
+  AppendJsonNumber(json, series.falseEasting);
   json += ',';
   AppendMember(json, "falseNorthing");
-  AppendJsonNumber(json, plane.falseNorthing);
+  AppendJsonNumber(json, series.falseNorthing);
   if (!IsPlainPlane(plane)) {
     json += ',';
     AppendMember(json, "projectionHeight");
-    AppendJsonNumber(json, plane.projectionHeight);
+    AppendJsonNumber(json, series.height);
+  }
+  if (grid) {
+    json += ',';
+    AppendMember(json, "scale");
+    AppendJsonNumber(json, series.scale);
   }
   json += '}';
-}
-
-// One tmerc step's parameters on `ellipsoid`, enlarged for the projection height as the series
-// are: PROJ's own name for WGS 84 unenlarged, its a and f otherwise.
-std::string TmercStep(const PlaneSetup& plane, const NamedEllipsoid& ellipsoid) {
-  const Ellipsoid surface = ProjectionSurface(ellipsoid.ellipsoid, plane.projectionHeight);
-  const Ellipsoid wgs84 = Wgs84().ellipsoid;
-  const std::string shape = surface.a == wgs84.a && surface.f == wgs84.f
-                                ? " +ellps=WGS84"
-                                : " +a=" + Number17(surface.a) + " +f=" + Number17(surface.f);
-  return "+proj=tmerc +approx +lat_0=" + Number17(EffectiveOriginLatitude(plane.originLatitude)) +
-         " +lon_0=" + Number17(plane.centralMeridian) + " +k_0=1 +x_0=" +
-         Number17(plane.falseEasting) + " +y_0=" + Number17(plane.falseNorthing) + shape;
 }
 
 }  // namespace
 
 std::string ProjPipeline(const Registration& run) {
-  const PlaneSetup& plane = run.plane;
-  const AffineTerms affine = AffineOf(run.model, run.params);
-  const double numbers[] = {plane.centralMeridian, plane.originLatitude, plane.falseEasting,
-                            plane.falseNorthing, plane.projectionHeight};
-  for (const double number : numbers) {
-    if (!std::isfinite(number)) return std::string();
-  }
-  for (int r = 0; r < 3; ++r) {
-    if (!std::isfinite(affine.offset[r])) return std::string();
-    for (int k = 0; k < 3; ++k) {
-      if (!std::isfinite(affine.s[r][k])) return std::string();
-    }
-  }
-  std::string pipeline = "+proj=pipeline +step +proj=unitconvert +xy_in=deg +xy_out=rad +step " +
-                         TmercStep(plane, plane.sourceEllipsoid) + " +step +proj=affine" +
-                         " +xoff=" + Number17(affine.offset[0]) +
-                         " +yoff=" + Number17(affine.offset[1]) +
-                         " +zoff=" + Number17(affine.offset[2]);
-  for (int r = 0; r < 3; ++r) {
-    for (int k = 0; k < 3; ++k) {
-      pipeline += " +s" + std::to_string(r + 1) + std::to_string(k + 1) + "=" + Number17(affine.s[r][k]);
-    }
-  }
-  if (!plane.destinationOnGrid) {
-    pipeline += " +step +inv " + TmercStep(plane, plane.destinationEllipsoid) +
-                " +step +proj=unitconvert +xy_in=rad +xy_out=deg";
-  }
-  return pipeline;
+  const std::string model = run.model->ProjSteps(run.params);
+  const std::string from = run.plane.SourceSteps();
+  const std::string to = run.plane.DestinationSteps();
+  const bool sourceInFrame = run.plane.frame == PlaneSetup::Frame::Geocentric &&
+                             run.plane.source.kind == ListSystem::Kind::Geocentric;
+  if (model.empty() || (from.empty() && !sourceInFrame)) return std::string();
+  return "+proj=pipeline" + from + model + to;
 }
 
 std::string BuildRecordJson(const Registration& run) {
@@ -380,18 +374,27 @@ std::string BuildRecordJson(const Registration& run) {
   AppendProjection(json, run.plane);
   json += ',';
   AppendMember(json, "model");
-  AppendJsonString(json, FormulaOf(run.model));
+  AppendJsonString(json, run.model->Formula(run.params));
   json += ',';
+  if (run.model->StatesReference(run.params)) {
+    AppendMember(json, "reference");
+    AppendTriple(json, run.params.reference);
+    json += ',';
+  }
   AppendMember(json, "parameters");
   json += '{';
-  bool first = true;
-  for (const Parameter parameter : ParametersOf(run.model)) {
-    if (!first) json += ',';
-    first = false;
-    AppendMember(json, InfoOf(parameter).name);
-    AppendJsonNumber(json, ValueOf(run.params, parameter));
+  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
+  for (std::size_t k = 0; k < parameters.size(); ++k) {
+    if (k > 0) json += ',';
+    AppendMember(json, parameters[k].name.c_str());
+    AppendJsonNumber(json, parameters[k].value(run.params));
   }
   json += "},";
+  for (const ResultMember& member : run.model->RecordMembers(run.params)) {
+    AppendMember(json, member.name.c_str());
+    AppendResultMember(json, member);
+    json += ',';
+  }
   AppendMember(json, "pairs");
   AppendPairs(json, run);
   json += ',';

@@ -16,6 +16,16 @@ bool ExplainsVertical(const Component& component) {
 
 }  // namespace
 
+Point3 FitResidualOf(const Registration& run, std::size_t pair) {
+  const Point3 w = run.model->Apply(run.params, run.planeSource[pair]);
+  const Point3& q = run.planeDestination[pair];
+  const Point3 v(w.x - q.x, w.y - q.y, w.z - q.z);
+  if (run.localAxes.empty()) return v;
+  const LocalAxes& a = run.localAxes[pair];
+  const auto along = [&v](const double* axis) { return axis[0] * v.x + axis[1] * v.y + axis[2] * v.z; };
+  return Point3(along(a.east), along(a.north), along(a.up));
+}
+
 Point3 ResidualOf(const Registration& run, std::size_t pair) {
   Point3 residual;
   if (!run.hasStatistics) return residual;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstddef>
-#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,9 +32,11 @@ struct Tolerances {
 /// One --apply point carried from the source system into the destination system.
 struct AppliedPoint {
   std::string name;    // from its file, or empty
-  Point3 source;       // geographic, as given: longitude, latitude (degrees), height (m)
-  Point3 plane;        // projected and carried through the fitted model: E, N, H, metres
-  Point3 destination;  // `plane` taken back by the inverse projection: lon, lat, h
+  Point3 source;       // as given, in the source list's system
+  Point3 plane;        // in the frame and carried through the fitted model: E, N, H or X, Y, Z
+  Point3 destination;  // `plane` as longitude, latitude (degrees), height (m) on the
+                       // destination's ellipsoid
+  Point3 given;        // `plane` as the destination list gives its points (a grid's E, N, H)
 };
 
 /// What a run computed, kept for the outputs that follow the report.
@@ -47,13 +49,18 @@ struct Registration {
   /// The pairs' names (the source's, or the destination's when only it has names), one per
   /// pair, UTF-8; empty when neither list names its points.
   std::vector<std::string> names;
-  /// The plane of the fit: both lists' projection, or the destination's grid.
+  /// The frame of the fit and how each list reaches it: a plane (both lists' projection, or the
+  /// destination's grid), or geocentric space.
   PlaneSetup plane;
-  PointList planeSource;       // easting, northing, height, metres
+  PointList planeSource;       // in the frame: easting, northing, height, or X, Y, Z, metres
   PointList planeDestination;  // likewise
+  /// In geocentric space, the local axes at each paired destination point, in which residuals
+  /// are given; empty in a plane.
+  std::vector<LocalAxes> localAxes;
 
-  Model model;
-  std::vector<Component> components;            // ComponentsOf(model)
+  Model choice;                                 // the model the command line asked for
+  std::shared_ptr<const TransformModel> model;  // that model, made
+  std::vector<Component> components;            // model->Components()
   std::vector<std::vector<PairStatus>> status;  // [component][pair]
   ModelParameters params;                       // the reported fit
   FitOutcome outcome;                           // of the reported fit
@@ -66,15 +73,20 @@ struct Registration {
   std::vector<AppliedPoint> applied;  // the --apply points, in input order
   bool appliedNamed = false;          // the --apply points came with names
 
-  /// With --record, for a usable fit: the record's text (BuildRecordJson), built on a thread of
-  /// its own while the report is printed. Nothing in the run changes once it has started.
-  std::future<std::string> record;
+  /// The pairs in the frame, as the model takes them.
+  FramePairs Pairs() const {
+    return FramePairs{planeSource, planeDestination, localAxes.empty() ? nullptr : &localAxes};
+  }
 };
 
-/// The residual of pair i, metres: v = T(p) − q in easting, northing and height, each from the
-/// component that explains it (for a pair not fitted there, its misclosure); zeros without
-/// statistics.
+/// The residual of pair i, metres: v = T(p) − q in easting, northing and height (or up), each
+/// from the component that explains it (for a pair not fitted there, its misclosure); zeros
+/// without statistics.
 Point3 ResidualOf(const Registration& run, std::size_t pair);
+
+/// The model's residual of pair i at the reported fit, metres, from the points alone: T(p) − q
+/// in the frame, in the local east, north and up in geocentric space.
+Point3 FitResidualOf(const Registration& run, std::size_t pair);
 
 /// Whether pair i was fitted in component c and its test there failed.
 bool IsSuspect(const Registration& run, std::size_t c, std::size_t pair);

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <future>
 #include <iostream>
 #include <map>
 #include <new>
@@ -116,14 +115,16 @@ bool ReadList(Step& step, bool textGiven, const std::string& text, const char* t
 bool ReadLists(Step& step, NamedPointList& source, NamedPointList& destination,
                NamedPointList& further) {
   const OptionTexts& t = step.texts;
-  const bool grid = step.settings.plane.grid;
+  const bool sourceGrid = step.settings.plane.source.kind != ListSystem::Kind::Geographic;
+  const bool destinationGrid =
+      step.settings.plane.destination.kind != ListSystem::Kind::Geographic;
   return ReadList(step, t.input.sourceGiven, t.sourceText, "--refsrc", t.input.sourceFileGiven,
-                  t.input.sourceFile, "--refsrc-file", false, source) &&
+                  t.input.sourceFile, "--refsrc-file", sourceGrid, source) &&
          ReadList(step, t.input.destinationGiven, t.destinationText, "--refdes",
-                  t.input.destinationFileGiven, t.input.destinationFile, "--refdes-file", grid,
-                  destination) &&
+                  t.input.destinationFileGiven, t.input.destinationFile, "--refdes-file",
+                  destinationGrid, destination) &&
          ReadList(step, t.input.applyGiven, t.input.applyText, "--apply", t.input.applyFileGiven,
-                  t.input.applyFile, "--apply-file", false, further);
+                  t.input.applyFile, "--apply-file", sourceGrid, further);
 }
 
 // Names given twice in one list, in the order of their first repetition.
@@ -248,19 +249,56 @@ bool ReadExclusions(Step& step, Registration& run) {
   return true;
 }
 
-// The plane, and both lists in it; a pair without finite plane coordinates is refused.
+// The frame the model is fitted in, and both lists in it; a pair without finite coordinates
+// there is refused.
 bool ProjectPairs(Step& step, Registration& run) {
   const PlaneChoice& choice = step.settings.plane;
-  if (choice.grid) {
-    run.plane = GridPlane(choice.gridSpec, choice.source);
-  } else {
-    run.plane = CentredPlane(ProjectionCentre(run.destination), choice.source, choice.destination);
+  PlaneSetup& plane = run.plane;
+  plane.source = choice.source;
+  plane.destination = choice.destination;
+  plane.frame = run.model->FrameOf() == Frame::Geocentric ? PlaneSetup::Frame::Geocentric
+                                                           : PlaneSetup::Frame::Plane;
+  const ListSystem& destination = plane.destination;
+  if (plane.frame == PlaneSetup::Frame::Plane && destination.kind == ListSystem::Kind::Grid) {
+    const GridSpec& grid = destination.grid;
+    plane.centralMeridian = grid.meridian;
+    plane.originLatitude = grid.originLatitude;
+    plane.falseEasting = grid.falseEasting;
+    plane.falseNorthing = grid.falseNorthing;
+    plane.projectionHeight = grid.height;
+    plane.scale = grid.scale;
+    plane.destinationOnGrid = true;
+  }
+  std::string problem;
+  if (plane.UsesProj() && !plane.Prepare(problem)) {
+    step.errors << "quorvane: the " << ModelName(run.choice) << " model needs PROJ: " << problem
+                << kNothingWritten;
+    return false;
+  }
+  // The plane of the tool's series (in geocentric space, the one the picture maps the points
+  // in) is centred on the paired destination points.
+  if (!plane.destinationOnGrid) {
+    Point3 centre;
+    if (destination.kind == ListSystem::Kind::Geographic) {
+      centre = ProjectionCentre(run.destination);
+    } else {
+      PointList geographic;
+      geographic.reserve(run.destination.size());
+      for (const Point3& q : run.destination) geographic.push_back(plane.DestinationGeographic(q));
+      centre = ProjectionCentre(geographic);
+    }
+    plane.centralMeridian = centre.x;
+    plane.originLatitude = centre.y;
   }
   run.planeSource.reserve(run.source.size());
-  for (const Point3& p : run.source) run.planeSource.push_back(run.plane.SourceToPlane(p));
+  for (const Point3& p : run.source) run.planeSource.push_back(plane.SourceToFrame(p));
   run.planeDestination.reserve(run.destination.size());
-  for (const Point3& q : run.destination) {
-    run.planeDestination.push_back(run.plane.DestinationToPlane(q));
+  for (const Point3& q : run.destination) run.planeDestination.push_back(plane.DestinationToFrame(q));
+  if (plane.frame == PlaneSetup::Frame::Geocentric) {
+    run.localAxes.reserve(run.source.size());
+    for (std::size_t i = 0; i < run.source.size(); ++i) {
+      run.localAxes.push_back(AxesAt(plane.DestinationGeographic(run.destination[i])));
+    }
   }
   // A pair with a coordinate that is not finite (from "nan", "inf" or an overflowing number in
   // the input, or a centre that is not finite) cannot be fitted: say which point, first in pair
@@ -271,9 +309,11 @@ bool ProjectPairs(Step& step, Registration& run) {
       const Point3& given = sourceUnusable ? run.source[i] : run.destination[i];
       step.errors << "quorvane: " << (sourceUnusable ? "source" : "destination") << " point "
                   << i + 1 << " (counting from 1; given as " << given.x << ',' << given.y << ','
-                  << given.z << ") has no finite plane coordinates";
-      if (!choice.grid &&
-          (!std::isfinite(run.plane.centralMeridian) || !std::isfinite(run.plane.originLatitude))) {
+                  << given.z << ") has no finite "
+                  << (plane.frame == PlaneSetup::Frame::Plane ? "plane" : "geocentric")
+                  << " coordinates";
+      if (!plane.destinationOnGrid &&
+          (!std::isfinite(plane.centralMeridian) || !std::isfinite(plane.originLatitude))) {
         step.errors << ", because the projection centre, the mean of the destination points, is "
                        "not finite";
       }
@@ -335,8 +375,9 @@ class Progress {
 void Fit(Step& step, Registration& run) {
   std::vector<std::vector<bool>> fitted = FittedMasks(run);
   const bool collapsed = DestinationCollapsed(run, fitted[0]);
-  run.outcome = FitModel(run.model, run.planeSource, run.planeDestination, fitted, run.params,
-                         collapsed ? kDegenerateIterations : 0);
+  const FramePairs pairs = run.Pairs();
+  const TransformModel& model = *run.model;
+  run.outcome = model.Fit(pairs, fitted, run.params, collapsed ? kDegenerateIterations : 0);
   if (collapsed) {
     step.Warn("the fitted destination points all lie within " +
               std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
@@ -345,40 +386,51 @@ void Fit(Step& step, Registration& run) {
   }
   if (!run.outcome.usable || !step.settings.statistics) return;
   Progress progress(step.texts.model.snoop && StandardErrorIsTerminal());
-  run.statistics.resize(run.components.size());
-  for (std::size_t c = 0; c < run.components.size(); ++c) {
-    run.statistics[c] = ComputeModelStatistics(run.model, c, run.planeSource, run.planeDestination,
-                                               fitted[c], run.params);
-    if (!step.texts.model.snoop) continue;
-    const std::size_t before = run.removals.size();
-    SnoopModel(run.model, c, run.planeSource, run.planeDestination, fitted[c], run.params,
-               run.outcome, run.statistics[c], run.removals,
-               [&](std::size_t removals) { progress.Removed(removals); });
-    for (std::size_t k = before; k < run.removals.size(); ++k) {
-      run.status[c][run.removals[k].pair] = PairStatus::Removed;
+  const auto statistics = [&] {
+    run.statistics.resize(run.components.size());
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      run.statistics[c] = ComputeModelStatistics(model, c, pairs, fitted[c], run.params);
     }
-    if (!run.outcome.usable) break;
-  }
-  // Snooping refitted: the summary and the pairs it counts are those of the last fit.
+  };
+  statistics();
   if (step.texts.model.snoop) {
-    Summarise(run.model, run.planeSource, run.planeDestination, fitted, run.params, run.outcome);
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      const std::size_t before = run.removals.size();
+      SnoopModel(model, c, pairs, fitted[c], run.params, run.outcome, run.statistics[c],
+                 run.removals, [&](std::size_t removals) { progress.Removed(removals); });
+      for (std::size_t k = before; k < run.removals.size(); ++k) {
+        run.status[c][run.removals[k].pair] = PairStatus::Removed;
+      }
+      if (!run.outcome.usable) break;
+    }
+    // Removals move the centroid a model's parameters are stated about: the model is fitted once
+    // more about the centroid of the pairs left, which changes the parameters and their σ but not
+    // the fit. Then the summary and the pairs it counts are those of the last fit.
+    if (run.outcome.usable && !run.removals.empty() && model.StatesReference(run.params)) {
+      run.outcome = model.Fit(pairs, fitted, run.params, 0);
+      if (run.outcome.usable) statistics();
+    } else {
+      model.Summarise(pairs, fitted, run.params, run.outcome);
+    }
   }
   run.hasStatistics = run.outcome.usable;
 }
 
-// Further points, through the same plane and the reported fit, and back with the inverse
-// projection; one outside the projection's domain, or that comes out not finite, is refused.
+// Further points, through the same frame and the reported fit, and back to the destination's
+// system; one outside the projection's domain, or that comes out not finite, is refused.
 bool ApplyFurther(Step& step, const NamedPointList& further, Registration& run) {
   run.appliedNamed = further.HasNames();
   for (std::size_t i = 0; i < further.points.size(); ++i) {
     AppliedPoint point;
     point.source = further.points[i];
     if (run.appliedNamed) point.name = further.names[i];
-    point.plane = ApplyModel(run.model, run.params, run.plane.SourceToPlane(point.source));
-    point.destination = run.plane.PlaneToDestination(point.plane);
-    const double outside = std::max(run.plane.OutsideDomain(point.source),
+    point.plane = run.model->Apply(run.params, run.plane.SourceToFrame(point.source));
+    point.destination = run.plane.FrameToDestinationGeographic(point.plane);
+    point.given = run.plane.FrameToDestination(point.plane);
+    const double outside = std::max(run.plane.OutsideDomain(run.plane.SourceGeographic(point.source)),
                                     run.plane.OutsideDomain(point.destination));
-    const bool finite = IsFinite(point.plane) && IsFinite(point.destination);
+    const bool finite =
+        IsFinite(point.plane) && IsFinite(point.destination) && IsFinite(point.given);
     if (!finite || !(outside == 0.0)) {
       step.errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
                   << point.source.x << ',' << point.source.y << ',' << point.source.z << ")";
@@ -437,9 +489,8 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
     double sum = 0.0;
     for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
       if (!fitted[0][i]) continue;
-      const Point3 w = ApplyModel(run.model, run.params, run.planeSource[i]);
-      sum += (w.x - run.planeDestination[i].x) * (w.x - run.planeDestination[i].x) +
-             (w.y - run.planeDestination[i].y) * (w.y - run.planeDestination[i].y);
+      const Point3 v = FitResidualOf(run, i);
+      sum += v.x * v.x + v.y * v.y;
     }
     rms = std::sqrt(sum / static_cast<double>(m));
   }
@@ -477,8 +528,9 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   for (const std::string& unknown : texts.unknown) {
     step.Warn("unknown option " + step.Quoted(unknown) + ", ignored");
   }
-  run.model = step.settings.model;
-  run.components = ComponentsOf(run.model);
+  run.choice = step.settings.model;
+  run.model = MakeModel(run.choice);
+  run.components = run.model->Components();
   // One (empty) set of statistics per component even when none are computed, so that a writer
   // may look at them whatever was asked for.
   run.statistics.resize(run.components.size());
@@ -496,17 +548,6 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   }
   for (const std::string& warning : step.warnings) errors << warning;
 
-  // The record's text takes as long as the report's console lines on a large run (most of it
-  // RapidJSON's shortest-digit conversions): a second core builds it meanwhile.
-  if (texts.output.recordGiven && run.outcome.usable) {
-    const auto build = [&run] { return BuildRecordJson(run); };
-    try {
-      run.record = std::async(std::launch::async, build);
-    } catch (const std::system_error&) {
-      // No thread to be had (a process limit): built when it is needed instead.
-      run.record = std::async(std::launch::deferred, build);
-    }
-  }
   const ConsoleEncoding encoding = step.settings.encoding;
   PrintReport(run, report, encoding);
   if (!run.outcome.usable) {
@@ -597,7 +638,7 @@ int Run(int argc, const char* const* argv) {
 
   std::string resultReason;
   const bool resultWritten =
-      WriteTextFile(resultPath, BuildResultJson(run.model, run.params), resultReason);
+      WriteTextFile(resultPath, BuildResultJson(*run.model, run.params), resultReason);
   // Each file named on the command line is tried, so that one that fails does not cost the
   // others.
   bool recordWritten = false;
@@ -609,7 +650,7 @@ int Run(int argc, const char* const* argv) {
                        QuotedField(path, kLongestQuotedPath, encoding) + " (" + reason + ")");
     return false;
   };
-  if (texts.output.recordGiven) recordWritten = write(texts.output.recordPath, run.record.get(), "record");
+  if (texts.output.recordGiven) recordWritten = write(texts.output.recordPath, BuildRecordJson(run), "record");
   if (texts.output.plotGiven) write(texts.output.plotPath, BuildPlotSvg(run), "plot");
 
   if (!resultWritten && !recordWritten) {

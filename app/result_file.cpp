@@ -28,17 +28,15 @@ std::string BuildResultJson(const TransformParams& params) {
   return json;
 }
 
-std::string BuildResultJson(const Model& model, const ModelParameters& params) {
-  std::string json = BuildResultJson(params.transform);
-  if (model.kind == Model::Kind::Site) {
-    json.pop_back();
-    json += ",\"model\":\"site\",\"slope\":[";
-    AppendJsonNumber(json, params.slopeNorth);
-    json += ',';
-    AppendJsonNumber(json, params.slopeEast);
-    json += "]}";
+std::string BuildResultJson(const TransformModel& model, const ModelParameters& params) {
+  std::string json = "{";
+  for (const ResultMember& member : model.ResultMembers(params)) {
+    if (json.size() > 1) json += ',';
+    AppendJsonString(json, member.name);
+    json += ':';
+    AppendResultMember(json, member);
   }
-  return json;
+  return json + '}';
 }
 
 std::string ResultFilePathFor(const std::string& executablePath, PathStyle style) {

@@ -24,7 +24,7 @@ std::string BuildResultJson(const TransformParams& params);
 /// site model its three members with the same meaning (offset tx, ty, tz; rotate [0, 0, rz in
 /// degrees]; scale), then "model":"site" and "slope":[slopeNorth,slopeEast] (no unit), so that no
 /// reader takes a site fit for a similarity.
-std::string BuildResultJson(const Model& model, const ModelParameters& params);
+std::string BuildResultJson(const TransformModel& model, const ModelParameters& params);
 
 /// Where the result file of an executable at `executablePath` goes: the directory part of the
 /// path (up to and including its last separator) followed by the file name.

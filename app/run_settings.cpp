@@ -92,27 +92,25 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
 
   // The model.
   const ModelOptions& model = texts.model;
-  if (model.modelGiven) {
-    if (model.model == "site") {
-      settings.model.kind = Model::Kind::Site;
-    } else if (model.model != "similarity") {
-      errors << "quorvane: --model " << quoted(model.model)
-             << " is not a model: give similarity or site" << kNothingWritten;
-      return false;
-    }
+  if (model.modelGiven && !ModelByName(model.model, settings.model.kind)) {
+    errors << "quorvane: --model " << quoted(model.model)
+           << " is not a model: give similarity, site, helmert or molodensky-badekas"
+           << kNothingWritten;
+    return false;
   }
   const bool site = settings.model.kind == Model::Kind::Site;
+  const bool geocentric = settings.model.kind == Model::Kind::Helmert ||
+                          settings.model.kind == Model::Kind::MolodenskyBadekas;
   if (model.fixScale && !site) {
-    errors << "quorvane: --fix-scale needs --model site (the similarity always fits its scale)"
-           << kNothingWritten;
+    errors << "quorvane: --fix-scale needs --model site (the "
+           << ModelName(settings.model) << " model always fits its scale)" << kNothingWritten;
     return false;
   }
   settings.model.fixScale = model.fixScale;
   if (model.verticalGiven) {
     if (!site) {
-      errors << "quorvane: --vertical needs --model site (the similarity scales heights with "
-                "the plane)"
-             << kNothingWritten;
+      errors << "quorvane: --vertical needs --model site (the " << ModelName(settings.model)
+             << " model scales heights with the rest)" << kNothingWritten;
       return false;
     }
     if (model.vertical == "constant") {
@@ -120,6 +118,21 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
     } else if (model.vertical != "plane") {
       errors << "quorvane: --vertical " << quoted(model.vertical)
              << " is neither plane nor constant" << kNothingWritten;
+      return false;
+    }
+  }
+  if (model.conventionGiven) {
+    if (!geocentric) {
+      errors << "quorvane: --convention needs --model helmert or molodensky-badekas (the "
+             << ModelName(settings.model) << " model has no rotations about X and Y)"
+             << kNothingWritten;
+      return false;
+    }
+    if (model.convention == "coordinate-frame") {
+      settings.model.convention = Model::Convention::CoordinateFrame;
+    } else if (model.convention != "position-vector") {
+      errors << "quorvane: --convention " << quoted(model.convention)
+             << " is neither position-vector nor coordinate-frame" << kNothingWritten;
       return false;
     }
   }
@@ -148,7 +161,7 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
   const PlaneOptions& plane = texts.plane;
   std::string problem;
   if (plane.sourceEllipsoidGiven &&
-      !ParseEllipsoid(plane.sourceEllipsoid, settings.plane.source, problem)) {
+      !ParseEllipsoid(plane.sourceEllipsoid, settings.plane.source.ellipsoid, problem)) {
     errors << "quorvane: --source-ellipsoid " << quoted(plane.sourceEllipsoid) << " " << problem
            << kNothingWritten;
     return false;
@@ -160,18 +173,22 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
     return false;
   }
   if (plane.destinationEllipsoidGiven &&
-      !ParseEllipsoid(plane.destinationEllipsoid, settings.plane.destination, problem)) {
+      !ParseEllipsoid(plane.destinationEllipsoid, settings.plane.destination.ellipsoid, problem)) {
     errors << "quorvane: --destination-ellipsoid " << quoted(plane.destinationEllipsoid) << " "
            << problem << kNothingWritten;
     return false;
   }
   if (plane.gridGiven) {
-    if (!ParseGridSpec(plane.grid, settings.plane.gridSpec, problem, encoding)) {
+    ListSystem& grid = settings.plane.destination;
+    if (!ParseGridSpec(plane.grid, grid.grid, problem, encoding)) {
       errors << "quorvane: --grid " << quoted(plane.grid) << ": " << problem << kNothingWritten;
       return false;
     }
-    settings.plane.grid = true;
-    settings.plane.destination = settings.plane.gridSpec.ellipsoid;
+    grid.kind = ListSystem::Kind::Grid;
+    grid.ellipsoid = grid.grid.ellipsoid;
+    // A similarity about a grid's origin, thousands of kilometres from the points, would fit a
+    // shift that is mostly the rotation times that distance.
+    settings.model.aboutCentroid = true;
   }
 
   settings.qualityBlock =

@@ -12,12 +12,11 @@
 
 namespace Quorvane {
 
-/// What the plane options ask for.
+/// What the plane options ask for: each list's system (--source-ellipsoid,
+/// --destination-ellipsoid, --grid).
 struct PlaneChoice {
-  NamedEllipsoid source = Wgs84();       // --source-ellipsoid
-  NamedEllipsoid destination = Wgs84();  // --destination-ellipsoid
-  bool grid = false;                     // --grid: the destination is a grid table
-  GridSpec gridSpec;
+  ListSystem source;
+  ListSystem destination;
 };
 
 /// The options of a run, checked and read.

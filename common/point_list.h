@@ -22,6 +22,15 @@ struct Point3 {
 /// Points in command-line order. Pair i is source point i with destination point i.
 using PointList = std::vector<Point3>;
 
+/// The local east, north and up unit vectors at a point on an ellipsoid, each in geocentric X, Y,
+/// Z components: the rows of the rotation that takes a geocentric difference into the point's
+/// horizon (up along the ellipsoid's normal).
+struct LocalAxes {
+  double east[3] = {1.0, 0.0, 0.0};
+  double north[3] = {0.0, 1.0, 0.0};
+  double up[3] = {0.0, 0.0, 1.0};
+};
+
 /// A point list as it was read, with the name of each point when its input gave names: `names`
 /// is then exactly as long as `points` (UTF-8 text), and empty otherwise.
 struct NamedPointList {

@@ -20,6 +20,7 @@
 #include <Eigen/Dense>
 #include <boost/math/distributions/fisher_f.hpp>
 
+#include "estimation/component_shapes.h"
 
 namespace Quorvane {
 
@@ -60,7 +61,9 @@ class Downdated {
     const std::size_t n = fitted.size();
     blocks_.resize(n);
     start_.resize(n);
+    double jacobian[D * U];
     PairLinearisation pair;
+    pair.jacobian = jacobian;
     Vector norms = Vector::Zero();
     largest_ = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -68,7 +71,7 @@ class Downdated {
       component.linearise(i, pair);
       for (int r = 0; r < D; ++r) {
         start_[i][r] = pair.residual[r];
-        for (int k = 0; k < U; ++k) blocks_[i](r, k) = pair.jacobian[r * U + k];
+        for (int k = 0; k < U; ++k) blocks_[i](r, k) = jacobian[r * U + k];
       }
       norms += blocks_[i].colwise().squaredNorm().transpose();
       largest_ = std::max(largest_, pair.largestCoordinate);
@@ -272,19 +275,16 @@ void DowndateWhileFailing(const SnoopedComponent& component, std::size_t compone
 void Downdate(const SnoopedComponent& component, std::size_t componentIndex, std::size_t first,
               const PairTest& test, std::vector<bool>& fitted,
               std::vector<BlunderRemoval>& removals) {
-  const auto run = [&](auto downdate) {
-    downdate(component, componentIndex, first, test.statistic, test.critical, fitted, removals);
-  };
-  switch (component.layout) {
-    case ComponentLayout::Whole:
-      return run(DowndateWhileFailing<3, 5>);
-    case ComponentLayout::Horizontal:
-      if (component.parameters == 3) return run(DowndateWhileFailing<2, 3>);
-      return run(DowndateWhileFailing<2, 4>);
-    case ComponentLayout::Vertical:
-      if (component.parameters == 1) return run(DowndateWhileFailing<1, 1>);
-      return run(DowndateWhileFailing<1, 3>);
+#define QUORVANE_DOWNDATE_OF(shapeLayout, shapeParameters)                                   \
+  if (component.layout == shapeLayout && component.parameters == shapeParameters) {          \
+    return DowndateWhileFailing<RowsOf(shapeLayout), shapeParameters>(                        \
+        component, componentIndex, first, test.statistic, test.critical, fitted, removals); \
   }
+  QUORVANE_COMPONENT_SHAPES(QUORVANE_DOWNDATE_OF)
+#undef QUORVANE_DOWNDATE_OF
+  // A shape the list lacks: the pair is removed alone and the refit judges the rest.
+  removals.push_back({first, test.statistic, test.critical, componentIndex});
+  fitted[first] = false;
 }
 
 }  // namespace
@@ -318,7 +318,7 @@ void RemoveBlunders(const PointList& source, const PointList& destination,
   if (summary.termination_type == ceres::FAILURE || !std::isfinite(summary.final_cost)) return;
   SnoopedComponent component;
   component.layout = ComponentLayout::Whole;
-  component.parameters = kModelParameters;
+  component.parameters = 5;  // tx, ty, tz, rz, scale
   component.linearise = [&](std::size_t i, PairLinearisation& out) {
     LineariseSimilarity(source[i], destination[i], params, out);
   };

@@ -13,6 +13,7 @@
 #include <Eigen/Dense>
 #include <boost/math/distributions/fisher_f.hpp>
 
+#include "estimation/component_shapes.h"
 #include "estimation/register_point2point_error.h"
 
 namespace Quorvane {
@@ -20,9 +21,10 @@ namespace Quorvane {
 namespace {
 
 using Jet = ceres::Jet<double, 7>;
-// Positions of the similarity's parameters among the functor's seven blocks (rx and ry are 3 and
-// 4).
-constexpr int kParameterBlock[kModelParameters] = {0, 1, 2, 5, 6};
+// The similarity's parameters that enter it, tx, ty, tz, rz, scale, at their positions among the
+// functor's seven blocks (rx and ry, 3 and 4, never enter).
+constexpr int kSimilarityParameters = 5;
+constexpr int kParameterBlock[kSimilarityParameters] = {0, 1, 2, 5, 6};
 
 // J counts as regular while its column-scaled condition number stays below 1/√ε: beyond that the
 // covariance, whose rounding error grows with the condition number, has fewer than eight digits.
@@ -89,7 +91,9 @@ FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const Linearise
   Eigen::MatrixXd J(D * m, U);
   Eigen::VectorXd values(D * m);
   Eigen::Matrix<double, D, U> block;
+  double jacobian[D * U];
   PairLinearisation pair;
+  pair.jacobian = jacobian;
   double sumHorizontal = 0.0;
   double sumVertical = 0.0;
   double largestCoordinate = 0.0;
@@ -98,7 +102,7 @@ FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const Linearise
     stats.residuals[i] = toPoint(pair.residual);
     if (!fitted[i]) continue;
     for (int r = 0; r < D; ++r) {
-      for (int k = 0; k < U; ++k) block(r, k) = pair.jacobian[r * U + k];
+      for (int k = 0; k < U; ++k) block(r, k) = jacobian[r * U + k];
       values[D * row + r] = pair.residual[r];
     }
     J.middleRows<D>(D * row++) = block;
@@ -208,18 +212,13 @@ FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const Linearise
 FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
                                          const std::vector<bool>& fitted,
                                          const LinearisePair& linearise) {
-  // The layouts and parameter counts the models have; each instance is the same arithmetic with
-  // fixed-size blocks.
-  switch (layout) {
-    case ComponentLayout::Whole:
-      return ComputeStatistics<ComponentLayout::Whole, 5>(fitted, linearise);
-    case ComponentLayout::Horizontal:
-      if (parameters == 3) return ComputeStatistics<ComponentLayout::Horizontal, 3>(fitted, linearise);
-      return ComputeStatistics<ComponentLayout::Horizontal, 4>(fitted, linearise);
-    case ComponentLayout::Vertical:
-      if (parameters == 1) return ComputeStatistics<ComponentLayout::Vertical, 1>(fitted, linearise);
-      return ComputeStatistics<ComponentLayout::Vertical, 3>(fitted, linearise);
+  // Each shape is the same arithmetic with fixed-size blocks.
+#define QUORVANE_STATISTICS_OF(shapeLayout, shapeParameters)                       \
+  if (layout == shapeLayout && parameters == shapeParameters) {                      \
+    return ComputeStatistics<shapeLayout, shapeParameters>(fitted, linearise);      \
   }
+  QUORVANE_COMPONENT_SHAPES(QUORVANE_STATISTICS_OF)
+#undef QUORVANE_STATISTICS_OF
   return {};
 }
 
@@ -234,8 +233,8 @@ void LineariseSimilarity(const Point3& p, const Point3& q, const TransformParams
   functor(&blocks[0], &blocks[1], &blocks[2], &blocks[3], &blocks[4], &blocks[5], &blocks[6], r);
   for (int row = 0; row < 3; ++row) {
     out.residual[row] = r[row].a;
-    for (int k = 0; k < kModelParameters; ++k) {
-      out.jacobian[row * kModelParameters + k] = r[row].v[kParameterBlock[k]];
+    for (int k = 0; k < kSimilarityParameters; ++k) {
+      out.jacobian[row * kSimilarityParameters + k] = r[row].v[kParameterBlock[k]];
     }
   }
   out.largestCoordinate = std::max(LargestCoordinate(p), LargestCoordinate(q));
@@ -248,7 +247,7 @@ FitStatistics ComputeFitStatistics(const PointList& source, const PointList& des
   };
   const std::vector<bool> mask(fitted.begin(),
                                fitted.begin() + static_cast<std::ptrdiff_t>(source.size()));
-  return ComputeComponentStatistics(ComponentLayout::Whole, kModelParameters, mask, linearise);
+  return ComputeComponentStatistics(ComponentLayout::Whole, kSimilarityParameters, mask, linearise);
 }
 
 bool DeterminesTransform(const PointList& source, const std::vector<bool>& fitted) {

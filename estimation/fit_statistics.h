@@ -14,9 +14,6 @@
 
 namespace Quorvane {
 
-/// Parameters that enter the similarity: tx, ty, tz, rz, scale (rx and ry never do).
-constexpr int kModelParameters = 5;
-
 /// Probability that the blunder test flags a pair whose coordinates hold no blunder (normal,
 /// independent errors of equal variance in every coordinate of the component).
 constexpr double kBlunderTestLevel = 0.001;
@@ -81,19 +78,20 @@ struct FitStatistics {
 };
 
 /// One pair's part in a component, linearised at the fit: its residual rows (metres) and their
-/// derivatives by the component's parameters, row-major (rows × parameters), and the magnitude
-/// of the largest coordinate or term that went into the residual (metres), which sets the size
-/// of its rounding.
+/// derivatives by the component's parameters, and the magnitude of the largest coordinate or
+/// term that went into the residual (metres), which sets the size of its rounding.
 struct PairLinearisation {
-  double residual[3] = {0.0, 0.0, 0.0};
-  double jacobian[3 * 5] = {};
+  double residual[3] = {0.0, 0.0, 0.0};  // a pair has at most three coordinates
+  /// rows × the component's parameters, row-major, in storage the caller provides.
+  double* jacobian = nullptr;
   double largestCoordinate = 0.0;
 };
 
 /// A component's linearisation of pair i, i below the pair count.
 using LinearisePair = std::function<void(std::size_t i, PairLinearisation& out)>;
 
-/// The statistics of one component with `parameters` parameters (1 to 5) and the given layout,
+/// The statistics of one component with `parameters` parameters and the given layout, a shape of
+/// QUORVANE_COMPONENT_SHAPES (estimation/component_shapes.h; any other gives empty statistics),
 /// at a fit to the pairs i with fitted[i] true, i below fitted.size(); `linearise` gives each
 /// pair's residual and Jacobian at that fit. Finite input is assumed; nothing is reported.
 ///
@@ -106,8 +104,8 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
                                          const LinearisePair& linearise);
 
 /// The similarity's part in one pair at `params`: the residual rows (easting, northing, height)
-/// of the solver's own functor and their derivatives by tx, ty, tz, rz, scale, by its automatic
-/// differentiation.
+/// of the solver's own functor and their derivatives by tx, ty, tz, rz, scale (five columns), by
+/// its automatic differentiation.
 void LineariseSimilarity(const Point3& source, const Point3& destination,
                          const TransformParams& params, PairLinearisation& out);
 

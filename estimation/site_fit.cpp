@@ -42,7 +42,7 @@ Centred Centre(const PointList& source, const PointList& destination,
 }  // namespace
 
 HorizontalFit FitHorizontal(const PointList& source, const PointList& destination,
-                            const std::vector<bool>& used, bool fixScale) {
+                            const std::vector<bool>& used, bool fixScale, const Point3& reference) {
   HorizontalFit fit;
   const Centred c = Centre(source, destination, used);
   if (c.count == 0) return fit;
@@ -66,19 +66,20 @@ HorizontalFit FitHorizontal(const PointList& source, const PointList& destinatio
     if (!fixScale) scale = std::sqrt(a * a + b * b) / spread;
     fit.determined = true;
   }
-  // The centroids map onto each other: scale·R·(p̄ + t) = q̄, so t = R(−rz)·q̄ / scale − p̄.
+  // The centroids map onto each other: c + t + scale·R·(p̄ − c) = q̄. The differences from the
+  // reference c are taken from the first point's, so that none of the large coordinates cancel.
   const Real cs = std::cos(rz), sn = std::sin(rz);
-  const Real pxm = c.p0x + c.pmx, pym = c.p0y + c.pmy;
-  const Real qxm = c.q0x + c.qmx, qym = c.q0y + c.qmy;
-  fit.tx = static_cast<double>((cs * qxm + sn * qym) / scale - pxm);
-  fit.ty = static_cast<double>((-sn * qxm + cs * qym) / scale - pym);
+  const Real px = (c.p0x - reference.x) + c.pmx, py = (c.p0y - reference.y) + c.pmy;
+  const Real qx = (c.q0x - reference.x) + c.qmx, qy = (c.q0y - reference.y) + c.qmy;
+  fit.tx = static_cast<double>(qx - scale * (cs * px - sn * py));
+  fit.ty = static_cast<double>(qy - scale * (sn * px + cs * py));
   fit.rz = static_cast<double>(rz);
   fit.scale = static_cast<double>(scale);
   return fit;
 }
 
 VerticalFit FitVertical(const PointList& source, const PointList& destination,
-                        const std::vector<bool>& used, bool plane) {
+                        const std::vector<bool>& used, bool plane, const Point3& reference) {
   VerticalFit fit;
   std::size_t count = 0;
   Real e0 = 0, n0 = 0, me = 0, mn = 0, md = 0;
@@ -131,7 +132,8 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
   }
   fit.slopeEast = static_cast<double>(slopeEast);
   fit.slopeNorth = static_cast<double>(slopeNorth);
-  fit.tz = static_cast<double>(md - slopeEast * (e0 + me) - slopeNorth * (n0 + mn));
+  fit.tz = static_cast<double>(md - slopeEast * ((e0 - reference.x) + me) -
+                               slopeNorth * ((n0 - reference.y) + mn));
   return fit;
 }
 

@@ -8,10 +8,11 @@
 
 namespace Quorvane {
 
-/// The horizontal part: (E', N') = scale · R(rz) · ((E, N) + (tx, ty)), R(rz) = [[cos, −sin],
-/// [sin, cos]] (a positive rz turns easting towards northing).
+/// The horizontal part about a reference point (E0, N0): (E', N') = (E0, N0) + (tx, ty) + scale ·
+/// R(rz) · ((E, N) − (E0, N0)), R(rz) = [[cos, −sin], [sin, cos]] (a positive rz turns easting
+/// towards northing).
 struct HorizontalFit {
-  double tx = 0.0;     // metres, in the source frame
+  double tx = 0.0;     // metres: where the reference point goes, less itself
   double ty = 0.0;     // metres
   double rz = 0.0;     // radians
   double scale = 1.0;  // no unit
@@ -20,8 +21,8 @@ struct HorizontalFit {
   bool determined = false;
 };
 
-/// The vertical part: H' = H + tz + slopeNorth · N + slopeEast · E, with (E, N) the source
-/// point's own plane coordinates.
+/// The vertical part about a reference point (E0, N0): H' = H + tz + slopeNorth · (N − N0) +
+/// slopeEast · (E − E0), with (E, N) the source point's own plane coordinates.
 struct VerticalFit {
   double tz = 0.0;          // metres
   double slopeNorth = 0.0;  // no unit (metres per metre)
@@ -39,12 +40,12 @@ struct VerticalFit {
 /// millions of metres (a prefixed grid easting) lose nothing to the centring. With no used pair
 /// the start values stay.
 HorizontalFit FitHorizontal(const PointList& source, const PointList& destination,
-                            const std::vector<bool>& used, bool fixScale);
+                            const std::vector<bool>& used, bool fixScale, const Point3& reference);
 
 /// The least-squares optimum of the vertical part over the pairs i with used[i] true: the shift
 /// alone (`plane` false: the mean height difference), or shift and slopes (`plane` true), from
 /// the normal equations about the mean position.
 VerticalFit FitVertical(const PointList& source, const PointList& destination,
-                        const std::vector<bool>& used, bool plane);
+                        const std::vector<bool>& used, bool plane, const Point3& reference);
 
 }  // namespace Quorvane

@@ -6,7 +6,8 @@
 // The input is the option values: the source text up to the first NUL or newline, the
 // destination text up to the next one (an input with neither is a source text with an empty
 // destination). What follows a second separator sets the further options: its first byte is a set
-// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot, 32 --model site, 64 the
+// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot, 32 a model other than
+// the similarity: site, helmert or molodensky-badekas by the source text's length, 64 the
 // source text as a point file, 128 the destination text as one), then comes the --exclude text
 // up to the next separator, and after it the --apply text. Every run's record text is built and
 // must be valid JSON as well, and its picture must hold no NaN or infinity.
@@ -150,7 +151,7 @@ void CheckWritten(const std::string& name, const std::string& text) {
 }
 
 void CheckResultText(const std::string& json, const Quorvane::TransformParams& params,
-                     bool site) {
+                     const std::string& model) {
   Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
 
   ShapeHandler handler;
@@ -163,7 +164,10 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
                                Expected(params.ty) + Expected(params.tz) + "]\"rotate\"[" +
                                Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
                                Expected(degrees(params.rz)) + "]\"scale\"" +
-                               Expected(params.scale) + (site ? "\"model\"?\"slope\"[" : "}");
+                               Expected(params.scale) +
+                               (model == "site"      ? "\"model\"?\"slope\"["
+                                : model == "similarity" ? "}"
+                                                        : "\"model\"?\"convention\"?");
   Require(handler.shape.compare(0, expected.size(), expected) == 0,
           "three numbers, three numbers, one; null where not finite");
 }
@@ -205,8 +209,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       texts.output.recordGiven = (flags & 8u) != 0;
       texts.output.plotGiven = (flags & 16u) != 0;
       if ((flags & 32u) != 0) {
+        const char* const models[] = {"site", "helmert", "molodensky-badekas"};
         texts.model.modelGiven = true;
-        texts.model.model = "site";
+        texts.model.model = models[texts.sourceText.size() % 3];
       }
       const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
       texts.model.exclude = input.substr(second + 2, third - (second + 2));
@@ -250,7 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
   const Quorvane::TransformParams& params = run.params.transform;
-  const bool site = run.model.kind == Quorvane::Model::Kind::Site;
+  const std::string model = Quorvane::ModelName(run.choice);
   const std::string reported = report.str();
 
   switch (code) {
@@ -266,7 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       {
         const std::string record =
-            texts.output.recordGiven ? run.record.get() : Quorvane::BuildRecordJson(run);
+            Quorvane::BuildRecordJson(run);
         Require(IsValidJson(record), "the record is valid JSON");
         Require(record.find("nan") == std::string::npos && record.find("inf\"") == std::string::npos,
                 "the record's pipeline holds no NaN or infinity");
@@ -283,8 +288,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
                   std::isfinite(params.rz) && std::isfinite(params.scale),
               "a fit that succeeded is finite");
-      // rx and ry take no part in the model, so the solver never moves them.
-      Require(params.rx == 0.0 && params.ry == 0.0, "rx and ry stay 0");
+      // rx and ry take no part in the plane models, so no fit moves them.
+      Require(run.model->FrameOf() != Quorvane::Frame::Plane || (params.rx == 0.0 && params.ry == 0.0),
+              "rx and ry stay 0 in the plane");
       break;
     case Quorvane::kExitBadInput:
       Require(reported.empty() && errorBuffer.count() > 0,
@@ -297,8 +303,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default:
       Require(false, "exit code is one of the three");
   }
-  // A record built on a second thread is collected before the run goes away.
-  if (run.record.valid()) run.record.wait();
 
   // With no complete source point there is nothing to fit, and the start values stay.
   if (source.empty() && code != Quorvane::kExitBadInput) {
@@ -308,8 +312,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "an empty fit keeps the start values");
   }
 
-  const std::string result = Quorvane::BuildResultJson(run.model, run.params);
-  CheckResultText(result, params, site);
+  if (run.model == nullptr) return 0;  // refused before the model was made
+  const std::string result = Quorvane::BuildResultJson(*run.model, run.params);
+  CheckResultText(result, params, model);
   CheckWritten("quorvane.json", result);
   return 0;
 }

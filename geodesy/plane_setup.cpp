@@ -1,7 +1,14 @@
+// Every list goes to the frame through longitude and latitude on its own ellipsoid: a grid is
+// taken back by its inverse projection, geocentric coordinates by PROJ's cart; from there the
+// frame's plane (the tool's series, or a grid of PROJ's, with the plane's parameters on the
+// list's own ellipsoid) or PROJ's cart makes frame coordinates. The destination's grid, when it is
+// the plane, is taken as it is. PROJ's operations are made from the same step texts the record's
+// pipeline carries, so the tool and cct compute one thing.
 #include "geodesy/plane_setup.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "geodesy/gauss_projector.h"
 
@@ -9,45 +16,341 @@ namespace Quorvane {
 
 namespace {
 
-Point3 Forward(const PlaneSetup& plane, const Ellipsoid& ellipsoid, const Point3& geographic) {
-  const Ellipsoid surface = ProjectionSurface(ellipsoid, plane.projectionHeight);
-  const PlaneCoordinates projected = GaussProjector().Forward(
-      geographic, plane.centralMeridian, plane.falseEasting, plane.falseNorthing, surface.a,
-      surface.f, plane.originLatitude);
-  return Point3(projected.x, projected.y, geographic.z);
+constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
+// Within this many degrees of the equator the series count the northing from the equator, and
+// PROJ is told so.
+constexpr double kOriginLatitudeBound = 1e-6;
+
+std::string Number17(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+bool Finite(std::initializer_list<double> values) {
+  for (const double v : values) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+Point3 NotFinite() { return Point3(NAN, NAN, NAN); }
+
+// The ellipsoid as PROJ takes it: its own name for WGS 84, a and f otherwise.
+std::string EllipsoidParameters(const Ellipsoid& ellipsoid) {
+  const Ellipsoid wgs84 = Wgs84().ellipsoid;
+  if (ellipsoid.a == wgs84.a && ellipsoid.f == wgs84.f) return " +ellps=WGS84";
+  return " +a=" + Number17(ellipsoid.a) + " +f=" + Number17(ellipsoid.f);
+}
+
+// The tool's series as PROJ's +approx transverse Mercator, on `ellipsoid` enlarged for the
+// projection height as the series are.
+std::string SeriesStep(double meridian, double originLatitude, double scale, double falseEasting,
+                       double falseNorthing, double height, const Ellipsoid& ellipsoid) {
+  const Ellipsoid surface = ProjectionSurface(ellipsoid, height);
+  return "+proj=tmerc +approx +lat_0=" +
+         Number17(std::fabs(originLatitude) > kOriginLatitudeBound ? originLatitude : 0.0) +
+         " +lon_0=" + Number17(meridian) + " +k_0=" + Number17(scale) + " +x_0=" +
+         Number17(falseEasting) + " +y_0=" + Number17(falseNorthing) +
+         EllipsoidParameters(surface);
+}
+
+std::string GridSeriesStep(const GridSpec& grid, const Ellipsoid& ellipsoid) {
+  return SeriesStep(grid.meridian, grid.originLatitude, grid.scale, grid.falseEasting,
+                    grid.falseNorthing, grid.height, ellipsoid);
+}
+
+std::string CartStep(const Ellipsoid& ellipsoid) {
+  return "+proj=cart" + EllipsoidParameters(ellipsoid);
+}
+
+constexpr char kToRadians[] = " +step +proj=unitconvert +xy_in=deg +xy_out=rad";
+constexpr char kToDegrees[] = " +step +proj=unitconvert +xy_in=rad +xy_out=deg";
+
+// The tool's series forward, with a scale on the central meridian: the series are made for scale
+// 1, and a scale k0 multiplies both coordinates from the false origin.
+Point3 SeriesForward(const Point3& geographic, double meridian, double originLatitude,
+                     double scale, double falseEasting, double falseNorthing, double height,
+                     const Ellipsoid& ellipsoid) {
+  const Ellipsoid surface = ProjectionSurface(ellipsoid, height);
+  if (scale == 1.0) {
+    const PlaneCoordinates plane = GaussProjector().Forward(
+        geographic, meridian, falseEasting, falseNorthing, surface.a, surface.f, originLatitude);
+    return Point3(plane.x, plane.y, geographic.z);
+  }
+  const PlaneCoordinates plane =
+      GaussProjector().Forward(geographic, meridian, 0.0, 0.0, surface.a, surface.f, originLatitude);
+  return Point3(falseEasting + scale * plane.x, falseNorthing + scale * plane.y, geographic.z);
+}
+
+Point3 SeriesInverse(const Point3& planePoint, double meridian, double originLatitude,
+                     double scale, double falseEasting, double falseNorthing, double height,
+                     const Ellipsoid& ellipsoid) {
+  const Ellipsoid surface = ProjectionSurface(ellipsoid, height);
+  Point3 geographic;
+  if (scale == 1.0) {
+    geographic = GaussProjector().Inverse(PlaneCoordinates{planePoint.x, planePoint.y}, meridian,
+                                          falseEasting, falseNorthing, surface.a, surface.f,
+                                          originLatitude);
+  } else {
+    geographic = GaussProjector().Inverse(
+        PlaneCoordinates{(planePoint.x - falseEasting) / scale, (planePoint.y - falseNorthing) / scale},
+        meridian, 0.0, 0.0, surface.a, surface.f, originLatitude);
+  }
+  return Point3(geographic.x, geographic.y, planePoint.z);
+}
+
+Point3 Scaled(const Point3& p, double factor) {
+  return factor == 1.0 ? p : Point3(p.x * factor, p.y * factor, p.z * factor);
+}
+
+// The pipeline's conversion of a grid's units to metres (and back), heights included.
+std::string UnitStep(const ListSystem& list, bool toMetres) {
+  if (list.unitName.empty()) return std::string();
+  const std::string& unit = list.unitName;
+  return toMetres ? " +step +proj=unitconvert +xy_in=" + unit + " +z_in=" + unit +
+                        " +xy_out=m +z_out=m"
+                  : " +step +proj=unitconvert +xy_in=m +z_in=m +xy_out=" + unit + " +z_out=" +
+                        unit;
 }
 
 }  // namespace
 
-Point3 PlaneSetup::SourceToPlane(const Point3& geographic) const {
-  return Forward(*this, sourceEllipsoid.ellipsoid, geographic);
+bool PlaneSetup::OwnPlane() const {
+  return frame == Frame::Plane && !(destinationOnGrid && !destination.projection.empty());
 }
 
-Point3 PlaneSetup::DestinationToPlane(const Point3& given) const {
-  if (destinationOnGrid) return given;
-  return Forward(*this, destinationEllipsoid.ellipsoid, given);
+bool PlaneSetup::UsesProj() const {
+  const auto needs = [](const ListSystem& list) {
+    return list.kind == ListSystem::Kind::Geocentric ||
+           (list.kind == ListSystem::Kind::Grid && !list.projection.empty());
+  };
+  return frame == Frame::Geocentric || needs(source) || needs(destination);
 }
 
-Point3 PlaneSetup::PlaneToDestination(const Point3& plane) const {
-  const Ellipsoid surface = ProjectionSurface(destinationEllipsoid.ellipsoid, projectionHeight);
-  const Point3 geographic =
-      GaussProjector().Inverse(PlaneCoordinates{plane.x, plane.y}, centralMeridian, falseEasting,
-                               falseNorthing, surface.a, surface.f, originLatitude);
-  return Point3(geographic.x, geographic.y, plane.z);
+bool PlaneSetup::Prepare(std::string& problem) {
+  if (!UsesProj()) return true;
+  const auto make = [&](ProjOperation& operation, const std::string& steps) {
+    return operation.Valid() || operation.Make("+proj=pipeline" + steps, problem);
+  };
+  for (const bool isSource : {true, false}) {
+    const ListSystem& list = isSource ? source : destination;
+    ProjOperation& grid = isSource ? sourceGrid_ : destinationGrid_;
+    ProjOperation& cart = isSource ? sourceCart_ : destinationCart_;
+    ProjOperation& plane = isSource ? sourcePlane_ : destinationPlane_;
+    const std::string ellipsoid = EllipsoidParameters(list.ellipsoid.ellipsoid);
+    if (list.kind == ListSystem::Kind::Grid && !list.projection.empty() &&
+        !make(grid, std::string(kToRadians) + " +step " + list.projection + ellipsoid)) {
+      return false;
+    }
+    if ((list.kind == ListSystem::Kind::Geocentric || frame == Frame::Geocentric) &&
+        !make(cart, std::string(kToRadians) + " +step " + CartStep(list.ellipsoid.ellipsoid))) {
+      return false;
+    }
+    // The plane of a grid of PROJ's, on this list's own ellipsoid.
+    if (frame == Frame::Plane && destinationOnGrid && !destination.projection.empty() &&
+        !make(plane, std::string(kToRadians) + " +step " + destination.projection + ellipsoid)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Point3 PlaneSetup::ToGeographic(const ListSystem& list, const Point3& given, bool isSource) const {
+  switch (list.kind) {
+    case ListSystem::Kind::Geographic:
+      return given;
+    case ListSystem::Kind::Grid:
+      if (list.projection.empty()) {
+        const GridSpec& g = list.grid;
+        return SeriesInverse(given, g.meridian, g.originLatitude, g.scale, g.falseEasting,
+                             g.falseNorthing, g.height, list.ellipsoid.ellipsoid);
+      }
+      return (isSource ? sourceGrid_ : destinationGrid_).Inverse(Scaled(given, list.unit));
+    case ListSystem::Kind::Geocentric:
+      return (isSource ? sourceCart_ : destinationCart_).Inverse(given);
+  }
+  return NotFinite();
+}
+
+Point3 PlaneSetup::FromGeographic(const ListSystem& list, const Point3& geographic,
+                                  bool isSource) const {
+  switch (list.kind) {
+    case ListSystem::Kind::Geographic:
+      return geographic;
+    case ListSystem::Kind::Grid:
+      if (list.projection.empty()) {
+        const GridSpec& g = list.grid;
+        return SeriesForward(geographic, g.meridian, g.originLatitude, g.scale, g.falseEasting,
+                             g.falseNorthing, g.height, list.ellipsoid.ellipsoid);
+      }
+      return Scaled((isSource ? sourceGrid_ : destinationGrid_).Forward(geographic), 1.0 / list.unit);
+    case ListSystem::Kind::Geocentric:
+      return (isSource ? sourceCart_ : destinationCart_).Forward(geographic);
+  }
+  return NotFinite();
+}
+
+Point3 PlaneSetup::GeographicToFrame(const ListSystem& list, const Point3& geographic,
+                                     bool isSource) const {
+  if (frame == Frame::Geocentric) return (isSource ? sourceCart_ : destinationCart_).Forward(geographic);
+  if (!OwnPlane()) return (isSource ? sourcePlane_ : destinationPlane_).Forward(geographic);
+  return SeriesForward(geographic, centralMeridian, originLatitude, scale, falseEasting,
+                       falseNorthing, projectionHeight, list.ellipsoid.ellipsoid);
+}
+
+Point3 PlaneSetup::FrameToGeographic(const ListSystem& list, const Point3& framePoint,
+                                     bool isSource) const {
+  if (frame == Frame::Geocentric) return (isSource ? sourceCart_ : destinationCart_).Inverse(framePoint);
+  if (!OwnPlane()) return (isSource ? sourcePlane_ : destinationPlane_).Inverse(framePoint);
+  return SeriesInverse(framePoint, centralMeridian, originLatitude, scale, falseEasting,
+                       falseNorthing, projectionHeight, list.ellipsoid.ellipsoid);
+}
+
+Point3 PlaneSetup::SourceToFrame(const Point3& given) const {
+  if (frame == Frame::Geocentric && source.kind == ListSystem::Kind::Geocentric) return given;
+  return GeographicToFrame(source, ToGeographic(source, given, true), true);
+}
+
+Point3 PlaneSetup::DestinationToFrame(const Point3& given) const {
+  if (frame == Frame::Plane && destinationOnGrid) return Scaled(given, destination.unit);
+  if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) return given;
+  return GeographicToFrame(destination, ToGeographic(destination, given, false), false);
+}
+
+Point3 PlaneSetup::FrameToDestination(const Point3& framePoint) const {
+  if (frame == Frame::Plane && destinationOnGrid) return Scaled(framePoint, 1.0 / destination.unit);
+  if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) {
+    return framePoint;
+  }
+  return FromGeographic(destination, FrameToGeographic(destination, framePoint, false), false);
+}
+
+Point3 PlaneSetup::FrameToDestinationGeographic(const Point3& framePoint) const {
+  if (frame == Frame::Plane && destinationOnGrid) {
+    return ToGeographic(destination, FrameToDestination(framePoint), false);
+  }
+  return FrameToGeographic(destination, framePoint, false);
+}
+
+Point3 PlaneSetup::DestinationGeographic(const Point3& given) const {
+  return ToGeographic(destination, given, false);
+}
+
+Point3 PlaneSetup::SourceGeographic(const Point3& given) const {
+  return ToGeographic(source, given, true);
+}
+
+Point3 PlaneSetup::MapPoint(const Point3& destinationGiven) const {
+  if (frame == Frame::Plane) return DestinationToFrame(destinationGiven);
+  if (destination.kind == ListSystem::Kind::Grid) return Scaled(destinationGiven, destination.unit);
+  const Point3 geographic = DestinationGeographic(destinationGiven);
+  return SeriesForward(geographic, centralMeridian, originLatitude, 1.0, 0.0, 0.0, 0.0,
+                       destination.ellipsoid.ellipsoid);
 }
 
 double PlaneSetup::OutsideDomain(const Point3& geographic) const {
-  const double longitude = std::fabs(geographic.x - centralMeridian) - kDomainLongitude;
+  // The series serve the plane, or the destination's own grid in geocentric space.
+  const bool ownGrid = destination.kind == ListSystem::Kind::Grid && destination.projection.empty();
+  if (!OwnPlane() && !ownGrid) {
+    return std::isfinite(geographic.x) && std::isfinite(geographic.y) ? 0.0 : NAN;
+  }
+  const double meridian = OwnPlane() ? centralMeridian : destination.grid.meridian;
+  const double longitude = std::fabs(geographic.x - meridian) - kDomainLongitude;
   const double latitude = std::fabs(geographic.y) - kDomainLatitude;
   if (!std::isfinite(longitude) || !std::isfinite(latitude)) return NAN;
   return std::max({0.0, longitude, latitude});
 }
 
+std::string PlaneSetup::SourceSteps() const {
+  if (!Finite({centralMeridian, originLatitude, falseEasting, falseNorthing, projectionHeight,
+               scale})) {
+    return std::string();
+  }
+  std::string steps;
+  const Ellipsoid& ellipsoid = source.ellipsoid.ellipsoid;
+  // To longitude and latitude in radians, unless the list is in the frame already.
+  const bool inFrame = frame == Frame::Geocentric && source.kind == ListSystem::Kind::Geocentric;
+  if (inFrame) return steps;
+  switch (source.kind) {
+    case ListSystem::Kind::Geographic:
+      steps += kToRadians;
+      break;
+    case ListSystem::Kind::Grid:
+      steps += UnitStep(source, true);
+      steps += " +step +inv " + (source.projection.empty()
+                                     ? GridSeriesStep(source.grid, ellipsoid)
+                                     : source.projection + EllipsoidParameters(ellipsoid));
+      break;
+    case ListSystem::Kind::Geocentric:
+      steps += " +step +inv " + CartStep(ellipsoid);
+      break;
+  }
+  // Into the frame.
+  if (frame == Frame::Geocentric) {
+    steps += " +step " + CartStep(ellipsoid);
+  } else if (!OwnPlane()) {
+    steps += " +step " + destination.projection + EllipsoidParameters(ellipsoid);
+  } else {
+    steps += " +step " + SeriesStep(centralMeridian, originLatitude, scale, falseEasting,
+                                    falseNorthing, projectionHeight, ellipsoid);
+  }
+  return steps;
+}
+
+std::string PlaneSetup::DestinationSteps() const {
+  if (!Finite({centralMeridian, originLatitude, falseEasting, falseNorthing, projectionHeight,
+               scale})) {
+    return std::string();
+  }
+  const Ellipsoid& ellipsoid = destination.ellipsoid.ellipsoid;
+  if (frame == Frame::Plane && destinationOnGrid) return UnitStep(destination, false);
+  if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) {
+    return std::string();
+  }
+  std::string steps;
+  // Out of the frame to longitude and latitude in radians.
+  if (frame == Frame::Geocentric) {
+    steps += " +step +inv " + CartStep(ellipsoid);
+  } else {
+    steps += " +step +inv " + SeriesStep(centralMeridian, originLatitude, scale, falseEasting,
+                                         falseNorthing, projectionHeight, ellipsoid);
+  }
+  // Into the list's own coordinates.
+  switch (destination.kind) {
+    case ListSystem::Kind::Geographic:
+      steps += kToDegrees;
+      break;
+    case ListSystem::Kind::Grid:
+      steps += " +step " + (destination.projection.empty()
+                                ? GridSeriesStep(destination.grid, ellipsoid)
+                                : destination.projection + EllipsoidParameters(ellipsoid));
+      steps += UnitStep(destination, false);
+      break;
+    case ListSystem::Kind::Geocentric:
+      steps += " +step " + CartStep(ellipsoid);
+      break;
+  }
+  return steps;
+}
+
+LocalAxes AxesAt(const Point3& geographic) {
+  const double lambda = geographic.x * kRadiansPerDegree;
+  const double phi = geographic.y * kRadiansPerDegree;
+  const double sl = std::sin(lambda), cl = std::cos(lambda);
+  const double sp = std::sin(phi), cp = std::cos(phi);
+  LocalAxes axes;
+  axes.east[0] = -sl, axes.east[1] = cl, axes.east[2] = 0.0;
+  axes.north[0] = -sp * cl, axes.north[1] = -sp * sl, axes.north[2] = cp;
+  axes.up[0] = cp * cl, axes.up[1] = cp * sl, axes.up[2] = sp;
+  return axes;
+}
+
 PlaneSetup CentredPlane(const Point3& centre, const NamedEllipsoid& source,
                         const NamedEllipsoid& destination) {
   PlaneSetup plane;
-  plane.sourceEllipsoid = source;
-  plane.destinationEllipsoid = destination;
+  plane.source.ellipsoid = source;
+  plane.destination.ellipsoid = destination;
   plane.centralMeridian = centre.x;
   plane.originLatitude = centre.y;
   return plane;
@@ -55,12 +358,16 @@ PlaneSetup CentredPlane(const Point3& centre, const NamedEllipsoid& source,
 
 PlaneSetup GridPlane(const GridSpec& grid, const NamedEllipsoid& source) {
   PlaneSetup plane;
-  plane.sourceEllipsoid = source;
-  plane.destinationEllipsoid = grid.ellipsoid;
+  plane.source.ellipsoid = source;
+  plane.destination.kind = ListSystem::Kind::Grid;
+  plane.destination.ellipsoid = grid.ellipsoid;
+  plane.destination.grid = grid;
   plane.centralMeridian = grid.meridian;
+  plane.originLatitude = grid.originLatitude;
   plane.falseEasting = grid.falseEasting;
   plane.falseNorthing = grid.falseNorthing;
   plane.projectionHeight = grid.height;
+  plane.scale = grid.scale;
   plane.destinationOnGrid = true;
   return plane;
 }

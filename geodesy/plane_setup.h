@@ -1,52 +1,129 @@
-// The one Gauss–Krüger plane a run fits in, and how each point list gets into it and back.
+// How a run's two point lists reach the frame its model is fitted in, and how a fitted point comes
+// back: one value that every conversion of a run and the record's PROJ pipeline go through.
 #pragma once
+
+#include <string>
 
 #include "common/point_list.h"
 #include "geodesy/ellipsoid.h"
+#include "geodesy/proj_operation.h"
 
 namespace Quorvane {
 
-/// A local grid as a survey table gives it: a transverse Mercator plane with scale 1 on its
-/// central meridian, a false origin, and a projection surface raised above its ellipsoid.
+/// A local grid as a survey table gives it (--grid): a transverse Mercator plane of the tool's
+/// own series with a scale on its central meridian, an origin latitude, a false origin and a
+/// projection surface raised above its ellipsoid.
 struct GridSpec {
   NamedEllipsoid ellipsoid;        // of the grid
   double meridian = 0.0;           // central meridian, decimal degrees
   double falseEasting = 500000.0;  // metres; a zone number in front for a prefixed grid
   double falseNorthing = 0.0;      // metres
   double height = 0.0;             // projection surface above the ellipsoid, metres
+  double scale = 1.0;              // on the central meridian, no unit
+  double originLatitude = 0.0;     // decimal degrees; the northing counts from its arc
 };
 
-/// The plane both lists are mapped into, as one value that every projection of a run goes
-/// through: the forward series (GaussProjector::Forward) with the plane's central meridian,
-/// origin latitude, false origin and projection height, on the ellipsoid of the list's own
-/// coordinates; and the inverse series back onto the destination's.
+/// What a point list's three numbers are.
+struct ListSystem {
+  enum class Kind {
+    Geographic,  // longitude, latitude (decimal degrees, east and north positive), height (m)
+    Grid,        // easting, northing, height, in `unit`
+    Geocentric,  // X, Y, Z, metres
+  };
+  Kind kind = Kind::Geographic;
+  /// Of its longitudes and latitudes: for a grid the grid's, for geocentric coordinates the
+  /// datum's (what a geographic point of it is on).
+  NamedEllipsoid ellipsoid = Wgs84();
+  /// A grid of the tool's own series (--grid) when `projection` is empty.
+  GridSpec grid;
+  /// A grid of PROJ's: its projection as a PROJ string, without ellipsoid and units
+  /// ("+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717 +x_0=400000 +y_0=-100000").
+  std::string projection;
+  /// Metres per unit of its grid coordinates and heights (a grid in US survey feet: 1200/3937).
+  double unit = 1.0;
+  /// PROJ's name for the unit, for a pipeline's unitconvert ("us-ft", "ft"); empty for metres.
+  std::string unitName;
+};
+
+/// The plane set-up of a run: each list's system, the frame (a plane, or geocentric space), and,
+/// for a plane, the plane itself.
 struct PlaneSetup {
-  NamedEllipsoid sourceEllipsoid = Wgs84();       // of the source longitudes and latitudes
-  NamedEllipsoid destinationEllipsoid = Wgs84();  // of the destination's; for a grid, the grid's
-  double centralMeridian = 0.0;                   // λ0, decimal degrees
+  enum class Frame { Plane, Geocentric };
+
+  ListSystem source;
+  ListSystem destination;
+  Frame frame = Frame::Plane;
+  /// For a plane frame, the destination's grid is the plane (its points are taken as they are);
+  /// otherwise the plane is the tool's own series centred on the destination points, which also
+  /// maps the points of a geocentric frame for the picture.
+  bool destinationOnGrid = false;
+  // The plane of the tool's own series: centred (no false origin, no projection height, scale
+  // 1), or the destination's --grid.
+  double centralMeridian = 0.0;  // λ0, decimal degrees
   /// φ0, decimal degrees; within 1e-6° of 0 the northing counts from the equator.
   double originLatitude = 0.0;
   double falseEasting = 0.0;      // metres
   double falseNorthing = 0.0;     // metres
   double projectionHeight = 0.0;  // metres; the surface of both lists' projections
-  /// The destination points are grid coordinates already (easting, northing, height, metres):
-  /// they are taken as they are, and only the source points are projected.
-  bool destinationOnGrid = false;
+  double scale = 1.0;             // on the central meridian
 
-  /// A source point (longitude, latitude in degrees, height in metres) in the plane: easting,
-  /// northing (metres, false origin included) and the height unchanged.
-  Point3 SourceToPlane(const Point3& geographic) const;
-  /// A destination point in the plane: projected like a source point but on the destination's
-  /// ellipsoid, or as it is for a grid.
-  Point3 DestinationToPlane(const Point3& given) const;
-  /// A plane point back to longitude and latitude (degrees) on the destination's ellipsoid by the
-  /// inverse series, the height unchanged.
-  Point3 PlaneToDestination(const Point3& plane) const;
-  /// How far a geographic point is from where the series hold their stated accuracy (within
-  /// kDomainLongitude of the central meridian and kDomainLatitude of the equator): 0 inside,
-  /// otherwise the larger of the two excesses, degrees; NaN for a point that is not finite.
+  /// The PROJ operations the set-up needs (geocentric conversions, grids of PROJ's), made once;
+  /// false with `problem` saying why when PROJ cannot make them. Needed before any conversion
+  /// when UsesProj().
+  bool Prepare(std::string& problem);
+  /// Whether a conversion goes through PROJ.
+  bool UsesProj() const;
+
+  /// A source point, as given, in the frame: easting, northing (metres, false origin included)
+  /// and height, or geocentric X, Y, Z.
+  Point3 SourceToFrame(const Point3& given) const;
+  /// A destination point, as given, in the frame: through its own system like a source point,
+  /// or as it is (in metres) when its grid is the plane.
+  Point3 DestinationToFrame(const Point3& given) const;
+  /// A point of the frame as the destination list gives its points.
+  Point3 FrameToDestination(const Point3& framePoint) const;
+  /// A point of the frame as longitude, latitude (degrees) and height (metres) on the
+  /// destination's ellipsoid.
+  Point3 FrameToDestinationGeographic(const Point3& framePoint) const;
+  /// A destination point, as given, as longitude, latitude and height on its ellipsoid.
+  Point3 DestinationGeographic(const Point3& given) const;
+  /// A source point, as given, as longitude, latitude and height on its ellipsoid.
+  Point3 SourceGeographic(const Point3& given) const;
+  /// Where the picture draws a destination point, metres: its plane coordinates, or for a
+  /// geocentric frame its grid coordinates or its place in the centred plane.
+  Point3 MapPoint(const Point3& destinationGiven) const;
+
+  /// How far a geographic point is from where the tool's own series hold their stated accuracy
+  /// (within kDomainLongitude of the central meridian and kDomainLatitude of the equator): 0
+  /// inside, otherwise the larger of the two excesses, degrees; NaN for a point that is not
+  /// finite. 0 for a frame the series do not make (PROJ's grids, geocentric space).
   double OutsideDomain(const Point3& geographic) const;
+
+  /// The PROJ steps from a source point as given to the frame, and from the frame to a
+  /// destination point as given, each " +step …", numbers with 17 significant digits: the
+  /// record's pipeline is "+proj=pipeline" + SourceSteps() + the model's steps +
+  /// DestinationSteps(). The tool's own series are written as PROJ's +approx transverse
+  /// Mercator, which differs from them by the truncated meridian arc (Accuracy in the README).
+  /// Empty when a number is not finite.
+  std::string SourceSteps() const;
+  std::string DestinationSteps() const;
+
+ private:
+  Point3 ToGeographic(const ListSystem& list, const Point3& given, bool source) const;
+  Point3 FromGeographic(const ListSystem& list, const Point3& geographic, bool source) const;
+  Point3 GeographicToFrame(const ListSystem& list, const Point3& geographic, bool source) const;
+  Point3 FrameToGeographic(const ListSystem& list, const Point3& framePoint, bool source) const;
+  bool OwnPlane() const;
+
+  // PROJ's operations, degrees in or out: each list's grid (geographic → grid, metres), its
+  // geocentric conversion (geographic → X, Y, Z), and the frame's plane on each list's ellipsoid.
+  ProjOperation sourceGrid_, destinationGrid_;
+  ProjOperation sourceCart_, destinationCart_;
+  ProjOperation sourcePlane_, destinationPlane_;
 };
+
+/// The local east, north and up unit vectors at longitude, latitude (degrees) on an ellipsoid.
+LocalAxes AxesAt(const Point3& geographic);
 
 /// The reach of the forward and inverse series that the accuracy figures cover: degrees of
 /// longitude from the central meridian, and of latitude from the equator.
@@ -58,7 +135,8 @@ constexpr double kDomainLatitude = 80.0;
 PlaneSetup CentredPlane(const Point3& centre, const NamedEllipsoid& source,
                         const NamedEllipsoid& destination);
 
-/// The plane of a grid: its meridian, false origin and projection height, origin latitude 0; the
+/// The plane of a grid of the tool's series: its meridian, scale, origin latitude, false origin and
+/// projection height; the
 /// source points are projected on their own ellipsoid `source`, the destination points are its
 /// coordinates.
 PlaneSetup GridPlane(const GridSpec& grid, const NamedEllipsoid& source);

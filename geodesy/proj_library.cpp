@@ -1,5 +1,7 @@
 #include "geodesy/proj_library.h"
 
+#include "geodesy/proj_operation.h"
+
 #ifndef QUORVANE_PROJ_LINKED
 #include <dlfcn.h>
 #endif

@@ -53,7 +53,8 @@ namespace Quorvane {
 /// The functions of QUORVANE_PROJ_FUNCTIONS, each under its own name, and one context that every
 /// object the tool makes belongs to: its logging silenced (PROJ's messages would reach standard
 /// error unasked; the tool says what went wrong itself), network access off, and proj.db looked
-/// for in the folder SetProjDataFolder named, when one was named, else where PROJ itself looks.
+/// for in the folder SetProjDataFolder (geodesy/proj_operation.h) named, when one was named, else
+/// where PROJ itself looks.
 /// Used from one thread at a time.
 struct ProjLibrary {
 #define QUORVANE_PROJ_MEMBER(name) decltype(&::name) name = nullptr;
@@ -64,11 +65,6 @@ struct ProjLibrary {
   /// PROJ's reason for the last failure in the context, or "" when it gives none.
   std::string LastError() const;
 };
-
-/// Names the folder that holds proj.db (and grids given by a bare name) instead of PROJ's own
-/// places: the folder of the executable on Windows, where the zip ships proj.db beside it. Takes
-/// effect only when called before the first ProjLibraryOrNull; an empty folder changes nothing.
-void SetProjDataFolder(const std::string& folder);
 
 /// PROJ, loaded and its context made on the first call: the same object on every later call.
 /// Null when it cannot be had (libproj missing, a function missing from it, no context), with

@@ -224,7 +224,11 @@ TEST_P(RefusedOption, SaysWhichAndWritesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedOption,
     ::testing::Values(
-        CommandCase{"UnknownModel", {"--model", "helmert"}, "--model \"helmert\" is not a model"},
+        CommandCase{"UnknownModel", {"--model", "affine"}, "--model \"affine\" is not a model"},
+        CommandCase{"ConventionOfAPlaneModel", {"--convention", "coordinate-frame"},
+                    "--convention needs --model helmert or molodensky-badekas"},
+        CommandCase{"UnknownConvention", {"--model", "helmert", "--convention", "frame"},
+                    "--convention \"frame\" is neither"},
         CommandCase{"FixScaleAlone", {"--fix-scale"}, "--fix-scale needs --model site"},
         CommandCase{"VerticalAlone", {"--vertical", "plane"}, "--vertical needs --model site"},
         CommandCase{"UnknownVertical", {"--model", "site", "--vertical", "tilted"},

@@ -1,0 +1,257 @@
+// The site calibration: a horizontal similarity and a height surface in the plane, two
+// least-squares problems fitted apart in closed form (site_fit.h), each about the centroid
+// (E0, N0) of the source points it fits:
+//   (E', N') = (E0, N0) + t + scale · R(rz) · ((E, N) − (E0, N0)),
+//   H' = H + tz + slopeNorth · (N − N0) + slopeEast · (E − E0).
+// About the points' own centroid the shifts are what the site moved by, and their σ those of the
+// fit, uncorrelated with the rotation and the slopes; about a grid's origin thousands of
+// kilometres away they would carry the rotation and the slopes times that distance. Both parts
+// have the same centroid unless --exclude or snooping leaves a pair out of one part only.
+#include <memory>
+
+#include "estimation/model.h"
+#include "estimation/model_support.h"
+#include "estimation/site_fit.h"
+
+namespace Quorvane {
+
+namespace {
+
+using namespace ModelSupport;
+
+// The picture's title of the model: 点校正 (site calibration), 平面四参数 or 平面三参数 (the
+// horizontal similarity with or without its scale), 高程拟合 (a fitted height plane) or 高程常数
+// (a constant height shift), UTF-8, in full-width brackets.
+constexpr char kSiteTitle[] = "\xE7\x82\xB9\xE6\xA0\xA1\xE6\xAD\xA3";  // 点校正
+constexpr char kFourParameters[] =
+    "\xE5\xB9\xB3\xE9\x9D\xA2\xE5\x9B\x9B\xE5\x8F\x82\xE6\x95\xB0";  // 平面四参数
+constexpr char kThreeParameters[] =
+    "\xE5\xB9\xB3\xE9\x9D\xA2\xE4\xB8\x89\xE5\x8F\x82\xE6\x95\xB0";  // 平面三参数
+constexpr char kHeightPlane[] = "\xE9\xAB\x98\xE7\xA8\x8B\xE6\x8B\x9F\xE5\x90\x88";  // 高程拟合
+constexpr char kHeightConstant[] =
+    "\xE9\xAB\x98\xE7\xA8\x8B\xE5\xB8\xB8\xE6\x95\xB0";  // 高程常数
+
+// Positions in the parameter table.
+enum : std::size_t { kTx, kTy, kTz, kRz, kScale, kSlopeNorth, kSlopeEast };
+
+class SiteModel final : public TransformModel {
+ public:
+  explicit SiteModel(const Model& model) : fixScale_(model.fixScale), vertical_(model.vertical) {
+    parameters_ = {
+        {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
+        {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
+        {"tz", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tz; }},
+        {"rz", "arcsec", kArcSecondsPerRadian, 3,
+         [](const ModelParameters& p) { return p.transform.rz; }},
+        {"scale", "ppm", kPartsPerMillion, 3,
+         [](const ModelParameters& p) { return p.transform.scale; }},
+        {"slopeNorth", "ppm", kPartsPerMillion, 3,
+         [](const ModelParameters& p) { return p.slopeNorth; }},
+        {"slopeEast", "ppm", kPartsPerMillion, 3,
+         [](const ModelParameters& p) { return p.slopeEast; }},
+    };
+    Component horizontal{"horizontal", ComponentLayout::Horizontal, {kTx, kTy, kRz}};
+    if (!fixScale_) horizontal.parameters.push_back(kScale);
+    Component vertical{"vertical", ComponentLayout::Vertical, {kTz}};
+    if (vertical_ == Model::Vertical::Plane) {
+      vertical.parameters.push_back(kSlopeNorth);
+      vertical.parameters.push_back(kSlopeEast);
+    }
+    components_ = {horizontal, vertical};
+  }
+
+  const char* Name() const override { return "site"; }
+  Frame FrameOf() const override { return Frame::Plane; }
+  const std::vector<ParameterInfo>& Parameters() const override { return parameters_; }
+  const std::vector<Component>& Components() const override { return components_; }
+
+  FitOutcome Fit(const FramePairs& pairs, const std::vector<std::vector<bool>>& used,
+                 ModelParameters& params, int) const override {
+    FitOutcome outcome;
+    params = ModelParameters{};
+    params.reference = CentroidOf(pairs.source, {used[0]});
+    params.heightReference = CentroidOf(pairs.source, {used[1]});
+    params.reference.z = params.heightReference.z;
+    FitComponent(0, pairs, used[0], params, outcome);
+    FitComponent(1, pairs, used[1], params, outcome);
+    outcome.usable = AllFinite(params);
+    Summarise(pairs, used, params, outcome);
+    return outcome;
+  }
+
+  bool FitComponent(std::size_t c, const FramePairs& pairs, const std::vector<bool>& used,
+                    ModelParameters& params, FitOutcome& outcome) const override {
+    // Whether the part's pairs determine it is known from its closed form alone.
+    outcome.determined.resize(2, false);
+    if (c == 0) {
+      const HorizontalFit fit =
+          FitHorizontal(pairs.source, pairs.destination, used, fixScale_, params.reference);
+      params.transform.tx = fit.tx;
+      params.transform.ty = fit.ty;
+      params.transform.rz = fit.rz;
+      params.transform.scale = fit.scale;
+      outcome.determined[0] = fit.determined;
+    } else {
+      const VerticalFit fit = FitVertical(pairs.source, pairs.destination, used,
+                                          vertical_ == Model::Vertical::Plane,
+                                          params.heightReference);
+      params.transform.tz = fit.tz;
+      params.slopeNorth = fit.slopeNorth;
+      params.slopeEast = fit.slopeEast;
+      outcome.determined[1] = fit.determined;
+    }
+    outcome.usable = AllFinite(params);
+    return outcome.usable;
+  }
+
+  void Summarise(const FramePairs& pairs, const std::vector<std::vector<bool>>& used,
+                 const ModelParameters& params, FitOutcome& outcome) const override {
+    const std::size_t h = CountOf(used[0]);
+    const std::size_t v = CountOf(used[1]);
+    outcome.summaryLine = "Site calibration, least squares in closed form: horizontal " +
+                          std::to_string(h) + (h == 1 ? " pair" : " pairs") + ", vertical " +
+                          std::to_string(v) + (v == 1 ? " pair" : " pairs");
+    double sum = 0.0;
+    for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+      const Point3 w = Apply(params, pairs.source[i]);
+      const Point3& q = pairs.destination[i];
+      if (used[0][i]) sum += (w.x - q.x) * (w.x - q.x) + (w.y - q.y) * (w.y - q.y);
+      if (used[1][i]) sum += (w.z - q.z) * (w.z - q.z);
+    }
+    outcome.sumOfSquares = sum;
+  }
+
+  void Linearise(std::size_t c, const ModelParameters& params, const FramePairs& pairs,
+                 std::size_t i, PairLinearisation& out) const override {
+    const Point3& p = pairs.source[i];
+    const Point3& q = pairs.destination[i];
+    const Point3& o = c == 0 ? params.reference : params.heightReference;
+    const TransformParams& t = params.transform;
+    const double dE = p.x - o.x, dN = p.y - o.y;
+    if (c == 0) {
+      // r = o + t + scale·R(rz)·d − q over tx, ty, rz[, scale].
+      const double cs = std::cos(t.rz), sn = std::sin(t.rz);
+      const double rx = cs * dE - sn * dN, ry = sn * dE + cs * dN;  // R·d
+      out.residual[0] = (o.x + t.tx + t.scale * rx) - q.x;
+      out.residual[1] = (o.y + t.ty + t.scale * ry) - q.y;
+      const int u = fixScale_ ? 3 : 4;
+      double* j = out.jacobian;
+      j[0] = 1.0, j[1] = 0.0, j[2] = -t.scale * ry;
+      j[u] = 0.0, j[u + 1] = 1.0, j[u + 2] = t.scale * rx;
+      if (!fixScale_) j[3] = rx, j[u + 3] = ry;
+      out.largestCoordinate = Largest({p.x, p.y, q.x, q.y, o.x, o.y});
+      return;
+    }
+    // r = H + tz + slopeNorth·dN + slopeEast·dE − H' over tz[, slopeNorth, slopeEast].
+    const double north = params.slopeNorth * dN, east = params.slopeEast * dE;
+    out.residual[0] = p.z + t.tz + north + east - q.z;
+    out.jacobian[0] = 1.0;
+    if (vertical_ == Model::Vertical::Plane) {
+      out.jacobian[1] = dN;
+      out.jacobian[2] = dE;
+    }
+    out.largestCoordinate = Largest({p.z, q.z, t.tz, north, east});
+  }
+
+  Point3 Apply(const ModelParameters& params, const Point3& point) const override {
+    const TransformParams& t = params.transform;
+    const Point3& o = params.reference;
+    const Point3& h = params.heightReference;
+    const double dE = point.x - o.x, dN = point.y - o.y;
+    const double cs = std::cos(t.rz), sn = std::sin(t.rz);
+    return Point3(o.x + t.tx + t.scale * (cs * dE - sn * dN),
+                  o.y + t.ty + t.scale * (sn * dE + cs * dN),
+                  point.z + t.tz + params.slopeNorth * (point.y - h.y) +
+                      params.slopeEast * (point.x - h.x));
+  }
+
+  std::string ReportLines(const ModelParameters& params) const override {
+    const TransformParams& p = params.transform;
+    const Point3& o = params.reference;
+    std::string line = Printed(
+        "site: tx=%.8f m, ty=%.8f m, tz=%.8f m, rz=%.8f rad, scale=%.8f, slopeNorth=%.6f ppm, "
+        "slopeEast=%.6f ppm, reference E0=%.4f m, N0=%.4f m, H0=%.4f m",
+        p.tx, p.ty, p.tz, p.rz, p.scale, params.slopeNorth * kPartsPerMillion,
+        params.slopeEast * kPartsPerMillion, o.x, o.y, o.z);
+    if (HeightAboutItsOwn(params)) {
+      line += Printed(", heights about E0=%.4f m, N0=%.4f m", params.heightReference.x,
+                      params.heightReference.y);
+    }
+    return line + "\n";
+  }
+
+  std::vector<ResultMember> ResultMembers(const ModelParameters& params) const override {
+    const TransformParams& p = params.transform;
+    const Point3& o = params.reference;
+    ResultMember model{"model"};
+    model.text = "site";
+    std::vector<ResultMember> members = {
+        {"offset", {p.tx, p.ty, p.tz}, true},
+        {"rotate", {Degrees(p.rx), Degrees(p.ry), Degrees(p.rz)}, true},
+        {"scale", {p.scale}},
+        model,
+        {"slope", {params.slopeNorth, params.slopeEast}, true},
+        {"reference", {o.x, o.y, o.z}, true},
+    };
+    if (HeightAboutItsOwn(params)) {
+      members.push_back(
+          {"heightReference", {params.heightReference.x, params.heightReference.y}, true});
+    }
+    return members;
+  }
+
+  std::string Formula(const ModelParameters& params) const override {
+    return std::string("site: (E,N) = (E0,N0) + t + scale * R(rz) * ((E,N) - (E0,N0)); H = H + "
+                       "tz + slopeNorth * (N - N0) + slopeEast * (E - E0); (E0,N0,H0) = "
+                       "reference") +
+           (HeightAboutItsOwn(params) ? ", (E0,N0) of heightReference for the heights" : "");
+  }
+
+  std::string ProjSteps(const ModelParameters& params) const override {
+    const TransformParams& p = params.transform;
+    const Point3& o = params.reference;
+    const Point3& h = params.heightReference;
+    const double cs = std::cos(p.rz);
+    const double sn = std::sin(p.rz);
+    // (E', N') = A·(E, N) + o + t − A·o with A = scale·R; H' = H + sE·E + sN·N + tz − sE·E0 −
+    // sN·N0.
+    const double a11 = p.scale * cs, a12 = -p.scale * sn, a21 = p.scale * sn, a22 = p.scale * cs;
+    const AffineTerms affine{
+        {{a11, a12, 0.0}, {a21, a22, 0.0}, {params.slopeEast, params.slopeNorth, 1.0}},
+        {o.x + p.tx - (a11 * o.x + a12 * o.y), o.y + p.ty - (a21 * o.x + a22 * o.y),
+         p.tz - params.slopeEast * h.x - params.slopeNorth * h.y}};
+    return AffineStep(affine);
+  }
+
+  std::vector<ResultMember> RecordMembers(const ModelParameters& params) const override {
+    if (!HeightAboutItsOwn(params)) return {};
+    return {{"heightReference", {params.heightReference.x, params.heightReference.y}, true}};
+  }
+
+  std::string PlotTitle() const override {
+    return std::string("\xEF\xBC\x88") + kSiteTitle + "\xEF\xBC\x9A" +
+           (fixScale_ ? kThreeParameters : kFourParameters) + " + " +
+           (vertical_ == Model::Vertical::Plane ? kHeightPlane : kHeightConstant) +
+           "\xEF\xBC\x89";  // （点校正：… + …）
+  }
+
+ private:
+  // Whether the height surface acts about a centroid of its own (the parts fit different pairs).
+  static bool HeightAboutItsOwn(const ModelParameters& params) {
+    return params.heightReference.x != params.reference.x ||
+           params.heightReference.y != params.reference.y;
+  }
+
+  bool fixScale_;
+  Model::Vertical vertical_;
+  std::vector<ParameterInfo> parameters_;
+  std::vector<Component> components_;
+};
+
+}  // namespace
+
+std::unique_ptr<const TransformModel> MakeSiteModel(const Model& model) {
+  return std::make_unique<SiteModel>(model);
+}
+
+}  // namespace Quorvane
