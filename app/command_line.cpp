@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "app/options.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -7,66 +9,6 @@
 namespace Quorvane {
 
 namespace {
-
-// Options that take the next argument as their value: where the value goes, and the flag that
-// records that the option was seen (or nullptr).
-struct ValueOption {
-  const char* name;
-  std::string& (*value)(OptionTexts&);
-  bool* (*seen)(OptionTexts&);
-};
-const ValueOption kValueOptions[] = {
-    {"--refsrc", [](OptionTexts& t) -> std::string& { return t.sourceText; },
-     [](OptionTexts& t) { return &t.input.sourceGiven; }},
-    {"--refdes", [](OptionTexts& t) -> std::string& { return t.destinationText; },
-     [](OptionTexts& t) { return &t.input.destinationGiven; }},
-    {"--exclude", [](OptionTexts& t) -> std::string& { return t.model.exclude; },
-     [](OptionTexts& t) { return &t.model.excludeGiven; }},
-    {"--apply", [](OptionTexts& t) -> std::string& { return t.input.applyText; },
-     [](OptionTexts& t) { return &t.input.applyGiven; }},
-    {"--record", [](OptionTexts& t) -> std::string& { return t.output.recordPath; },
-     [](OptionTexts& t) { return &t.output.recordGiven; }},
-    {"--refsrc-file", [](OptionTexts& t) -> std::string& { return t.input.sourceFile; },
-     [](OptionTexts& t) { return &t.input.sourceFileGiven; }},
-    {"--refdes-file", [](OptionTexts& t) -> std::string& { return t.input.destinationFile; },
-     [](OptionTexts& t) { return &t.input.destinationFileGiven; }},
-    {"--apply-file", [](OptionTexts& t) -> std::string& { return t.input.applyFile; },
-     [](OptionTexts& t) { return &t.input.applyFileGiven; }},
-    {"--plot", [](OptionTexts& t) -> std::string& { return t.output.plotPath; },
-     [](OptionTexts& t) { return &t.output.plotGiven; }},
-    {"--model", [](OptionTexts& t) -> std::string& { return t.model.model; },
-     [](OptionTexts& t) { return &t.model.modelGiven; }},
-    {"--vertical", [](OptionTexts& t) -> std::string& { return t.model.vertical; },
-     [](OptionTexts& t) { return &t.model.verticalGiven; }},
-    {"--convention", [](OptionTexts& t) -> std::string& { return t.model.convention; },
-     [](OptionTexts& t) { return &t.model.conventionGiven; }},
-    {"--tolerance-h", [](OptionTexts& t) -> std::string& { return t.model.toleranceHorizontal; },
-     [](OptionTexts& t) { return &t.model.toleranceHorizontalGiven; }},
-    {"--tolerance-v", [](OptionTexts& t) -> std::string& { return t.model.toleranceVertical; },
-     [](OptionTexts& t) { return &t.model.toleranceVerticalGiven; }},
-    {"--source-ellipsoid", [](OptionTexts& t) -> std::string& { return t.plane.sourceEllipsoid; },
-     [](OptionTexts& t) { return &t.plane.sourceEllipsoidGiven; }},
-    {"--destination-ellipsoid",
-     [](OptionTexts& t) -> std::string& { return t.plane.destinationEllipsoid; },
-     [](OptionTexts& t) { return &t.plane.destinationEllipsoidGiven; }},
-    {"--grid", [](OptionTexts& t) -> std::string& { return t.plane.grid; },
-     [](OptionTexts& t) { return &t.plane.gridGiven; }},
-};
-
-struct FlagOption {
-  const char* name;
-  bool* (*flag)(OptionTexts&);
-};
-const FlagOption kFlagOptions[] = {
-    {"--quality", [](OptionTexts& t) { return &t.output.quality; }},
-    {"--snoop", [](OptionTexts& t) { return &t.model.snoop; }},
-    {"--help", [](OptionTexts& t) { return &t.output.help; }},
-    {"--version", [](OptionTexts& t) { return &t.output.version; }},
-    {"--utf8", [](OptionTexts& t) { return &t.output.utf8; }},
-    {"--fix-scale", [](OptionTexts& t) { return &t.model.fixScale; }},
-    {"--strict", [](OptionTexts& t) { return &t.model.strict; }},
-    {"--packed-dms", [](OptionTexts& t) { return &t.input.packedDms; }},
-};
 
 // Pair numbers longer than this cannot be below any list's size and are refused unread.
 constexpr std::size_t kLongestPairNumber = 18;
@@ -76,35 +18,30 @@ constexpr char kComponentSuffix[] = {'h', 'v'};
 
 }  // namespace
 
+const std::string& OptionTexts::Value(const char* option) const {
+  static const std::string kNone;
+  const auto found = given.find(option);
+  return found == given.end() ? kNone : found->second;
+}
+
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
   texts = OptionTexts{};
   for (int i = 1; i < argc; ++i) {
-    const ValueOption* value = nullptr;
-    for (const ValueOption& option : kValueOptions) {
-      if (std::strcmp(argv[i], option.name) == 0) {
-        value = &option;
-        break;
-      }
-    }
-    if (value == nullptr) {
-      bool known = false;
-      for (const FlagOption& option : kFlagOptions) {
-        if (std::strcmp(argv[i], option.name) == 0) *option.flag(texts) = known = true;
-      }
-      if (!known && std::strncmp(argv[i], "--", 2) == 0) texts.unknown.push_back(argv[i]);
+    const OptionSpec* option = FindOption(argv[i]);
+    if (option == nullptr) {
+      if (std::strncmp(argv[i], "--", 2) == 0) texts.unknown.push_back(argv[i]);
       continue;
     }
-    *value->seen(texts) = true;
-    if (i + 1 < argc) {
-      // The value is consumed here, so the scan never takes it for an option.
-      value->value(texts) = argv[++i];
-    } else {
-      // A trailing option has an empty value, which replaces any earlier one.
-      value->value(texts).clear();
-    }
+    std::string& value = texts.given[option->name];
+    if (option->value == nullptr) continue;
+    // The value is consumed here, so the scan never takes it for an option; a trailing option
+    // has an empty value, which replaces any earlier one.
+    value = i + 1 < argc ? argv[++i] : "";
+    if (std::strcmp(option->name, "--refsrc") == 0) texts.sourceText = value;
+    if (std::strcmp(option->name, "--refdes") == 0) texts.destinationText = value;
   }
-  return (!texts.sourceText.empty() || texts.input.sourceFileGiven) &&
-         (!texts.destinationText.empty() || texts.input.destinationFileGiven);
+  return (!texts.sourceText.empty() || texts.Has("--refsrc-file")) &&
+         (!texts.destinationText.empty() || texts.Has("--refdes-file"));
 }
 
 bool ParseExclusions(const std::string& text, std::size_t pairCount,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,86 +12,26 @@
 
 namespace Quorvane {
 
-/// The point lists beyond the two list texts: files instead of texts, and the further points.
-struct InputOptions {
-  // Whether each text option was seen at all, so that a file and a text for one list conflict
-  // even when the text is empty.
-  bool sourceGiven = false;       // --refsrc
-  bool destinationGiven = false;  // --refdes
-  bool applyGiven = false;        // --apply
-  std::string applyText{};        // value of --apply: further source points, as --refsrc takes them
-  bool sourceFileGiven = false;   // --refsrc-file
-  std::string sourceFile{};
-  bool destinationFileGiven = false;  // --refdes-file
-  std::string destinationFile{};
-  bool applyFileGiven = false;  // --apply-file
-  std::string applyFile{};
-  bool packedDms = false;       // --packed-dms: every angle of every file as ddd.mmssss
-};
-
-/// How the plane is made.
-struct PlaneOptions {
-  bool sourceEllipsoidGiven = false;  // --source-ellipsoid
-  std::string sourceEllipsoid{};
-  bool destinationEllipsoidGiven = false;  // --destination-ellipsoid
-  std::string destinationEllipsoid{};
-  bool gridGiven = false;  // --grid: the destination is a local grid table
-  std::string grid{};
-};
-
-/// What is fitted, and how it is judged.
-struct ModelOptions {
-  bool modelGiven = false;  // --model: "similarity" (the default), "site", "helmert",
-                            // "molodensky-badekas"
-  std::string model{};
-  bool fixScale = false;       // --fix-scale: the site model's scale held at 1
-  bool verticalGiven = false;  // --vertical: "plane" or "constant"
-  std::string vertical{};
-  bool conventionGiven = false;  // --convention: "position-vector" or "coordinate-frame"
-  std::string convention{};
-  bool excludeGiven = false;  // --exclude was seen, even with an empty value
-  std::string exclude{};      // pair numbers or names, separated by ","
-  bool snoop = false;         // --snoop: automatic blunder removal (implies --quality)
-  bool toleranceHorizontalGiven = false;  // --tolerance-h
-  std::string toleranceHorizontal{};
-  bool toleranceVerticalGiven = false;  // --tolerance-v
-  std::string toleranceVertical{};
-  bool strict = false;  // --strict: exit 3 when a fitted pair is flagged or over a tolerance
-};
-
-/// What is written, and how.
-struct OutputOptions {
-  bool quality = false;       // --quality: the quality block after the report
-  bool recordGiven = false;   // --record was seen, even with an empty value
-  std::string recordPath{};   // value of --record: the record file's path
-  bool plotGiven = false;     // --plot was seen, even with an empty value
-  std::string plotPath{};     // value of --plot: the picture's path
-  bool utf8 = false;          // --utf8: Chinese console text in UTF-8 instead of GBK
-  bool help = false;          // --help: the usage text, and nothing else
-  bool version = false;       // --version: the version line, and nothing else
-};
-
-/// The values of the options, exactly as the argument bytes came in (no trimming, unquoting or
-/// character-set conversion). Texts are empty and flags false until their option is seen.
+/// The options of a command line exactly as the argument bytes came in (no trimming, unquoting or
+/// character-set conversion), before anything is made of them (RunSettings does that).
 struct OptionTexts {
   std::string sourceText;       // value of --refsrc
   std::string destinationText;  // value of --refdes
-  InputOptions input{};
-  PlaneOptions plane{};
-  ModelOptions model{};
-  OutputOptions output{};
+  /// Every option of the table (app/options.h) that was seen, by name, with its last value: ""
+  /// for a flag, and for a value option that is the last argument. --refsrc and --refdes are
+  /// here too when seen.
+  std::map<std::string, std::string> given{};
   /// Arguments that start with "--" but are no option and no option's value, in order.
   std::vector<std::string> unknown{};
+
+  bool Has(const char* option) const { return given.count(option) != 0; }
+  /// The option's value, or "" when it was not seen.
+  const std::string& Value(const char* option) const;
 };
 
-/// Scans argv[1] .. argv[argc-1] for the options (exact, case-sensitive, whole argument; no "="
-/// form, no abbreviations): the value options "--refsrc", "--refdes", "--exclude", "--apply",
-/// "--record", "--plot", "--refsrc-file", "--refdes-file", "--apply-file", "--model",
-/// "--vertical", "--convention", "--tolerance-h", "--tolerance-v", "--source-ellipsoid",
-/// "--destination-ellipsoid" and "--grid", and the flags "--quality", "--snoop", "--help",
-/// "--version", "--utf8", "--fix-scale", "--strict" and "--packed-dms". The argument after a
-/// value option is its value and is consumed even if it looks like an option; a flag consumes
-/// nothing. A repeated value option keeps its last value, even an empty one; a value option that
+/// Scans argv[1] .. argv[argc-1] for the options of the table kOptions (exact, case-sensitive,
+/// whole argument; no "=" form, no abbreviations). The argument after a value option is its
+/// value and is consumed even if it looks like an option; a flag consumes nothing. A repeated value option keeps its last value, even an empty one; a value option that
 /// is the last argument counts as having an empty value. Every other argument is skipped, and
 /// noted in `unknown` when it starts with "--". argv[0] is never examined and nothing past
 /// argv[argc-1] is read.

@@ -19,7 +19,7 @@
 #include "app/result_file.h"
 #include "app/run_settings.h"
 #include "app/text_encoding.h"
-#include "app/usage_text.h"
+#include "app/options.h"
 
 namespace Quorvane {
 
@@ -66,8 +66,7 @@ std::string ListOfNames(const std::vector<std::string>& names, ConsoleEncoding e
 
 // The state of one run while it is built: settings, warnings held until the input is accepted.
 struct Step {
-  const OptionTexts& texts;
-  RunSettings settings;
+  const RunSettings& settings;
   std::ostream& errors;
   std::vector<std::string> warnings;  // each a whole line, "quorvane: warning: …\n"
 
@@ -79,21 +78,19 @@ struct Step {
 
 // One point list from its text option or its file option, never both: a text that is given
 // even empty conflicts with a file, which is the likelier mistake than an intended override.
-bool ReadList(Step& step, bool textGiven, const std::string& text, const char* textOption,
-              bool fileGiven, const std::string& path, const char* fileOption, bool grid,
-              NamedPointList& list) {
-  if (textGiven && fileGiven) {
-    step.errors << "quorvane: " << textOption << " and " << fileOption
+bool ReadList(Step& step, const ListInput& input, bool grid, NamedPointList& list) {
+  if (input.textGiven && input.fileGiven) {
+    step.errors << "quorvane: " << input.textOption << " and " << input.fileOption
                 << " both give the same points; give only one of them" << kNothingWritten;
     return false;
   }
-  if (!fileGiven) {
-    ParsePointList(text, list.points);
+  if (!input.fileGiven) {
+    ParsePointList(input.text, list.points);
     // The lenient argument syntax stays as it was; what looks wrong is only said.
     for (std::size_t i = 0; !grid && i < list.points.size(); ++i) {
       const std::string why = RangeProblem(list.points[i].x, list.points[i].y);
       if (!why.empty()) {
-        step.Warn(std::string(textOption) + " point " + std::to_string(i + 1) +
+        step.Warn(std::string(input.textOption) + " point " + std::to_string(i + 1) +
                   " (counting from 1): " + why);
       }
     }
@@ -101,12 +98,13 @@ bool ReadList(Step& step, bool textGiven, const std::string& text, const char* t
   }
   PointFileOptions options;
   options.grid = grid;
-  options.packedDms = step.texts.input.packedDms;
+  options.packedDms = step.settings.packedDms;
   options.encoding = step.settings.encoding;
   std::string problem;
-  if (!ReadPointFile(path, options, list, problem)) {
-    step.errors << "quorvane: " << fileOption << " " << step.Quoted(path, kLongestQuotedPath) << ": "
-                << problem << kNothingWritten;
+  if (!ReadPointFile(input.path, options, list, problem)) {
+    step.errors << "quorvane: " << input.fileOption << " "
+                << step.Quoted(input.path, kLongestQuotedPath) << ": " << problem
+                << kNothingWritten;
     return false;
   }
   return true;
@@ -114,17 +112,12 @@ bool ReadList(Step& step, bool textGiven, const std::string& text, const char* t
 
 bool ReadLists(Step& step, NamedPointList& source, NamedPointList& destination,
                NamedPointList& further) {
-  const OptionTexts& t = step.texts;
-  const bool sourceGrid = step.settings.plane.source.kind != ListSystem::Kind::Geographic;
-  const bool destinationGrid =
-      step.settings.plane.destination.kind != ListSystem::Kind::Geographic;
-  return ReadList(step, t.input.sourceGiven, t.sourceText, "--refsrc", t.input.sourceFileGiven,
-                  t.input.sourceFile, "--refsrc-file", sourceGrid, source) &&
-         ReadList(step, t.input.destinationGiven, t.destinationText, "--refdes",
-                  t.input.destinationFileGiven, t.input.destinationFile, "--refdes-file",
-                  destinationGrid, destination) &&
-         ReadList(step, t.input.applyGiven, t.input.applyText, "--apply", t.input.applyFileGiven,
-                  t.input.applyFile, "--apply-file", sourceGrid, further);
+  const RunSettings& s = step.settings;
+  const bool sourceGrid = s.plane.source.kind != ListSystem::Kind::Geographic;
+  const bool destinationGrid = s.plane.destination.kind != ListSystem::Kind::Geographic;
+  return ReadList(step, s.source, sourceGrid, source) &&
+         ReadList(step, s.destination, destinationGrid, destination) &&
+         ReadList(step, s.further, sourceGrid, further);
 }
 
 // Names given twice in one list, in the order of their first repetition.
@@ -219,8 +212,8 @@ bool PairPoints(Step& step, const NamedPointList& source, const NamedPointList& 
 bool ReadExclusions(Step& step, Registration& run) {
   const std::size_t pairs = run.source.size();
   run.status.assign(run.components.size(), std::vector<PairStatus>(pairs, PairStatus::Fitted));
-  if (!step.texts.model.excludeGiven) return true;
-  const std::string& text = step.texts.model.exclude;
+  if (!step.settings.excludeGiven) return true;
+  const std::string& text = step.settings.exclude;
   Exclusions excluded;
   std::string problem;
   if (!ParseExclusions(text, pairs, run.names, run.components.size(), step.settings.encoding,
@@ -385,7 +378,7 @@ void Fit(Step& step, Registration& run) {
               "scale would be 0), and the values are not a fit");
   }
   if (!run.outcome.usable || !step.settings.statistics) return;
-  Progress progress(step.texts.model.snoop && StandardErrorIsTerminal());
+  Progress progress(step.settings.snoop && StandardErrorIsTerminal());
   const auto statistics = [&] {
     run.statistics.resize(run.components.size());
     for (std::size_t c = 0; c < run.components.size(); ++c) {
@@ -393,7 +386,7 @@ void Fit(Step& step, Registration& run) {
     }
   };
   statistics();
-  if (step.texts.model.snoop) {
+  if (step.settings.snoop) {
     for (std::size_t c = 0; c < run.components.size(); ++c) {
       const std::size_t before = run.removals.size();
       SnoopModel(model, c, pairs, fitted[c], run.params, run.outcome, run.statistics[c],
@@ -521,33 +514,41 @@ bool FailsStrictly(const Registration& run) {
   return false;
 }
 
-int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
-                   Registration& run) {
-  Step step{texts, RunSettings{}, errors, {}};
-  if (!ReadSettings(texts, step.settings, errors)) return kExitBadInput;
-  for (const std::string& unknown : texts.unknown) {
+namespace {
+
+// Everything a run computes, from the settings to the transformed --apply points: every input is
+// read and checked here, and refused with one line on `errors` (false); warnings are held in
+// `step` for the report.
+bool Compute(Step& step, Registration& run) {
+  const RunSettings& settings = step.settings;
+  for (const std::string& unknown : settings.unknown) {
     step.Warn("unknown option " + step.Quoted(unknown) + ", ignored");
   }
-  run.choice = step.settings.model;
+  run.choice = settings.model;
   run.model = MakeModel(run.choice);
   run.components = run.model->Components();
   // One (empty) set of statistics per component even when none are computed, so that a writer
   // may look at them whatever was asked for.
   run.statistics.resize(run.components.size());
-  run.tolerances = step.settings.tolerances;
+  run.tolerances = settings.tolerances;
 
   NamedPointList source, destination, further;
   if (!ReadLists(step, source, destination, further) || !PairPoints(step, source, destination, run) ||
       !ReadExclusions(step, run) || !ProjectPairs(step, run)) {
-    return kExitBadInput;
+    return false;
   }
   Fit(step, run);
   if (run.outcome.usable) {
-    if (!ApplyFurther(step, further, run)) return kExitBadInput;
+    if (!ApplyFurther(step, further, run)) return false;
     WarnAboutTheFit(step, run);
   }
-  for (const std::string& warning : step.warnings) errors << warning;
+  return true;
+}
 
+// The warnings, then the console report of a computed run: the report, and for a usable fit the
+// quality block when asked for and the transformed points.
+int Report(const Step& step, const Registration& run, std::ostream& report, std::ostream& errors) {
+  for (const std::string& warning : step.warnings) errors << warning;
   const ConsoleEncoding encoding = step.settings.encoding;
   PrintReport(run, report, encoding);
   if (!run.outcome.usable) {
@@ -555,9 +556,27 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
            << kNothingWritten;
     return kExitNoResult;
   }
-  if (step.settings.qualityBlock) PrintQualityBlock(run, texts.model.snoop, encoding, report);
+  if (step.settings.outputs.qualityBlock) {
+    PrintQualityBlock(run, step.settings.snoop, encoding, report);
+  }
   if (!run.applied.empty()) PrintAppliedPoints(run, encoding, report);
   return kExitSuccess;
+}
+
+}  // namespace
+
+int RegisterPoints(const RunSettings& settings, std::ostream& report, std::ostream& errors,
+                   Registration& run) {
+  Step step{settings, errors, {}};
+  if (!Compute(step, run)) return kExitBadInput;
+  return Report(step, run, report, errors);
+}
+
+int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
+                   Registration& run) {
+  RunSettings settings;
+  if (!ReadSettings(texts, settings, errors)) return kExitBadInput;
+  return RegisterPoints(settings, report, errors, run);
 }
 
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
@@ -572,21 +591,18 @@ namespace {
 
 // An output that would overwrite an input, or another output: refused before anything is read.
 // A plain run names no file but quorvane.json, and asks nothing of the file system here.
-bool OutputsAreApart(const OptionTexts& texts, const std::string& resultPath,
-                     ConsoleEncoding encoding, std::ostream& errors) {
+bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
+                     std::ostream& errors) {
   struct Named {
     std::string what;
     std::string path;
   };
   std::vector<Named> inputs;
-  const InputOptions& in = texts.input;
-  if (in.sourceFileGiven && !in.sourceFile.empty()) inputs.push_back({"--refsrc-file", in.sourceFile});
-  if (in.destinationFileGiven && !in.destinationFile.empty()) {
-    inputs.push_back({"--refdes-file", in.destinationFile});
+  for (const ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
+    if (list->fileGiven && !list->path.empty()) inputs.push_back({list->fileOption, list->path});
   }
-  if (in.applyFileGiven && !in.applyFile.empty()) inputs.push_back({"--apply-file", in.applyFile});
   std::vector<Named> named;
-  const OutputOptions& out = texts.output;
+  const OutputChoice& out = settings.outputs;
   if (out.recordGiven && !out.recordPath.empty()) named.push_back({"--record", out.recordPath});
   if (out.plotGiven && !out.plotPath.empty()) named.push_back({"--plot", out.plotPath});
   if (inputs.empty() && named.empty()) return true;
@@ -601,6 +617,7 @@ bool OutputsAreApart(const OptionTexts& texts, const std::string& resultPath,
   std::vector<FileIdentity> identities;
   for (const Named& input : inputs) identities.push_back(IdentifyFile(input.path));
   std::vector<Named> others = inputs;
+  const ConsoleEncoding encoding = settings.encoding;
   for (const Named& output : outputs) {
     const FileIdentity identity = IdentifyFile(output.path);
     for (std::size_t k = 0; k < others.size(); ++k) {
@@ -617,31 +634,21 @@ bool OutputsAreApart(const OptionTexts& texts, const std::string& resultPath,
   return true;
 }
 
-int Run(int argc, const char* const* argv) {
-  OptionTexts texts;
-  const bool complete = ParseCommandLine(argc, argv, texts);
-  if (texts.output.help || texts.output.version) {
-    std::fputs(texts.output.help ? kUsageText : kVersionLine, stdout);
-    return kExitSuccess;
-  }
-  const ConsoleEncoding encoding = texts.output.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
-  if (!complete) {
-    std::fputs(kBadArgumentsMessage.In(encoding), stdout);
-    return kExitBadInput;
-  }
-  const std::string resultPath = ResultFilePath(argv[0]);
-  if (!OutputsAreApart(texts, resultPath, encoding, std::cerr)) return kExitBadInput;
-
-  Registration run;
-  const int exitCode = RegisterPoints(texts, std::cout, std::cerr, run);
-  if (exitCode != kExitSuccess) return exitCode;
+// The files of a fitted run: every text is made before the first file is written, so that a run
+// that fails on the way (out of memory) replaces none; then quorvane.json, the record and the
+// picture are each written whole or not at all. Returns the exit code of the files.
+int WriteFiles(const RunSettings& settings, const Registration& run,
+               const std::string& resultPath, bool& resultWritten, bool& recordWritten) {
+  const ConsoleEncoding encoding = settings.encoding;
+  const OutputChoice& outputs = settings.outputs;
+  const std::string result = BuildResultJson(*run.model, run.params);
+  const std::string record = outputs.recordGiven ? BuildRecordJson(run) : std::string();
+  const std::string plot = outputs.plotGiven ? BuildPlotSvg(run) : std::string();
 
   std::string resultReason;
-  const bool resultWritten =
-      WriteTextFile(resultPath, BuildResultJson(*run.model, run.params), resultReason);
+  resultWritten = WriteTextFile(resultPath, result, resultReason);
   // Each file named on the command line is tried, so that one that fails does not cost the
   // others.
-  bool recordWritten = false;
   std::vector<std::string> failures;
   const auto write = [&](const std::string& path, const std::string& text, const char* what) {
     std::string reason;
@@ -650,8 +657,8 @@ int Run(int argc, const char* const* argv) {
                        QuotedField(path, kLongestQuotedPath, encoding) + " (" + reason + ")");
     return false;
   };
-  if (texts.output.recordGiven) recordWritten = write(texts.output.recordPath, BuildRecordJson(run), "record");
-  if (texts.output.plotGiven) write(texts.output.plotPath, BuildPlotSvg(run), "plot");
+  recordWritten = outputs.recordGiven && write(outputs.recordPath, record, "record");
+  if (outputs.plotGiven) write(outputs.plotPath, plot, "plot");
 
   if (!resultWritten && !recordWritten) {
     std::cerr << "quorvane: warning: quorvane.json could not be written to "
@@ -662,22 +669,53 @@ int Run(int argc, const char* const* argv) {
   for (const std::string& failure : failures) {
     std::cerr << failure << "; the report was printed"
               << (resultWritten ? " and quorvane.json was written" : ", quorvane.json was not written")
-              << (texts.output.recordGiven && texts.output.plotGiven
+              << (outputs.recordGiven && outputs.plotGiven
                       ? (recordWritten ? ", the record was written" : "")
                       : "")
               << ".\n";
   }
+  return failures.empty() ? kExitSuccess : kExitFileNotWritten;
+}
 
+// --help or --version: the text, and whether standard output took it.
+int PrintAbout(bool help) {
+  const std::string text = help ? UsageText() : std::string(kVersionLine);
+  const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  if (written) return kExitSuccess;
+  std::fputs("quorvane: standard output could not take the whole text.\n", stderr);
+  return kExitReportCut;
+}
+
+int Run(int argc, const char* const* argv) {
+  OptionTexts texts;
+  const bool complete = ParseCommandLine(argc, argv, texts);
+  if (texts.Has("--help") || texts.Has("--version")) return PrintAbout(texts.Has("--help"));
+  const ConsoleEncoding encoding = texts.Has("--utf8") ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
+  if (!complete) {
+    std::fputs(kBadArgumentsMessage.In(encoding), stdout);
+    return kExitBadInput;
+  }
+  RunSettings settings;
+  if (!ReadSettings(texts, settings, std::cerr)) return kExitBadInput;
+  const std::string resultPath = ResultFilePath(argv[0]);
+  if (!OutputsAreApart(settings, resultPath, std::cerr)) return kExitBadInput;
+
+  Registration run;
+  const int exitCode = RegisterPoints(settings, std::cout, std::cerr, run);
+  if (exitCode != kExitSuccess) return exitCode;
+
+  bool resultWritten = false, recordWritten = false;
+  const int files = WriteFiles(settings, run, resultPath, resultWritten, recordWritten);
   std::fflush(stdout);
   const bool reported = std::cout.good() && !std::ferror(stdout);
-  if (!failures.empty()) return kExitFileNotWritten;
+  if (files != kExitSuccess) return files;
   if (!reported) {
     std::cerr << "quorvane: standard output was closed before the whole report was written; "
               << (resultWritten ? "quorvane.json was written" : "quorvane.json was not written")
-              << (texts.output.recordGiven ? " and so was the record" : "") << ".\n";
+              << (settings.outputs.recordGiven ? " and so was the record" : "") << ".\n";
     return kExitReportCut;
   }
-  if (texts.model.strict && FailsStrictly(run)) return kExitStrict;
+  if (settings.strict && FailsStrictly(run)) return kExitStrict;
   return kExitSuccess;
 }
 
@@ -689,8 +727,8 @@ int RunRegistration(int argc, const char* const* argv) {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {
     // Written without allocating, since there is no memory to be had.
-    std::fputs("quorvane: out of memory: the input needs more than this machine can give; files "
-               "not written by then were not written.\n",
+    std::fputs("quorvane: out of memory: the input needs more than this machine can give; no "
+               "file was written.\n",
                stderr);
     return kExitOutOfMemory;
   }

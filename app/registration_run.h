@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/registration.h"
+#include "app/run_settings.h"
 #include "estimation/fit_transform.h"
 
 namespace Quorvane {
@@ -39,6 +40,11 @@ constexpr int kExitOutOfMemory = 5;  // the input needs more memory than there i
 /// each; so do warnings about the input and the fit, but only for a run that is not refused, and
 /// before the report. Returns kExitSuccess, kExitBadInput or kExitNoResult; `run` holds what was
 /// computed up to there.
+int RegisterPoints(const RunSettings& settings, std::ostream& report, std::ostream& errors,
+                   Registration& run);
+
+/// The same from the option texts, read into RunSettings first (a value that cannot be used is
+/// refused as ReadSettings says).
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    Registration& run);
 

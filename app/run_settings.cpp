@@ -86,14 +86,26 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
 
 bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream& errors) {
   settings = RunSettings{};
-  const ConsoleEncoding encoding = texts.output.utf8 ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
+  const ConsoleEncoding encoding = texts.Has("--utf8") ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
   settings.encoding = encoding;
   const auto quoted = [&](const std::string& value) { return QuotedField(value, 40, encoding); };
+  settings.unknown = texts.unknown;
+
+  // The lists.
+  for (ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
+    list->textGiven = texts.Has(list->textOption);
+    list->text = texts.Value(list->textOption);
+    list->fileGiven = texts.Has(list->fileOption);
+    list->path = texts.Value(list->fileOption);
+  }
+  // Programs that call the run with the two texts alone (no scan) give them only there.
+  settings.source.text = texts.sourceText;
+  settings.destination.text = texts.destinationText;
+  settings.packedDms = texts.Has("--packed-dms");
 
   // The model.
-  const ModelOptions& model = texts.model;
-  if (model.modelGiven && !ModelByName(model.model, settings.model.kind)) {
-    errors << "quorvane: --model " << quoted(model.model)
+  if (texts.Has("--model") && !ModelByName(texts.Value("--model"), settings.model.kind)) {
+    errors << "quorvane: --model " << quoted(texts.Value("--model"))
            << " is not a model: give similarity, site, helmert or molodensky-badekas"
            << kNothingWritten;
     return false;
@@ -101,37 +113,39 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
   const bool site = settings.model.kind == Model::Kind::Site;
   const bool geocentric = settings.model.kind == Model::Kind::Helmert ||
                           settings.model.kind == Model::Kind::MolodenskyBadekas;
-  if (model.fixScale && !site) {
+  if (texts.Has("--fix-scale") && !site) {
     errors << "quorvane: --fix-scale needs --model site (the "
            << ModelName(settings.model) << " model always fits its scale)" << kNothingWritten;
     return false;
   }
-  settings.model.fixScale = model.fixScale;
-  if (model.verticalGiven) {
+  settings.model.fixScale = texts.Has("--fix-scale");
+  if (texts.Has("--vertical")) {
+    const std::string& vertical = texts.Value("--vertical");
     if (!site) {
       errors << "quorvane: --vertical needs --model site (the " << ModelName(settings.model)
              << " model scales heights with the rest)" << kNothingWritten;
       return false;
     }
-    if (model.vertical == "constant") {
+    if (vertical == "constant") {
       settings.model.vertical = Model::Vertical::Constant;
-    } else if (model.vertical != "plane") {
-      errors << "quorvane: --vertical " << quoted(model.vertical)
+    } else if (vertical != "plane") {
+      errors << "quorvane: --vertical " << quoted(vertical)
              << " is neither plane nor constant" << kNothingWritten;
       return false;
     }
   }
-  if (model.conventionGiven) {
+  if (texts.Has("--convention")) {
+    const std::string& convention = texts.Value("--convention");
     if (!geocentric) {
       errors << "quorvane: --convention needs --model helmert or molodensky-badekas (the "
              << ModelName(settings.model) << " model has no rotations about X and Y)"
              << kNothingWritten;
       return false;
     }
-    if (model.convention == "coordinate-frame") {
+    if (convention == "coordinate-frame") {
       settings.model.convention = Model::Convention::CoordinateFrame;
-    } else if (model.convention != "position-vector") {
-      errors << "quorvane: --convention " << quoted(model.convention)
+    } else if (convention != "position-vector") {
+      errors << "quorvane: --convention " << quoted(convention)
              << " is neither position-vector nor coordinate-frame" << kNothingWritten;
       return false;
     }
@@ -139,62 +153,70 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
 
   // The checks.
   const struct {
-    bool given;
-    const std::string& text;
     const char* option;
     double& value;
   } limits[] = {
-      {model.toleranceHorizontalGiven, model.toleranceHorizontal, "--tolerance-h",
-       settings.tolerances.horizontal},
-      {model.toleranceVerticalGiven, model.toleranceVertical, "--tolerance-v",
-       settings.tolerances.vertical},
+      {"--tolerance-h", settings.tolerances.horizontal},
+      {"--tolerance-v", settings.tolerances.vertical},
   };
   for (const auto& limit : limits) {
-    if (limit.given && !ReadLength(limit.text, limit.value)) {
-      errors << "quorvane: " << limit.option << " " << quoted(limit.text)
+    if (texts.Has(limit.option) && !ReadLength(texts.Value(limit.option), limit.value)) {
+      errors << "quorvane: " << limit.option << " " << quoted(texts.Value(limit.option))
              << " is not a length in metres above 0" << kNothingWritten;
       return false;
     }
   }
 
+  settings.excludeGiven = texts.Has("--exclude");
+  settings.exclude = texts.Value("--exclude");
+  settings.snoop = texts.Has("--snoop");
+  settings.strict = texts.Has("--strict");
+
   // The plane.
-  const PlaneOptions& plane = texts.plane;
   std::string problem;
-  if (plane.sourceEllipsoidGiven &&
-      !ParseEllipsoid(plane.sourceEllipsoid, settings.plane.source.ellipsoid, problem)) {
-    errors << "quorvane: --source-ellipsoid " << quoted(plane.sourceEllipsoid) << " " << problem
+  const std::string& sourceEllipsoid = texts.Value("--source-ellipsoid");
+  const std::string& destinationEllipsoid = texts.Value("--destination-ellipsoid");
+  const std::string& grid = texts.Value("--grid");
+  if (texts.Has("--source-ellipsoid") &&
+      !ParseEllipsoid(sourceEllipsoid, settings.plane.source.ellipsoid, problem)) {
+    errors << "quorvane: --source-ellipsoid " << quoted(sourceEllipsoid) << " " << problem
            << kNothingWritten;
     return false;
   }
-  if (plane.gridGiven && plane.destinationEllipsoidGiven) {
+  if (texts.Has("--grid") && texts.Has("--destination-ellipsoid")) {
     errors << "quorvane: --grid names the destination's ellipsoid itself; give --grid or "
               "--destination-ellipsoid, not both"
            << kNothingWritten;
     return false;
   }
-  if (plane.destinationEllipsoidGiven &&
-      !ParseEllipsoid(plane.destinationEllipsoid, settings.plane.destination.ellipsoid, problem)) {
-    errors << "quorvane: --destination-ellipsoid " << quoted(plane.destinationEllipsoid) << " "
+  if (texts.Has("--destination-ellipsoid") &&
+      !ParseEllipsoid(destinationEllipsoid, settings.plane.destination.ellipsoid, problem)) {
+    errors << "quorvane: --destination-ellipsoid " << quoted(destinationEllipsoid) << " "
            << problem << kNothingWritten;
     return false;
   }
-  if (plane.gridGiven) {
-    ListSystem& grid = settings.plane.destination;
-    if (!ParseGridSpec(plane.grid, grid.grid, problem, encoding)) {
-      errors << "quorvane: --grid " << quoted(plane.grid) << ": " << problem << kNothingWritten;
+  if (texts.Has("--grid")) {
+    ListSystem& table = settings.plane.destination;
+    if (!ParseGridSpec(grid, table.grid, problem, encoding)) {
+      errors << "quorvane: --grid " << quoted(grid) << ": " << problem << kNothingWritten;
       return false;
     }
-    grid.kind = ListSystem::Kind::Grid;
-    grid.ellipsoid = grid.grid.ellipsoid;
+    table.kind = ListSystem::Kind::Grid;
+    table.ellipsoid = table.grid.ellipsoid;
     // A similarity about a grid's origin, thousands of kilometres from the points, would fit a
     // shift that is mostly the rotation times that distance.
     settings.model.aboutCentroid = true;
   }
 
-  settings.qualityBlock =
-      texts.output.quality || model.snoop || settings.tolerances.Any();
-  settings.statistics = settings.qualityBlock || texts.output.recordGiven ||
-                        texts.output.plotGiven || model.strict;
+  // The outputs.
+  OutputChoice& outputs = settings.outputs;
+  outputs.recordGiven = texts.Has("--record");
+  outputs.recordPath = texts.Value("--record");
+  outputs.plotGiven = texts.Has("--plot");
+  outputs.plotPath = texts.Value("--plot");
+  outputs.qualityBlock = texts.Has("--quality") || settings.snoop || settings.tolerances.Any();
+  settings.statistics =
+      outputs.qualityBlock || outputs.recordGiven || outputs.plotGiven || settings.strict;
   return true;
 }
 

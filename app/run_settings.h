@@ -3,6 +3,8 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/console_text.h"
@@ -19,20 +21,50 @@ struct PlaneChoice {
   ListSystem destination;
 };
 
-/// The options of a run, checked and read.
+/// Where a point list comes from: its text option, its file option (never both), or neither
+/// (an empty list).
+struct ListInput {
+  const char* textOption;  // "--refsrc"
+  const char* fileOption;  // "--refsrc-file"
+  bool textGiven = false;  // even with an empty value
+  std::string text;
+  bool fileGiven = false;
+  std::string path;
+};
+
+/// What the run writes besides the report.
+struct OutputChoice {
+  bool qualityBlock = false;  // --quality, --snoop or a tolerance
+  bool recordGiven = false;   // --record, even with an empty path
+  std::string recordPath;
+  bool plotGiven = false;     // --plot, even with an empty path
+  std::string plotPath;
+};
+
+/// The options of a run, checked and read: what every step needs, so that nothing reads the
+/// option texts once these are made.
 struct RunSettings {
-  ConsoleEncoding encoding = ConsoleEncoding::Gbk;
+  ConsoleEncoding encoding = ConsoleEncoding::Gbk;  // --utf8
+  ListInput source{"--refsrc", "--refsrc-file"};
+  ListInput destination{"--refdes", "--refdes-file"};
+  ListInput further{"--apply", "--apply-file"};
+  bool packedDms = false;  // --packed-dms
   PlaneChoice plane;
   Model model;
+  bool excludeGiven = false;  // --exclude, even with an empty value
+  std::string exclude;
+  bool snoop = false;   // --snoop
+  bool strict = false;  // --strict
   Tolerances tolerances;
   /// The statistics are computed: for --quality, --snoop, --record, --plot, --strict or a
   /// tolerance.
   bool statistics = false;
-  /// The quality block is printed: --quality, --snoop or a tolerance.
-  bool qualityBlock = false;
+  OutputChoice outputs;
+  /// Arguments that looked like options but are none, for a warning each.
+  std::vector<std::string> unknown;
 };
 
-/// Reads the plane, model and check options of `texts` into `settings`. A value that cannot be
+/// Reads every option of `texts` into `settings`. A value that cannot be
 /// used (an unknown model or ellipsoid, a malformed --grid, a tolerance that is no length above
 /// 0, an option that needs another) is said in one line on `errors`, naming the option and the
 /// value, and false is returned.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/options.h"
 #include "app/point_file.h"
 #include "app/text_encoding.h"
 #include "common/point_list.h"
@@ -88,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Stale values from an earlier scan must not survive: the texts are overwritten as a whole.
   Quorvane::OptionTexts texts{"stale source", "stale destination"};
   const bool complete = Quorvane::ParseCommandLine(argc, argv.data(), texts);
-  Require(complete == ((!texts.sourceText.empty() || texts.input.sourceFileGiven) &&
-                       (!texts.destinationText.empty() || texts.input.destinationFileGiven)),
+  Require(complete == ((!texts.sourceText.empty() || texts.Has("--refsrc-file")) &&
+                       (!texts.destinationText.empty() || texts.Has("--refdes-file"))),
           "the result says whether both lists have a value or a file");
 
   // A value that is not empty is an argument that directly follows its option.
@@ -102,8 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   Require(followsOption(texts.sourceText, "--refsrc"), "source value follows --refsrc");
   Require(followsOption(texts.destinationText, "--refdes"), "destination value follows --refdes");
-  Require(followsOption(texts.model.exclude, "--exclude"), "exclude value follows --exclude");
-  Require(followsOption(texts.plane.grid, "--grid"), "grid value follows --grid");
+  // Every value option's value follows it, and every option seen was given by name.
+  for (const auto& [name, value] : texts.given) {
+    const Quorvane::OptionSpec* option = Quorvane::FindOption(name.c_str());
+    Require(option != nullptr, "only the table's options are seen");
+    Require(option->value != nullptr || value.empty(), "a flag has no value");
+    Require(followsOption(value, name.c_str()), "a value follows its option");
+  }
   // A flag is set only by an argument that is exactly its name.
   auto appears = [&](const char* option) {
     for (int i = 1; i < argc; ++i) {
@@ -111,14 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return false;
   };
-  Require(!texts.output.quality || appears("--quality"), "--quality set only by itself");
-  Require(!texts.model.snoop || appears("--snoop"), "--snoop set only by itself");
-  Require(!texts.model.excludeGiven || appears("--exclude"), "--exclude seen only when given");
-  Require(followsOption(texts.input.sourceFile, "--refsrc-file"), "file value follows its option");
-  Require(!texts.input.sourceFileGiven || appears("--refsrc-file"),
-          "--refsrc-file seen when given");
-  Require(!texts.output.help || appears("--help"), "--help set only by itself");
-  Require(!texts.output.utf8 || appears("--utf8"), "--utf8 set only by itself");
+  for (const auto& entry : texts.given) {
+    Require(appears(entry.first.c_str()), "an option is seen only when given");
+  }
   // An unknown option is an argument of its own that starts with "--".
   for (const std::string& unknown : texts.unknown) {
     Require(unknown.rfind("--", 0) == 0 && appears(unknown.c_str()), "unknown options as given");

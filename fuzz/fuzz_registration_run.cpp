@@ -203,34 +203,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     texts.destinationText = input.substr(cut + 1, second - (cut + 1));
     if (second != std::string::npos && second + 1 < input.size()) {
       const unsigned flags = static_cast<unsigned char>(input[second + 1]);
-      texts.output.quality = (flags & 1u) != 0;
-      texts.model.snoop = (flags & 2u) != 0;
-      texts.model.excludeGiven = (flags & 4u) != 0;
-      texts.output.recordGiven = (flags & 8u) != 0;
-      texts.output.plotGiven = (flags & 16u) != 0;
+      const char* const flagged[] = {"--quality", "--snoop", "--exclude", "--record", "--plot"};
+      for (unsigned k = 0; k < 5; ++k) {
+        if ((flags & (1u << k)) != 0) texts.given[flagged[k]] = "";
+      }
       if ((flags & 32u) != 0) {
         const char* const models[] = {"site", "helmert", "molodensky-badekas"};
-        texts.model.modelGiven = true;
-        texts.model.model = models[texts.sourceText.size() % 3];
+        texts.given["--model"] = models[texts.sourceText.size() % 3];
       }
       const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
-      texts.model.exclude = input.substr(second + 2, third - (second + 2));
-      if (third != std::string::npos) texts.input.applyText = input.substr(third + 1);
+      if (texts.Has("--exclude")) texts.given["--exclude"] = input.substr(second + 2, third - (second + 2));
+      if (third != std::string::npos) texts.given["--apply"] = input.substr(third + 1);
       // Lists as point files go through the file reader, lines and all.
-      const auto asFile = [&](std::string& text, bool& fileGiven, std::string& path,
-                              const char* name) {
-        path = ScratchFolder() + "/" + name;
+      const auto asFile = [&](std::string& text, const char* option, const char* name) {
+        texts.given[option] = ScratchFolder() + "/" + name;
         CheckWritten(name, text);
-        fileGiven = true;
         text.clear();
       };
-      if ((flags & 64u) != 0) {
-        asFile(texts.sourceText, texts.input.sourceFileGiven, texts.input.sourceFile, "src.txt");
-      }
-      if ((flags & 128u) != 0) {
-        asFile(texts.destinationText, texts.input.destinationFileGiven, texts.input.destinationFile,
-               "des.txt");
-      }
+      if ((flags & 64u) != 0) asFile(texts.sourceText, "--refsrc-file", "src.txt");
+      if ((flags & 128u) != 0) asFile(texts.destinationText, "--refdes-file", "des.txt");
     }
   }
 
@@ -239,8 +230,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Quorvane::NamedPointList sourceFile;
   std::string problem;
   Quorvane::PointList source;
-  if (texts.input.sourceFileGiven) {
-    if (Quorvane::ReadPointFile(texts.input.sourceFile, Quorvane::PointFileOptions{}, sourceFile,
+  if (texts.Has("--refsrc-file")) {
+    if (Quorvane::ReadPointFile(texts.Value("--refsrc-file"), Quorvane::PointFileOptions{}, sourceFile,
                                 problem)) {
       source = sourceFile.points;
     }
@@ -263,8 +254,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Warnings of an undetermined or unconverged fit may go to standard error.
       Require(!reported.empty(), "a fit is reported");
       Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-      Require(run.hasStatistics == (texts.output.quality || texts.model.snoop ||
-                                    texts.output.recordGiven || texts.output.plotGiven),
+      Require(run.hasStatistics == (texts.Has("--quality") || texts.Has("--snoop") ||
+                                    texts.Has("--record") || texts.Has("--plot")),
               "statistics exactly when asked for");
       if (run.hasStatistics) {
         for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);

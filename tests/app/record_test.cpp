@@ -337,6 +337,26 @@ TEST(PlaneRecord, SiteFitIsTheHelmertOptimumAndApplyGivesTheTableBackByItsResidu
   }
 }
 
+// On a grid the site model's parameters act about the centroid of its points, 3,800 km from the
+// grid's origin: its shifts are known to the millimetres of the tables, and tz is the height
+// offset the table was made with (21.3 m, with the geoid's tilt across the site).
+TEST(PlaneRecord, SiteParametersOnAGridActAboutTheSite) {
+  // Metres: millimetres (this network's σ is 5 mm), where about the origin they were metres.
+  constexpr double kTables = 0.01;
+  const GridNetwork n = Zone37Network();
+  Installation q;
+  const ChildResult r = q.Run({"--refsrc", n.source, "--refdes", n.table, "--grid", kZone37,
+                               "--model", "site", "--record", "r.json"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const nlohmann::ordered_json record =
+      nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"));
+  for (const char* name : {"tx", "ty", "tz"}) {
+    EXPECT_LT(record["quality"]["sigma"][name].get<double>(), kTables) << name;
+  }
+  EXPECT_NEAR(record["parameters"]["tz"].get<double>(), -21.3, 0.1);
+  EXPECT_NEAR(record["reference"][0].get<double>(), 37495844.3, 0.1);
+}
+
 // The Tokyo datum is on Bessel 1841: projected on WGS 84 its plane bends in a way no similarity
 // fits; projected on its own ellipsoid only the points' noise is left.
 TEST(PlaneRecord, DestinationOnItsOwnEllipsoidFitsToTheNoise) {
@@ -363,7 +383,10 @@ TEST(PlaneRecord, PipelineAgreesWithApplyOnAGridAndBetweenTwoEllipsoids) {
        "--model", "site", "--apply", n.source},
       {"--source-ellipsoid", "GRS80", "--destination-ellipsoid", "6377397.155/299.1528128",
        "--apply", Tokyo()[0]},
-      {"--model", "site", "--apply", Tokyo()[0]}};
+      {"--model", "site", "--apply", Tokyo()[0]},
+      {"--model", "helmert", "--destination-ellipsoid", "BESSEL1841", "--apply", Tokyo()[0]},
+      {"--model", "molodensky-badekas", "--convention", "coordinate-frame",
+       "--destination-ellipsoid", "BESSEL1841", "--apply", Tokyo()[0]}};
   Installation q;
   for (std::size_t run = 0; run < runs.size(); ++run) {
     std::vector<std::string> more = runs[run];
