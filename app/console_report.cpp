@@ -86,8 +86,23 @@ void PrintBlocks(const PointList& source, const PointList& destination, const Fi
 void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
   out << run.outcome.summaryLine << "\n\n";
   out << run.model->ReportLines(run.params);
-  PrintBlocks(run.planeSource, run.planeDestination,
-              [&run](const Point3& p) { return run.model->Apply(run.params, p); }, out, encoding);
+  // A grid in feet is shown in feet: the frame is in metres.
+  const double unit = run.plane.destinationOnGrid ? run.plane.destination.unit : 1.0;
+  if (unit == 1.0) {
+    PrintBlocks(run.planeSource, run.planeDestination,
+                [&run](const Point3& p) { return run.model->Apply(run.params, p); }, out,
+                encoding);
+    return;
+  }
+  const auto inUnits = [unit](const Point3& p) { return Point3(p.x / unit, p.y / unit, p.z / unit); };
+  PointList source, destination;
+  for (const Point3& p : run.planeSource) source.push_back(inUnits(p));
+  for (const Point3& q : run.planeDestination) destination.push_back(inUnits(q));
+  PrintBlocks(source, destination,
+              [&](const Point3& p) {
+                return inUnits(run.model->Apply(run.params, Point3(p.x * unit, p.y * unit, p.z * unit)));
+              },
+              out, encoding);
 }
 
 void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,

@@ -44,15 +44,36 @@ const OptionSpec kOptions[] = {
      "points are taken back on it."},
     {"--grid", "SPEC", OptionGroup::Plane,
      "the destination is a local grid table (easting,\nnorthing, height): SPEC is "
-     "ellipsoid=E,\nmeridian=L0[,false-easting=M][,false-northing=M]\n[,height=M]",
+     "ellipsoid=E,\nmeridian=L0[,false-easting=M][,false-northing=M]\n[,height=M][,scale=K]"
+     "[,latitude-of-origin=B]",
      "The destination points are a local Gauss\\(enKr\\(:uger grid table: easting,\n"
      "northing and height in metres.\n"
      "SPEC is key=value pairs separated by commas: ellipsoid= and meridian= (the\n"
      "central meridian in degrees) are required, false\\-easting= (500000, with the\n"
-     "zone number in front for a prefixed grid), false\\-northing= (0) and height= (the\n"
-     "projection surface, 0) are optional.\n"
+     "zone number in front for a prefixed grid), false\\-northing= (0), height= (the\n"
+     "projection surface, 0), scale= (on the central meridian, 1; 0.9996 for UTM) and\n"
+     "latitude\\-of\\-origin= (degrees, 0) are optional.\n"
      "The source points are projected with the grid's meridian, false origin and\n"
      "projection height on their own ellipsoid, and the fit runs in the grid."},
+    {"--source-crs", "CRS", OptionGroup::Plane,
+     "the source list's coordinate system as PROJ names\nit: EPSG:4326, EPSG:27700, a WKT text, "
+     "@FILE\n(a .prj file) or a PROJ string",
+     "The source list's coordinate reference system, anything PROJ takes: an EPSG code\n"
+     "(EPSG:4326), a WKT 1 or 2 text, @FILE for a file holding one (a .prj file), or a\n"
+     "PROJ string.\n"
+     "A geographic CRS gives longitude, latitude and height in degrees and metres\n"
+     "(whatever its axis order), on its ellipsoid; a projected CRS easting, northing\n"
+     "and height in its own unit, taken back to longitude and latitude by its inverse\n"
+     "projection; a geocentric CRS X, Y, Z in metres (the geocentric models only); a\n"
+     "compound CRS its horizontal part.\n"
+     "Not with \\-\\-source\\-ellipsoid."},
+    {"--destination-crs", "CRS", OptionGroup::Plane,
+     "the destination list's coordinate system,\nlikewise; a projected one is the plane of "
+     "the fit",
+     "The destination list's coordinate reference system, likewise.\n"
+     "A projected CRS plays \\-\\-grid's part: the fit runs in its plane, the source\n"
+     "points going through its projection on their own ellipsoid.\n"
+     "Not with \\-\\-destination\\-ellipsoid or \\-\\-grid."},
     // Model.
     {"--model", "NAME", OptionGroup::Model,
      "similarity (the default); site: a horizontal\nsimilarity and a height surface, fitted "

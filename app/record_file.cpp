@@ -292,7 +292,8 @@ void AppendProjection(std::string& json, const PlaneSetup& plane) {
   json += '{';
   AppendMember(json, "method");
   const bool geocentric = plane.frame == PlaneSetup::Frame::Geocentric;
-  AppendJsonString(json, geocentric ? "geocentric" : "gauss-kruger-snyder");
+  const bool projGrid = !geocentric && plane.destinationOnGrid && !plane.destination.projection.empty();
+  AppendJsonString(json, geocentric ? "geocentric" : projGrid ? "proj" : "gauss-kruger-snyder");
   json += ',';
   if (IsPlainPlane(plane)) {
     AppendMember(json, "ellipsoid");
@@ -311,8 +312,22 @@ void AppendProjection(std::string& json, const PlaneSetup& plane) {
     json += ',';
     AppendEllipsoid(json, "destinationEllipsoid", plane.destination.ellipsoid);
   }
-  // The plane of the tool's series: the fit's, or for geocentric space the destination's grid.
+  // A projection of PROJ's: the source grid's, and the destination grid's (the plane of a plane
+  // fit), each as its PROJ string without ellipsoid and unit.
   const bool grid = plane.destination.kind == ListSystem::Kind::Grid;
+  if (plane.source.kind == ListSystem::Kind::Grid && !plane.source.projection.empty()) {
+    json += ',';
+    AppendMember(json, "sourceProjection");
+    AppendJsonString(json, plane.source.projection);
+  }
+  if (grid && !plane.destination.projection.empty()) {
+    json += ',';
+    AppendMember(json, geocentric ? "destinationProjection" : "projection");
+    AppendJsonString(json, plane.destination.projection);
+    json += '}';
+    return;
+  }
+  // The plane of the tool's series: the fit's, or for geocentric space the destination's grid.
   if (geocentric && !grid) {
     json += '}';
     return;
@@ -373,6 +388,18 @@ std::string BuildRecordJson(const Registration& run) {
   AppendMember(json, "projection");
   AppendProjection(json, run.plane);
   json += ',';
+  // The coordinate systems named through PROJ: by code, or as PROJJSON.
+  for (const auto& [member, list] : {std::make_pair("source", &run.plane.source),
+                                     std::make_pair("destination", &run.plane.destination)}) {
+    if (list->crsCode.empty() && list->crsJson.empty()) continue;
+    AppendMember(json, member);
+    if (list->crsCode.empty()) {
+      json += list->crsJson;
+    } else {
+      AppendJsonString(json, list->crsCode);
+    }
+    json += ',';
+  }
   AppendMember(json, "model");
   AppendJsonString(json, run.model->Formula(run.params));
   json += ',';

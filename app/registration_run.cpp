@@ -36,6 +36,11 @@ constexpr int kDegenerateIterations = 5;
 // Beyond these the pairs do not look like the same points in two coordinate sets.
 constexpr double kImplausibleRms = 10.0;     // metres, horizontal
 constexpr double kImplausibleScale = 0.01;   // |scale − 1|
+// Beyond these a fit into a grid says more about how the grid is described than about the
+// points: a datum change and a survey's own scale stay within some tens of ppm and a few
+// seconds of arc.
+constexpr double kSuspectGridScale = 100e-6;                             // |scale − 1|
+constexpr double kSuspectGridRotation = 0.1 * 3.141592653589793 / 180;  // radians
 
 bool IsFinite(const Point3& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
@@ -499,6 +504,19 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
     step.Warn(std::string(figures) +
               ": the pairs do not look like the same points in two coordinate sets: check the "
               "pairing and the column order");
+  } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
+             run.plane.destinationOnGrid &&
+             (std::fabs(scale - 1.0) > kSuspectGridScale ||
+              std::fabs(run.params.transform.rz) > kSuspectGridRotation)) {
+    char figures[160];
+    std::snprintf(figures, sizeof figures,
+                  "the fit into the grid has a scale of 1 %+.1f ppm and a rotation of %.4f "
+                  "degrees",
+                  (scale - 1.0) * 1e6, run.params.transform.rz * 180 / 3.141592653589793);
+    step.Warn(std::string(figures) +
+              ", more than a datum change leaves: is the grid described right? A scale factor "
+              "or projection height missing (scale=, height=) shows as scale; a wrong central "
+              "meridian or zone (meridian=, false-easting=, or another CRS) as rotation");
   }
 }
 

@@ -1,10 +1,13 @@
 #include "app/run_settings.h"
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "app/angle_text.h"
 #include "app/text_encoding.h"
+#include "geodesy/named_crs.h"
 
 namespace Quorvane {
 
@@ -15,6 +18,31 @@ constexpr char kNothingWritten[] = ". No result was written.\n";
 bool ReadLength(const std::string& text, double& metres) {
   std::string problem;
   return ReadDecimal(text, metres, problem) && metres > 0.0;
+}
+
+// The longest CRS definition read from a file: a WKT of a compound CRS has some kilobytes.
+constexpr std::size_t kLongestCrsFile = 1 << 20;
+
+// A --source-crs or --destination-crs value: its text, or "@FILE"'s file. False with `problem`
+// when the file cannot be read.
+bool CrsText(const std::string& value, std::string& text, std::string& problem) {
+  if (value.empty() || value[0] != '@') {
+    text = value;
+    return true;
+  }
+  std::ifstream file(value.substr(1), std::ios::binary);
+  if (!file) {
+    problem = "cannot be read";
+    return false;
+  }
+  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (text.size() > kLongestCrsFile) {
+    problem = "is longer than a CRS definition can be";
+    return false;
+  }
+  // A UTF-8 byte-order mark, as some programs write .prj files.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  return true;
 }
 
 }  // namespace
@@ -48,7 +76,7 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
         return false;
       }
     } else if (key == "meridian" || key == "false-easting" || key == "false-northing" ||
-               key == "height") {
+               key == "height" || key == "scale" || key == "latitude-of-origin") {
       if (!ReadDecimal(value, number, why)) {
         problem = named + ": " + QuotedField(value, 40, encoding) + " is not a finite number";
         return false;
@@ -64,11 +92,27 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
         spec.falseEasting = number;
       } else if (key == "false-northing") {
         spec.falseNorthing = number;
+      } else if (key == "scale") {
+        // A transverse Mercator's scale on its central meridian is close to 1 (UTM's 0.9996).
+        if (!(number >= 0.9 && number <= 1.1)) {
+          problem = named + ": " + QuotedField(value, 40, encoding) +
+                    " is not a scale factor from 0.9 to 1.1";
+          return false;
+        }
+        spec.scale = number;
+      } else if (key == "latitude-of-origin") {
+        if (std::fabs(number) > 80.0) {
+          problem = named + ": " + QuotedField(value, 40, encoding) +
+                    " is not a latitude from -80 to 80 degrees";
+          return false;
+        }
+        spec.originLatitude = number;
       } else {
         spec.height = number;
       }
     } else {
-      problem = named + " is unknown (ellipsoid, meridian, false-easting, false-northing, height)";
+      problem = named + " is unknown (ellipsoid, meridian, false-easting, false-northing, height, "
+                        "scale, latitude-of-origin)";
       return false;
     }
     if (comma == std::string::npos) break;
@@ -203,6 +247,47 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
     }
     table.kind = ListSystem::Kind::Grid;
     table.ellipsoid = table.grid.ellipsoid;
+  }
+  // Coordinate systems named through PROJ, each instead of the options that describe its list.
+  const struct {
+    const char* option;
+    const char* conflicts[2];
+    ListSystem& list;
+  } named[] = {
+      {"--source-crs", {"--source-ellipsoid", nullptr}, settings.plane.source},
+      {"--destination-crs", {"--destination-ellipsoid", "--grid"}, settings.plane.destination},
+  };
+  for (const auto& crs : named) {
+    if (!texts.Has(crs.option)) continue;
+    for (const char* conflict : crs.conflicts) {
+      if (conflict != nullptr && texts.Has(conflict)) {
+        errors << "quorvane: " << crs.option << " names the list's ellipsoid and projection "
+               << "itself; give " << crs.option << " or " << conflict << ", not both"
+               << kNothingWritten;
+        return false;
+      }
+    }
+    const std::string& value = texts.Value(crs.option);
+    std::string definition;
+    if (!CrsText(value, definition, problem) || !ReadNamedCrs(definition, crs.list, problem)) {
+      errors << "quorvane: " << crs.option << " " << quoted(value) << " " << problem
+             << kNothingWritten;
+      return false;
+    }
+  }
+  // A plane model cannot take geocentric coordinates.
+  if (!geocentric) {
+    for (const auto& crs : named) {
+      if (crs.list.kind == ListSystem::Kind::Geocentric) {
+        errors << "quorvane: " << crs.option << " " << quoted(texts.Value(crs.option))
+               << " is geocentric, and the " << ModelName(settings.model)
+               << " model is fitted in a plane; give --model helmert or molodensky-badekas"
+               << kNothingWritten;
+        return false;
+      }
+    }
+  }
+  if (settings.plane.destination.kind == ListSystem::Kind::Grid) {
     // A similarity about a grid's origin, thousands of kilometres from the points, would fit a
     // shift that is mostly the rotation times that distance.
     settings.model.aboutCentroid = true;

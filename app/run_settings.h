@@ -72,7 +72,8 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
 
 /// Reads a --grid value, key=value pairs separated by ",": ellipsoid= (as ParseEllipsoid reads
 /// it) and meridian= (decimal degrees, −180..180) required; false-easting= (default 500000),
-/// false-northing= (0) and height= (0) in metres. False with `problem` naming the key for a pair
+/// false-northing= (0) and height= (0) in metres, scale= (the scale on the central meridian,
+/// 0.9..1.1, default 1) and latitude-of-origin= (degrees, −80..80, default 0) optional. False with `problem` naming the key for a pair
 /// that is not key=value, an unknown or repeated key, a value that is no finite number, or a
 /// missing required key.
 bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem,

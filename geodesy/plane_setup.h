@@ -43,6 +43,11 @@ struct ListSystem {
   double unit = 1.0;
   /// PROJ's name for the unit, for a pipeline's unitconvert ("us-ft", "ft"); empty for metres.
   std::string unitName;
+  /// For a system named as a CRS through PROJ: "EPSG:27700" where it has a code, else empty;
+  /// its PROJJSON then; and its name.
+  std::string crsCode;
+  std::string crsJson;
+  std::string crsName;
 };
 
 /// The plane set-up of a run: each list's system, the frame (a plane, or geocentric space), and,

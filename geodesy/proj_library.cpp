@@ -61,7 +61,12 @@ Loaded Load() {
     loaded.problem = "PROJ could not make a context";
     return loaded;
   }
-  library.proj_log_level(library.context, PJ_LOG_NONE);
+  static std::string message;
+  library.lastMessage = &message;
+  library.proj_log_level(library.context, PJ_LOG_ERROR);
+  library.proj_log_func(library.context, &message, [](void* kept, int level, const char* text) {
+    if (level <= PJ_LOG_ERROR && text != nullptr) static_cast<std::string*>(kept)->assign(text);
+  });
   library.proj_context_set_enable_network(library.context, 0);
   const std::string& folder = DataFolder();
   if (!folder.empty()) {
@@ -74,10 +79,12 @@ Loaded Load() {
 }  // namespace
 
 std::string ProjLibrary::LastError() const {
+  std::string text;
+  if (lastMessage != nullptr) text.swap(*lastMessage);
+  if (!text.empty()) return text;
   const int error = proj_context_errno(context);
-  if (error == 0) return std::string();
-  const char* text = proj_context_errno_string(context, error);
-  return text != nullptr ? text : std::string();
+  const char* code = error != 0 ? proj_context_errno_string(context, error) : nullptr;
+  return code != nullptr ? code : std::string();
 }
 
 void SetProjDataFolder(const std::string& folder) { DataFolder() = folder; }

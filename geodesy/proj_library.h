@@ -17,6 +17,7 @@
   X(proj_context_errno)                   \
   X(proj_context_errno_string)            \
   X(proj_log_level)                       \
+  X(proj_log_func)                        \
   X(proj_create)                          \
   X(proj_create_crs_to_crs_from_pj)       \
   X(proj_normalize_for_visualization)     \
@@ -33,6 +34,7 @@
   X(proj_as_proj_string)                  \
   X(proj_as_projjson)                     \
   X(proj_crs_get_sub_crs)                 \
+  X(proj_get_source_crs)                  \
   X(proj_crs_get_geodetic_crs)            \
   X(proj_crs_get_coordinate_system)       \
   X(proj_crs_get_coordoperation)          \
@@ -51,8 +53,8 @@
 namespace Quorvane {
 
 /// The functions of QUORVANE_PROJ_FUNCTIONS, each under its own name, and one context that every
-/// object the tool makes belongs to: its logging silenced (PROJ's messages would reach standard
-/// error unasked; the tool says what went wrong itself), network access off, and proj.db looked
+/// object the tool makes belongs to: its errors kept for the tool's own messages rather than
+/// printed (PROJ's would reach standard error unasked), network access off, and proj.db looked
 /// for in the folder SetProjDataFolder (geodesy/proj_operation.h) named, when one was named, else
 /// where PROJ itself looks.
 /// Used from one thread at a time.
@@ -61,8 +63,12 @@ struct ProjLibrary {
   QUORVANE_PROJ_FUNCTIONS(QUORVANE_PROJ_MEMBER)
 #undef QUORVANE_PROJ_MEMBER
   PJ_CONTEXT* context = nullptr;
+  /// The last error PROJ logged in the context (its own words, "crs not found: EPSG:99999"),
+  /// kept instead of printed.
+  std::string* lastMessage = nullptr;
 
-  /// PROJ's reason for the last failure in the context, or "" when it gives none.
+  /// PROJ's reason for the last failure in the context, or "" when it gives none; taken, so
+  /// that the next failure does not repeat it.
   std::string LastError() const;
 };
 

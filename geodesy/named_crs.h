@@ -1,0 +1,24 @@
+// A point list's coordinate system named the way the field names it: an EPSG code, a WKT text or a
+// PROJ string, resolved by PROJ.
+#pragma once
+
+#include <string>
+
+#include "geodesy/plane_setup.h"
+
+namespace Quorvane {
+
+/// Reads `definition`, anything PROJ's proj_create takes ("EPSG:27700", WKT 1 or 2, a PROJ
+/// string; "+type=crs" is added to a PROJ string that lacks it), into the system of a point list:
+/// - a geographic CRS (2D or 3D): longitude, latitude (degrees, whatever the CRS's axis order)
+///   and height (metres) on its ellipsoid;
+/// - a projected CRS: easting, northing and height in the unit of its axes, in that order
+///   whatever the CRS's axis order, its projection PROJ's own;
+/// - a geocentric CRS: X, Y, Z in metres on its ellipsoid;
+/// - a compound CRS: its horizontal part, the heights taken as given; a bound CRS (+towgs84):
+///   the CRS it is bound from.
+/// False with `problem` (a phrase without a line end) for a definition PROJ cannot resolve, with
+/// its reason, and for a CRS of any other kind (a vertical one alone, an engineering one).
+bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& problem);
+
+}  // namespace Quorvane

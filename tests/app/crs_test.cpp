@@ -1,0 +1,121 @@
+// Coordinate systems named through PROJ, run through the executable: for each pair of CRSs a
+// network is made by libproj from the same WGS 84 points (PROJ's own transformations between
+// the datums, 3 mm of noise on the destination), fitted with three pairs held back as check
+// points, and the record's pipeline, run by libproj, set against --apply.
+#include <proj.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
+#include "tests/support/point_printing.h"
+
+namespace {
+
+using QuorvaneTest::ChildResult;
+using QuorvaneTest::ReadFile;
+
+// The same PROJ operations both ways, so to rounding; a check point carries the noise and the
+// part of the datum change a similarity does not follow over 30 km.
+constexpr double kPipelineAgreement = 1e-6;  // metres
+constexpr double kCheckPoint = 0.02;         // metres, horizontally
+
+struct CrsCase {
+  const char* name;
+  const char* source;
+  const char* destination;
+  double lon, lat;  // the network's centre, degrees
+  double unit;      // metres per unit of the destination grid
+};
+
+void PrintTo(const CrsCase& c, std::ostream* os) { *os << c.name; }
+
+// Twelve WGS 84 points within 15 km of the centre, heights 100 to 300 m.
+std::vector<PJ_COORD> Network(const CrsCase& c) {
+  std::mt19937_64 random(27);
+  std::uniform_real_distribution<double> spread(-0.15, 0.15), height(100, 300);
+  std::vector<PJ_COORD> points;
+  for (int i = 0; i < 12; ++i) {
+    const double lon = c.lon + spread(random), lat = c.lat + spread(random);
+    points.push_back(proj_coord(lon, lat, height(random), 0));
+  }
+  return points;
+}
+
+// The points taken into `crs` by PROJ, with `noise` of normal noise (in the CRS's unit), as
+// "x,y,z,…" text in the order a map gives them (longitude or easting first).
+std::string PointsIn(const char* crs, const std::vector<PJ_COORD>& points, double noise) {
+  PJ* raw = proj_create_crs_to_crs(PJ_DEFAULT_CTX, "EPSG:4979", crs, nullptr);
+  EXPECT_NE(raw, nullptr) << crs;
+  PJ* transform = proj_normalize_for_visualization(PJ_DEFAULT_CTX, raw);
+  proj_destroy(raw);
+  std::mt19937_64 random(3);
+  std::normal_distribution<double> error(0, 1);
+  std::string text;
+  for (const PJ_COORD& point : points) {
+    const PJ_COORD p = proj_trans(transform, PJ_FWD, point);
+    const double e[3] = {noise * error(random), noise * error(random), noise * error(random)};
+    char field[120];
+    std::snprintf(field, sizeof field, "%s%.15g,%.15g,%.15g", text.empty() ? "" : ",",
+                  p.xyz.x + e[0], p.xyz.y + e[1], p.xyz.z + e[2]);
+    text += field;
+  }
+  proj_destroy(transform);
+  return text;
+}
+
+class NamedCrs : public ::testing::TestWithParam<CrsCase> {};
+
+TEST_P(NamedCrs, FitsToTheNoiseAndThePipelineIsApply) {
+  const CrsCase& c = GetParam();
+  QuorvaneTest::TempDir home;
+  const std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
+  const std::vector<PJ_COORD> network = Network(c);
+  const std::string source = PointsIn(c.source, network, 0.0);
+  const std::string destination = PointsIn(c.destination, network, 0.003 / c.unit);
+  const ChildResult r = QuorvaneTest::RunChild(
+      executable,
+      {"--refsrc", source, "--refdes", destination, "--source-crs", c.source, "--destination-crs",
+       c.destination, "--model", "site", "--exclude", "10,11,12", "--apply", source, "--record",
+       "r.json"},
+      QuorvaneTest::InDirectory(home.path()));
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const nlohmann::json record = nlohmann::json::parse(ReadFile(home.path() + "/r.json"));
+  EXPECT_EQ(record["destination"], c.destination);
+  for (int i = 9; i < 12; ++i) {
+    const nlohmann::json& v = record["pairs"][i]["residual"];
+    EXPECT_LT(std::hypot(v[0].get<double>(), v[1].get<double>()), kCheckPoint) << "check point " << i + 1;
+  }
+  PJ* pipeline = proj_create(PJ_DEFAULT_CTX, record["proj"].get<std::string>().c_str());
+  ASSERT_NE(pipeline, nullptr) << record["proj"];
+  for (const nlohmann::json& point : record["applied"]) {
+    const nlohmann::json& s = point["source"];
+    const PJ_COORD theirs = proj_trans(pipeline, PJ_FWD, proj_coord(s[0], s[1], s[2], 0));
+    const nlohmann::json& mine = point["plane"];
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(theirs.v[k] * c.unit, mine[k].get<double>(), kPipelineAgreement) << k;
+    }
+  }
+  proj_destroy(pipeline);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, NamedCrs,
+    ::testing::Values(
+        CrsCase{"Wgs84ToBritishNationalGrid", "EPSG:4326", "EPSG:27700", -1.6, 53.8, 1.0},
+        CrsCase{"Etrs89ToUtm32", "EPSG:4258", "EPSG:25832", 9.2, 50.1, 1.0},
+        CrsCase{"Wgs84ToStatePlaneInUsFeet", "EPSG:4326", "EPSG:2229", -118.3, 34.1,
+                1200.0 / 3937.0},
+        CrsCase{"Etrs89ToDutchStereographic", "EPSG:4258", "EPSG:28992", 5.3, 52.1, 1.0},
+        CrsCase{"Cgcs2000ToItsZone", "EPSG:4490", "EPSG:4547", 114.3, 30.5, 1.0},
+        CrsCase{"Beijing1954ZoneToCgcs2000Zone", "EPSG:2436", "EPSG:4547", 115.6, 30.5, 1.0}),
+    QuorvaneTest::CaseName());
+
+}  // namespace
