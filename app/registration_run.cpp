@@ -21,6 +21,7 @@
 #include "app/run_settings.h"
 #include "app/text_encoding.h"
 #include "app/usage_text.h"
+#include "geodesy/proj_library.h"
 
 namespace Quorvane {
 
@@ -577,6 +578,12 @@ bool OutputsAreApart(const OptionTexts& texts, const std::string& resultPath,
 }
 
 int Run(int argc, const char* const* argv) {
+#ifdef _WIN32
+  // The zip ships proj.db beside quorvane.exe; PROJ's own places are folders of the build machine.
+  const std::string executable = ExecutablePath();
+  const std::size_t folderEnd = executable.rfind('\\');
+  if (folderEnd != std::string::npos) SetProjDataFolder(executable.substr(0, folderEnd));
+#endif
   OptionTexts texts;
   const bool complete = ParseCommandLine(argc, argv, texts);
   if (texts.output.help || texts.output.version) {
