@@ -118,8 +118,8 @@ else()
   # libproj is not linked but loaded by its soname when a run first needs it, so dpkg-shlibdeps
   # (below) cannot see it, and proj.db is a data file, in proj-data with the geoid grids that
   # --geoid names (egm96_15.gtx). The packages that hold the library the build found and its
-  # proj.db are looked up here and required at their upstream versions or later; CPack puts them
-  # after what dpkg-shlibdeps finds.
+  # proj.db are looked up here and required at their upstream versions or later; CPack adds what
+  # dpkg-shlibdeps finds after them.
   if(_proj_type STREQUAL "SHARED_LIBRARY")
     set(_proj_library "")
     foreach(_config IN ITEMS "" _NONE _RELEASE _RELWITHDEBINFO _DEBUG _MINSIZEREL)
