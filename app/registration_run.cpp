@@ -580,9 +580,7 @@ bool OutputsAreApart(const OptionTexts& texts, const std::string& resultPath,
 int Run(int argc, const char* const* argv) {
 #ifdef _WIN32
   // The zip ships proj.db beside quorvane.exe; PROJ's own places are folders of the build machine.
-  const std::string executable = ExecutablePath();
-  const std::size_t folderEnd = executable.rfind('\\');
-  if (folderEnd != std::string::npos) SetProjDataFolder(executable.substr(0, folderEnd));
+  SetProjDataFolder(ExecutableFolderUtf8());
 #endif
   OptionTexts texts;
   const bool complete = ParseCommandLine(argc, argv, texts);
