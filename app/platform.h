@@ -23,6 +23,13 @@ constexpr PathStyle kNativePathStyle = PathStyle::Posix;
 /// buffer that grows until the whole path fits. Empty when the system cannot tell.
 std::string ExecutablePath();
 
+#ifdef _WIN32
+/// Folder of the running executable, without the final backslash, as UTF-8: the encoding PROJ
+/// takes file names in on Windows. Read through GetModuleFileNameW, so that a folder name outside
+/// the ANSI code page (ExecutablePath's) survives. Empty when the system cannot tell.
+std::string ExecutableFolderUtf8();
+#endif
+
 /// `gbk` (code page 936 bytes) as UTF-8: iconv on Linux, MultiByteToWideChar on Windows. False
 /// when the bytes are not GBK text.
 bool GbkToUtf8(const std::string& gbk, std::string& utf8);

@@ -94,6 +94,25 @@ std::string ExecutablePath() {
   }
 }
 
+std::string ExecutableFolderUtf8() {
+  // As ExecutablePath, in UTF-16.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = GetModuleFileNameW(nullptr, &buffer[0], size);
+    if (length == 0) return std::string();
+    if (length < size) {
+      buffer.resize(length);
+      break;
+    }
+    if (buffer.size() > 65536) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  const std::size_t folderEnd = buffer.rfind(L'\\');
+  if (folderEnd == std::wstring::npos) return std::string();
+  return FromWide(CP_UTF8, buffer.substr(0, folderEnd));
+}
+
 bool GbkToUtf8(const std::string& gbk, std::string& utf8) {
   std::wstring wide;
   if (!ToWide(kGbk, MB_ERR_INVALID_CHARS, gbk, wide)) return false;

@@ -20,6 +20,7 @@
 #include "app/run_settings.h"
 #include "app/text_encoding.h"
 #include "app/options.h"
+#include "geodesy/proj_operation.h"
 
 namespace Quorvane {
 
@@ -705,6 +706,10 @@ int PrintAbout(bool help) {
 }
 
 int Run(int argc, const char* const* argv) {
+#ifdef _WIN32
+  // The zip ships proj.db beside quorvane.exe; PROJ's own places are folders of the build machine.
+  SetProjDataFolder(ExecutableFolderUtf8());
+#endif
   OptionTexts texts;
   const bool complete = ParseCommandLine(argc, argv, texts);
   if (texts.Has("--help") || texts.Has("--version")) return PrintAbout(texts.Has("--help"));

@@ -7,10 +7,26 @@ set(QUORVANE_DOCUMENTS README.md LICENSE THIRD-PARTY-NOTICES)
 # The project's address, the one its commits carry; the README gives it too.
 set(QUORVANE_CONTACT "The quorvane developers <maintainers@users.noreply.c-seed-02b1a99d.example>")
 
+# proj.db, PROJ's database of coordinate systems, as the PROJ package that the build found
+# installs it: in its data folder, share/proj/ beside the include/ folder it names.
+get_filename_component(_proj_root "${PROJ_INCLUDE_DIRS}" DIRECTORY)
+set(QUORVANE_PROJ_DB "${_proj_root}/share/proj/proj.db" CACHE FILEPATH
+  "PROJ's proj.db, of the PROJ the build uses")
+
 if(WIN32)
   # One folder, the executable beside its documents: the tool writes quorvane.json beside
   # itself, so a Windows user unpacks the zip wherever the results should go and runs it there.
   install(TARGETS quorvane RUNTIME DESTINATION .)
+  # PROJ is linked in, and finds proj.db in the executable's folder (app/registration_run.cpp):
+  # the zip holds the one of the same PROJ build, and so does the build folder, so that
+  # build-windows/quorvane.exe runs as the unpacked zip does. Copied at configure time, and again
+  # whenever it changes.
+  if(NOT EXISTS "${QUORVANE_PROJ_DB}")
+    message(FATAL_ERROR "No proj.db at ${QUORVANE_PROJ_DB}: set QUORVANE_PROJ_DB to the proj.db "
+      "of the PROJ in ${PROJ_DIR}")
+  endif()
+  configure_file("${QUORVANE_PROJ_DB}" "${PROJECT_BINARY_DIR}/proj.db" COPYONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/proj.db" DESTINATION .)
   # The documents with CRLF line ends, for Windows editors that do not break lines at a bare LF
   # (Notepad before Windows 10 1809).
   # Copied at configure time; CMAKE_CONFIGURE_DEPENDS configures again when one changes.
@@ -27,6 +43,36 @@ if(WIN32)
   # quorvane-<version>-win64.zip, unpacking into a folder of the same name.
   set(CPACK_PACKAGE_FILE_NAME "quorvane-${PROJECT_VERSION}-win64")
 else()
+  # quorvane_debian_dependency(FILE OUT): "package (>= version)" for the Debian package that holds
+  # FILE, at the upstream part of its installed version (no epoch, no Debian revision), so that a
+  # rebuild of the same release also satisfies it. Empty, with a warning, when dpkg knows no
+  # package for it, as for a PROJ built by hand: the .deb then does not name it.
+  function(quorvane_debian_dependency file out)
+    set(${out} "" PARENT_SCOPE)
+    find_program(QUORVANE_DPKG_QUERY dpkg-query)
+    set(_owner "")
+    if(QUORVANE_DPKG_QUERY AND EXISTS "${file}")
+      # One line, "libproj25:amd64: /usr/lib/x86_64-linux-gnu/libproj.so.25.9.1.1".
+      execute_process(COMMAND "${QUORVANE_DPKG_QUERY}" --search "${file}"
+        OUTPUT_VARIABLE _owner ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    endif()
+    if(NOT _owner MATCHES "^([^:, ]+)(:[a-z0-9]+)?: ")
+      message(WARNING "No Debian package holds ${file}: the .deb's Depends will not name it")
+      return()
+    endif()
+    set(_package "${CMAKE_MATCH_1}")
+    execute_process(COMMAND "${QUORVANE_DPKG_QUERY}" --show "--showformat=\${Version}"
+      "${CMAKE_MATCH_1}${CMAKE_MATCH_2}" OUTPUT_VARIABLE _version ERROR_QUIET)
+    string(REGEX REPLACE "^[0-9]+:" "" _version "${_version}")
+    string(REGEX REPLACE "-[^-]*$" "" _version "${_version}")
+    if(_version STREQUAL "")
+      message(WARNING "dpkg-query gives no version of ${_package}: the .deb's Depends will not "
+        "name it")
+      return()
+    endif()
+    set(${out} "${_package} (>= ${_version})" PARENT_SCOPE)
+  endfunction()
+
   # bin/, share/man/man1/ and share/doc/quorvane/ under the prefix.
   include(GNUInstallDirs)
   install(TARGETS quorvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -69,6 +115,27 @@ else()
   install(FILES ${QUORVANE_DOCUMENTS} "${_packaging}/copyright" "${_packaging}/changelog.gz"
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR DEB)
+  # libproj is not linked but loaded by its soname when a run first needs it, so dpkg-shlibdeps
+  # (below) cannot see it, and proj.db is a data file, in proj-data with the geoid grids that
+  # --geoid names (egm96_15.gtx). The packages that hold the library the build found and its
+  # proj.db are looked up here and required at their upstream versions or later; CPack adds what
+  # dpkg-shlibdeps finds after them.
+  if(_proj_type STREQUAL "SHARED_LIBRARY")
+    set(_proj_library "")
+    foreach(_config IN ITEMS "" _NONE _RELEASE _RELWITHDEBINFO _DEBUG _MINSIZEREL)
+      get_target_property(_location PROJ::proj IMPORTED_LOCATION${_config})
+      if(_location AND NOT _proj_library)
+        set(_proj_library "${_location}")
+      endif()
+    endforeach()
+    quorvane_debian_dependency("${_proj_library}" _library_dependency)
+    quorvane_debian_dependency("${QUORVANE_PROJ_DB}" _data_dependency)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_library_dependency}")
+    if(_data_dependency AND NOT _data_dependency STREQUAL _library_dependency)
+      list(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS "${_data_dependency}")
+    endif()
+    list(JOIN CPACK_DEBIAN_PACKAGE_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+  endif()
   # cpack installs a stripped copy (about 1.1 MB of symbol tables less); build/quorvane keeps
   # its symbols for the tests and the debugger.
   set(CPACK_STRIP_FILES ON)
