@@ -74,6 +74,15 @@ const OptionSpec kOptions[] = {
      "A projected CRS plays \\-\\-grid's part: the fit runs in its plane, the source\n"
      "points going through its projection on their own ellipsoid.\n"
      "Not with \\-\\-destination\\-ellipsoid or \\-\\-grid."},
+    {"--geoid", "GRID", OptionGroup::Plane,
+     "a geoid model grid (egm96_15.gtx, or a path):\nsource heights less the geoid's "
+     "undulation\n(plane models)",
+     "A geoid model grid PROJ reads (GTX or GeoTIFF): a bare name such as egm96_15.gtx is\n"
+     "looked up where PROJ keeps its grids, a path is taken as it is.\n"
+     "Each source height h becomes h \\- N, N the grid's undulation at the source point\n"
+     "(PROJ's vgridshift), before anything else, and the record's pipeline gains the\n"
+     "step. With the plane models only: geocentric coordinates need ellipsoidal\n"
+     "heights."},
     // Model.
     {"--model", "NAME", OptionGroup::Model,
      "similarity (the default); site: a horizontal\nsimilarity and a height surface, fitted "
@@ -89,8 +98,14 @@ const OptionSpec kOptions[] = {
      "X' = Xp + T + (1 + s)\\(**R\\(**(X \\- Xp) (EPSG 1061)."},
     {"--fix-scale", nullptr, OptionGroup::Model, "site model: the horizontal scale held at 1",
      "Site model: the horizontal scale held at exactly 1."},
-    {"--vertical", "KIND", OptionGroup::Model, "site model: plane (the default) or constant",
-     "Site model: plane (the default) or constant (H' = H + tz)."},
+    {"--vertical", "KIND", OptionGroup::Model,
+     "site model: plane (the default), constant,\nquadric, or auto: the one that predicts "
+     "pairs it\ndid not see best",
+     "Site model: plane (the default), constant (H' = H + tz), quadric (the plane +\n"
+     "qNN\\(**n\\(S2 + qNE\\(**n\\(**e + qEE\\(**e\\(S2, n and e the distances north and east of\n"
+     "the reference point in kilometres), or auto: of the three that the vertically\n"
+     "fitted pairs allow with redundancy (2, 4 and 7 pairs), the one with the smallest\n"
+     "leave\\-one\\-out prediction error, the simpler on a tie."},
     {"--convention", "NAME", OptionGroup::Model,
      "helmert and molodensky-badekas: the rotations'\nsigns, position-vector (the default) or\n"
      "coordinate-frame",

@@ -290,6 +290,15 @@ void AppendEllipsoid(std::string& json, const char* member, const NamedEllipsoid
 
 void AppendProjection(std::string& json, const PlaneSetup& plane) {
   json += '{';
+  // The geoid grid the source heights were reduced with, last.
+  const auto close = [&] {
+    if (!plane.geoid.empty()) {
+      json += ',';
+      AppendMember(json, "geoid");
+      AppendJsonString(json, plane.geoid);
+    }
+    json += '}';
+  };
   AppendMember(json, "method");
   const bool geocentric = plane.frame == PlaneSetup::Frame::Geocentric;
   const bool projGrid = !geocentric && plane.destinationOnGrid && !plane.destination.projection.empty();
@@ -324,12 +333,12 @@ void AppendProjection(std::string& json, const PlaneSetup& plane) {
     json += ',';
     AppendMember(json, geocentric ? "destinationProjection" : "projection");
     AppendJsonString(json, plane.destination.projection);
-    json += '}';
+    close();
     return;
   }
   // The plane of the tool's series: the fit's, or for geocentric space the destination's grid.
   if (geocentric && !grid) {
-    json += '}';
+    close();
     return;
   }
   const GridSpec own{plane.destination.ellipsoid, plane.centralMeridian, plane.falseEasting,
@@ -358,7 +367,7 @@ void AppendProjection(std::string& json, const PlaneSetup& plane) {
     AppendMember(json, "scale");
     AppendJsonNumber(json, series.scale);
   }
-  json += '}';
+  close();
 }
 
 }  // namespace

@@ -255,6 +255,7 @@ bool ProjectPairs(Step& step, Registration& run) {
   PlaneSetup& plane = run.plane;
   plane.source = choice.source;
   plane.destination = choice.destination;
+  plane.geoid = choice.geoid;
   plane.frame = run.model->FrameOf() == Frame::Geocentric ? PlaneSetup::Frame::Geocentric
                                                            : PlaneSetup::Frame::Plane;
   const ListSystem& destination = plane.destination;
@@ -270,7 +271,7 @@ bool ProjectPairs(Step& step, Registration& run) {
   }
   std::string problem;
   if (plane.UsesProj() && !plane.Prepare(problem)) {
-    step.errors << "quorvane: the " << ModelName(run.choice) << " model needs PROJ: " << problem
+    step.errors << "quorvane: the frame of the fit could not be set up: " << problem
                 << kNothingWritten;
     return false;
   }
@@ -311,6 +312,10 @@ bool ProjectPairs(Step& step, Registration& run) {
                   << given.z << ") has no finite "
                   << (plane.frame == PlaneSetup::Frame::Plane ? "plane" : "geocentric")
                   << " coordinates";
+      if (sourceUnusable && !plane.geoid.empty() && IsFinite(given)) {
+        step.errors << " (outside the geoid grid " << step.Quoted(plane.geoid, kLongestQuotedPath)
+                    << "?)";
+      }
       if (!plane.destinationOnGrid &&
           (!std::isfinite(plane.centralMeridian) || !std::isfinite(plane.originLatitude))) {
         step.errors << ", because the projection centre, the mean of the destination points, is "
@@ -375,6 +380,12 @@ void Fit(Step& step, Registration& run) {
   std::vector<std::vector<bool>> fitted = FittedMasks(run);
   const bool collapsed = DestinationCollapsed(run, fitted[0]);
   const FramePairs pairs = run.Pairs();
+  // A model that chooses its form from the pairs (--vertical auto) does so once, before the fit
+  // and any snooping.
+  if (std::unique_ptr<const TransformModel> settled = run.model->Settled(pairs, fitted)) {
+    run.model = std::move(settled);
+    run.components = run.model->Components();
+  }
   const TransformModel& model = *run.model;
   run.outcome = model.Fit(pairs, fitted, run.params, collapsed ? kDegenerateIterations : 0);
   if (collapsed) {

@@ -172,9 +172,13 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
     }
     if (vertical == "constant") {
       settings.model.vertical = Model::Vertical::Constant;
+    } else if (vertical == "quadric") {
+      settings.model.vertical = Model::Vertical::Quadric;
+    } else if (vertical == "auto") {
+      settings.model.vertical = Model::Vertical::Auto;
     } else if (vertical != "plane") {
       errors << "quorvane: --vertical " << quoted(vertical)
-             << " is neither plane nor constant" << kNothingWritten;
+             << " is neither plane, constant, quadric nor auto" << kNothingWritten;
       return false;
     }
   }
@@ -286,6 +290,21 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
         return false;
       }
     }
+  }
+  if (texts.Has("--geoid")) {
+    const std::string& geoid = texts.Value("--geoid");
+    if (geocentric) {
+      errors << "quorvane: --geoid reduces heights for a plane model, and the "
+             << ModelName(settings.model)
+             << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
+      return false;
+    }
+    if (geoid.empty()) {
+      errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
+             << kNothingWritten;
+      return false;
+    }
+    settings.plane.geoid = geoid;
   }
   if (settings.plane.destination.kind == ListSystem::Kind::Grid) {
     // A similarity about a grid's origin, thousands of kilometres from the points, would fit a

@@ -19,6 +19,7 @@ namespace Quorvane {
 struct PlaneChoice {
   ListSystem source;
   ListSystem destination;
+  std::string geoid;  // --geoid: the grid, or empty
 };
 
 /// Where a point list comes from: its text option, its file option (never both), or neither

@@ -65,6 +65,11 @@ bool TransformModel::RecordsCorrelation() const { return false; }
 
 bool TransformModel::StatesReference(const ModelParameters&) const { return true; }
 
+std::unique_ptr<const TransformModel> TransformModel::Settled(
+    const FramePairs&, const std::vector<std::vector<bool>>&) const {
+  return nullptr;
+}
+
 std::string PipelineNumber(double value) {
   char text[40];
   std::snprintf(text, sizeof text, "%.17g", value);

@@ -32,6 +32,8 @@ struct Model {
   enum class Vertical {
     Plane,     // H' = H + tz + slopeNorth · dN + slopeEast · dE
     Constant,  // H' = H + tz
+    Quadric,   // the plane + qNN · dN² + qNE · dN · dE + qEE · dE², dN and dE in kilometres
+    Auto,      // whichever of the three predicts left-out pairs best (its PRESS)
   };
   /// How the geocentric models' rotations are signed (EPSG methods 1033 and 1032): the same
   /// transformation, each rotation reported with the opposite sign.
@@ -195,6 +197,11 @@ class TransformModel {
   /// Whether the outputs state the reference point: false only where it is the frame's origin
   /// by definition and the outputs have never named it.
   virtual bool StatesReference(const ModelParameters& params) const;
+  /// A model that chooses its own form from the pairs (the site model's --vertical auto) gives
+  /// the model it chose for the pairs `used` marks, which then is fitted and reported; null for
+  /// a model whose form is fixed.
+  virtual std::unique_ptr<const TransformModel> Settled(
+      const FramePairs& pairs, const std::vector<std::vector<bool>>& used) const;
 };
 
 /// The model `model` chooses, made with its settings.

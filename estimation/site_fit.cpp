@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include <Eigen/Dense>
+
 #include "estimation/fit_statistics.h"
 
 namespace Quorvane {
@@ -135,6 +137,95 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
   fit.tz = static_cast<double>(md - slopeEast * ((e0 - reference.x) + me) -
                                slopeNorth * ((n0 - reference.y) + mn));
   return fit;
+}
+
+namespace {
+
+// The design of a height model of `terms` terms over the pairs `used` marks, about (E0, N0): a
+// row per pair [1, dN, dE, n², n·e, e²] (n, e in kilometres) cut to `terms`, and the height
+// differences H' − H.
+void HeightDesign(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& used, int terms, const Point3& reference,
+                  Eigen::MatrixXd& design, Eigen::VectorXd& differences) {
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < source.size(); ++i) m += used[i] ? 1 : 0;
+  design.resize(static_cast<Eigen::Index>(m), terms);
+  differences.resize(static_cast<Eigen::Index>(m));
+  Eigen::Index row = 0;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!used[i]) continue;
+    const double dN = source[i].y - reference.y, dE = source[i].x - reference.x;
+    const double n = dN * kQuadricKilometresPerMetre, e = dE * kQuadricKilometresPerMetre;
+    const double all[6] = {1.0, dN, dE, n * n, n * e, e * e};
+    for (int k = 0; k < terms; ++k) design(row, k) = all[k];
+    differences[row++] = destination[i].z - source[i].z;
+  }
+}
+
+// Columns scaled to unit length, so that the rank and the conditioning do not depend on units.
+Eigen::VectorXd ColumnScaling(const Eigen::MatrixXd& design) {
+  Eigen::VectorXd scaling(design.cols());
+  for (Eigen::Index k = 0; k < design.cols(); ++k) {
+    const double norm = design.col(k).norm();
+    scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
+  }
+  return scaling;
+}
+
+// A column-scaled rank below this share of the largest pivot counts as deficient (about a
+// millimetre's worth over some kilometres), as the plane's "points on one line" does.
+const double kRankThreshold = std::sqrt(std::numeric_limits<double>::epsilon());
+
+}  // namespace
+
+QuadricFit FitQuadric(const PointList& source, const PointList& destination,
+                      const std::vector<bool>& used, const Point3& reference) {
+  QuadricFit fit;
+  Eigen::MatrixXd design;
+  Eigen::VectorXd differences;
+  HeightDesign(source, destination, used, 6, reference, design, differences);
+  if (design.rows() == 0) return fit;
+  const Eigen::VectorXd scaling = ColumnScaling(design);
+  const Eigen::MatrixXd scaled = design * scaling.asDiagonal();
+  Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> decomposition;
+  decomposition.setThreshold(kRankThreshold);
+  decomposition.compute(scaled);
+  // The minimum-norm least-squares terms, which for a full rank are the least-squares ones.
+  const Eigen::VectorXd terms = scaling.asDiagonal() * decomposition.solve(differences);
+  fit.determined = decomposition.rank() == 6;
+  fit.tz = terms[0];
+  fit.slopeNorth = terms[1];
+  fit.slopeEast = terms[2];
+  fit.qNN = terms[3];
+  fit.qNE = terms[4];
+  fit.qEE = terms[5];
+  return fit;
+}
+
+double PredictionError(const PointList& source, const PointList& destination,
+                       const std::vector<bool>& used, int terms, const Point3& reference) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  Eigen::MatrixXd design;
+  Eigen::VectorXd differences;
+  HeightDesign(source, destination, used, terms, reference, design, differences);
+  const Eigen::Index m = design.rows();
+  if (m <= terms) return kInfinity;
+  const Eigen::MatrixXd scaled = design * ColumnScaling(design).asDiagonal();
+  // The thin Q of the design spans its columns: h_ii = |Q_i|², v = d − Q Qᵀ d.
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(scaled.rows(), scaled.cols());
+  qr.setThreshold(kRankThreshold);
+  qr.compute(scaled);
+  if (qr.rank() < terms) return kInfinity;
+  const Eigen::MatrixXd q = qr.householderQ() * Eigen::MatrixXd::Identity(m, terms);
+  const Eigen::VectorXd residuals = differences - q * (q.transpose() * differences);
+  double sum = 0.0;
+  for (Eigen::Index i = 0; i < m; ++i) {
+    const double share = 1.0 - q.row(i).squaredNorm();
+    if (!(share > kRankThreshold)) return kInfinity;
+    const double predicted = residuals[i] / share;
+    sum += predicted * predicted;
+  }
+  return std::sqrt(sum / static_cast<double>(m));
 }
 
 }  // namespace Quorvane

@@ -48,4 +48,30 @@ HorizontalFit FitHorizontal(const PointList& source, const PointList& destinatio
 VerticalFit FitVertical(const PointList& source, const PointList& destination,
                         const std::vector<bool>& used, bool plane, const Point3& reference);
 
+/// The height quadric about (E0, N0): H' = H + tz + slopeNorth · dN + slopeEast · dE + qNN · n² +
+/// qNE · n · e + qEE · e², dN = N − N0 and dE = E − E0 in metres, n and e the same in kilometres.
+struct QuadricFit {
+  double tz = 0.0, slopeNorth = 0.0, slopeEast = 0.0;  // metres, metres per metre
+  double qNN = 0.0, qNE = 0.0, qEE = 0.0;              // metres per square kilometre
+  /// False when the used points do not determine the six (fewer than six, or all on one conic to
+  /// working precision); the terms are then the smallest that fit best.
+  bool determined = false;
+};
+
+/// The kilometres the quadratic terms count in, per metre.
+constexpr double kQuadricKilometresPerMetre = 1e-3;
+
+/// The least-squares optimum of the height quadric over the pairs i with used[i] true, by
+/// column-pivoted QR of the design about `reference` with its columns scaled to unit length.
+QuadricFit FitQuadric(const PointList& source, const PointList& destination,
+                      const std::vector<bool>& used, const Point3& reference);
+
+/// How well a height model of `terms` terms (1 a shift, 3 a plane, 6 a quadric) predicts the
+/// pairs it did not see: √(Σ (v_i / (1 − h_ii))² / m) over the m pairs `used` marks, metres (the
+/// root mean square of the leave-one-out prediction errors, PRESS), v_i the pair's residual and
+/// h_ii its leverage, about `reference`. Infinity when some pair alone fixes a term (h_ii = 1)
+/// or there are not more pairs than terms.
+double PredictionError(const PointList& source, const PointList& destination,
+                       const std::vector<bool>& used, int terms, const Point3& reference);
+
 }  // namespace Quorvane

@@ -30,13 +30,36 @@ constexpr char kThreeParameters[] =
 constexpr char kHeightPlane[] = "\xE9\xAB\x98\xE7\xA8\x8B\xE6\x8B\x9F\xE5\x90\x88";  // 高程拟合
 constexpr char kHeightConstant[] =
     "\xE9\xAB\x98\xE7\xA8\x8B\xE5\xB8\xB8\xE6\x95\xB0";  // 高程常数
+constexpr char kHeightQuadric[] =
+    "\xE9\xAB\x98\xE7\xA8\x8B\xE6\x9B\xB2\xE9\x9D\xA2";  // 高程曲面
+
+// The height models --vertical auto chooses from, simplest first, with their terms.
+struct HeightModel {
+  Model::Vertical vertical;
+  const char* name;
+  int terms;
+};
+constexpr HeightModel kHeightModels[] = {
+    {Model::Vertical::Constant, "constant", 1},
+    {Model::Vertical::Plane, "plane", 3},
+    {Model::Vertical::Quadric, "quadric", 6},
+};
+
+// How --vertical auto chose: the model, and each candidate's prediction error (metres; infinity
+// for one the pairs do not allow with redundancy).
+struct HeightChoice {
+  bool made = false;
+  const char* chosen = "";
+  double press[3] = {0.0, 0.0, 0.0};
+};
 
 // Positions in the parameter table.
-enum : std::size_t { kTx, kTy, kTz, kRz, kScale, kSlopeNorth, kSlopeEast };
+enum : std::size_t { kTx, kTy, kTz, kRz, kScale, kSlopeNorth, kSlopeEast, kQNN, kQNE, kQEE };
 
 class SiteModel final : public TransformModel {
  public:
-  explicit SiteModel(const Model& model) : fixScale_(model.fixScale), vertical_(model.vertical) {
+  SiteModel(const Model& model, const HeightChoice& choice)
+      : fixScale_(model.fixScale), vertical_(model.vertical), choice_(choice) {
     parameters_ = {
         {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
         {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
@@ -50,12 +73,24 @@ class SiteModel final : public TransformModel {
         {"slopeEast", "ppm", kPartsPerMillion, 3,
          [](const ModelParameters& p) { return p.slopeEast; }},
     };
+    // The quadric's terms in metres per square kilometre, their σ in millimetres.
+    if (vertical_ == Model::Vertical::Quadric) {
+      for (const char* name : {"qNN", "qNE", "qEE"}) {
+        const std::size_t k = parameters_.size() - kQNN;
+        parameters_.push_back({name, "mm/km2", 1e3, 3, [k](const ModelParameters& p) {
+                                 return k < p.further.size() ? p.further[k] : 0.0;
+                               }});
+      }
+    }
     Component horizontal{"horizontal", ComponentLayout::Horizontal, {kTx, kTy, kRz}};
     if (!fixScale_) horizontal.parameters.push_back(kScale);
     Component vertical{"vertical", ComponentLayout::Vertical, {kTz}};
-    if (vertical_ == Model::Vertical::Plane) {
+    if (vertical_ != Model::Vertical::Constant) {
       vertical.parameters.push_back(kSlopeNorth);
       vertical.parameters.push_back(kSlopeEast);
+    }
+    if (vertical_ == Model::Vertical::Quadric) {
+      for (const std::size_t k : {kQNN, kQNE, kQEE}) vertical.parameters.push_back(k);
     }
     components_ = {horizontal, vertical};
   }
@@ -91,6 +126,14 @@ class SiteModel final : public TransformModel {
       params.transform.rz = fit.rz;
       params.transform.scale = fit.scale;
       outcome.determined[0] = fit.determined;
+    } else if (vertical_ == Model::Vertical::Quadric) {
+      const QuadricFit fit =
+          FitQuadric(pairs.source, pairs.destination, used, params.heightReference);
+      params.transform.tz = fit.tz;
+      params.slopeNorth = fit.slopeNorth;
+      params.slopeEast = fit.slopeEast;
+      params.further = {fit.qNN, fit.qNE, fit.qEE};
+      outcome.determined[1] = fit.determined;
     } else {
       const VerticalFit fit = FitVertical(pairs.source, pairs.destination, used,
                                           vertical_ == Model::Vertical::Plane,
@@ -142,15 +185,23 @@ class SiteModel final : public TransformModel {
       out.largestCoordinate = Largest({p.x, p.y, q.x, q.y, o.x, o.y});
       return;
     }
-    // r = H + tz + slopeNorth·dN + slopeEast·dE − H' over tz[, slopeNorth, slopeEast].
+    // r = H + tz + slopeNorth·dN + slopeEast·dE [+ the quadric's terms] − H' over tz[,
+    // slopeNorth, slopeEast[, qNN, qNE, qEE]].
     const double north = params.slopeNorth * dN, east = params.slopeEast * dE;
-    out.residual[0] = p.z + t.tz + north + east - q.z;
+    const double curved = Curvature(params, dN, dE);
+    out.residual[0] = p.z + t.tz + north + east + curved - q.z;
     out.jacobian[0] = 1.0;
-    if (vertical_ == Model::Vertical::Plane) {
+    if (vertical_ != Model::Vertical::Constant) {
       out.jacobian[1] = dN;
       out.jacobian[2] = dE;
     }
-    out.largestCoordinate = Largest({p.z, q.z, t.tz, north, east});
+    if (vertical_ == Model::Vertical::Quadric) {
+      const double n = dN * kQuadricKilometresPerMetre, e = dE * kQuadricKilometresPerMetre;
+      out.jacobian[3] = n * n;
+      out.jacobian[4] = n * e;
+      out.jacobian[5] = e * e;
+    }
+    out.largestCoordinate = Largest({p.z, q.z, t.tz, north, east, curved});
   }
 
   Point3 Apply(const ModelParameters& params, const Point3& point) const override {
@@ -159,10 +210,11 @@ class SiteModel final : public TransformModel {
     const Point3& h = params.heightReference;
     const double dE = point.x - o.x, dN = point.y - o.y;
     const double cs = std::cos(t.rz), sn = std::sin(t.rz);
+    const double hN = point.y - h.y, hE = point.x - h.x;
     return Point3(o.x + t.tx + t.scale * (cs * dE - sn * dN),
                   o.y + t.ty + t.scale * (sn * dE + cs * dN),
-                  point.z + t.tz + params.slopeNorth * (point.y - h.y) +
-                      params.slopeEast * (point.x - h.x));
+                  point.z + t.tz + params.slopeNorth * hN + params.slopeEast * hE +
+                      Curvature(params, hN, hE));
   }
 
   std::string ReportLines(const ModelParameters& params) const override {
@@ -173,11 +225,24 @@ class SiteModel final : public TransformModel {
         "slopeEast=%.6f ppm, reference E0=%.4f m, N0=%.4f m, H0=%.4f m",
         p.tx, p.ty, p.tz, p.rz, p.scale, params.slopeNorth * kPartsPerMillion,
         params.slopeEast * kPartsPerMillion, o.x, o.y, o.z);
+    if (vertical_ == Model::Vertical::Quadric && params.further.size() == 3) {
+      line += Printed(", qNN=%.6f mm/km2, qNE=%.6f mm/km2, qEE=%.6f mm/km2",
+                      params.further[0] * 1e3, params.further[1] * 1e3, params.further[2] * 1e3);
+    }
     if (HeightAboutItsOwn(params)) {
       line += Printed(", heights about E0=%.4f m, N0=%.4f m", params.heightReference.x,
                       params.heightReference.y);
     }
-    return line + "\n";
+    line += "\n";
+    if (choice_.made) {
+      line += std::string("vertical auto: ") + choice_.chosen + ", leave-one-out prediction errors";
+      for (std::size_t k = 0; k < 3; ++k) {
+        line += std::string(k == 0 ? " " : ", ") + kHeightModels[k].name + "=" +
+                (std::isfinite(choice_.press[k]) ? Printed("%.4f m", choice_.press[k]) : "-");
+      }
+      line += "\n";
+    }
+    return line;
   }
 
   std::vector<ResultMember> ResultMembers(const ModelParameters& params) const override {
@@ -193,6 +258,7 @@ class SiteModel final : public TransformModel {
         {"slope", {params.slopeNorth, params.slopeEast}, true},
         {"reference", {o.x, o.y, o.z}, true},
     };
+    if (vertical_ == Model::Vertical::Quadric) members.push_back({"quadric", params.further, true});
     if (HeightAboutItsOwn(params)) {
       members.push_back(
           {"heightReference", {params.heightReference.x, params.heightReference.y}, true});
@@ -202,8 +268,11 @@ class SiteModel final : public TransformModel {
 
   std::string Formula(const ModelParameters& params) const override {
     return std::string("site: (E,N) = (E0,N0) + t + scale * R(rz) * ((E,N) - (E0,N0)); H = H + "
-                       "tz + slopeNorth * (N - N0) + slopeEast * (E - E0); (E0,N0,H0) = "
-                       "reference") +
+                       "tz + slopeNorth * (N - N0) + slopeEast * (E - E0)") +
+           (vertical_ == Model::Vertical::Quadric
+                ? " + qNN * n^2 + qNE * n * e + qEE * e^2, n = (N - N0) / 1000, e = (E - E0) / 1000"
+                : "") +
+           "; (E0,N0,H0) = reference" +
            (HeightAboutItsOwn(params) ? ", (E0,N0) of heightReference for the heights" : "");
   }
 
@@ -220,22 +289,82 @@ class SiteModel final : public TransformModel {
         {{a11, a12, 0.0}, {a21, a22, 0.0}, {params.slopeEast, params.slopeNorth, 1.0}},
         {o.x + p.tx - (a11 * o.x + a12 * o.y), o.y + p.ty - (a21 * o.x + a22 * o.y),
          p.tz - params.slopeEast * h.x - params.slopeNorth * h.y}};
-    return AffineStep(affine);
+    const std::string linear = AffineStep(affine);
+    if (vertical_ != Model::Vertical::Quadric || linear.empty()) return linear;
+    // PROJ's affine step is linear; the quadric's terms are added to the height first, from the
+    // source point's easting and northing: kept aside (push), the terms made in their place by a
+    // real polynomial (horner: x' = Σ c·(E − E0)^i·(N − N0)^j, in the order 1, e, e², n, e·n,
+    // n²), added to the height (affine, z' = z + x'), and the point taken back (pop).
+    const double perSquareMetre = kQuadricKilometresPerMetre * kQuadricKilometresPerMetre;
+    const double terms[] = {params.further[2] * perSquareMetre, params.further[1] * perSquareMetre,
+                            params.further[0] * perSquareMetre, h.x, h.y};
+    for (const double term : terms) {
+      if (!std::isfinite(term)) return std::string();
+    }
+    const std::string origin = PipelineNumber(h.x) + "," + PipelineNumber(h.y);
+    return " +step +proj=push +v_1 +v_2 +step +proj=horner +ellps=GRS80 +range=1e10 +deg=2"
+           " +fwd_origin=" + origin + " +inv_origin=" + origin + " +fwd_u=0,0," +
+           PipelineNumber(terms[0]) + ",0," + PipelineNumber(terms[1]) + "," +
+           PipelineNumber(terms[2]) +
+           " +fwd_v=0,0,0,0,0,0 +inv_u=0,0,0,0,0,0 +inv_v=0,0,0,0,0,0"
+           " +step +proj=affine +s31=1 +step +proj=pop +v_1 +v_2" + linear;
   }
 
   std::vector<ResultMember> RecordMembers(const ModelParameters& params) const override {
-    if (!HeightAboutItsOwn(params)) return {};
-    return {{"heightReference", {params.heightReference.x, params.heightReference.y}, true}};
+    std::vector<ResultMember> members;
+    if (HeightAboutItsOwn(params)) {
+      members.push_back(
+          {"heightReference", {params.heightReference.x, params.heightReference.y}, true});
+    }
+    if (choice_.made) {
+      ResultMember chosen{"verticalChosen"};
+      chosen.text = choice_.chosen;
+      members.push_back(chosen);
+      members.push_back({"predictionErrors",
+                         {choice_.press[0], choice_.press[1], choice_.press[2]}, true});
+    }
+    return members;
   }
 
   std::string PlotTitle() const override {
+    const char* height = vertical_ == Model::Vertical::Plane      ? kHeightPlane
+                         : vertical_ == Model::Vertical::Quadric ? kHeightQuadric
+                                                                  : kHeightConstant;
     return std::string("\xEF\xBC\x88") + kSiteTitle + "\xEF\xBC\x9A" +
-           (fixScale_ ? kThreeParameters : kFourParameters) + " + " +
-           (vertical_ == Model::Vertical::Plane ? kHeightPlane : kHeightConstant) +
+           (fixScale_ ? kThreeParameters : kFourParameters) + " + " + height +
            "\xEF\xBC\x89";  // （点校正：… + …）
   }
 
+  std::unique_ptr<const TransformModel> Settled(
+      const FramePairs& pairs, const std::vector<std::vector<bool>>& used) const override {
+    if (vertical_ != Model::Vertical::Auto) return nullptr;
+    // The candidates the vertically fitted pairs allow with redundancy, about their centroid;
+    // the smallest prediction error wins, the simpler model on a tie.
+    const Point3 centre = CentroidOf(pairs.source, {used[1]});
+    HeightChoice choice;
+    choice.made = true;
+    std::size_t best = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      choice.press[k] = PredictionError(pairs.source, pairs.destination, used[1],
+                                        kHeightModels[k].terms, centre);
+      if (choice.press[k] < choice.press[best]) best = k;
+    }
+    choice.chosen = kHeightModels[best].name;
+    Model settled;
+    settled.kind = Model::Kind::Site;
+    settled.fixScale = fixScale_;
+    settled.vertical = kHeightModels[best].vertical;
+    return std::make_unique<SiteModel>(settled, choice);
+  }
+
  private:
+  // The quadric's terms at a point dN, dE metres from the height reference, metres.
+  static double Curvature(const ModelParameters& params, double dN, double dE) {
+    if (params.further.size() != 3) return 0.0;
+    const double n = dN * kQuadricKilometresPerMetre, e = dE * kQuadricKilometresPerMetre;
+    return params.further[0] * n * n + params.further[1] * n * e + params.further[2] * e * e;
+  }
+
   // Whether the height surface acts about a centroid of its own (the parts fit different pairs).
   static bool HeightAboutItsOwn(const ModelParameters& params) {
     return params.heightReference.x != params.reference.x ||
@@ -244,6 +373,7 @@ class SiteModel final : public TransformModel {
 
   bool fixScale_;
   Model::Vertical vertical_;
+  HeightChoice choice_;
   std::vector<ParameterInfo> parameters_;
   std::vector<Component> components_;
 };
@@ -251,7 +381,7 @@ class SiteModel final : public TransformModel {
 }  // namespace
 
 std::unique_ptr<const TransformModel> MakeSiteModel(const Model& model) {
-  return std::make_unique<SiteModel>(model);
+  return std::make_unique<SiteModel>(model, HeightChoice{});
 }
 
 }  // namespace Quorvane

@@ -67,6 +67,14 @@ std::string CartStep(const Ellipsoid& ellipsoid) {
 constexpr char kToRadians[] = " +step +proj=unitconvert +xy_in=deg +xy_out=rad";
 constexpr char kToDegrees[] = " +step +proj=unitconvert +xy_in=rad +xy_out=deg";
 
+// The step from ellipsoidal heights to heights above the geoid `grid` (as PROJ itself writes the
+// transformation from WGS 84 to EGM96 heights): a name with a blank is quoted.
+std::string GeoidStep(const std::string& grid) {
+  const bool blank = grid.find_first_of(" \t") != std::string::npos;
+  return " +step +inv +proj=vgridshift +grids=" + (blank ? "\"" + grid + "\"" : grid) +
+         " +multiplier=1";
+}
+
 // The tool's series forward, with a scale on the central meridian: the series are made for scale
 // 1, and a scale k0 multiplies both coordinates from the false origin.
 Point3 SeriesForward(const Point3& geographic, double meridian, double originLatitude,
@@ -125,7 +133,7 @@ bool PlaneSetup::UsesProj() const {
     return list.kind == ListSystem::Kind::Geocentric ||
            (list.kind == ListSystem::Kind::Grid && !list.projection.empty());
   };
-  return frame == Frame::Geocentric || needs(source) || needs(destination);
+  return frame == Frame::Geocentric || needs(source) || needs(destination) || !geoid.empty();
 }
 
 bool PlaneSetup::Prepare(std::string& problem) {
@@ -133,6 +141,10 @@ bool PlaneSetup::Prepare(std::string& problem) {
   const auto make = [&](ProjOperation& operation, const std::string& steps) {
     return operation.Valid() || operation.Make("+proj=pipeline" + steps, problem);
   };
+  if (!geoid.empty() && !make(geoid_, std::string(kToRadians) + GeoidStep(geoid) + kToDegrees)) {
+    problem = "the geoid grid cannot be read (" + problem + ")";
+    return false;
+  }
   for (const bool isSource : {true, false}) {
     const ListSystem& list = isSource ? source : destination;
     ProjOperation& grid = isSource ? sourceGrid_ : destinationGrid_;
@@ -209,7 +221,9 @@ Point3 PlaneSetup::FrameToGeographic(const ListSystem& list, const Point3& frame
 
 Point3 PlaneSetup::SourceToFrame(const Point3& given) const {
   if (frame == Frame::Geocentric && source.kind == ListSystem::Kind::Geocentric) return given;
-  return GeographicToFrame(source, ToGeographic(source, given, true), true);
+  Point3 geographic = ToGeographic(source, given, true);
+  if (!geoid.empty()) geographic.z = geoid_.Forward(geographic).z;
+  return GeographicToFrame(source, geographic, true);
 }
 
 Point3 PlaneSetup::DestinationToFrame(const Point3& given) const {
@@ -286,6 +300,7 @@ std::string PlaneSetup::SourceSteps() const {
       steps += " +step +inv " + CartStep(ellipsoid);
       break;
   }
+  if (!geoid.empty()) steps += GeoidStep(geoid);
   // Into the frame.
   if (frame == Frame::Geocentric) {
     steps += " +step " + CartStep(ellipsoid);

@@ -71,6 +71,10 @@ struct PlaneSetup {
   double falseNorthing = 0.0;     // metres
   double projectionHeight = 0.0;  // metres; the surface of both lists' projections
   double scale = 1.0;             // on the central meridian
+  /// A geoid model grid PROJ reads (a name PROJ looks up where it keeps its grids, or a path):
+  /// each source height h becomes h − N, N the grid's undulation at the source point (PROJ's
+  /// vgridshift). Empty for none.
+  std::string geoid;
 
   /// The PROJ operations the set-up needs (geocentric conversions, grids of PROJ's), made once;
   /// false with `problem` saying why when PROJ cannot make them. Needed before any conversion
@@ -80,7 +84,7 @@ struct PlaneSetup {
   bool UsesProj() const;
 
   /// A source point, as given, in the frame: easting, northing (metres, false origin included)
-  /// and height, or geocentric X, Y, Z.
+  /// and height (less the geoid's undulation with a geoid), or geocentric X, Y, Z.
   Point3 SourceToFrame(const Point3& given) const;
   /// A destination point, as given, in the frame: through its own system like a source point,
   /// or as it is (in metres) when its grid is the plane.
@@ -125,6 +129,7 @@ struct PlaneSetup {
   ProjOperation sourceGrid_, destinationGrid_;
   ProjOperation sourceCart_, destinationCart_;
   ProjOperation sourcePlane_, destinationPlane_;
+  ProjOperation geoid_;  // degrees in and out, the height less the undulation
 };
 
 /// The local east, north and up unit vectors at longitude, latitude (degrees) on an ellipsoid.

@@ -12,7 +12,7 @@ bool ProjOperation::Make(const std::string& definition, std::string& problem) {
   PJ* object = proj->proj_create(proj->context, definition.c_str());
   if (object == nullptr) {
     const std::string why = proj->LastError();
-    problem = "PROJ cannot make \"" + definition + "\"" + (why.empty() ? "" : " (" + why + ")");
+    problem = "PROJ: " + (why.empty() ? std::string("the operation cannot be made") : why);
     return false;
   }
   object_ = std::shared_ptr<void>(object, [proj](void* pj) { proj->proj_destroy(static_cast<PJ*>(pj)); });

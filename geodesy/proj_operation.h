@@ -15,8 +15,8 @@ class ProjOperation {
   ProjOperation() = default;
 
   /// Makes the operation `definition` (a PROJ string such as "+proj=pipeline +step …"); false
-  /// with `problem` saying why (PROJ missing, or PROJ's own reason) in a phrase without a line
-  /// end.
+  /// with `problem` saying why (PROJ missing, or "PROJ: " and its own reason) in a phrase
+  /// without a line end.
   bool Make(const std::string& definition, std::string& problem);
 
   /// Whether Make succeeded.

@@ -357,6 +357,42 @@ TEST(PlaneRecord, SiteParametersOnAGridActAboutTheSite) {
   EXPECT_NEAR(record["reference"][0].get<double>(), 37495844.3, 0.1);
 }
 
+// Heights h − N_EGM96 + 2 cm, N from libproj's vgridshift: with --geoid the constant height shift
+// is the 2 cm, to rounding, and nothing is left.
+TEST(PlaneRecord, GeoidLeavesOnlyTheOffsetOfTheHeights) {
+  constexpr double kRounding = 1e-6;  // metres; the tables' heights are written to 0.1 µm
+  PJ* geoid = proj_create(PJ_DEFAULT_CTX, "+proj=vgridshift +grids=egm96_15.gtx +multiplier=1");
+  ASSERT_NE(geoid, nullptr);
+  std::string destination;
+  const std::string source = Tokyo()[0];
+  double p[3];
+  int k = 0;
+  for (std::size_t start = 0; start <= source.size(); ++k) {
+    const std::size_t comma = std::min(source.find(',', start), source.size());
+    p[k % 3] = std::stod(source.substr(start, comma - start));
+    start = comma + 1;
+    if (k % 3 != 2) continue;
+    const PJ_COORD h =
+        proj_trans(geoid, PJ_INV, proj_coord(proj_torad(p[0]), proj_torad(p[1]), p[2], 0));
+    char point[100];
+    std::snprintf(point, sizeof point, "%s%.9f,%.9f,%.7f", destination.empty() ? "" : ",", p[0],
+                  p[1], h.xyz.z + 0.02);
+    destination += point;
+  }
+  proj_destroy(geoid);
+  Installation q;
+  const ChildResult r = QuorvaneTest::RunChild(
+      q.executable,
+      {"--refsrc", source, "--refdes", destination, "--model", "site", "--vertical", "constant",
+       "--geoid", "egm96_15.gtx", "--record", "r.json"},
+      QuorvaneTest::InDirectory(q.elsewhere.path()));
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const nlohmann::json record = nlohmann::json::parse(ReadFile(q.elsewhere.path() + "/r.json"));
+  EXPECT_NEAR(record["parameters"]["tz"].get<double>(), 0.02, kRounding);
+  EXPECT_LT(record["quality"]["vertical"]["sigma0"].get<double>(), kRounding);
+  EXPECT_EQ(record["projection"]["geoid"], "egm96_15.gtx");
+}
+
 // The Tokyo datum is on Bessel 1841: projected on WGS 84 its plane bends in a way no similarity
 // fits; projected on its own ellipsoid only the points' noise is left.
 TEST(PlaneRecord, DestinationOnItsOwnEllipsoidFitsToTheNoise) {
@@ -385,6 +421,8 @@ TEST(PlaneRecord, PipelineAgreesWithApplyOnAGridAndBetweenTwoEllipsoids) {
        "--apply", Tokyo()[0]},
       {"--model", "site", "--apply", Tokyo()[0]},
       {"--model", "helmert", "--destination-ellipsoid", "BESSEL1841", "--apply", Tokyo()[0]},
+      {"--model", "site", "--vertical", "quadric", "--geoid", "egm96_15.gtx", "--apply",
+       Tokyo()[0]},
       {"--model", "molodensky-badekas", "--convention", "coordinate-frame",
        "--destination-ellipsoid", "BESSEL1841", "--apply", Tokyo()[0]}};
   Installation q;

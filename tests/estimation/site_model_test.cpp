@@ -165,3 +165,50 @@ TEST(Snooping, DowndatesRemoveWhatRefitsRemove) {
 
 }  // namespace
 }  // namespace Quorvane
+
+namespace Quorvane {
+namespace {
+
+// Heights on a curved surface over 60 km (or on its tangent plane), 3 mm of noise: the quadric is
+// the least-squares optimum of its six terms (QR of the design, kilometres for the squares), and
+// auto takes the plane on the plane and the quadric on the curve.
+TEST(SiteModel, QuadricIsItsOptimumAndAutoChoosesByPredictionError) {
+  constexpr double kOptimum = 1e-6;  // metres, in the transformed heights
+  for (const bool curved : {false, true}) {
+    std::mt19937_64 random(28);
+    std::uniform_real_distribution<double> plane(-30000, 30000);
+    std::normal_distribution<double> noise(0, 0.003);
+    PointList source, destination;
+    for (int i = 0; i < 15; ++i) {
+      const Point3 p{plane(random), plane(random), 200};
+      const double n = p.y / 1000, e = p.x / 1000;
+      const double bend = curved ? 0.05e-3 * n * n - 0.02e-3 * n * e + 0.03e-3 * e * e : 0.0;
+      source.push_back(p);
+      destination.push_back({p.x + 10, p.y - 5, p.z - 20 + 3e-6 * p.y + bend + noise(random)});
+    }
+    const std::vector<std::vector<bool>> all(2, std::vector<bool>(15, true));
+    Model quadric{Model::Kind::Site, false, Model::Vertical::Quadric};
+    ModelParameters params;
+    ASSERT_TRUE(FitModel(quadric, source, destination, all, params).usable);
+    Eigen::MatrixXd A(15, 6);
+    Eigen::VectorXd d(15);
+    for (int i = 0; i < 15; ++i) {
+      const double n = source[i].y / 1000, e = source[i].x / 1000;
+      A.row(i) << 1, n, e, n * n, n * e, e * e;
+      d[i] = destination[i].z - source[i].z;
+    }
+    const Eigen::VectorXd x = A.colPivHouseholderQr().solve(d);
+    for (int i = 0; i < 15; ++i) {
+      EXPECT_NEAR(ApplyModel(quadric, params, source[i]).z - source[i].z, A.row(i).dot(x),
+                  kOptimum);
+    }
+    Model automatic{Model::Kind::Site, false, Model::Vertical::Auto};
+    const auto settled =
+        MakeModel(automatic)->Settled(FramePairs{source, destination}, all);
+    ASSERT_NE(settled, nullptr);
+    EXPECT_EQ(settled->Components()[1].parameters.size(), curved ? 6u : 3u) << curved;
+  }
+}
+
+}  // namespace
+}  // namespace Quorvane
