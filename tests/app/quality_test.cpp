@@ -167,6 +167,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--refsrc", "139.7,35.7,1,139.7,35.7,2,139.7,35.7,3", "--refdes",
                      "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--quality"},
                     "the 3 fitted source points lie within 1 mm"},
+        // 0.1 mm apart: the site model's closed form must not take them for a baseline.
+        CommandCase{"SiteCoincidentSources",
+                    {"--refsrc", "139.7,35.7,1,139.700000001,35.7,2,139.7,35.700000001,3",
+                     "--refdes", "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--model", "site"},
+                    "the horizontal transform is not determined by the points given: the 3 "
+                    "fitted source points lie within 1 mm"},
+        CommandCase{"SiteVerticalPlaneOnTwoPairs",
+                    {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "site",
+                     "--exclude", "3v,4v,5v,6v"},
+                    "the 2 pairs fitted vertically do not span a plane"},
         // All but one point on one spot: the optimum is at scale 0, and the solver runs out.
         CommandCase{"NoConvergence",
                     {"--refsrc", "139.7,35.7,10,139.7,35.7,10,139.7,35.7,10,139.7,35.0,10",
@@ -230,7 +240,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UnknownVertical", {"--model", "site", "--vertical", "tilted"},
                     "--vertical \"tilted\" is neither"},
         CommandCase{"ZeroTolerance", {"--tolerance-h", "0"}, "--tolerance-h \"0\" is not a length"},
-        CommandCase{"ToleranceWithUnit", {"--tolerance-v", "5mm"}, "--tolerance-v \"5mm\""}),
+        CommandCase{"ToleranceWithUnit", {"--tolerance-v", "5mm"}, "--tolerance-v \"5mm\""},
+        // 6.4° west of the central meridian, the mean of the destination longitudes.
+        CommandCase{"ApplyOutsideTheDomain", {"--apply", "133.3,35.7,0"},
+                    "--apply point 1 (counting from 1; given as 133.3,35.7,0) lies outside the "
+                    "projection's domain"}),
     QuorvaneTest::CaseName());
 
 // The Tokyo example with pair 4's destination height 0.10 m too high (33.005 for 33.105).
@@ -290,6 +304,25 @@ TEST(SiteModel, StrictExitsThreeWhileAPairIsFlagged) {
     EXPECT_EQ(r.exitStatus, run.status) << r.err;
     EXPECT_TRUE(QuorvaneTest::FileExists(q.resultFile));
   }
+}
+
+// Pair 4 left out of the horizontal part by --exclude and out of the vertical one by --snoop: the
+// summary line counts what each part kept after snooping, the removal names its part, the record
+// calls the pair removed, and a tolerance marks only pairs that were fitted.
+TEST(SiteModel, SnoopingAfterAnExclusionReportsWhatEachPartLeftOut) {
+  Installation q;
+  const ChildResult r = q.Run({"--refsrc", Tokyo()[0], "--refdes", RaisedHeightDestination(),
+                               "--model", "site", "--vertical", "constant", "--exclude", "4h",
+                               "--snoop", "--tolerance-v", "0.05", "--record", "r.json", "--utf8"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            "Site calibration, least squares in closed form: horizontal 5 pairs, vertical 5 pairs");
+  EXPECT_NE(r.out.find("\t-\t-\t-\t-\t平面剔除 高程自动剔除\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("自动剔除：\n4\t361.12\t74.14\t高程\n"), std::string::npos) << r.out;
+  const nlohmann::json pair =
+      nlohmann::json::parse(ReadFile(q.home.path() + "/r.json"))["pairs"][3];
+  EXPECT_EQ(pair["status"], "removed");
+  EXPECT_EQ(pair["overTolerance"], false);
 }
 
 }  // namespace
