@@ -198,4 +198,24 @@ INSTANTIATE_TEST_SUITE_P(
         PlotCase{"NoPairs", {"--refsrc", "1", "--refdes", "139.7,35.7,0"}, {}, "点对数：0"}),
     QuorvaneTest::CaseName());
 
+// A name is character data in the drawing: "&" in it must come out as an entity, or the file is
+// no XML at all.
+TEST(PlotFile, NamesAreTextWhateverTheyHold) {
+  QuorvaneTest::TempDir cwd;
+  QuorvaneTest::WriteFile(cwd.path() + "/src.txt", "A&B,139.70,35.72,98\nC,139.74,35.61,95\n");
+  QuorvaneTest::WriteFile(cwd.path() + "/des.txt", "A&B,139.71,35.71,62\nC,139.75,35.60,58\n");
+  const QuorvaneTest::ChildResult r = RunTool(
+      {"--refsrc-file", "src.txt", "--refdes-file", "des.txt", "--plot", "plot.svg"}, cwd.path());
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const auto doc = QuorvaneTest::ParseXml(QuorvaneTest::ReadFile(cwd.path() + "/plot.svg"));
+  ASSERT_NE(doc, nullptr);
+  std::vector<std::string> labels;
+  for (const xmlNode* label : Elements(xmlDocGetRootElement(doc.get()), "label")) {
+    xmlChar* text = xmlNodeGetContent(label);
+    labels.push_back(reinterpret_cast<const char*>(text));
+    xmlFree(text);
+  }
+  EXPECT_EQ(labels, (std::vector<std::string>{"A&B", "C"}));
+}
+
 }  // namespace

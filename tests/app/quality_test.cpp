@@ -1,9 +1,12 @@
 // --quality, --exclude and --snoop through the built executable: the block's bytes, refused
 // exclusions, the fit they give, and the warnings of fits the points do not determine.
+#include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <Eigen/Dense>
 
 #include <nlohmann/json.hpp>
 
@@ -167,6 +170,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--refsrc", "139.7,35.7,1,139.7,35.7,2,139.7,35.7,3", "--refdes",
                      "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--quality"},
                     "the 3 fitted source points lie within 1 mm"},
+        // 0.1 mm apart: the site model's closed form must not take them for a baseline.
+        CommandCase{"SiteCoincidentSources",
+                    {"--refsrc", "139.7,35.7,1,139.700000001,35.7,2,139.7,35.700000001,3",
+                     "--refdes", "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--model", "site"},
+                    "the horizontal transform is not determined by the points given: the 3 "
+                    "fitted source points lie within 1 mm"},
+        CommandCase{"SiteVerticalPlaneOnTwoPairs",
+                    {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "site",
+                     "--exclude", "3v,4v,5v,6v"},
+                    "the 2 pairs fitted vertically do not span a plane"},
         // All but one point on one spot: the optimum is at scale 0, and the solver runs out.
         CommandCase{"NoConvergence",
                     {"--refsrc", "139.7,35.7,10,139.7,35.7,10,139.7,35.7,10,139.7,35.0,10",
@@ -246,7 +259,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UnknownVertical", {"--model", "site", "--vertical", "tilted"},
                     "--vertical \"tilted\" is neither"},
         CommandCase{"ZeroTolerance", {"--tolerance-h", "0"}, "--tolerance-h \"0\" is not a length"},
-        CommandCase{"ToleranceWithUnit", {"--tolerance-v", "5mm"}, "--tolerance-v \"5mm\""}),
+        CommandCase{"ToleranceWithUnit", {"--tolerance-v", "5mm"}, "--tolerance-v \"5mm\""},
+        // 6.4° west of the central meridian, the mean of the destination longitudes.
+        CommandCase{"ApplyOutsideTheDomain", {"--apply", "133.3,35.7,0"},
+                    "--apply point 1 (counting from 1; given as 133.3,35.7,0) lies outside the "
+                    "projection's domain"}),
     QuorvaneTest::CaseName());
 
 // The Tokyo example with pair 4's destination height 0.10 m too high (33.005 for 33.105).
@@ -307,5 +324,128 @@ TEST(SiteModel, StrictExitsThreeWhileAPairIsFlagged) {
     EXPECT_TRUE(QuorvaneTest::FileExists(q.resultFile));
   }
 }
+
+// Pair 4 left out of the horizontal part by --exclude and out of the vertical one by --snoop: the
+// summary line counts what each part kept after snooping, the removal names its part, the record
+// calls the pair removed, and a tolerance marks only pairs that were fitted.
+TEST(SiteModel, SnoopingAfterAnExclusionReportsWhatEachPartLeftOut) {
+  Installation q;
+  const ChildResult r = q.Run({"--refsrc", Tokyo()[0], "--refdes", RaisedHeightDestination(),
+                               "--model", "site", "--vertical", "constant", "--exclude", "4h",
+                               "--snoop", "--tolerance-v", "0.05", "--record", "r.json", "--utf8"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            "Site calibration, least squares in closed form: horizontal 5 pairs, vertical 5 pairs");
+  EXPECT_NE(r.out.find("\t-\t-\t-\t-\t平面剔除 高程自动剔除\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("自动剔除：\n4\t361.12\t74.14\t高程\n"), std::string::npos) << r.out;
+  const nlohmann::json pair =
+      nlohmann::json::parse(ReadFile(q.home.path() + "/r.json"))["pairs"][3];
+  EXPECT_EQ(pair["status"], "removed");
+  EXPECT_EQ(pair["overTolerance"], false);
+}
+
+// The site model's parts as linear least squares, solved here by Householder QR: horizontally
+// q = s·R(rz)·(p − p̄) + q̄, linear in s·cos rz and s·sin rz, whose angle is also the best turn
+// with the scale held at 1; vertically H' − H = tz [+ slopeNorth·(N − N̄) + slopeEast·(E − Ē)].
+// Each σ is σ̂·√((JᵀJ)⁻¹)ᵢᵢ, J by the parameters in this form: for rz, the scale and the slopes
+// the σ of the tool's own, about whatever point its shifts act.
+struct SiteFitCase {
+  const char* name;
+  std::vector<std::string> options;  // besides --model site
+  bool fixScale;
+  bool plane;
+};
+
+void PrintTo(const SiteFitCase& c, std::ostream* os) { *os << c.name; }
+
+class SiteFit : public ::testing::TestWithParam<SiteFitCase> {};
+
+TEST_P(SiteFit, IsTheClosedFormOptimumWithItsPrecision) {
+  constexpr double kPointAgreement = 1e-9;  // metres; two closed forms on coordinates of 10 km
+  constexpr double kSigmaAgreement = 1e-8;  // relative; both from the same residuals
+  constexpr double kPrintedPpm = 1e-6;      // the site line's last decimal of the slopes
+  const SiteFitCase& c = GetParam();
+  Installation q;
+  std::vector<std::string> arguments = {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1],
+                                        "--model",  "site",     "--record", "r.json"};
+  arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+  const ChildResult r = q.Run(arguments);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const nlohmann::json record = nlohmann::json::parse(ReadFile(q.home.path() + "/r.json"));
+  const nlohmann::json& pairs = record["pairs"];
+  const Eigen::Index m = static_cast<Eigen::Index>(pairs.size());
+  Eigen::MatrixXd p(m, 3), d(m, 3);
+  for (Eigen::Index i = 0; i < m; ++i) {
+    for (int k = 0; k < 3; ++k) {
+      p(i, k) = pairs[i]["sourcePlane"][k].get<double>();
+      d(i, k) = pairs[i]["destinationPlane"][k].get<double>();
+    }
+  }
+  const Eigen::RowVector3d pm = p.colwise().mean(), qm = d.colwise().mean();
+  const Eigen::VectorXd dh = d.col(2) - p.col(2);
+  Eigen::MatrixXd A(2 * m, 2), V = Eigen::MatrixXd::Ones(m, c.plane ? 3 : 1);
+  Eigen::VectorXd b(2 * m);
+  for (Eigen::Index i = 0; i < m; ++i) {
+    const double e = p(i, 0) - pm[0], n = p(i, 1) - pm[1];
+    A.row(2 * i) << e, -n;
+    A.row(2 * i + 1) << n, e;
+    b.segment<2>(2 * i) << d(i, 0) - qm[0], d(i, 1) - qm[1];
+    if (c.plane) V(i, 1) = n, V(i, 2) = e;
+  }
+  const Eigen::Vector2d turn = A.householderQr().solve(b);
+  const Eigen::VectorXd z = V.householderQr().solve(dh), vz = V * z - dh;
+  const double rz = std::atan2(turn[1], turn[0]), s = c.fixScale ? 1.0 : turn.norm();
+
+  // Residuals, and their derivatives by the centroid's image (a shift), rz and the scale.
+  Eigen::MatrixXd J = Eigen::MatrixXd::Zero(2 * m, c.fixScale ? 3 : 4);
+  Eigen::VectorXd v(2 * m);
+  for (Eigen::Index i = 0; i < m; ++i) {
+    const double e = p(i, 0) - pm[0], n = p(i, 1) - pm[1];
+    const double ue = std::cos(rz) * e - std::sin(rz) * n, un = std::sin(rz) * e + std::cos(rz) * n;
+    v.segment<2>(2 * i) << s * ue + qm[0] - d(i, 0), s * un + qm[1] - d(i, 1);
+    J(2 * i, 0) = J(2 * i + 1, 1) = 1;
+    J(2 * i, 2) = -s * un, J(2 * i + 1, 2) = s * ue;
+    if (!c.fixScale) J(2 * i, 3) = ue, J(2 * i + 1, 3) = un;
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(pairs[i]["residual"][k].get<double>(), k < 2 ? v[2 * i + k] : vz[i],
+                  kPointAgreement)
+          << "pair " << i + 1 << ", coordinate " << k;
+    }
+  }
+  // σ̂ for k < 0, else the σ of parameter k.
+  const auto sigma = [](const Eigen::MatrixXd& jacobian, const Eigen::VectorXd& residuals, int k) {
+    const double sigma0 = std::sqrt(residuals.squaredNorm() /
+                                    static_cast<double>(jacobian.rows() - jacobian.cols()));
+    return k < 0 ? sigma0 : sigma0 * std::sqrt((jacobian.transpose() * jacobian).inverse()(k, k));
+  };
+  const nlohmann::json& quality = record["quality"];
+  const auto expectSigma = [&](const nlohmann::json& value, double expected) {
+    EXPECT_NEAR(value.get<double>(), expected, kSigmaAgreement * expected) << value;
+  };
+  expectSigma(quality["horizontal"]["sigma0"], sigma(J, v, -1));
+  expectSigma(quality["vertical"]["sigma0"], sigma(V, vz, -1));
+  expectSigma(quality["sigma"]["rz"], sigma(J, v, 2));
+  if (c.fixScale) {
+    EXPECT_TRUE(quality["sigma"]["scale"].is_null());
+  } else {
+    expectSigma(quality["sigma"]["scale"], sigma(J, v, 3));
+  }
+  if (c.plane) expectSigma(quality["sigma"]["slopeNorth"], sigma(V, vz, 1));
+  if (c.plane) expectSigma(quality["sigma"]["slopeEast"], sigma(V, vz, 2));
+  if (!c.plane) expectSigma(quality["sigma"]["tz"], sigma(V, vz, 0));
+  // The report's site line names each slope, in ppm.
+  for (const auto& [name, slope] : {std::make_pair("slopeNorth=", c.plane ? z[1] : 0.0),
+                                    std::make_pair("slopeEast=", c.plane ? z[2] : 0.0)}) {
+    const std::size_t at = r.out.find(name);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_NEAR(std::stod(r.out.substr(at + std::strlen(name))), slope * 1e6, kPrintedPpm) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SiteFit,
+    ::testing::Values(SiteFitCase{"FixedScale", {"--fix-scale"}, true, true},
+                      SiteFitCase{"ConstantHeightShift", {"--vertical", "constant"}, false, false}),
+    QuorvaneTest::CaseName());
 
 }  // namespace

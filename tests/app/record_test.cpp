@@ -185,6 +185,23 @@ TEST(Record, PairsNotTestedHaveNullTests) {
   }
 }
 
+// Source points on one spot leave the parameters' precision undetermined though σ̂0 has r = 4:
+// each σ is null, not a 0 that would read as exact.
+TEST(Record, PrecisionNotDeterminedIsNull) {
+  Installation q;
+  const ChildResult r = q.Run({"--refsrc", "139.7,35.7,1,139.7,35.7,2,139.7,35.7,3", "--refdes",
+                               "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--record", "r.json"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const nlohmann::ordered_json quality =
+      nlohmann::ordered_json::parse(ReadFile(q.elsewhere.path() + "/r.json"))["quality"];
+  EXPECT_TRUE(quality["sigma0"].is_number());
+  ASSERT_EQ(quality["sigma"].size(), 5u);
+  for (const auto& sigma : quality["sigma"].items()) {
+    EXPECT_TRUE(sigma.value().is_null()) << sigma.key();
+  }
+  EXPECT_TRUE(quality["covariance"].is_null());
+}
+
 // Names go where pairs go: UTF-8 in the record whatever the file's encoding, the console's
 // encoding in the quality block and before each point of a named --apply-file; --exclude takes
 // them. Pair 5 is 点5, GBK in the source file and UTF-8 in the shuffled destination file, so

@@ -3,6 +3,8 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -217,6 +219,26 @@ TEST(WriteTextFile, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(entry.path().filename(), "quorvane.json");
   }
   EXPECT_EQ(entries, 1u);
+}
+
+// A link is followed: the file it points to is replaced, keeping its permissions, and the link
+// stays a link.
+TEST(WriteTextFile, ReplacesTheLinkedFileWithItsPermissions) {
+  QuorvaneTest::TempDir dir;
+  const std::string target = dir.path() + "/target.json", link = dir.path() + "/quorvane.json";
+  QuorvaneTest::WriteFile(target, "{\"old\":1}");
+  ASSERT_EQ(chmod(target.c_str(), 0750), 0);
+  ASSERT_EQ(symlink("target.json", link.c_str()), 0);
+  const mode_t umaskBefore = umask(022);  // keeps every bit of 0750
+  const bool written = WriteTextFile(link, "{}");
+  umask(umaskBefore);
+  EXPECT_TRUE(written);
+  struct stat status;
+  ASSERT_EQ(lstat(link.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0750u);
+  EXPECT_EQ(QuorvaneTest::ReadFile(target), "{}");
 }
 
 }  // namespace

@@ -364,6 +364,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"PlotOverTheRecord", "139.7,35.7,10\n139.8,35.6,5\n",
                     {"--refsrc-file", "src.txt", "--record", "r.json", "--plot", "r.json"},
                     "--plot \"r.json\" is the same file as --record"},
+        // quorvane.json, beside the executable and not there yet, named relative to the folder.
+        RefusedFile{"InputIsTheResultFile", nullptr, {"--refsrc-file", "quorvane.json"},
+                    "is the same file as --refsrc-file \"quorvane.json\""},
+        RefusedFile{"RecordOverTheResultFile", nullptr,
+                    {"--refsrc", "139.7,35.7,10,139.8,35.6,5", "--record", "quorvane.json"},
+                    "--record \"quorvane.json\" is the same file as the result file"},
         // A device is refused at once, not read until memory runs out.
         RefusedFile{"Device", nullptr, {"--refsrc-file", "/dev/zero"},
                     "not a regular file or a pipe"},
@@ -381,6 +387,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "point or none"},
         RefusedFile{"UnknownColumn", "name,lon,lat,hgt\nA,139.7,35.7,10\n", kFromFile,
                     "line 1: column 4 \"hgt\" is not a column name"},
+        RefusedFile{"ColumnNamedTwice", "lat,lon,h,lat\n35.7,139.7,10,35.7\n", kFromFile,
+                    "line 1: column 4 \"lat\" names a column a second time"},
         // Latitude first without a header that says so.
         RefusedFile{"HemisphereOfTheOtherAxis", "35\302\26042'N,139\302\26042'E,10\n", kFromFile,
                     "has the hemisphere N, where this column takes E or W"},
@@ -390,6 +398,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"Utf16", "\377\3761", kFromFile, "UTF-16: save the file as UTF-8 or GBK"},
         RefusedFile{"NameMissingFromDestination", "A,139.7,35.7,10\nC,139.8,35.6,50\n",
                     kFromFile, "--refdes-file has no point named \"C\"",
+                    "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
+        // Five names are shown, and the rest counted.
+        RefusedFile{"SixNamesMissing", "A,139.7,35.7,10\nC,139.8,35.6,50\nD,139.8,35.6,50\n"
+                    "E,139.8,35.6,50\nF,139.8,35.6,50\nG,139.8,35.6,50\nH,139.8,35.6,50\n",
+                    kFromFile, "no point named \"C\", \"D\", \"E\", \"F\", \"G\" and 1 more;",
                     "A,139.7,35.7,40\nB,139.8,35.6,50\n"},
         RefusedFile{"NameTwice", "A,139.7,35.7,10\nA,139.8,35.6,50\n", kFromFile,
                     "--refsrc-file names more than one point \"A\"",
@@ -432,6 +445,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "key \"height\": \"inf\" is not a finite number"},
         RefusedFile{"UnknownName", nullptr, {"--source-ellipsoid", "WGS1984"},
                     "--source-ellipsoid \"WGS1984\" is not an ellipsoid"},
+        RefusedFile{"TableNameWithSuffix", nullptr, {"--source-ellipsoid", "WGS84X"},
+                    "--source-ellipsoid \"WGS84X\" is not an ellipsoid"},
+        RefusedFile{"MeridianBeyond180", nullptr, {"--grid", "ellipsoid=BJ54,meridian=180.5"},
+                    "key \"meridian\": \"180.5\" is not a longitude from -180 to 180 degrees"},
         RefusedFile{"MalformedRf", nullptr, {"--destination-ellipsoid", "6377397.155/299.15.28"},
                     "\"6377397.155/299.15.28\" is not A/RF"},
         // The semi-major axis in kilometres.
