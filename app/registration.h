@@ -73,6 +73,10 @@ struct Registration {
   std::vector<AppliedPoint> applied;  // the --apply points, in input order
   bool appliedNamed = false;          // the --apply points came with names
 
+  /// What looks wrong about the input or the fit, each a whole line "quorvane: warning: …\n",
+  /// printed before the report; --strict fails a run that has any.
+  std::vector<std::string> warnings;
+
   /// The pairs in the frame, as the model takes them.
   FramePairs Pairs() const {
     return FramePairs{planeSource, planeDestination, localAxes.empty() ? nullptr : &localAxes};

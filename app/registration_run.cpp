@@ -20,6 +20,7 @@
 #include "app/run_settings.h"
 #include "app/text_encoding.h"
 #include "app/options.h"
+#include "estimation/site_fit.h"
 #include "geodesy/proj_operation.h"
 
 namespace Quorvane {
@@ -47,15 +48,29 @@ bool IsFinite(const Point3& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-// Plain mean of the longitudes and latitudes, degrees; NaN for an empty list.
+// Mean of the longitudes and latitudes, degrees; NaN for an empty list. Longitudes on both sides
+// of ±180° (more than 180° apart) are averaged on the circle, so that their centre lies between
+// them near ±180° and not on the far side of the Earth; others keep their plain mean.
 Point3 ProjectionCentre(const PointList& geographic) {
   double sumX = 0.0;
   double sumY = 0.0;
+  double west = INFINITY, east = -INFINITY;
   for (const Point3& p : geographic) {
     sumX += p.x;
     sumY += p.y;
+    west = std::min(west, p.x);
+    east = std::max(east, p.x);
   }
   const double count = static_cast<double>(geographic.size());
+  if (east - west > 180.0 && std::isfinite(east - west)) {
+    constexpr double kRadians = 3.14159265358979323846 / 180.0;
+    double sine = 0.0, cosine = 0.0;
+    for (const Point3& p : geographic) {
+      sine += std::sin(p.x * kRadians);
+      cosine += std::cos(p.x * kRadians);
+    }
+    return {std::atan2(sine, cosine) / kRadians, sumY / count, 0.0};
+  }
   return {sumX / count, sumY / count, 0.0};
 }
 
@@ -248,6 +263,56 @@ bool ReadExclusions(Step& step, Registration& run) {
   return true;
 }
 
+// Why a point of a list lies outside the projection's domain, likely: latitude and longitude
+// swapped, or a grid's zone number in front of the eastings that false-easting lacks.
+std::string DomainCause(const PlaneSetup& plane, const ListSystem& list, const Point3& given,
+                        const Point3& geographic) {
+  if (list.kind == ListSystem::Kind::Geographic &&
+      plane.OutsideDomain(Point3(geographic.y, geographic.x, geographic.z)) == 0.0) {
+    return " (latitude and longitude swapped?)";
+  }
+  if (list.kind == ListSystem::Kind::Grid && list.projection.empty() &&
+      std::fabs(given.x - list.grid.falseEasting) > 1e6) {
+    const double zone = std::floor(given.x / 1e6);
+    if (zone >= 1 && zone <= 120 && std::fabs(given.x - (zone * 1e6 + 500000)) < 1e6) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    " (the eastings carry the zone number %.0f in front: false-easting=%.0f?)",
+                    zone, zone * 1e6 + 500000);
+      return text;
+    }
+  }
+  return std::string();
+}
+
+// Paired points are held to the projection's domain as --apply points are: outside it the series
+// lose their accuracy, and a pair there is most often a mistake of the input.
+bool PairsInTheDomain(Step& step, const Registration& run) {
+  const PlaneSetup& plane = run.plane;
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    for (const bool isSource : {true, false}) {
+      const Point3& given = isSource ? run.source[i] : run.destination[i];
+      const Point3 geographic =
+          isSource ? plane.SourceGeographic(given) : plane.DestinationGeographic(given);
+      if (plane.OutsideDomain(geographic) == 0.0) continue;
+      char coordinates[100];
+      std::snprintf(coordinates, sizeof coordinates, "%.12g,%.12g,%.12g", given.x, given.y,
+                    given.z);
+      step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
+                  << " (counting from 1; given as " << coordinates
+                  << ") lies outside the projection's domain: more than "
+                  << kDomainLongitude << " degrees of longitude from the central meridian "
+                  << plane.DomainMeridian() << " or " << kDomainLatitude
+                  << " degrees of latitude from the equator"
+                  << DomainCause(plane, isSource ? plane.source : plane.destination, given,
+                                 geographic)
+                  << kNothingWritten;
+      return false;
+    }
+  }
+  return true;
+}
+
 // The frame the model is fitted in, and both lists in it; a pair without finite coordinates
 // there is refused.
 bool ProjectPairs(Step& step, Registration& run) {
@@ -325,7 +390,7 @@ bool ProjectPairs(Step& step, Registration& run) {
       return false;
     }
   }
-  return true;
+  return PairsInTheDomain(step, run);
 }
 
 std::vector<std::vector<bool>> FittedMasks(const Registration& run) {
@@ -461,6 +526,80 @@ bool ApplyFurther(Step& step, const NamedPointList& further, Registration& run) 
   return true;
 }
 
+// Whether every angle of a geographic list looks like packed ddd.mmss: the first two digits after
+// the point, and the next two, below 60 each. Decimal degrees do so by chance with a probability
+// of 0.36 per angle; over the three points asked for at least, below 0.3 %.
+bool LooksPacked(const PointList& points) {
+  if (points.size() < 3) return false;
+  for (const Point3& p : points) {
+    for (const double angle : {p.x, p.y}) {
+      const double fraction = std::fabs(angle) - std::floor(std::fabs(angle));
+      const double minutes = std::floor(fraction * 100 + 1e-9);
+      const double seconds = std::floor((fraction * 100 - minutes) * 100 + 1e-7);
+      if (!(minutes < 60 && seconds < 60)) return false;
+    }
+  }
+  return true;
+}
+
+// Why pairs that are not the same points in two coordinate sets likely are not: angles in packed
+// ddd.mmss read as decimal degrees; pairs that fit in another order (one list reversed, or a row
+// missing or extra, which shifts every later pair); or else the columns.
+std::string LikelyCause(const Step& step, const Registration& run, double rms) {
+  const PlaneSetup& plane = run.plane;
+  if (!step.settings.packedDms) {
+    const struct {
+      const ListSystem& system;
+      const PointList& points;
+      const char* option;
+    } lists[] = {{plane.source, run.source, "source"}, {plane.destination, run.destination, "destination"}};
+    for (const auto& list : lists) {
+      if (list.system.kind == ListSystem::Kind::Geographic && LooksPacked(list.points)) {
+        return std::string("the ") + list.option +
+               " angles all look like packed ddd.mmss (minutes and seconds below 60): give "
+               "--packed-dms if they are";
+      }
+    }
+  }
+  // Other orders of pairs given by order: one list reversed, or a row missing from one list at
+  // some place, which pairs every later point with the next one of the other list. Lists of up
+  // to a few thousand points are searched whole (each place a closed-form fit).
+  constexpr std::size_t kLongestSearched = 2000;
+  const std::size_t n = run.planeSource.size();
+  const PointList& p = run.planeSource;
+  const PointList& q = run.planeDestination;
+  if (run.names.empty() && n >= 4 && n <= kLongestSearched && rms > kImplausibleRms) {
+    const double good = 0.01 * rms;
+    PointList reversed(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(n));
+    std::reverse(reversed.begin(), reversed.end());
+    if (SimilarityRms(p, reversed) < good) {
+      return "the pairs fit in another order: one list is in the reverse order of the other; "
+             "check the pairing";
+    }
+    // A source row missing before pair k: source i ≥ k goes with destination i + 1 (when the
+    // destination list has a point more); a destination row missing: source i + 1 with
+    // destination i.
+    for (const bool sourceMissing : {true, false}) {
+      for (std::size_t k = 0; k + 1 < n || (sourceMissing && k < n && q.size() > n); ++k) {
+        PointList from, to;
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::size_t other = i < k ? i : (sourceMissing ? i + 1 : i - 1);
+          if (!sourceMissing && i == k) continue;
+          if (other >= q.size()) break;
+          from.push_back(p[i]);
+          to.push_back(q[other]);
+        }
+        if (from.size() + 1 < n || SimilarityRms(from, to) >= good) continue;
+        return "the pairs fit if a " + std::string(sourceMissing ? "source" : "destination") +
+               " row is missing before pair " + std::to_string(k + 1) +
+               " (every later pair then shifted by one); check the pairing";
+      }
+    }
+  }
+  return "a scale or rotation this far from a similarity says the columns are not what they "
+         "are taken for: check the column order";
+}
+
 // Warnings about a usable fit that the user should not take at face value.
 void WarnAboutTheFit(Step& step, const Registration& run) {
   const std::vector<std::vector<bool>> fitted = FittedMasks(run);
@@ -514,8 +653,8 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
     std::snprintf(figures, sizeof figures, "the horizontal RMS is %.3f m and the scale %.6f", rms,
                   scale);
     step.Warn(std::string(figures) +
-              ": the pairs do not look like the same points in two coordinate sets: check the "
-              "pairing and the column order");
+              ": the pairs do not look like the same points in two coordinate sets: " +
+              LikelyCause(step, run, rms));
   } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
              run.plane.destinationOnGrid &&
              (std::fabs(scale - 1.0) > kSuspectGridScale ||
@@ -572,13 +711,14 @@ bool Compute(Step& step, Registration& run) {
     if (!ApplyFurther(step, further, run)) return false;
     WarnAboutTheFit(step, run);
   }
+  run.warnings = step.warnings;
   return true;
 }
 
 // The warnings, then the console report of a computed run: the report, and for a usable fit the
 // quality block when asked for and the transformed points.
 int Report(const Step& step, const Registration& run, std::ostream& report, std::ostream& errors) {
-  for (const std::string& warning : step.warnings) errors << warning;
+  for (const std::string& warning : run.warnings) errors << warning;
   const ConsoleEncoding encoding = step.settings.encoding;
   PrintReport(run, report, encoding);
   if (!run.outcome.usable) {
@@ -668,7 +808,8 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
 // that fails on the way (out of memory) replaces none; then quorvane.json, the record and the
 // picture are each written whole or not at all. Returns the exit code of the files.
 int WriteFiles(const RunSettings& settings, const Registration& run,
-               const std::string& resultPath, bool& resultWritten, bool& recordWritten) {
+               const std::string& resultPath, bool& resultWritten, bool& recordWritten,
+               bool& warned) {
   const ConsoleEncoding encoding = settings.encoding;
   const OutputChoice& outputs = settings.outputs;
   const std::string result = BuildResultJson(*run.model, run.params);
@@ -690,7 +831,8 @@ int WriteFiles(const RunSettings& settings, const Registration& run,
   recordWritten = outputs.recordGiven && write(outputs.recordPath, record, "record");
   if (outputs.plotGiven) write(outputs.plotPath, plot, "plot");
 
-  if (!resultWritten && !recordWritten) {
+  warned = !resultWritten && !recordWritten;
+  if (warned) {
     std::cerr << "quorvane: warning: quorvane.json could not be written to "
               << QuotedField(resultPath, kLongestQuotedPath, encoding) << " (" << resultReason
               << "); the fit is in the report only. --record FILE keeps the result in a file of "
@@ -738,8 +880,9 @@ int Run(int argc, const char* const* argv) {
   const int exitCode = RegisterPoints(settings, std::cout, std::cerr, run);
   if (exitCode != kExitSuccess) return exitCode;
 
-  bool resultWritten = false, recordWritten = false;
-  const int files = WriteFiles(settings, run, resultPath, resultWritten, recordWritten);
+  bool resultWritten = false, recordWritten = false, warned = !run.warnings.empty();
+  bool filesWarned = false;
+  const int files = WriteFiles(settings, run, resultPath, resultWritten, recordWritten, filesWarned);
   std::fflush(stdout);
   const bool reported = std::cout.good() && !std::ferror(stdout);
   if (files != kExitSuccess) return files;
@@ -749,7 +892,8 @@ int Run(int argc, const char* const* argv) {
               << (settings.outputs.recordGiven ? " and so was the record" : "") << ".\n";
     return kExitReportCut;
   }
-  if (settings.strict && FailsStrictly(run)) return kExitStrict;
+  // --strict fails a run that was warned of anything, as much as one whose pairs fail.
+  if (settings.strict && (warned || filesWarned || FailsStrictly(run))) return kExitStrict;
   return kExitSuccess;
 }
 

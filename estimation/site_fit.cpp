@@ -4,6 +4,7 @@
 // centroid, which separates the shift from the rest.
 #include "estimation/site_fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -137,6 +138,22 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
   fit.tz = static_cast<double>(md - slopeEast * ((e0 - reference.x) + me) -
                                slopeNorth * ((n0 - reference.y) + mn));
   return fit;
+}
+
+double SimilarityRms(const PointList& source, const PointList& destination) {
+  const std::size_t m = std::min(source.size(), destination.size());
+  if (m == 0) return 0.0;
+  const std::vector<bool> all(m, true);
+  const HorizontalFit fit = FitHorizontal(source, destination, all, false, source[0]);
+  const double cs = std::cos(fit.rz), sn = std::sin(fit.rz);
+  double sum = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    const double dE = source[i].x - source[0].x, dN = source[i].y - source[0].y;
+    const double e = source[0].x + fit.tx + fit.scale * (cs * dE - sn * dN) - destination[i].x;
+    const double n = source[0].y + fit.ty + fit.scale * (sn * dE + cs * dN) - destination[i].y;
+    sum += e * e + n * n;
+  }
+  return std::sqrt(sum / static_cast<double>(m));
 }
 
 namespace {

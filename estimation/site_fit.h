@@ -48,6 +48,11 @@ HorizontalFit FitHorizontal(const PointList& source, const PointList& destinatio
 VerticalFit FitVertical(const PointList& source, const PointList& destination,
                         const std::vector<bool>& used, bool plane, const Point3& reference);
 
+/// The horizontal RMS, metres, that the least-squares four-parameter similarity leaves between
+/// source[i] and destination[i] over all pairs (√(Σ(vE² + vN²) / m)); for telling which of
+/// several pairings of the same points fits.
+double SimilarityRms(const PointList& source, const PointList& destination);
+
 /// The height quadric about (E0, N0): H' = H + tz + slopeNorth · dN + slopeEast · dE + qNN · n² +
 /// qNE · n · e + qEE · e², dN = N − N0 and dE = E − E0 in metres, n and e the same in kilometres.
 struct QuadricFit {

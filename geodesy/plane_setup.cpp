@@ -36,6 +36,21 @@ bool Finite(std::initializer_list<double> values) {
 
 Point3 NotFinite() { return Point3(NAN, NAN, NAN); }
 
+// A longitude difference taken the short way round, degrees: points either side of ±180° are
+// neighbours. Within ±180° it stays the same double.
+double Wrapped(double difference) {
+  if (difference > 180.0) return difference - 360.0;
+  if (difference < -180.0) return difference + 360.0;
+  return difference;
+}
+
+// A longitude the series gave back, within ±180°.
+double Normalised(double longitude) {
+  if (longitude > 180.0) return longitude - 360.0;
+  if (longitude < -180.0) return longitude + 360.0;
+  return longitude;
+}
+
 // The ellipsoid as PROJ takes it: its own name for WGS 84, a and f otherwise.
 std::string EllipsoidParameters(const Ellipsoid& ellipsoid) {
   const Ellipsoid wgs84 = Wgs84().ellipsoid;
@@ -79,15 +94,21 @@ std::string GeoidStep(const std::string& grid) {
 // 1, and a scale k0 multiplies both coordinates from the false origin.
 Point3 SeriesForward(const Point3& geographic, double meridian, double originLatitude,
                      double scale, double falseEasting, double falseNorthing, double height,
-                     const Ellipsoid& ellipsoid) {
-  const Ellipsoid surface = ProjectionSurface(ellipsoid, height);
+                     const Ellipsoid& geodetic) {
+  const Ellipsoid surface = ProjectionSurface(geodetic, height);
+  // The series take the longitude difference as it stands: a point across ±180° from the
+  // meridian is brought round to its side first.
+  Point3 point = geographic;
+  if (std::fabs(geographic.x - meridian) > 180.0) {
+    point.x = meridian + Wrapped(geographic.x - meridian);
+  }
   if (scale == 1.0) {
     const PlaneCoordinates plane = GaussProjector().Forward(
-        geographic, meridian, falseEasting, falseNorthing, surface.a, surface.f, originLatitude);
+        point, meridian, falseEasting, falseNorthing, surface.a, surface.f, originLatitude);
     return Point3(plane.x, plane.y, geographic.z);
   }
   const PlaneCoordinates plane =
-      GaussProjector().Forward(geographic, meridian, 0.0, 0.0, surface.a, surface.f, originLatitude);
+      GaussProjector().Forward(point, meridian, 0.0, 0.0, surface.a, surface.f, originLatitude);
   return Point3(falseEasting + scale * plane.x, falseNorthing + scale * plane.y, geographic.z);
 }
 
@@ -105,7 +126,7 @@ Point3 SeriesInverse(const Point3& planePoint, double meridian, double originLat
         PlaneCoordinates{(planePoint.x - falseEasting) / scale, (planePoint.y - falseNorthing) / scale},
         meridian, 0.0, 0.0, surface.a, surface.f, originLatitude);
   }
-  return Point3(geographic.x, geographic.y, planePoint.z);
+  return Point3(Normalised(geographic.x), geographic.y, planePoint.z);
 }
 
 Point3 Scaled(const Point3& p, double factor) {
@@ -269,11 +290,14 @@ double PlaneSetup::OutsideDomain(const Point3& geographic) const {
   if (!OwnPlane() && !ownGrid) {
     return std::isfinite(geographic.x) && std::isfinite(geographic.y) ? 0.0 : NAN;
   }
-  const double meridian = OwnPlane() ? centralMeridian : destination.grid.meridian;
-  const double longitude = std::fabs(geographic.x - meridian) - kDomainLongitude;
+  const double longitude = std::fabs(Wrapped(geographic.x - DomainMeridian())) - kDomainLongitude;
   const double latitude = std::fabs(geographic.y) - kDomainLatitude;
   if (!std::isfinite(longitude) || !std::isfinite(latitude)) return NAN;
   return std::max({0.0, longitude, latitude});
+}
+
+double PlaneSetup::DomainMeridian() const {
+  return OwnPlane() ? centralMeridian : destination.grid.meridian;
 }
 
 std::string PlaneSetup::SourceSteps() const {

@@ -107,6 +107,8 @@ struct PlaneSetup {
   /// inside, otherwise the larger of the two excesses, degrees; NaN for a point that is not
   /// finite. 0 for a frame the series do not make (PROJ's grids, geocentric space).
   double OutsideDomain(const Point3& geographic) const;
+  /// The central meridian OutsideDomain measures from, degrees.
+  double DomainMeridian() const;
 
   /// The PROJ steps from a source point as given to the frame, and from the frame to a
   /// destination point as given, each " +step …", numbers with 17 significant digits: the

@@ -204,12 +204,6 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UnknownOption",
                     {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--qualty"},
                     "unknown option \"--qualty\", ignored"},
-        CommandCase{"LatitudeBeyond90",
-                    {"--refsrc",
-                     "35.721543559,139.703309802" + Tokyo()[0].substr(Tokyo()[0].find(",98.748")),
-                     "--refdes", Tokyo()[1]},
-                    "--refsrc point 1 (counting from 1): latitude 139.70331 is beyond 90 degrees "
-                    "(longitude and latitude swapped?)"},
         // Every pair after the second is shifted by one: 7 km of RMS.
         CommandCase{"RowMissing", {"--refsrc", WithoutPoint(Tokyo()[0], 1), "--refdes", Tokyo()[1]},
                     "the pairs do not look like the same points in two coordinate sets"},
@@ -217,6 +211,94 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--refsrc", WithoutPoint(Tokyo()[0], 5), "--refdes", Tokyo()[1]},
                     "the last 1 destination point is not paired and only moves the projection "
                     "centre"}),
+    QuorvaneTest::CaseName());
+
+// The Tokyo source list with each point's longitude and latitude as ddd.mmss, or its points in
+// the reverse order.
+std::string PackedTokyoSource() {
+  std::string packed;
+  double p[3];
+  const std::string source = Tokyo()[0];
+  int k = 0;
+  for (std::size_t start = 0; start <= source.size(); ++k) {
+    const std::size_t comma = std::min(source.find(',', start), source.size());
+    p[k % 3] = std::stod(source.substr(start, comma - start));
+    start = comma + 1;
+    if (k % 3 != 2) continue;
+    for (int axis = 0; axis < 2; ++axis) {
+      const double degrees = std::floor(p[axis]), minutes = std::floor((p[axis] - degrees) * 60);
+      const double seconds = ((p[axis] - degrees) * 60 - minutes) * 60;
+      char angle[40];
+      std::snprintf(angle, sizeof angle, "%.0f.%02.0f%07.0f", degrees, minutes, seconds * 1e5);
+      packed += std::string(packed.empty() ? "" : ",") + angle;
+    }
+    packed += "," + std::to_string(p[2]);
+  }
+  return packed;
+}
+
+std::string ReversedTokyoSource() {
+  std::vector<std::string> points;
+  const std::string source = Tokyo()[0];
+  for (std::size_t start = 0, k = 0; start <= source.size(); ++k) {
+    std::size_t end = start;
+    for (int field = 0; field < 3; ++field) end = std::min(source.find(',', end), source.size()) + 1;
+    points.push_back(source.substr(start, end - 1 - start));
+    start = end;
+  }
+  std::string reversed;
+  for (auto it = points.rbegin(); it != points.rend(); ++it) {
+    reversed += (reversed.empty() ? "" : ",") + *it;
+  }
+  return reversed;
+}
+
+// A user's mistakes, caught: refused (255) or warned of with the likely cause, which --strict
+// turns into exit 3.
+struct Mistake {
+  const char* name;
+  std::vector<std::string> arguments;
+  int status;
+  const char* messagePart;
+};
+
+void PrintTo(const Mistake& c, std::ostream* os) { *os << c.name; }
+
+class Mistakes : public ::testing::TestWithParam<Mistake> {};
+
+TEST_P(Mistakes, AreRefusedOrFailStrictlyNamingTheLikelyCause) {
+  Installation q;
+  std::vector<std::string> arguments = GetParam().arguments;
+  arguments.push_back("--strict");
+  const ChildResult r = q.Run(arguments);
+  EXPECT_EQ(r.exitStatus, GetParam().status) << r.err;
+  EXPECT_NE(r.err.find(GetParam().messagePart), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Mistakes,
+    ::testing::Values(
+        Mistake{"PackedAnglesWithoutTheOption", {"--refsrc", PackedTokyoSource(), "--refdes", Tokyo()[1]},
+                3, "give --packed-dms"},
+        Mistake{"LatitudeFirst",
+                {"--refsrc",
+                 "35.721543559,139.703309802" + Tokyo()[0].substr(Tokyo()[0].find(",98.748")),
+                 "--refdes", Tokyo()[1]},
+                255, "source point 1 (counting from 1; given as 35.721543559,139.703309802"},
+        Mistake{"RowMissing", {"--refsrc", WithoutPoint(Tokyo()[0], 1), "--refdes", Tokyo()[1]},
+                3, "a source row is missing before pair 2"},
+        Mistake{"RowsReversed", {"--refsrc", ReversedTokyoSource(), "--refdes", Tokyo()[1]}, 3,
+                "one list is in the reverse order of the other"},
+        Mistake{"WrongZone",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
+                 "ellipsoid=BJ54,meridian=114,false-easting=37500000"},
+                3, "a wrong central meridian or zone"},
+        Mistake{"ZonePrefixMissing",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
+                 "ellipsoid=BJ54,meridian=111"},
+                255, "false-easting=37500000?"}),
     QuorvaneTest::CaseName());
 
 // Options of the model and its checks that cannot be used: one line, nothing written.
