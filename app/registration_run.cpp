@@ -461,10 +461,13 @@ void Fit(Step& step, Registration& run) {
   }
   if (!run.outcome.usable || !step.settings.statistics) return;
   Progress progress(step.settings.snoop && StandardErrorIsTerminal());
+  // The statistics count out what the fit held rather than estimated (the slope across points
+  // on one line), so that they say what the warning says the fit did.
   const auto statistics = [&] {
     run.statistics.resize(run.components.size());
     for (std::size_t c = 0; c < run.components.size(); ++c) {
       run.statistics[c] = ComputeModelStatistics(model, c, pairs, fitted[c], run.params);
+      if (c < run.outcome.fixed.size()) CountOutFixed(run.statistics[c], run.outcome.fixed[c]);
     }
   };
   statistics();

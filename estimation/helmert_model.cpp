@@ -106,6 +106,7 @@ class HelmertModel final : public TransformModel {
       meanImage += ToVector(destination[i]) - firstImage;
     }
     outcome.determined.assign(1, false);
+    outcome.fixed.assign(1, 0);
     TransformParams& t = params.transform;
     t = TransformParams{};
     if (count == 0) {
@@ -128,6 +129,9 @@ class HelmertModel final : public TransformModel {
     }
     Real scale = 1;
     Vector3 w = Vector3::Zero();
+    // Without spread the scale and the three rotations are held; about a line, the rotation
+    // about it.
+    outcome.fixed[0] = 4;
     if (spread > 0) {
       scale = along / spread;
       // The rotation about every axis the points span; about a line they lie on, none (the
@@ -135,6 +139,8 @@ class HelmertModel final : public TransformModel {
       const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(inertia.cast<double>());
       const double least = kLeastSpread * static_cast<double>(count);
       const bool full = eigen.eigenvalues()[0] > least;
+      outcome.fixed[0] = 0;
+      for (int k = 0; k < 3; ++k) outcome.fixed[0] += eigen.eigenvalues()[k] > least ? 0 : 1;
       if (full) {
         w = inertia.ldlt().solve(turn);
       } else {

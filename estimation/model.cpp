@@ -1,5 +1,6 @@
 #include "estimation/model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -141,6 +142,19 @@ FitStatistics ComputeModelStatistics(const Model& model, std::size_t c, const Po
                                      const ModelParameters& params) {
   return ComputeModelStatistics(*MakeModel(model), c, FramePairs{source, destination}, used,
                                 params);
+}
+
+void CountOutFixed(FitStatistics& stats, int fixed) {
+  if (fixed <= 0) return;
+  stats.redundancy += fixed;
+  if (stats.redundancy >= 1 && std::isfinite(stats.sumOfSquares)) {
+    stats.sigma0Determined = true;
+    stats.sigma0 = std::sqrt(stats.sumOfSquares / stats.redundancy);
+  }
+  stats.precisionDetermined = false;
+  stats.covariance.setZero();
+  std::fill(stats.sigma.begin(), stats.sigma.end(), 0.0);
+  for (PairTest& test : stats.tests) test = PairTest{};
 }
 
 void SnoopModel(const TransformModel& model, std::size_t c, const FramePairs& pairs,

@@ -116,6 +116,10 @@ struct FitOutcome {
   double sumOfSquares = 0.0;
   /// Per component: whether its pairs determine it.
   std::vector<bool> determined;
+  /// Per component, where it is not determined: how many combinations of its parameters the fit
+  /// held at fixed values instead of estimating them (the slope across a line of points); the
+  /// statistics count them out of the parameters (empty or 0: none).
+  std::vector<int> fixed;
   /// The solver's whole summary, for a model fitted by the solver (empty otherwise).
   ceres::Solver::Summary summary;
 };
@@ -245,6 +249,12 @@ FitStatistics ComputeModelStatistics(const TransformModel& model, std::size_t c,
 FitStatistics ComputeModelStatistics(const Model& model, std::size_t c, const PointList& source,
                                      const PointList& destination, const std::vector<bool>& used,
                                      const ModelParameters& params);
+
+/// The statistics of a component whose fit held `fixed` combinations of its parameters instead of
+/// estimating them (FitOutcome::fixed): those combinations take no redundancy (r grows by
+/// `fixed` and σ̂ with it), and the parameters' precision and the pairs' tests are not
+/// determined. Nothing changes for `fixed` 0.
+void CountOutFixed(FitStatistics& stats, int fixed);
 
 /// Data snooping on component `c` (SnoopComponent), refitting it with FitComponent; `progress`
 /// is told the number of removals so far and may be empty.

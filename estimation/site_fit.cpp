@@ -68,6 +68,8 @@ HorizontalFit FitHorizontal(const PointList& source, const PointList& destinatio
     // scale·cos rz = A / P and scale·sin rz = B / P, so scale = √(A² + B²) / P.
     if (!fixScale) scale = std::sqrt(a * a + b * b) / spread;
     fit.determined = true;
+  } else {
+    fit.fixed = fixScale ? 1 : 2;
   }
   // The centroids map onto each other: c + t + scale·R·(p̄ − c) = q̄. The differences from the
   // reference c are taken from the first point's, so that none of the large coordinates cancel.
@@ -100,6 +102,7 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
     fit.determined = true;
     return fit;
   }
+  fit.fixed = 2;
   // Normal equations of the slopes about the centroid: [See Sen; Sen Snn] [sE; sN] = [Sed; Snd].
   Real see = 0, sen = 0, snn = 0, sed = 0, snd = 0;
   for (std::size_t i = 0; i < source.size(); ++i) {
@@ -123,7 +126,9 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
     slopeEast = (snn * sed - sen * snd) / det;
     slopeNorth = (see * snd - sen * sed) / det;
     fit.determined = true;
+    fit.fixed = 0;
   } else if (along > least) {
+    fit.fixed = 1;
     // Points along one line: the slope along it, none across (the least-norm solution).
     const Real ux = root > 0 ? (sen != 0 ? sen : (see >= snn ? 1 : 0)) : 1;
     const Real uy = root > 0 ? (sen != 0 ? along - see : (see >= snn ? 0 : 1)) : 0;
@@ -210,6 +215,7 @@ QuadricFit FitQuadric(const PointList& source, const PointList& destination,
   // The minimum-norm least-squares terms, which for a full rank are the least-squares ones.
   const Eigen::VectorXd terms = scaling.asDiagonal() * decomposition.solve(differences);
   fit.determined = decomposition.rank() == 6;
+  fit.fixed = 6 - static_cast<int>(decomposition.rank());
   fit.tz = terms[0];
   fit.slopeNorth = terms[1];
   fit.slopeEast = terms[2];

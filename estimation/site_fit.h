@@ -19,6 +19,7 @@ struct HorizontalFit {
   /// False when the used source points do not spread beyond kCoincidenceDistance: then rz = 0,
   /// scale = 1 and the translation carries their mean onto the destination's.
   bool determined = false;
+  int fixed = 0;  // the parameters held at those values then (rz and scale, or rz alone)
 };
 
 /// The vertical part about a reference point (E0, N0): H' = H + tz + slopeNorth · (N − N0) +
@@ -31,6 +32,7 @@ struct VerticalFit {
   /// all within about a millimetre of one line); then the slopes are the smallest that fit best
   /// (none across the line).
   bool determined = false;
+  int fixed = 0;  // the slopes' directions held at 0 then: across the line, or both
 };
 
 /// The least-squares optimum of the horizontal part over the pairs i with used[i] true: the
@@ -61,6 +63,7 @@ struct QuadricFit {
   /// False when the used points do not determine the six (fewer than six, or all on one conic to
   /// working precision); the terms are then the smallest that fit best.
   bool determined = false;
+  int fixed = 0;  // the combinations of the terms held at 0 then: six less the rank
 };
 
 /// The kilometres the quadratic terms count in, per metre.

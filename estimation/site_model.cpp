@@ -118,6 +118,7 @@ class SiteModel final : public TransformModel {
                     ModelParameters& params, FitOutcome& outcome) const override {
     // Whether the part's pairs determine it is known from its closed form alone.
     outcome.determined.resize(2, false);
+    outcome.fixed.resize(2, 0);
     if (c == 0) {
       const HorizontalFit fit =
           FitHorizontal(pairs.source, pairs.destination, used, fixScale_, params.reference);
@@ -126,6 +127,7 @@ class SiteModel final : public TransformModel {
       params.transform.rz = fit.rz;
       params.transform.scale = fit.scale;
       outcome.determined[0] = fit.determined;
+      outcome.fixed[0] = fit.fixed;
     } else if (vertical_ == Model::Vertical::Quadric) {
       const QuadricFit fit =
           FitQuadric(pairs.source, pairs.destination, used, params.heightReference);
@@ -134,6 +136,7 @@ class SiteModel final : public TransformModel {
       params.slopeEast = fit.slopeEast;
       params.further = {fit.qNN, fit.qNE, fit.qEE};
       outcome.determined[1] = fit.determined;
+      outcome.fixed[1] = fit.fixed;
     } else {
       const VerticalFit fit = FitVertical(pairs.source, pairs.destination, used,
                                           vertical_ == Model::Vertical::Plane,
@@ -142,6 +145,7 @@ class SiteModel final : public TransformModel {
       params.slopeNorth = fit.slopeNorth;
       params.slopeEast = fit.slopeEast;
       outcome.determined[1] = fit.determined;
+      outcome.fixed[1] = fit.fixed;
     }
     outcome.usable = AllFinite(params);
     return outcome.usable;
