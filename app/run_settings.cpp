@@ -128,8 +128,9 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
   return true;
 }
 
-bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream& errors) {
-  settings = RunSettings{};
+bool ReadSettings(const OptionTexts& texts, RunSettings& result, std::ostream& errors) {
+  // Made apart and moved in whole, so that a refusal leaves `result` as it was.
+  RunSettings settings;
   const ConsoleEncoding encoding = texts.Has("--utf8") ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
   settings.encoding = encoding;
   const auto quoted = [&](const std::string& value) { return QuotedField(value, 40, encoding); };
@@ -321,6 +322,7 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& settings, std::ostream&
   outputs.qualityBlock = texts.Has("--quality") || settings.snoop || settings.tolerances.Any();
   settings.statistics =
       outputs.qualityBlock || outputs.recordGiven || outputs.plotGiven || settings.strict;
+  result = std::move(settings);
   return true;
 }
 

@@ -28,9 +28,9 @@ struct ListInput {
   const char* textOption;  // "--refsrc"
   const char* fileOption;  // "--refsrc-file"
   bool textGiven = false;  // even with an empty value
-  std::string text;
+  std::string text{};
   bool fileGiven = false;
-  std::string path;
+  std::string path{};
 };
 
 /// What the run writes besides the report.

@@ -116,11 +116,21 @@ class Downdated {
     const Block a = blocks_[k] * inverse_;  // J_k N⁻¹
     const Eigen::Matrix<double, D, D> q =
         Eigen::Matrix<double, D, D>::Identity() - a * blocks_[k].transpose();
-    const Eigen::LDLT<Eigen::Matrix<double, D, D>> qInverse(q);
     const Rows v = Residual(k);
-    const Rows w = qInverse.solve(v);
+    Rows w;
+    Block qa;  // Q_kk⁻¹ J_k N⁻¹
+    if constexpr (D == 1) {
+      // A single row: Q_kk is a number (and LDLT's pivoting of a 1 × 1 matrix only misleads
+      // the compiler's bounds checks).
+      w[0] = v[0] / q(0, 0);
+      qa = a / q(0, 0);
+    } else {
+      const Eigen::LDLT<Eigen::Matrix<double, D, D>> qInverse(q);
+      w = qInverse.solve(v);
+      qa = qInverse.solve(a);
+    }
     shift_ += a.transpose() * w;
-    inverse_ += a.transpose() * qInverse.solve(a);
+    inverse_ += a.transpose() * qa;
     sumOfSquares_ -= v.dot(w);
     fitted[k] = false;
     --pairs_;

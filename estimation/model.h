@@ -137,11 +137,11 @@ struct FramePairs {
 /// A member of quorvane.json or the record that a model gives: a number, an array of numbers, or
 /// a text.
 struct ResultMember {
-  std::string name;
-  std::vector<double> numbers;
+  std::string name{};
+  std::vector<double> numbers{};
   bool array = false;    // numbers as an array, even of one
   bool integer = false;  // a whole number, written without a fraction
-  std::string text;      // a text member when not empty
+  std::string text{};    // a text member when not empty
 };
 
 /// One transformation model. Pairs are given as FramePairs and the pairs a component fits as a

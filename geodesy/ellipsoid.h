@@ -7,8 +7,8 @@ namespace Quorvane {
 
 /// A reference ellipsoid: semi-major axis `a` in metres and flattening `f` (no unit).
 struct Ellipsoid {
-  double a;
-  double f;
+  double a = 0.0;
+  double f = 0.0;
 };
 
 /// The ellipsoid a name selects. Names are compared byte for byte over their whole length (case
@@ -24,8 +24,8 @@ Ellipsoid EllipsoidByName(const std::string& name);
 
 /// An ellipsoid with the name it was given by, for the files that describe a projection.
 struct NamedEllipsoid {
-  std::string name;  // as the table spells it, or the "A/RF" text it was given as
-  Ellipsoid ellipsoid;
+  std::string name{};  // as the table spells it, or the "A/RF" text it was given as
+  Ellipsoid ellipsoid{};
 };
 
 /// WGS 84, the ellipsoid of both lists unless the command line names another.
