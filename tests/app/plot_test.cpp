@@ -139,7 +139,9 @@ TEST_P(PlotFile, DrawsEveryPairAsTheLegendSaysFromTheQualityBlockAndRenders) {
     xmlFree(text);
     if (std::regex_match(content, std::regex("[0-9.]+ k?m"))) lengths.push_back(content);
   }
-  if (!GetParam().scaleBars.empty()) EXPECT_EQ(lengths, GetParam().scaleBars);
+  if (!GetParam().scaleBars.empty()) {
+    EXPECT_EQ(lengths, GetParam().scaleBars);
+  }
 
   // What a person sees: a picture of the drawing's size, with text and lines on it and every
   // kind of pair in its colour (at least in the legend).
