@@ -276,6 +276,15 @@ std::string DmsColons(const PointTexts& p, std::size_t) {
 std::string PackedDmsBlanks(const PointTexts& p, std::size_t) {
   return PackedDms(p[0]) + " " + PackedDms(p[1]) + " " + p[2] + "\n";
 }
+std::string PackedDmsHemisphereLetters(const PointTexts& p, std::size_t) {
+  return PackedDms(p[0]) + "E,n" + PackedDms(p[1]) + "," + p[2] + "\n";
+}
+std::string DmsLettersSpacedSeconds(const PointTexts& p, std::size_t) {  // s after a blank
+  return Dms(p[0], " d ", " m ", " s") + "," + Dms(p[1], " d ", " m ", " s") + "," + p[2] + "\n";
+}
+std::string HemisphereBeforeDecimalDegrees(const PointTexts& p, std::size_t) {
+  return "E" + p[0] + ",N" + p[1] + "," + p[2] + "\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, PointFileForm,
@@ -290,6 +299,10 @@ INSTANTIATE_TEST_SUITE_P(
         FileForm{"DmsColons", EachPoint("", DmsColons)},
         FileForm{"PackedDms", EachPoint("", PackedDmsBlanks),
                  {"--refdes", Tokyo()[1], "--packed-dms"}},
+        FileForm{"PackedDmsHemisphereLetters", EachPoint("", PackedDmsHemisphereLetters),
+                 {"--refdes", Tokyo()[1], "--packed-dms"}},
+        FileForm{"DmsLettersSpacedSeconds", EachPoint("", DmsLettersSpacedSeconds)},
+        FileForm{"HemisphereBeforeDecimalDegrees", EachPoint("", HemisphereBeforeDecimalDegrees)},
         // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
         // tab-separated, lon first, shuffled: pairs go by name.
         FileForm{"ExampleFilesPairedByName",
