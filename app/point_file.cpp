@@ -421,15 +421,24 @@ bool ReadPointFile(const std::string& path, const PointFileOptions& options, Nam
   std::size_t number = 1;
   char chunk[1 << 16];
   std::size_t got = 0;
-  const std::size_t room = kLongestPointLine + 3;  // a byte-order mark and a CR besides
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
     for (std::size_t at = 0; at < got;) {
+      // The bytes a line may hold besides its text: a CR, and on the first line a byte-order
+      // mark.
+      const std::size_t room = kLongestPointLine + 1 + (number == 1 ? 3 : 0);
       const void* end = std::memchr(chunk + at, '\n', got - at);
       const std::size_t stop = end ? static_cast<std::size_t>(static_cast<const char*>(end) - chunk) : got;
       line.append(chunk + at, std::min(stop - at, room + 1 - std::min(room + 1, line.size())));
       if (line.size() > room) {
-        // Longer than any line may be: refused without reading on.
-        return parser.Line(number, line, problem);
+        // Longer than any line may be: refused without reading on. The parser refuses it (or
+        // the file as UTF-16); should it ever take such a line, the file is still refused rather
+        // than cut short here.
+        if (parser.Line(number, line, problem)) {
+          problem = "line " + std::to_string(number) + ": longer than " +
+                    std::to_string(kLongestPointLine) + " bytes";
+          parser.Fail();
+        }
+        return false;
       }
       if (!end) break;
       if (!parser.Line(number++, line, problem)) return false;

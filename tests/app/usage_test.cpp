@@ -303,6 +303,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--refdes", Tokyo()[1], "--packed-dms"}},
         FileForm{"DmsLettersSpacedSeconds", EachPoint("", DmsLettersSpacedSeconds)},
         FileForm{"HemisphereBeforeDecimalDegrees", EachPoint("", HemisphereBeforeDecimalDegrees)},
+        // The longest first line allowed, after a byte-order mark and before CRLF: the rest of
+        // the file is read as well.
+        FileForm{"LongestFirstLineAfterByteOrderMark",
+                 EachPoint("\xEF\xBB\xBF#" + std::string(4095, '-') + "\r\n", NamedLine)},
         // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
         // tab-separated, lon first, shuffled: pairs go by name.
         FileForm{"ExampleFilesPairedByName",
