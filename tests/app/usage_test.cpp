@@ -460,6 +460,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "key \"meridian\" is missing"},
         RefusedFile{"InfiniteHeight", nullptr, {"--grid", std::string(kZone37) + ",height=inf"},
                     "key \"height\": \"inf\" is not a finite number"},
+        // Krassovsky's semi-major axis below the ellipsoid: a surface of radius below 0.
+        RefusedFile{"SurfaceThroughTheCentre", nullptr,
+                    {"--grid", std::string(kZone37) + ",height=-6378245"},
+                    "key \"height\": \"-6378245\" puts the projection surface"},
         RefusedFile{"UnknownName", nullptr, {"--source-ellipsoid", "WGS1984"},
                     "--source-ellipsoid \"WGS1984\" is not an ellipsoid"},
         RefusedFile{"MalformedRf", nullptr, {"--destination-ellipsoid", "6377397.155/299.15.28"},
