@@ -71,7 +71,7 @@ const ListKind kGrid = {{R::Easting, R::Northing, R::Height},
 // metres for lengths, degrees for angles. Compared as the words are.
 const char* const kMetreUnits[] = {"m", "metre", "metres", "meter", "meters",
                                    "\xE7\xB1\xB3"};  // 米
-const char* const kDegreeUnits[] = {"\xC2\xB0", "deg", "degree", "degrees", "dms", "d.m.s",
+const char* const kDegreeUnits[] = {"\xC2\xB0", "deg", "degree", "degrees", "dms",
                                     "\xE5\xBA\xA6"};  // ° 度
 
 // The full-width comma and semicolon of Chinese input methods, in each encoding a file may use.
@@ -294,7 +294,8 @@ class Parser {
     for (std::size_t k = keptNames_; k < list_.names.size(); ++k) {
       std::string converted;
       if (!FromGbk(list_.names[k], converted)) {
-        problem = Where(number) + "the file is not UTF-8 here, so it is read as GBK, but the name " +
+        problem = Where(number) +
+                  "the file is not UTF-8 here, so it is read as GBK, but the name " +
                   Quoted(list_.names[k]) + " of point " + std::to_string(k - keptNames_ + 1) +
                   " is not GBK text";
         return false;
