@@ -186,14 +186,16 @@ extern "C" void RemoveTemporaryAndEnd(int signal) {
 // Installed at the first temporary file, for each of the signals that the process would end by
 // (one that was ignored when the process started, as nohup does with SIGHUP, stays ignored).
 bool RemoveTemporaryOnSignals() {
+  struct sigaction handler;
+  std::memset(&handler, 0, sizeof handler);
+  handler.sa_handler = RemoveTemporaryAndEnd;
+  sigemptyset(&handler.sa_mask);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction current;
-    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-    struct sigaction handler;
-    std::memset(&handler, 0, sizeof handler);
-    handler.sa_handler = RemoveTemporaryAndEnd;
-    sigemptyset(&handler.sa_mask);
-    sigaction(signal, &handler, nullptr);
+    // Set, and put back when it replaced anything but the default: one call in the usual case.
+    struct sigaction previous;
+    if (sigaction(signal, &handler, &previous) == 0 && previous.sa_handler != SIG_DFL) {
+      sigaction(signal, &previous, nullptr);
+    }
   }
   return true;
 }

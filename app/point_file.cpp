@@ -189,9 +189,8 @@ class Parser {
     }
     // The file's encoding is one for all its bytes, comments included: UTF-8 while every line
     // is, GBK from the first line that is not (and the names read before it with it).
-    if (utf8_ && !IsAscii(line) && !IsValidUtf8(line) && !BecomeGbk(number, problem)) {
-      return Fail();
-    }
+    ascii_ = IsAscii(line);
+    if (utf8_ && !ascii_ && !IsValidUtf8(line) && !BecomeGbk(number, problem)) return Fail();
     std::size_t first = 0;
     while (first < line.size() && IsBlank(line[first])) ++first;
     if (first == line.size() || line[first] == '#') return true;
@@ -202,7 +201,9 @@ class Parser {
       separator_ = 0;
       for (const char c : {',', ';', '\t'}) {
         separator_ = c;
-        if (SeparatorCount(trimmed) > 0) break;
+        std::size_t length = 0;
+        NextSeparator(trimmed, 0, length);
+        if (length > 0) break;
         separator_ = 0;
       }
       const std::vector<std::string> fields = Split(line);
@@ -234,49 +235,55 @@ class Parser {
     return QuotedField(text, 40, options_.encoding);
   }
 
-  // The length of the separator at `at` (the separator itself, or its full-width form in the
-  // file's encoding), or 0 for none.
-  std::size_t SeparatorAt(const std::string& line, std::size_t at) const {
-    if (line[at] == separator_) return 1;
-    if (separator_ != ',' && separator_ != ';') return 0;
-    const char* wide = utf8_ ? (separator_ == ',' ? kWideCommaUtf8 : kWideSemicolonUtf8)
-                             : (separator_ == ',' ? kWideCommaGbk : kWideSemicolonGbk);
-    const std::size_t length = std::strlen(wide);
-    return line.compare(at, length, wide) == 0 ? length : 0;
-  }
-
-  // The bytes of the character at `at`: GBK's two-byte characters are stepped over whole, so
-  // that a separator is never found across two of them; UTF-8 cannot hold one there.
-  std::size_t CharacterAt(const std::string& line, std::size_t at) const {
-    return !utf8_ && (line[at] & 0x80) != 0 && at + 1 < line.size() ? 2 : 1;
-  }
-
-  std::size_t SeparatorCount(const std::string& line) const {
-    std::size_t count = 0;
-    for (std::size_t at = 0; at < line.size();) {
-      const std::size_t length = SeparatorAt(line, at);
-      count += length > 0 ? 1 : 0;
-      at += length > 0 ? length : CharacterAt(line, at);
+  // Where the next separator at or after `from` (a character's start) is, with its length in
+  // `length`; the line's end, with 0, when none follows.
+  std::size_t NextSeparator(const std::string& line, std::size_t from, std::size_t& length) const {
+    length = 0;
+    if (ascii_ || (separator_ != ',' && separator_ != ';')) {
+      const std::size_t at = line.find(separator_, from);
+      if (at == std::string::npos) return line.size();
+      length = 1;
+      return at;
     }
-    return count;
+    if (utf8_) {
+      // In UTF-8 the full-width form's bytes are that character wherever they are: searched for.
+      const char* wide = separator_ == ',' ? kWideCommaUtf8 : kWideSemicolonUtf8;
+      for (std::size_t at = from; at < line.size(); ++at) {
+        length = line[at] == separator_                                ? 1
+                 : line[at] == wide[0] && line.compare(at, 3, wide) == 0 ? 3
+                                                                         : 0;
+        if (length > 0) return at;
+      }
+      return line.size();
+    }
+    // GBK: its two-byte characters are stepped over whole, so that a separator is never found
+    // across two of them.
+    const char wideSecond = separator_ == ',' ? kWideCommaGbk[1] : kWideSemicolonGbk[1];
+    for (std::size_t at = from; at < line.size(); ++at) {
+      if (line[at] == separator_) {
+        length = 1;
+        return at;
+      }
+      if ((line[at] & 0x80) == 0 || at + 1 == line.size()) continue;
+      if (line[at] == kWideCommaGbk[0] && line[at + 1] == wideSecond) {
+        length = 2;
+        return at;
+      }
+      ++at;
+    }
+    return line.size();
   }
 
   std::vector<std::string> Split(const std::string& line) const {
     std::vector<std::string> fields;
     if (separator_ != 0) {
-      std::size_t start = 0;
-      for (std::size_t at = 0; at < line.size();) {
-        const std::size_t length = SeparatorAt(line, at);
-        if (length == 0) {
-          at += CharacterAt(line, at);
-          continue;
-        }
-        fields.push_back(Trimmed(line, start, at));
-        at += length;
-        start = at;
+      for (std::size_t start = 0;;) {
+        std::size_t length = 0;
+        const std::size_t stop = NextSeparator(line, start, length);
+        fields.push_back(Trimmed(line, start, stop));
+        if (length == 0) return fields;
+        start = stop + length;
       }
-      fields.push_back(Trimmed(line, start, line.size()));
-      return fields;
     }
     for (std::size_t at = 0; at < line.size();) {
       while (at < line.size() && IsBlank(line[at])) ++at;
@@ -462,7 +469,7 @@ class Parser {
         // The marks of degrees, minutes and seconds are told apart in either encoding: GBK's
         // never form UTF-8.
         std::string utf8;
-        const std::string& text = ToUtf8(field, utf8) ? utf8 : field;
+        const std::string& text = IsAscii(field) || !ToUtf8(field, utf8) ? field : utf8;
         read = ReadAngle(text, role == Role::Latitude ? AngleAxis::Latitude : AngleAxis::Longitude,
                          options_.packedDms, value, why);
       } else {
@@ -497,6 +504,7 @@ class Parser {
   bool started_ = false;
   bool header_ = false;
   bool utf8_ = true;  // every line so far is UTF-8
+  bool ascii_ = true;  // the line being read is ASCII
   char separator_ = 0;
   std::vector<Role> roles_;  // with a header: every column; without: the coordinates
   int named_ = -1;           // -1 until the first point or the header tells

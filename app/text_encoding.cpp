@@ -71,6 +71,10 @@ void AppendHex(std::string& out, unsigned value, int digits) {
 bool IsValidUtf8(const std::string& text) {
   std::uint32_t code = 0;
   for (std::size_t at = 0; at < text.size();) {
+    if ((text[at] & 0x80) == 0) {
+      ++at;
+      continue;
+    }
     const std::size_t length = DecodeUtf8(text, at, code);
     if (length == 0) return false;
     at += length;
