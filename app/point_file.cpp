@@ -258,14 +258,14 @@ class Parser {
     }
     // GBK: its two-byte characters are stepped over whole, so that a separator is never found
     // across two of them.
-    const char wideSecond = separator_ == ',' ? kWideCommaGbk[1] : kWideSemicolonGbk[1];
+    const char* wide = separator_ == ',' ? kWideCommaGbk : kWideSemicolonGbk;
     for (std::size_t at = from; at < line.size(); ++at) {
       if (line[at] == separator_) {
         length = 1;
         return at;
       }
       if ((line[at] & 0x80) == 0 || at + 1 == line.size()) continue;
-      if (line[at] == kWideCommaGbk[0] && line[at + 1] == wideSecond) {
+      if (line[at] == wide[0] && line[at + 1] == wide[1]) {
         length = 2;
         return at;
       }
