@@ -98,6 +98,25 @@ int Hemisphere(char c, AngleAxis axis) {
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Digits with at most one point and nothing else: what --packed-dms reads as ddd.mmssss once a
+// sign or hemisphere letter is taken off.
+bool IsUnsignedDecimal(const std::string& text, std::size_t from) {
+  std::size_t points = 0;
+  std::size_t digits = 0;
+  for (std::size_t k = from; k < text.size(); ++k) {
+    if (text[k] == '.') {
+      ++points;
+    } else if (IsDigit(text[k])) {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0 && points <= 1;
+}
+
 }  // namespace
 
 bool ReadDecimal(const std::string& field, double& value, std::string& problem) {
@@ -126,12 +145,13 @@ bool ReadDecimal(const std::string& field, double& value, std::string& problem) 
 
 bool ReadAngle(const std::string& field, AngleAxis axis, bool packed, double& degrees,
                std::string& problem) {
-  bool plain = !field.empty() && field.find_first_not_of("0123456789+-.eE") == std::string::npos;
+  const bool plain =
+      !field.empty() && field.find_first_not_of("0123456789+-.eE") == std::string::npos;
   if (plain && !packed) {
     if (ReadDecimal(field, degrees, problem)) return true;
-    // In "139.7E" the E is the hemisphere, not an exponent.
-    if (field.find_first_of("eE") != field.size() - 1) return false;
-    plain = false;
+    // In "139.7E" and "E139.7" the E is the hemisphere, not an exponent.
+    const std::size_t letter = field.find_first_of("eE");
+    if (letter != field.size() - 1 && letter != 0) return false;
   }
   if (field.empty()) {
     problem = "is empty";
@@ -141,16 +161,18 @@ bool ReadAngle(const std::string& field, AngleAxis axis, bool packed, double& de
   std::string text = field;
   int hemisphere = 0;
   // A letter of either axis at either end is a hemisphere; one of the other axis is refused by
-  // name, since it says the columns are mixed up. A final "s" right after the seconds' digits of
-  // the d-m-s notation marks the seconds, not the south.
+  // name, since it says the columns are mixed up. A final "s" after the seconds' digits of the
+  // d-m-s notation, with or without blanks between ("17s", "17 s"), marks the seconds, not the
+  // south.
   const bool dmsLetters = text.find_first_of("mM") != std::string::npos;
   for (const bool atStart : {true, false}) {
     if (text.empty()) break;
     const char c = atStart ? text.front() : text.back();
     if (!IsLetter(c)) continue;
-    if (!atStart && (c == 's' || c == 'S') && dmsLetters && text.size() >= 2 &&
-        text[text.size() - 2] >= '0' && text[text.size() - 2] <= '9') {
-      continue;
+    if (!atStart && (c == 's' || c == 'S') && dmsLetters) {
+      std::size_t before = text.size() - 1;
+      while (before > 0 && (text[before - 1] == ' ' || text[before - 1] == '\t')) --before;
+      if (before > 0 && IsDigit(text[before - 1])) continue;
     }
     const int sign = Hemisphere(c, axis);
     if (sign == 0) {
@@ -185,10 +207,13 @@ bool ReadAngle(const std::string& field, AngleAxis axis, bool packed, double& de
   }
   if (hemisphere < 0) negative = true;
 
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+
   Decimal parts[3];
   int given = 0;
-  if (packed && plain) {
-    // ddd.mmssss: the fraction's digits are minutes, seconds and the seconds' decimals.
+  if (packed && (plain || IsUnsignedDecimal(text, at))) {
+    // ddd.mmssss, a hemisphere letter (35.4317557N) read off it like a sign: the fraction's
+    // digits are minutes, seconds and the seconds' decimals.
     Decimal packedNumber;
     if (!ScanDecimal(text, at, packedNumber) || at != text.size()) {
       problem = "is not a packed ddd.mmss angle";
@@ -207,8 +232,21 @@ bool ReadAngle(const std::string& field, AngleAxis axis, bool packed, double& de
       return false;
     }
     given = 1;
+    const std::size_t afterDegrees = at;
     SkipBlanks(text, at);
-    if (at < text.size() && text[at] == ':') {
+    if (at > afterDegrees && at < text.size() && (IsDigit(text[at]) || text[at] == '.')) {
+      // Blanks alone between the parts, as a comma-, semicolon- or tab-separated table may
+      // write them: "53 46 34.66192".
+      for (; given < 3 && at < text.size() && (IsDigit(text[at]) || text[at] == '.'); ++given) {
+        if (!ScanDecimal(text, at, parts[given])) {
+          problem = "is not a number";
+          return false;
+        }
+        const std::size_t afterPart = at;
+        SkipBlanks(text, at);
+        if (at == afterPart && at < text.size()) break;
+      }
+    } else if (at < text.size() && text[at] == ':') {
       for (; given < 3 && at < text.size() && text[at] == ':'; ++given) {
         ++at;
         if (!ScanDecimal(text, at, parts[given])) {

@@ -39,15 +39,23 @@ std::string Utf8ToGbk(const std::string& utf8);
 
 /// Writes `text` to `path` so that a reader sees the old file or the new one, never a part: into
 /// a new file beside the target, renamed over it only when complete (rename on Linux, MoveFileEx
-/// on Windows). A symbolic link is followed, so the file it points to is replaced and the link
-/// stays. A target that exists and is no regular file (a device, a pipe, /dev/stdout) is written
-/// in place, since renaming over it would replace the device. On failure the old file is left as
-/// it was, the temporary one removed, and `reason` says why (the system's text).
+/// on Windows), its name cut short where it would pass the file system's limit on a name. A
+/// symbolic link is followed to its last target, existing or not, so the file it points to is
+/// replaced or made and the link stays. A target that exists and is no regular file (a device, a
+/// pipe) is written in place, since renaming over it would replace the device; an alias of one
+/// of this process's descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written through
+/// that descriptor, after what its stream holds, whatever file it was opened on; a regular file
+/// behind another process's descriptor (/proc/PID/fd/N) is appended to. A target marked
+/// read-only (no write permission for anyone, or none for this user) is refused like one that
+/// cannot be opened. On failure the old file is left as it was, the temporary one removed, and
+/// `reason` says why (the system's text). A run ended by SIGINT, SIGTERM or SIGHUP (Ctrl+C or a
+/// closed console on Windows) while the temporary file exists removes it first; SIGKILL cannot.
 bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason);
 
 /// Which file a path names, to tell two paths for the same file: for an existing file its device
 /// and file number (inode, or volume serial and file index); otherwise its folder's canonical path
-/// and its name, compared as text.
+/// and its name, compared as text. On Linux a symbolic link is followed to its last target even
+/// when that does not exist yet, so a dangling link and the file it would make are one file.
 struct FileIdentity {
   bool exists = false;
   unsigned long long device = 0;

@@ -1,12 +1,16 @@
-// Linux: /proc/self/exe, iconv for GBK, rename(2) for whole-file replacement, stat for identity.
+// Linux: /proc/self/exe, iconv for GBK, rename(2) for whole-file replacement, stat for identity,
+// sigaction for the temporary files of a run ended by a signal.
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -61,6 +65,141 @@ std::string Folder(const std::string& path) {
 
 std::string Reason() { return std::strerror(errno); }
 
+bool WriteAll(int fd, const std::string& text, std::string& reason) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      reason = Reason();
+      return false;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+// Where a path leads: the last target of its chain of symbolic links, followed one link at a time
+// as the system does, whether or not that target exists; and whether the chain passes through an
+// alias of an open descriptor (/dev/stdout, /dev/fd/N, /proc/PID/fd/N), whose "link" names the
+// file the descriptor was opened on.
+struct ResolvedPath {
+  std::string path;
+  int stream = -1;     // this process's descriptor the path is an alias of, or -1
+  bool alias = false;  // an alias of some process's descriptor
+};
+
+// The descriptor an absolute path whose folder holds no link names, or -1: /dev/stdin,
+// /dev/stdout, /dev/stderr, /dev/fd/N, /proc/PID/fd/N, /proc/PID/task/TID/fd/N. `own` says
+// whether PID is this process.
+int DescriptorOf(const std::string& path, bool& own) {
+  own = true;
+  static const char* const kStreams[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (path == kStreams[fd]) return fd;
+  }
+  std::string digits;
+  if (path.compare(0, 8, "/dev/fd/") == 0) {
+    digits = path.substr(8);
+  } else if (path.compare(0, 6, "/proc/") == 0) {
+    const std::size_t fdPart = path.rfind("/fd/");
+    if (fdPart == std::string::npos || fdPart < 6) return -1;
+    const std::string process = path.substr(6, path.find('/', 6) - 6);
+    own = process == "self" || process == "thread-self" || process == std::to_string(getpid());
+    digits = path.substr(fdPart + 4);
+  } else {
+    return -1;
+  }
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return -1;
+  }
+  return std::atoi(digits.c_str());
+}
+
+ResolvedPath Resolve(const std::string& path) {
+  ResolvedPath resolved;
+  std::string current = path;
+  // The system's own limit on links in one lookup (MAXSYMLINKS); past it the path is left as it
+  // stands, and opening it fails with ELOOP as it would.
+  for (int hop = 0; hop < 40; ++hop) {
+    const std::size_t cut = current.rfind('/');
+    const std::string name = cut == std::string::npos ? current : current.substr(cut + 1);
+    std::unique_ptr<char, void (*)(void*)> folder(realpath(Folder(current).c_str(), nullptr),
+                                                  &std::free);
+    if (folder) {
+      bool own = true;
+      const int fd = DescriptorOf(std::string(folder.get()) + "/" + name, own);
+      if (fd >= 0) {
+        // Not followed further: the system opens such a "link" as the descriptor's own file,
+        // which its text (a path, or "pipe:[…]") need not name.
+        resolved.alias = true;
+        resolved.stream = own ? fd : -1;
+        resolved.path = current;
+        return resolved;
+      }
+    }
+    struct stat status;
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
+    std::string link(256, '\0');
+    ssize_t length = 0;
+    while ((length = readlink(current.c_str(), link.data(), link.size())) >= 0 &&
+           static_cast<std::size_t>(length) == link.size()) {
+      link.resize(link.size() * 2);
+    }
+    if (length < 0) break;
+    link.resize(static_cast<std::size_t>(length));
+    current =
+        link.front() == '/' || cut == std::string::npos ? link : current.substr(0, cut + 1) + link;
+  }
+  resolved.path = current;
+  return resolved;
+}
+
+// The temporary file being written, for the signal handler: a fixed buffer, since the handler
+// may neither allocate nor wait for a lock.
+char gTemporary[PATH_MAX];
+std::atomic<bool> gTemporaryArmed{false};
+
+void Arm(const std::string& temporary) {
+  gTemporaryArmed.store(false);
+  if (temporary.size() >= sizeof gTemporary) return;
+  std::memcpy(gTemporary, temporary.c_str(), temporary.size() + 1);
+  gTemporaryArmed.store(true);
+}
+
+void Disarm() { gTemporaryArmed.store(false); }
+
+// SIGINT, SIGTERM or SIGHUP while a file is written: the temporary file is removed, and the
+// process then ends by the same signal, as it would have without the handler (the shell sees
+// 128 + the signal). SIGKILL cannot be caught; its temporary file stays.
+extern "C" void RemoveTemporaryAndEnd(int signal) {
+  if (gTemporaryArmed.load()) unlink(gTemporary);
+  struct sigaction ending;
+  std::memset(&ending, 0, sizeof ending);
+  ending.sa_handler = SIG_DFL;
+  sigemptyset(&ending.sa_mask);
+  sigaction(signal, &ending, nullptr);
+  raise(signal);  // delivered once the handler returns, the signal being blocked until then
+}
+
+// Installed at the first temporary file, for each of the signals that the process would end by
+// (one that was ignored when the process started, as nohup does with SIGHUP, stays ignored).
+bool RemoveTemporaryOnSignals() {
+  struct sigaction handler;
+  std::memset(&handler, 0, sizeof handler);
+  handler.sa_handler = RemoveTemporaryAndEnd;
+  sigemptyset(&handler.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Set, and put back when it replaced anything but the default: one call in the usual case.
+    struct sigaction previous;
+    if (sigaction(signal, &handler, &previous) == 0 && previous.sa_handler != SIG_DFL) {
+      sigaction(signal, &previous, nullptr);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ExecutablePath() {
@@ -89,14 +228,19 @@ std::string Utf8ToGbk(const std::string& utf8) {
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason) {
-  std::string target = path;
-  struct stat existing;
-  bool exists = lstat(path.c_str(), &existing) == 0;
-  if (exists && S_ISLNK(existing.st_mode)) {
-    std::unique_ptr<char, void (*)(void*)> resolved(realpath(path.c_str(), nullptr), &std::free);
-    if (resolved) target = resolved.get();
-    exists = stat(target.c_str(), &existing) == 0;
+  const ResolvedPath resolved = Resolve(path);
+  if (resolved.stream >= 0) {
+    // An alias of one of this process's own descriptors (/dev/stdout, /proc/self/fd/1): the bytes
+    // go after what the stream already holds, through the stream itself, and never replace the
+    // file it was opened on (a log appended to, a report redirected to a file); a descriptor that
+    // is closed, or open for reading only, fails (EBADF) instead of a file being made in /dev.
+    // What the C library still buffers goes first.
+    std::fflush(nullptr);
+    return WriteAll(resolved.stream, text, reason);
   }
+  const std::string& target = resolved.path;
+  struct stat existing;
+  const bool exists = stat(target.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) {
     reason = std::strerror(EISDIR);
     return false;
@@ -108,53 +252,71 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
       reason = Reason();
       return false;
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) {
-        reason = Reason();
-        close(fd);
-        return false;
-      }
-      done += static_cast<std::size_t>(wrote);
-    }
-    if (close(fd) != 0) {
+    const bool ok = WriteAll(fd, text, reason);
+    if (close(fd) != 0 && ok) {
       reason = Reason();
       return false;
     }
-    return true;
+    return ok;
+  }
+  if (resolved.alias && exists) {
+    // A regular file reached through another process's descriptor under /proc: appended to in
+    // place like the stream it is, not replaced behind that process's back.
+    const int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+      reason = Reason();
+      return false;
+    }
+    const bool ok = WriteAll(fd, text, reason);
+    if (close(fd) != 0 && ok) {
+      reason = Reason();
+      return false;
+    }
+    return ok;
+  }
+  // A file marked read-only is kept, as writing into it in place would fail: renaming over it
+  // needs only the folder's permission (and root passes every permission check).
+  if (exists && ((existing.st_mode & 0222) == 0 ||
+                 faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+    reason = std::strerror(EACCES);
+    return false;
   }
 
   // The new file beside the target, under a name no other run uses at once (this process's id)
-  // and none of its earlier files. Created with the old file's permissions, or those a new file
-  // gets; the umask applies to either.
+  // and none of its earlier files, the target's name cut short when the whole would pass the
+  // folder's limit on a name. Created with the old file's permissions, or those a new file gets;
+  // the umask applies to either.
+  static const bool cleanup = RemoveTemporaryOnSignals();
+  (void)cleanup;
   const std::size_t cut = target.rfind('/');
   const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
   const std::string name = cut == std::string::npos ? target : target.substr(cut + 1);
+  const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  const std::size_t longest = limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
   const mode_t mode = exists ? (existing.st_mode & 0777) : 0666;
   static unsigned serial = 0;
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary = folder + "." + name + "." + std::to_string(getpid()) + "." +
-                std::to_string(++serial) + ".tmp";
+    const std::string suffix =
+        "." + std::to_string(getpid()) + "." + std::to_string(++serial) + ".tmp";
+    std::size_t kept = std::min(name.size(), longest - std::min(longest, suffix.size() + 1));
+    // Not inside a UTF-8 character.
+    while (kept > 0 && kept < name.size() &&
+           (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) {
+      --kept;
+    }
+    temporary = folder + "." + name.substr(0, kept) + suffix;
+    Arm(temporary);
     fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
     reason = Reason();
+    Disarm();
     return false;
   }
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < text.size()) {
-    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    ok = wrote > 0;
-    if (ok) done += static_cast<std::size_t>(wrote);
-  }
-  if (!ok) reason = Reason();
+  bool ok = WriteAll(fd, text, reason);
   if (close(fd) != 0 && ok) {
     ok = false;
     reason = Reason();
@@ -164,23 +326,29 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     reason = Reason();
   }
   if (!ok) unlink(temporary.c_str());
+  // After the rename: a signal before it still finds the temporary name to remove, and one after
+  // it finds nothing under that name.
+  Disarm();
   return ok;
 }
 
 FileIdentity IdentifyFile(const std::string& path) {
   FileIdentity identity;
   struct stat status;
-  if (stat(path.c_str(), &status) == 0) {
+  // A link is followed to its last target even when that does not exist, so that a dangling
+  // link and the file it will create are one file.
+  const std::string target = Resolve(path).path;
+  if (stat(target.c_str(), &status) == 0) {
     identity.exists = true;
     identity.device = static_cast<unsigned long long>(status.st_dev);
     identity.file = static_cast<unsigned long long>(status.st_ino);
     return identity;
   }
-  const std::size_t cut = path.rfind('/');
-  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  std::unique_ptr<char, void (*)(void*)> folder(realpath(Folder(path).c_str(), nullptr),
+  const std::size_t cut = target.rfind('/');
+  const std::string name = cut == std::string::npos ? target : target.substr(cut + 1);
+  std::unique_ptr<char, void (*)(void*)> folder(realpath(Folder(target).c_str(), nullptr),
                                                 &std::free);
-  identity.path = (folder ? std::string(folder.get()) : Folder(path)) + "/" + name;
+  identity.path = (folder ? std::string(folder.get()) : Folder(target)) + "/" + name;
   return identity;
 }
 

@@ -1,13 +1,14 @@
 // Windows: GetModuleFileNameA, the GBK code page 936 through the system's converters, MoveFileEx
-// for whole-file replacement, file identity from GetFileInformationByHandle. Kept apart from the
-// rest of the program so that <windows.h> and its macros (ERROR among them) reach no other
-// source.
+// for whole-file replacement (its temporary file deleted on Ctrl+C), file identity from
+// GetFileInformationByHandle. Kept apart from the rest of the program so that <windows.h> and
+// its macros (ERROR among them) reach no other source.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -75,6 +76,27 @@ std::wstring WidePath(const std::string& path) {
   return L"\\\\?\\" + full;
 }
 
+// The temporary file being written, for the console's control handler, which runs on a thread
+// of its own: a fixed buffer (the longest path the wide functions take, and the suffix).
+wchar_t gTemporary[32768 + 64];
+std::atomic<bool> gTemporaryArmed{false};
+
+void Arm(const std::wstring& temporary) {
+  gTemporaryArmed.store(false);
+  if (temporary.size() >= sizeof gTemporary / sizeof gTemporary[0]) return;
+  std::copy(temporary.begin(), temporary.end(), gTemporary);
+  gTemporary[temporary.size()] = L'\0';
+  gTemporaryArmed.store(true);
+}
+
+// Ctrl+C, Ctrl+Break or the console closed while a file is written: the temporary file is
+// deleted (it was opened sharing deletion, so it goes when the process's handle closes) and the
+// default handler then ends the process. TerminateProcess cannot be caught; its file stays.
+BOOL WINAPI RemoveTemporaryOnBreak(DWORD) {
+  if (gTemporaryArmed.load()) DeleteFileW(gTemporary);
+  return FALSE;
+}
+
 }  // namespace
 
 std::string ExecutablePath() {
@@ -133,14 +155,36 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     reason = SystemReason(ERROR_DIRECTORY);
     return false;
   }
+  // A file marked read-only is kept, as writing into it in place would fail.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    reason = SystemReason(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  static const bool cleanup = SetConsoleCtrlHandler(RemoveTemporaryOnBreak, TRUE) != 0;
+  (void)cleanup;
   static unsigned counter = 0;
-  const std::wstring temporary =
-      target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-      std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
-  const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring suffix = L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
+  // The target's name cut short where name and suffix would pass the 255 UTF-16 units a name may
+  // have (NTFS, exFAT, FAT's long names), never between the halves of a surrogate pair.
+  constexpr std::size_t kLongestName = 255;
+  const std::size_t cut = target.find_last_of(L"\\/");
+  const std::size_t nameStart = cut == std::wstring::npos ? 0 : cut + 1;
+  std::size_t kept = target.size() - nameStart;
+  if (kept + suffix.size() > kLongestName) {
+    kept = kLongestName - suffix.size();
+    if (kept > 0 && target[nameStart + kept - 1] >= 0xD800 &&
+        target[nameStart + kept - 1] <= 0xDBFF) {
+      --kept;
+    }
+  }
+  const std::wstring temporary = target.substr(0, nameStart + kept) + suffix;
+  Arm(temporary);
+  const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     reason = SystemReason(GetLastError());
+    gTemporaryArmed.store(false);
     return false;
   }
   bool ok = true;
@@ -162,6 +206,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     reason = SystemReason(GetLastError());
   }
   if (!ok) DeleteFileW(temporary.c_str());
+  gTemporaryArmed.store(false);
   return ok;
 }
 

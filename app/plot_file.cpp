@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
@@ -184,11 +185,29 @@ std::string HorizontalScaleBar(double x, double y, const char* label, double met
 }
 
 
-// `text` as XML character data: markup characters as entities, and the control characters XML
-// does not allow as "?".
+// `text` as XML character data: markup characters as entities, and as "?" what XML 1.0's Char
+// production does not allow (U+FFFE, U+FFFF, each byte that is no UTF-8, a surrogate's among
+// them) and the control characters (of which XML allows only tab, line feed and carriage
+// return, which a one-line label has no use for).
 std::string XmlText(const std::string& text) {
   std::string escaped;
-  for (const char c : text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if ((c & 0x80) != 0) {
+      std::uint32_t code = 0;
+      const std::size_t length = DecodeUtf8(text, at, code);
+      if (length == 0) {
+        escaped += '?';
+        continue;
+      }
+      if (code == 0xFFFE || code == 0xFFFF) {
+        escaped += '?';
+      } else {
+        escaped.append(text, at, length);
+      }
+      at += length - 1;
+      continue;
+    }
     switch (c) {
       case '&':
         escaped += "&amp;";

@@ -16,38 +16,69 @@ namespace Quorvane {
 
 namespace {
 
-enum class Role { Name, Longitude, Latitude, Easting, Northing, Height };
+// What a column holds. The words of the header name one each (kColumnWords); a kind of list
+// then reads each word's role as one of its columns, or refuses it.
+enum class Role { Name, Longitude, Latitude, Easting, Northing, Height, X, Y, Z, None, Ambiguous };
+constexpr std::size_t kWordRoles = 9;  // Name … Z
 
-// The words a header may name each column by: ASCII ones compare without regard to case, the
-// Chinese ones (UTF-8) exactly.
+// The words a header may name a column by, for every kind of list: ASCII ones compare without
+// regard to case, the Chinese ones (UTF-8) exactly.
 struct ColumnWord {
   const char* word;
   Role role;
 };
-const ColumnWord kGeographicWords[] = {
-    {"name", Role::Name}, {"id", Role::Name}, {"point", Role::Name},
+const ColumnWord kColumnWords[] = {
+    {"name", Role::Name}, {"id", Role::Name}, {"point", Role::Name}, {"station", Role::Name},
     {"\xE7\x82\xB9\xE5\x90\x8D", Role::Name},                 // 点名
     {"\xE7\x82\xB9\xE5\x8F\xB7", Role::Name},                 // 点号
     {"lon", Role::Longitude}, {"longitude", Role::Longitude}, {"l", Role::Longitude},
     {"\xE7\xBB\x8F\xE5\xBA\xA6", Role::Longitude},            // 经度
     {"lat", Role::Latitude}, {"latitude", Role::Latitude}, {"b", Role::Latitude},
     {"\xE7\xBA\xAC\xE5\xBA\xA6", Role::Latitude},             // 纬度
-    {"h", Role::Height}, {"height", Role::Height},
-    {"\xE9\xAB\x98\xE7\xA8\x8B", Role::Height},               // 高程
-    {"\xE5\xA4\xA7\xE5\x9C\xB0\xE9\xAB\x98", Role::Height},   // 大地高
-};
-const ColumnWord kGridWords[] = {
-    {"name", Role::Name}, {"id", Role::Name}, {"point", Role::Name},
-    {"\xE7\x82\xB9\xE5\x90\x8D", Role::Name},                 // 点名
-    {"\xE7\x82\xB9\xE5\x8F\xB7", Role::Name},                 // 点号
     {"e", Role::Easting}, {"easting", Role::Easting},
     {"\xE4\xB8\x9C\xE5\x9D\x90\xE6\xA0\x87", Role::Easting},  // 东坐标
     {"n", Role::Northing}, {"northing", Role::Northing},
     {"\xE5\x8C\x97\xE5\x9D\x90\xE6\xA0\x87", Role::Northing}, // 北坐标
-    {"h", Role::Height}, {"height", Role::Height},
+    {"h", Role::Height}, {"height", Role::Height}, {"elevation", Role::Height},
+    {"elev", Role::Height},
     {"\xE9\xAB\x98\xE7\xA8\x8B", Role::Height},               // 高程
-    {"\xE5\xA4\xA7\xE5\x9C\xB0\xE9\xAB\x98", Role::Height},   // 大地高
+    {"\xE6\xAD\xA3\xE5\xB8\xB8\xE9\xAB\x98", Role::Height},   // 正常高 (normal height)
+    {"\xE5\xA4\xA7\xE5\x9C\xB0\xE9\xAB\x98", Role::Height},   // 大地高 (ellipsoidal height)
+    {"x", Role::X}, {"y", Role::Y}, {"z", Role::Z},
 };
+
+// A kind of list: its three coordinates in the order of a point (x, y, z of Point3), and the
+// column each word's role is read as (None: no column of this kind), indexed by that role.
+struct ListKind {
+  Role coordinates[3];
+  Role reads[kWordRoles];
+  const char* columns;  // for "is not a column name (…)"
+};
+using R = Role;
+// `reads` in the order Name, Longitude, Latitude, Easting, Northing, Height, X, Y, Z. Z is the
+// height in both. Survey tables put the northing in X and others the easting, so a grid refuses
+// X and Y rather than guess.
+const ListKind kGeographic = {{R::Longitude, R::Latitude, R::Height},
+                              {R::Name, R::Longitude, R::Latitude, R::None, R::None,
+                               R::Height, R::None, R::None, R::Height},
+                              "name, lon, lat, h"};
+const ListKind kGrid = {{R::Easting, R::Northing, R::Height},
+                        {R::Name, R::None, R::None, R::Easting, R::Northing,
+                         R::Height, R::Ambiguous, R::Ambiguous, R::Height},
+                        "name, N, E, h"};
+
+// The units a header may give in brackets after a column's word ("X(m)", "E [m]", "高程（m）"):
+// metres for lengths, degrees for angles. Compared as the words are.
+const char* const kMetreUnits[] = {"m", "metre", "metres", "meter", "meters",
+                                   "\xE7\xB1\xB3"};  // 米
+const char* const kDegreeUnits[] = {"\xC2\xB0", "deg", "degree", "degrees", "dms",
+                                    "\xE5\xBA\xA6"};  // ° 度
+
+// The full-width comma and semicolon of Chinese input methods, in each encoding a file may use.
+constexpr char kWideCommaUtf8[] = "\xEF\xBC\x8C";      // ，
+constexpr char kWideSemicolonUtf8[] = "\xEF\xBC\x9B";  // ；
+constexpr char kWideCommaGbk[] = "\xA3\xAC";
+constexpr char kWideSemicolonGbk[] = "\xA3\xBB";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -97,17 +128,48 @@ bool LooksLikeCoordinate(const std::string& field) {
   return field.find_first_of(".eE") != std::string::npos && ReadDecimal(field, value, problem);
 }
 
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// A header field split into its word and the unit in brackets after it: "X(m)", "E [m]",
+// "高程（m）" (full-width brackets). The unit is empty when there are no brackets.
+void SplitUnit(const std::string& field, std::string& word, std::string& unit) {
+  static const struct {
+    const char* open;
+    const char* close;
+  } kBrackets[] = {{"(", ")"}, {"[", "]"}, {"\xEF\xBC\x88", "\xEF\xBC\x89"}};  // （ ）
+  word = field;
+  unit.clear();
+  for (const auto& bracket : kBrackets) {
+    const std::size_t closeLength = std::strlen(bracket.close);
+    if (field.size() < closeLength ||
+        field.compare(field.size() - closeLength, closeLength, bracket.close) != 0) {
+      continue;
+    }
+    const std::size_t open = field.rfind(bracket.open);
+    if (open == std::string::npos || open == 0) continue;
+    const std::size_t openLength = std::strlen(bracket.open);
+    word = Trimmed(field, 0, open);
+    unit = Trimmed(field, open + openLength, field.size() - closeLength);
+    return;
+  }
+}
+
+bool OneOf(const std::string& unit, const char* const* begin, const char* const* end) {
+  return std::any_of(begin, end, [&](const char* known) { return SameWord(unit, known); });
+}
+
 // The line-by-line reading of one point file.
 class Parser {
  public:
   Parser(const PointFileOptions& options, NamedPointList& list)
-      : options_(options), list_(list), kept_(list.points.size()), keptNames_(list.names.size()) {
-    if (options.grid) {
-      roles_ = {Role::Easting, Role::Northing, Role::Height};
-    } else {
-      roles_ = {Role::Longitude, Role::Latitude, Role::Height};
-    }
-  }
+      : options_(options),
+        kind_(options.grid ? kGrid : kGeographic),
+        list_(list),
+        kept_(list.points.size()),
+        keptNames_(list.names.size()),
+        roles_(std::begin(kind_.coordinates), std::end(kind_.coordinates)) {}
 
   // One line without its line end, numbered from 1.
   bool Line(std::size_t number, std::string line, std::string& problem) {
@@ -125,6 +187,10 @@ class Parser {
       problem = Where(number) + "longer than " + std::to_string(kLongestPointLine) + " bytes";
       return Fail();
     }
+    // The file's encoding is one for all its bytes, comments included: UTF-8 while every line
+    // is, GBK from the first line that is not (and the names read before it with it).
+    ascii_ = IsAscii(line);
+    if (utf8_ && !ascii_ && !IsValidUtf8(line) && !BecomeGbk(number, problem)) return Fail();
     std::size_t first = 0;
     while (first < line.size() && IsBlank(line[first])) ++first;
     if (first == line.size() || line[first] == '#') return true;
@@ -134,10 +200,11 @@ class Parser {
       const std::string trimmed = Trimmed(line, 0, line.size());
       separator_ = 0;
       for (const char c : {',', ';', '\t'}) {
-        if (trimmed.find(c) != std::string::npos) {
-          separator_ = c;
-          break;
-        }
+        separator_ = c;
+        std::size_t length = 0;
+        NextSeparator(trimmed, 0, length);
+        if (length > 0) break;
+        separator_ = 0;
       }
       const std::vector<std::string> fields = Split(line);
       if (std::none_of(fields.begin(), fields.end(), LooksNumeric)) {
@@ -168,17 +235,55 @@ class Parser {
     return QuotedField(text, 40, options_.encoding);
   }
 
+  // Where the next separator at or after `from` (a character's start) is, with its length in
+  // `length`; the line's end, with 0, when none follows.
+  std::size_t NextSeparator(const std::string& line, std::size_t from, std::size_t& length) const {
+    length = 0;
+    if (ascii_ || (separator_ != ',' && separator_ != ';')) {
+      const std::size_t at = line.find(separator_, from);
+      if (at == std::string::npos) return line.size();
+      length = 1;
+      return at;
+    }
+    if (utf8_) {
+      // In UTF-8 the full-width form's bytes are that character wherever they are: searched for.
+      const char* wide = separator_ == ',' ? kWideCommaUtf8 : kWideSemicolonUtf8;
+      for (std::size_t at = from; at < line.size(); ++at) {
+        length = line[at] == separator_                                ? 1
+                 : line[at] == wide[0] && line.compare(at, 3, wide) == 0 ? 3
+                                                                         : 0;
+        if (length > 0) return at;
+      }
+      return line.size();
+    }
+    // GBK: its two-byte characters are stepped over whole, so that a separator is never found
+    // across two of them.
+    const char* wide = separator_ == ',' ? kWideCommaGbk : kWideSemicolonGbk;
+    for (std::size_t at = from; at < line.size(); ++at) {
+      if (line[at] == separator_) {
+        length = 1;
+        return at;
+      }
+      if ((line[at] & 0x80) == 0 || at + 1 == line.size()) continue;
+      if (line[at] == wide[0] && line[at + 1] == wide[1]) {
+        length = 2;
+        return at;
+      }
+      ++at;
+    }
+    return line.size();
+  }
+
   std::vector<std::string> Split(const std::string& line) const {
     std::vector<std::string> fields;
     if (separator_ != 0) {
-      std::size_t start = 0;
-      for (;;) {
-        const std::size_t stop = line.find(separator_, start);
-        fields.push_back(Trimmed(line, start, stop == std::string::npos ? line.size() : stop));
-        if (stop == std::string::npos) break;
-        start = stop + 1;
+      for (std::size_t start = 0;;) {
+        std::size_t length = 0;
+        const std::size_t stop = NextSeparator(line, start, length);
+        fields.push_back(Trimmed(line, start, stop));
+        if (length == 0) return fields;
+        start = stop + length;
       }
-      return fields;
     }
     for (std::size_t at = 0; at < line.size();) {
       while (at < line.size() && IsBlank(line[at])) ++at;
@@ -187,6 +292,32 @@ class Parser {
       if (at > start) fields.push_back(line.substr(start, at - start));
     }
     return fields;
+  }
+
+  // From line `number` on the file is GBK: the names read so far, valid UTF-8 like their lines,
+  // are read again as GBK.
+  bool BecomeGbk(std::size_t number, std::string& problem) {
+    utf8_ = false;
+    for (std::size_t k = keptNames_; k < list_.names.size(); ++k) {
+      std::string converted;
+      if (!FromGbk(list_.names[k], converted)) {
+        problem = Where(number) +
+                  "the file is not UTF-8 here, so it is read as GBK, but the name " +
+                  Quoted(list_.names[k]) + " of point " + std::to_string(k - keptNames_ + 1) +
+                  " is not GBK text";
+        return false;
+      }
+      list_.names[k] = std::move(converted);
+    }
+    return true;
+  }
+
+  static bool FromGbk(const std::string& gbk, std::string& utf8) {
+    if (IsAscii(gbk)) {
+      utf8 = gbk;
+      return true;
+    }
+    return GbkToUtf8(gbk, utf8) && IsValidUtf8(utf8);
   }
 
   // What the columns are, for messages: "(lon,lat,h)".
@@ -206,6 +337,15 @@ class Parser {
           return "N";
         case Role::Height:
           return "h";
+        case Role::X:
+          return "X";
+        case Role::Y:
+          return "Y";
+        case Role::Z:
+          return "Z";
+        case Role::None:
+        case Role::Ambiguous:
+          break;
       }
       return "";
     };
@@ -221,43 +361,54 @@ class Parser {
     header_ = true;
     roles_.clear();
     for (std::size_t k = 0; k < fields.size(); ++k) {
+      std::string text;
+      if (!ToUtf8(fields[k], text)) text = fields[k];
       std::string word;
-      if (!ToUtf8(fields[k], word)) word = fields[k];
+      std::string unit;
+      SplitUnit(text, word, unit);
       const std::string column = "column " + std::to_string(k + 1) + " " + Quoted(fields[k]);
-      if (options_.grid && (SameWord(word, "x") || SameWord(word, "y"))) {
+      Role role = Role::None;
+      for (const ColumnWord& entry : kColumnWords) {
+        if (SameWord(word, entry.word)) {
+          role = kind_.reads[static_cast<std::size_t>(entry.role)];
+          break;
+        }
+      }
+      if (role == Role::Ambiguous) {
         problem = Where(number) + column +
                   " is ambiguous: survey tables put the northing in X, others the easting; name "
                   "the columns N and E (or northing and easting)";
         return Fail();
       }
-      bool known = false;
-      const ColumnWord* begin = options_.grid ? std::begin(kGridWords) : std::begin(kGeographicWords);
-      const ColumnWord* end = options_.grid ? std::end(kGridWords) : std::end(kGeographicWords);
-      for (const ColumnWord* entry = begin; entry != end && !known; ++entry) {
-        if (!SameWord(word, entry->word)) continue;
-        known = true;
-        if (std::find(roles_.begin(), roles_.end(), entry->role) != roles_.end()) {
-          problem = Where(number) + column + " names a column a second time";
-          return Fail();
-        }
-        roles_.push_back(entry->role);
-      }
-      if (!known) {
-        problem = Where(number) + column + " is not a column name (" +
-                  (options_.grid ? "name, N, E, h" : "name, lon, lat, h") +
+      if (role == Role::None) {
+        problem = Where(number) + column + " is not a column name (" + kind_.columns +
                   " or their Chinese names)";
         return Fail();
       }
+      const bool angle = role == Role::Longitude || role == Role::Latitude;
+      if (!unit.empty() && role != Role::Name &&
+          !(angle ? OneOf(unit, std::begin(kDegreeUnits), std::end(kDegreeUnits))
+                  : OneOf(unit, std::begin(kMetreUnits), std::end(kMetreUnits)))) {
+        problem = Where(number) + column + " gives its unit as " + Quoted(unit) + ", where " +
+                  (angle ? "angles are read in degrees" : "lengths are read in metres");
+        return Fail();
+      }
+      if (std::find(roles_.begin(), roles_.end(), role) != roles_.end()) {
+        problem = Where(number) + column + " names a column a second time";
+        return Fail();
+      }
+      roles_.push_back(role);
     }
-    for (const Role needed : options_.grid
-                                 ? std::vector<Role>{Role::Easting, Role::Northing, Role::Height}
-                                 : std::vector<Role>{Role::Longitude, Role::Latitude, Role::Height}) {
+    for (const Role needed : kind_.coordinates) {
       if (std::find(roles_.begin(), roles_.end(), needed) == roles_.end()) {
         const char* what = needed == Role::Easting     ? "easting"
                            : needed == Role::Northing  ? "northing"
                            : needed == Role::Longitude ? "longitude"
                            : needed == Role::Latitude  ? "latitude"
-                                                       : "height";
+                           : needed == Role::Height    ? "height"
+                           : needed == Role::X         ? "X"
+                           : needed == Role::Y         ? "Y"
+                                                       : "Z";
         problem = Where(number) + "the header names no " + what + " column";
         return Fail();
       }
@@ -300,8 +451,13 @@ class Parser {
           problem = where + "(the point's name) is empty";
           return Fail();
         }
-        if (!ToUtf8(field, name)) {
-          problem = where + Quoted(field) + ", the point's name, is neither UTF-8 nor GBK text";
+        // A UTF-8 file's names are its bytes; a GBK file's are converted.
+        if (utf8_) {
+          name = field;
+        } else if (!FromGbk(field, name)) {
+          problem = where + Quoted(field) +
+                    ", the point's name, is not GBK text (the file is not UTF-8 throughout, so "
+                    "it is read as GBK)";
           return Fail();
         }
         continue;
@@ -310,8 +466,10 @@ class Parser {
       double value = 0.0;
       bool read = false;
       if (role == Role::Longitude || role == Role::Latitude) {
+        // The marks of degrees, minutes and seconds are told apart in either encoding: GBK's
+        // never form UTF-8.
         std::string utf8;
-        const std::string& text = ToUtf8(field, utf8) ? utf8 : field;
+        const std::string& text = IsAscii(field) || !ToUtf8(field, utf8) ? field : utf8;
         read = ReadAngle(text, role == Role::Latitude ? AngleAxis::Latitude : AngleAxis::Longitude,
                          options_.packedDms, value, why);
       } else {
@@ -321,14 +479,13 @@ class Parser {
         problem = where + (field.empty() ? why : Quoted(field) + " " + why);
         return Fail();
       }
-      const int slot = role == Role::Longitude || role == Role::Easting    ? 0
-                       : role == Role::Latitude || role == Role::Northing ? 1
-                                                                          : 2;
+      std::size_t slot = 0;
+      while (slot < 2 && kind_.coordinates[slot] != role) ++slot;
       values[slot] = value;
     }
     if (!options_.grid && !InRange(number, values[0], values[1], problem)) return Fail();
     list_.points.emplace_back(values[0], values[1], values[2]);
-    if (named_ == 1) list_.names.push_back(name);
+    if (named_ == 1) list_.names.push_back(std::move(name));
     return true;
   }
 
@@ -340,11 +497,14 @@ class Parser {
   }
 
   const PointFileOptions& options_;
+  const ListKind& kind_;
   NamedPointList& list_;
   std::size_t kept_;
   std::size_t keptNames_;
   bool started_ = false;
   bool header_ = false;
+  bool utf8_ = true;  // every line so far is UTF-8
+  bool ascii_ = true;  // the line being read is ASCII
   char separator_ = 0;
   std::vector<Role> roles_;  // with a header: every column; without: the coordinates
   int named_ = -1;           // -1 until the first point or the header tells
@@ -421,15 +581,24 @@ bool ReadPointFile(const std::string& path, const PointFileOptions& options, Nam
   std::size_t number = 1;
   char chunk[1 << 16];
   std::size_t got = 0;
-  const std::size_t room = kLongestPointLine + 3;  // a byte-order mark and a CR besides
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
     for (std::size_t at = 0; at < got;) {
+      // The bytes a line may hold besides its text: a CR, and on the first line a byte-order
+      // mark.
+      const std::size_t room = kLongestPointLine + 1 + (number == 1 ? 3 : 0);
       const void* end = std::memchr(chunk + at, '\n', got - at);
       const std::size_t stop = end ? static_cast<std::size_t>(static_cast<const char*>(end) - chunk) : got;
       line.append(chunk + at, std::min(stop - at, room + 1 - std::min(room + 1, line.size())));
       if (line.size() > room) {
-        // Longer than any line may be: refused without reading on.
-        return parser.Line(number, line, problem);
+        // Longer than any line may be: refused without reading on. The parser refuses it (or
+        // the file as UTF-16); should it ever take such a line, the file is still refused rather
+        // than cut short here.
+        if (parser.Line(number, line, problem)) {
+          problem = "line " + std::to_string(number) + ": longer than " +
+                    std::to_string(kLongestPointLine) + " bytes";
+          parser.Fail();
+        }
+        return false;
       }
       if (!end) break;
       if (!parser.Line(number++, line, problem)) return false;

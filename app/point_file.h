@@ -39,18 +39,21 @@ std::string RangeProblem(double longitude, double latitude);
 ///   is refused as UTF-16, and so is a first line whose every other byte is NUL. Lines that are
 ///   empty, blank or start with "#" after any blanks are skipped. A line longer than
 ///   kLongestPointLine is refused.
-/// - Fields are separated by "," when the first line that is not skipped holds one, else by ";",
-///   else by tab, else by runs of blanks; the same on every line, with blanks around each field
-///   removed.
+/// - Fields are separated by "," (or the full-width "，") when the first line that is not
+///   skipped holds one, else by ";" (or "；"), else by tab, else by runs of blanks; the same on
+///   every line, with blanks around each field removed.
 /// - That first line is a header when none of its fields is a number: it names the columns, in
-///   any order: a name column (name, id, point, 点名, 点号) if any, and for a geographic file
-///   longitude (lon, longitude, L, 经度), latitude (lat, latitude, B, 纬度) and height (h,
-///   height, H, 高程, 大地高); for a grid file northing (N, northing, 北坐标), easting (E,
-///   easting, 东坐标) and height. ASCII names compare without regard to case; "X" and "Y" are
-///   refused as ambiguous. Without a header the columns are name (when a line has four fields),
-///   then longitude, latitude and height (easting, northing and height for a grid).
-/// - A point line has one field per column. Names are the field's bytes, kept as UTF-8 (GBK is
-///   converted); a file has names on every point line or on none, and a name that is a decimal
+///   any order: a name column (name, id, point, station, 点名, 点号) if any, and for a
+///   geographic file longitude (lon, longitude, L, 经度), latitude (lat, latitude, B, 纬度) and
+///   height (h, height, elevation, elev, Z, 高程, 正常高, 大地高); for a grid file northing (N,
+///   northing, 北坐标), easting (E, easting, 东坐标) and height. ASCII names compare without
+///   regard to case; "X" and "Y" are refused in a grid as ambiguous. A word may carry a unit in
+///   brackets ("X(m)", "E [m]", "高程（m）"): metres for lengths, degrees for angles; another is
+///   refused. Without a header the columns are name (when a line has four fields), then
+///   longitude, latitude and height (easting, northing and height for a grid).
+/// - The file is UTF-8 when every line of it is, GBK otherwise; its names are kept as UTF-8.
+/// - A point line has one field per column. Names are the field's bytes (converted from GBK in
+///   a GBK file); a file has names on every point line or on none, and a name that is a decimal
 ///   number with a point or exponent is taken for a shifted coordinate and refused. Heights and
 ///   grid coordinates are decimal numbers ([+-] digits, an optional fraction and exponent; no
 ///   hexadecimal, "inf" or "nan"), finite; angles as ReadAngle reads them. A latitude beyond

@@ -1,6 +1,7 @@
 #include "app/run_settings.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -51,6 +52,7 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
                    ConsoleEncoding encoding) {
   spec = GridSpec{};
   std::set<std::string> seen;
+  std::string heightText;
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = text.find(',', start);
@@ -109,6 +111,7 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
         spec.originLatitude = number;
       } else {
         spec.height = number;
+        heightText = value;
       }
     } else {
       problem = named + " is unknown (ellipsoid, meridian, false-easting, false-northing, height, "
@@ -124,6 +127,17 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
                 "its central meridian";
       return false;
     }
+  }
+  // A surface lowered to the centre or past it has no radius, and the projection's scale would
+  // be 0 or negative.
+  const double surfaceAxis = ProjectionSurface(spec.ellipsoid.ellipsoid, spec.height).a;
+  if (!(surfaceAxis > 0.0)) {
+    char axis[32];
+    std::snprintf(axis, sizeof axis, "%.1f", surfaceAxis);
+    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
+              " puts the projection surface through or past the ellipsoid's centre (its "
+              "semi-major axis would be " + axis + " m)";
+    return false;
   }
   return true;
 }

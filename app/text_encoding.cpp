@@ -7,9 +7,6 @@
 
 namespace Quorvane {
 
-namespace {
-
-// Decodes one UTF-8 character at text[at]; its length, or 0 when the bytes there are not one.
 std::size_t DecodeUtf8(const std::string& text, std::size_t at, std::uint32_t& code) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
   const unsigned char first = byte(0);
@@ -36,11 +33,32 @@ std::size_t DecodeUtf8(const std::string& text, std::size_t at, std::uint32_t& c
   return length;
 }
 
-// Characters that show nothing, or change the direction or joining of what follows.
+namespace {
+
+// Characters that show nothing, or change the direction or joining of what follows: Unicode's
+// Default_Ignorable_Code_Point property and its format category (Cf), as of Unicode 15, joined
+// into ranges (checked against Perl's and Python's Unicode 14 tables, plus the hieroglyph format
+// controls 13439..1343F of Unicode 15); besides them the C1 controls and the line and paragraph
+// separators, which break a line.
 bool IsInvisible(std::uint32_t code) {
-  return (code >= 0x80 && code <= 0x9F) || code == 0xAD || code == 0x061C || code == 0x180E ||
-         (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
-         (code >= 0x2060 && code <= 0x2069) || code == 0xFEFF || (code >= 0xFFF9 && code <= 0xFFFB);
+  static const struct {
+    std::uint32_t first;
+    std::uint32_t last;
+  } kInvisible[] = {
+      {0x0080, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x0600, 0x0605},
+      {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},
+      {0x08E2, 0x08E2},   {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+      {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
+      {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFFB},
+      {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+      {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+  };
+  if (code < 0x80) return false;
+  for (const auto& range : kInvisible) {
+    if (code < range.first) return false;
+    if (code <= range.last) return true;
+  }
+  return false;
 }
 
 void AppendHex(std::string& out, unsigned value, int digits) {
@@ -53,6 +71,10 @@ void AppendHex(std::string& out, unsigned value, int digits) {
 bool IsValidUtf8(const std::string& text) {
   std::uint32_t code = 0;
   for (std::size_t at = 0; at < text.size();) {
+    if ((text[at] & 0x80) == 0) {
+      ++at;
+      continue;
+    }
     const std::size_t length = DecodeUtf8(text, at, code);
     if (length == 0) return false;
     at += length;
@@ -113,7 +135,7 @@ std::string QuotedField(const std::string& field, std::size_t longest, ConsoleEn
         AppendHex(safe, code, 2);
       } else if (IsInvisible(code)) {
         safe += "\\u{";
-        AppendHex(safe, code, 4);
+        AppendHex(safe, code, code > 0xFFFFF ? 6 : code > 0xFFFF ? 5 : 4);
         safe += '}';
       } else {
         safe.append(text, at, length);

@@ -3,11 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "app/console_text.h"
 
 namespace Quorvane {
+
+/// The length of the UTF-8 character at `at` in `text`, with its code point in `code`; 0 when
+/// the bytes there are no well-formed character (overlong, a surrogate, past U+10FFFF, cut
+/// short). `at` must be inside `text`.
+std::size_t DecodeUtf8(const std::string& text, std::size_t at, std::uint32_t& code);
 
 /// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past
 /// U+10FFFF). ASCII is.
@@ -24,8 +30,10 @@ std::string ForConsole(const std::string& utf8, ConsoleEncoding encoding);
 /// `field` in double quotes for a one-line message, in the console's encoding, whatever
 /// encoding the field came in (UTF-8, GBK, or neither). Escaped so that nothing in it can break
 /// the line, change the terminal or hide: control bytes (escape sequences included), '"' and
-/// '\\' as \xNN; the C1 controls and the invisible characters (byte-order mark, zero-width
-/// characters, bidirectional marks and embeddings) as \u{XXXX}; bytes that are neither UTF-8 nor
+/// '\\' as \xNN; the C1 controls, the line and paragraph separators and every character of
+/// Unicode's Default_Ignorable_Code_Point property or format category Cf (byte-order mark,
+/// zero-width characters, bidirectional marks, variation selectors, tag characters, fillers) as
+/// \u{XXXX} (four to six hex digits); bytes that are neither UTF-8 nor
 /// GBK text as \xNN. Past its first `longest` bytes the field is cut, and "..." follows the
 /// closing quote.
 std::string QuotedField(const std::string& field, std::size_t longest = 40,

@@ -1,10 +1,18 @@
 // libFuzzer target over the command-line scan, the point-list parser, the point-file parser (names,
-// headers, separators, angles in every notation), the --exclude reader and the quoting of text in
-// messages.
+// headers, separators, angles in every notation), the streaming point-file reader, the --exclude
+// reader and the quoting of text in messages.
 //
 // The input is a command line: its bytes split at every NUL into arguments after the program
 // path, so an empty argument is two NULs in a row. Every argument is also fed to the point-list
-// parser, and the whole input as one text, NULs included, to both parsers.
+// parser, and the whole input as one text, NULs included, to both parsers. That text is also
+// written to a file and read back by the streaming reader, which must agree with the parser of
+// the whole text, in forms the input's first byte chooses: a byte-order mark before it, CRLF
+// line ends, a first line of the longest length allowed or one byte longer, and enough comment
+// lines before it that its lines straddle the reader's 64 KiB chunks. Fuzzed inputs are short;
+// these forms reach the lengths and boundaries where a reader can cut a file short.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -58,6 +66,74 @@ void CheckPointList(const std::string& text) {
   Quorvane::ParsePointList(text, filled);
   Require(filled.size() == 1 && std::memcmp(&filled[0], &kept, sizeof kept) == 0,
           "a non-empty list is not touched");
+}
+
+// A file in memory for the streaming reader, named by its descriptor's path (a regular file to
+// the reader, as a point file on disk is); its descriptor in `fd`.
+const std::string& ScratchFile(int& fd) {
+  static int descriptor = -1;
+  static const std::string path = [] {
+    descriptor = memfd_create("quorvane-points", MFD_CLOEXEC);
+    Require(descriptor >= 0, "a file in memory");
+    return "/proc/self/fd/" + std::to_string(descriptor);
+  }();
+  fd = descriptor;
+  return path;
+}
+
+// `text` in the form the bits of `form` choose.
+std::string FileForm(const std::string& text, unsigned form) {
+  const std::string lineEnd = (form & 2u) != 0 ? "\r\n" : "\n";
+  std::string file = (form & 1u) != 0 ? "\xEF\xBB\xBF" : "";
+  if ((form & 112u) == 112u) {
+    // Sixteen full comment lines pass the first 64 KiB chunk; an eighth of the inputs, as they
+    // make every run write and read that much.
+    for (int k = 0; k < 16; ++k) {
+      file += "#" + std::string(Quorvane::kLongestPointLine - 1, '-') + lineEnd;
+    }
+  }
+  if ((form & 4u) != 0) {
+    file += "#" + std::string(Quorvane::kLongestPointLine - 1 + ((form & 8u) != 0 ? 1 : 0), '-') +
+            lineEnd;
+  }
+  for (const char c : text) {
+    if (c == '\n') {
+      file += lineEnd;
+    } else {
+      file += c;
+    }
+  }
+  return file;
+}
+
+// The streaming reader on `file` agrees with the parser of the whole text: the same points and
+// names, or a refusal (the reader also refuses a file without points).
+void CheckStreamedFile(const std::string& file, const Quorvane::PointFileOptions& options) {
+  int fd = -1;
+  const std::string& path = ScratchFile(fd);
+  Require(ftruncate(fd, 0) == 0 &&
+              pwrite(fd, file.data(), file.size(), 0) == static_cast<ssize_t>(file.size()),
+          "the file in memory is written");
+  Quorvane::NamedPointList whole;
+  Quorvane::NamedPointList streamed;
+  std::string wholeProblem;
+  std::string streamProblem;
+  const bool parsed = Quorvane::ParsePointFileText(file, options, whole, wholeProblem);
+  const bool read = Quorvane::ReadPointFile(path, options, streamed, streamProblem);
+  if (parsed && !whole.points.empty()) {
+    Require(read, "a file the parser takes is read whole");
+    Require(streamed.points.size() == whole.points.size() && streamed.names == whole.names,
+            "the reader gives the parser's points and names");
+    for (std::size_t k = 0; k < whole.points.size(); ++k) {
+      Require(std::memcmp(&streamed.points[k], &whole.points[k], sizeof whole.points[k]) == 0,
+              "the reader gives the parser's doubles");
+    }
+  } else {
+    Require(!read && streamed.points.empty() && !streamProblem.empty() &&
+                streamProblem.find('\n') == std::string::npos,
+            "a file the parser refuses, or one without points, is refused in one line");
+    Require(parsed || streamProblem == wholeProblem, "the reader refuses it for the same reason");
+  }
 }
 
 }  // namespace
@@ -177,6 +253,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a refused file adds nothing");
         Require(!fileProblem.empty() && fileProblem.find('\n') == std::string::npos,
                 "one-line file problem");
+      }
+      // One kind of list a run: a file of either kind is read by the same reader.
+      if (grid == (size / 2 % 2 == 0)) {
+        CheckStreamedFile(FileForm(text, size > 0 ? static_cast<unsigned char>(bytes[0]) : 0u),
+                          options);
       }
     }
   }

@@ -283,6 +283,23 @@ std::string DmsColons(const PointTexts& p, std::size_t) {
 std::string PackedDmsBlanks(const PointTexts& p, std::size_t) {
   return PackedDms(p[0]) + " " + PackedDms(p[1]) + " " + p[2] + "\n";
 }
+std::string PackedDmsHemisphereLetters(const PointTexts& p, std::size_t) {
+  return PackedDms(p[0]) + "E,n" + PackedDms(p[1]) + "," + p[2] + "\n";
+}
+std::string DmsLettersSpacedSeconds(const PointTexts& p, std::size_t) {  // s after a blank
+  return Dms(p[0], " d ", " m ", " s") + "," + Dms(p[1], " d ", " m ", " s") + "," + p[2] + "\n";
+}
+std::string WideCommasDmsBlanks(const PointTexts& p, std::size_t i) {  // ， UTF-8
+  return "P" + std::to_string(i) + "\xEF\xBC\x8C" + Dms(p[1], " ", " ", " N") + "\xEF\xBC\x8C " +
+         Dms(p[0], " ", " ", "") + "\xEF\xBC\x8C" + p[2] + "\n";
+}
+std::string GbkWideSemicolons(const PointTexts& p, std::size_t i) {  // ； GBK
+  return "\xB5\xE3" + std::to_string(i) + "\xA3\xBB" + p[1] + "\xA3\xBB" + p[0] + "\xA3\xBB" +
+         p[2] + "\r\n";
+}
+std::string HemisphereBeforeDecimalDegrees(const PointTexts& p, std::size_t) {
+  return "E" + p[0] + ",N" + p[1] + "," + p[2] + "\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, PointFileForm,
@@ -297,6 +314,23 @@ INSTANTIATE_TEST_SUITE_P(
         FileForm{"DmsColons", EachPoint("", DmsColons)},
         FileForm{"PackedDms", EachPoint("", PackedDmsBlanks),
                  {"--refdes", Tokyo()[1], "--packed-dms"}},
+        FileForm{"PackedDmsHemisphereLetters", EachPoint("", PackedDmsHemisphereLetters),
+                 {"--refdes", Tokyo()[1], "--packed-dms"}},
+        FileForm{"DmsLettersSpacedSeconds", EachPoint("", DmsLettersSpacedSeconds)},
+        FileForm{"HemisphereBeforeDecimalDegrees", EachPoint("", HemisphereBeforeDecimalDegrees)},
+        // The words, units and separators of surveyors' tables.
+        FileForm{"WideCommasDmsBlanks",
+                 EachPoint("Station\xEF\xBC\x8CLatitude\xEF\xBC\x8C Longitude [deg]\xEF\xBC\x8C"
+                           "Elevation(m)\n",
+                           WideCommasDmsBlanks)},
+        FileForm{"GbkWideSemicolons",  // 点号；B；L；正常高（m）
+                 EachPoint("\xB5\xE3\xBA\xC5\xA3\xBB" "B\xA3\xBBL\xA3\xBB\xD5\xFD\xB3\xA3\xB8\xDF"
+                           "\xA3\xA8m\xA3\xA9\r\n",
+                           GbkWideSemicolons)},
+        // The longest first line allowed, after a byte-order mark and before CRLF: the rest of
+        // the file is read as well.
+        FileForm{"LongestFirstLineAfterByteOrderMark",
+                 EachPoint("\xEF\xBB\xBF#" + std::string(4095, '-') + "\r\n", NamedLine)},
         // GBK, CRLF, 点名,B,L,H, DMS with ′″ and hemisphere letters; the destination
         // tab-separated, lon first, shuffled: pairs go by name.
         FileForm{"ExampleFilesPairedByName",
@@ -389,6 +423,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 1: column 4 \"hgt\" is not a column name"},
         RefusedFile{"ColumnNamedTwice", "lat,lon,h,lat\n35.7,139.7,10,35.7\n", kFromFile,
                     "line 1: column 4 \"lat\" names a column a second time"},
+        RefusedFile{"HeightInFeet", "name,lon,lat,H (ft)\nA,139.7,35.7,10\n", kFromFile,
+                    "line 1: column 4 \"H (ft)\" gives its unit as \"ft\", where lengths are read "
+                    "in metres"},
         // Latitude first without a header that says so.
         RefusedFile{"HemisphereOfTheOtherAxis", "35\302\26042'N,139\302\26042'E,10\n", kFromFile,
                     "has the hemisphere N, where this column takes E or W"},
@@ -443,6 +480,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "key \"meridian\" is missing"},
         RefusedFile{"InfiniteHeight", nullptr, {"--grid", std::string(kZone37) + ",height=inf"},
                     "key \"height\": \"inf\" is not a finite number"},
+        // Krassovsky's semi-major axis below the ellipsoid: a surface of radius below 0.
+        RefusedFile{"SurfaceThroughTheCentre", nullptr,
+                    {"--grid", std::string(kZone37) + ",height=-6378245"},
+                    "key \"height\": \"-6378245\" puts the projection surface"},
         RefusedFile{"UnknownName", nullptr, {"--source-ellipsoid", "WGS1984"},
                     "--source-ellipsoid \"WGS1984\" is not an ellipsoid"},
         RefusedFile{"TableNameWithSuffix", nullptr, {"--source-ellipsoid", "WGS84X"},
@@ -459,7 +500,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--grid", kZone37, "--destination-ellipsoid", "BJ54"},
                     "give --grid or --destination-ellipsoid, not both"},
         RefusedFile{"XYHeader", "X,Y,H\n3785579.7,37496062.4,606\n", {"--grid", kZone37},
-                    "column 1 \"X\" is ambiguous"}),
+                    "column 1 \"X\" is ambiguous"},
+        RefusedFile{"XYHeaderWithUnits", "X(m),Y(m),H(m)\n3785579.7,37496062.4,606\n",
+                    {"--grid", kZone37}, "column 1 \"X(m)\" is ambiguous"}),
     QuorvaneTest::CaseName());
 
 }  // namespace
