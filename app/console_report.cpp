@@ -126,7 +126,7 @@ void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::
   // destination's ellipsoid; for a geographic destination its longitude, latitude and height.
   const bool geographic = run.plane.destination.kind == ListSystem::Kind::Geographic;
   for (const AppliedPoint& point : run.applied) {
-    if (run.appliedNamed) block += ForConsole(point.name, encoding) + '\t';
+    if (run.appliedNamed) block += ConsoleName(point.name, encoding) + '\t';
     const std::pair<double, int> fields[] = {
         {point.given.x, 4},          {point.given.y, 4}, {point.given.z, 4},
         {point.destination.x, 9},    {point.destination.y, 9},

@@ -83,7 +83,7 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
   for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
     const Point3 v = ResidualOf(run, i);
     block += std::to_string(i + 1) + '\t';
-    if (named) block += ForConsole(run.names[i], encoding) + '\t';
+    if (named) block += ConsoleName(run.names[i], encoding) + '\t';
     block += Fixed(v.x, 4) + '\t' + Fixed(v.y, 4) + '\t' + Fixed(v.z, 4) + '\t' +
              Fixed(std::hypot(v.x, v.y), 4) + '\t';
     for (std::size_t c = 0; c < run.components.size(); ++c) {
@@ -132,7 +132,7 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
     block += '\n';
     for (const BlunderRemoval& removal : run.removals) {
       block += std::to_string(removal.pair + 1) + '\t';
-      if (named) block += ForConsole(run.names[removal.pair], encoding) + '\t';
+      if (named) block += ConsoleName(run.names[removal.pair], encoding) + '\t';
       block += Fixed(removal.statistic, 2) + '\t' + Fixed(removal.critical, 2);
       if (const ConsoleText* prefix = PrefixOf(run.components[removal.component])) {
         block += '\t';

@@ -97,6 +97,33 @@ std::string ForConsole(const std::string& utf8, ConsoleEncoding encoding) {
   return Utf8ToGbk(utf8);
 }
 
+std::string ConsoleName(const std::string& utf8, ConsoleEncoding encoding) {
+  std::string safe;
+  safe.reserve(utf8.size());
+  std::uint32_t code = 0;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t length = DecodeUtf8(utf8, at, code);
+    if (length == 0) {  // not UTF-8 (names are kept as UTF-8): a byte of no character
+      safe += "\\x";
+      AppendHex(safe, static_cast<unsigned char>(utf8[at]), 2);
+      ++at;
+      continue;
+    }
+    if (code < 0x20 || code == 0x7f) {
+      safe += "\\x";
+      AppendHex(safe, code, 2);
+    } else if (IsInvisible(code)) {
+      safe += "\\u{";
+      AppendHex(safe, code, code > 0xFFFFF ? 6 : code > 0xFFFF ? 5 : 4);
+      safe += '}';
+    } else {
+      safe.append(utf8, at, length);
+    }
+    at += length;
+  }
+  return ForConsole(safe, encoding);
+}
+
 // Cutting a long field keeps one bad value of a megabyte from becoming a megabyte of standard
 // error.
 std::string QuotedField(const std::string& field, std::size_t longest, ConsoleEncoding encoding) {

@@ -27,6 +27,12 @@ bool ToUtf8(const std::string& text, std::string& utf8);
 /// lacks becomes "?").
 std::string ForConsole(const std::string& utf8, ConsoleEncoding encoding);
 
+/// A point's name (UTF-8) for a column of standard output, in the console's encoding: as it is,
+/// but for the characters that could move a column, break a line or reach the terminal as a
+/// command, and those that show nothing: control characters (TAB, CR, ESC among them) as \xNN,
+/// the invisible ones QuotedField escapes as \u{XXXX}, bytes of no character as \xNN.
+std::string ConsoleName(const std::string& utf8, ConsoleEncoding encoding);
+
 /// `field` in double quotes for a one-line message, in the console's encoding, whatever
 /// encoding the field came in (UTF-8, GBK, or neither). Escaped so that nothing in it can break
 /// the line, change the terminal or hide: control bytes (escape sequences included), '"' and

@@ -227,6 +227,51 @@ INSTANTIATE_TEST_SUITE_P(
               "cat r.json err.txt; ls -A | grep -c tmp",
               "old\nquorvane: the record could not be written to \"r.json\" (Permission denied); "
               "the report was printed and quorvane.json was written.\n0\n"},
+        // A tab, an escape sequence (a terminal title) and a carriage return in names: every
+        // line of the quality block keeps its columns, and nothing reaches the terminal raw.
+        Fault{"NamesThatWouldMoveAColumn",
+              {{"src.txt", Table("", Tokyo()[0], {"A\tB", "\x1b]0;x\x07", "C\rD"}, "\n")},
+               {"des.txt", Table("", Tokyo()[1], {"A\tB", "\x1b]0;x\x07", "C\rD"}, "\n")}},
+              "",
+              {"--refsrc-file", "src.txt", "--refdes-file", "des.txt", "--quality", "--utf8"},
+              0,
+              "awk -F'\t' '/^[0-9]\t/ { print NF }' out.txt | sort -u; "
+              "tr -d '\n\t' < out.txt | tr -d '\040-\176\200-\377' | wc -c",
+              "9\n0\n"},
+        // Points either side of ±180°, moved by 0.0005°: the plane is centred between them, and
+        // the fit leaves the 1.8 mm the same network leaves at 170°E (centred on the plain mean
+        // of the longitudes, near 0°, it left 0.63 m).
+        Fault{"AcrossTheAntimeridian",
+              {},
+              "",
+              {"--refsrc", "179.99,-17.8,10,-179.99,-17.81,12,179.995,-17.82,11",
+               "--refdes", "179.9905,-17.7995,10,-179.9895,-17.8095,12,179.9955,-17.8195,11",
+               "--quality", "--utf8"},
+              0,
+              "grep -a 'RMS' out.txt",
+              "\xE5\xB9\xB3\xE9\x9D\xA2RMS\xEF\xBC\x9A\t0.0018\tm\n"
+              "\xE9\xAB\x98\xE7\xA8\x8BRMS\xEF\xBC\x9A\t0.0000\tm\n"},
+        // Heights on one line: the fit holds the slope across, and its statistics say so.
+        Fault{"HeightPlaneOnALine",
+              {},
+              "",
+              {"--refsrc", "500000,3800000,10,501000,3801000,11,502000,3802000,12,503000,3803000,13",
+               "--refdes", "500000.1,3800000,5,501000.1,3801000,6.1,502000.1,3802000,7,503000.1,3803000,8.05",
+               "--source-crs", "EPSG:2436", "--destination-crs", "EPSG:2436", "--model", "site",
+               "--quality", "--utf8"},
+              0,
+              "grep -a -A9 '^\xE9\xAB\x98\xE7\xA8\x8B\xEF\xBC\x9A' out.txt | grep -a -c "
+              "'\xE6\x97\xA0\xE6\xB3\x95\xE7\xA1\xAE\xE5\xAE\x9A'; grep -a -A2 "
+              "'^\xE9\xAB\x98\xE7\xA8\x8B\xEF\xBC\x9A' out.txt | tail -1",
+              "3\n\xE5\xA4\x9A\xE4\xBD\x99\xE8\xA7\x82\xE6\xB5\x8B\xE6\x95\xB0\xEF\xBC\x9A\t2\n"},
+        // --help into a full device: the text was not written, and the exit status says so.
+        Fault{"HelpIntoAFullDevice",
+              {},
+              "ln -s /dev/full out.txt",
+              {"--help"},
+              4,
+              "cat err.txt",
+              "quorvane: standard output could not take the whole text.\n"},
         // Ended while the record of 40,000 pairs (some megabytes) is written.
         Fault{"TerminatedWhileWriting",
               {{"src.txt", ManyPoints(40000, 0.0)}, {"des.txt", ManyPoints(40000, 0.003)}},
