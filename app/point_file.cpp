@@ -66,6 +66,11 @@ const ListKind kGrid = {{R::Easting, R::Northing, R::Height},
                         {R::Name, R::None, R::None, R::Easting, R::Northing,
                          R::Height, R::Ambiguous, R::Ambiguous, R::Height},
                         "name, N, E, h"};
+// Geocentric X, Y, Z: here the letters are the coordinates, and a height is none of them.
+const ListKind kGeocentric = {{R::X, R::Y, R::Z},
+                              {R::Name, R::None, R::None, R::None, R::None, R::None, R::X,
+                               R::Y, R::Z},
+                              "name, X, Y, Z"};
 
 // The units a header may give in brackets after a column's word ("X(m)", "E [m]", "高程（m）"):
 // metres for lengths, degrees for angles. Compared as the words are.
@@ -165,7 +170,7 @@ class Parser {
  public:
   Parser(const PointFileOptions& options, NamedPointList& list)
       : options_(options),
-        kind_(options.grid ? kGrid : kGeographic),
+        kind_(options.geocentric ? kGeocentric : options.grid ? kGrid : kGeographic),
         list_(list),
         kept_(list.points.size()),
         keptNames_(list.names.size()),
@@ -483,7 +488,9 @@ class Parser {
       while (slot < 2 && kind_.coordinates[slot] != role) ++slot;
       values[slot] = value;
     }
-    if (!options_.grid && !InRange(number, values[0], values[1], problem)) return Fail();
+    if (!options_.grid && !options_.geocentric && !InRange(number, values[0], values[1], problem)) {
+      return Fail();
+    }
     list_.points.emplace_back(values[0], values[1], values[2]);
     if (named_ == 1) list_.names.push_back(std::move(name));
     return true;

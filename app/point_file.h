@@ -13,8 +13,10 @@ namespace Quorvane {
 /// How a point file is read.
 struct PointFileOptions {
   /// Geographic points (longitude, latitude in degrees, height in metres) or grid coordinates
-  /// (easting, northing, height, metres).
+  /// (easting, northing, height, in the grid's unit).
   bool grid = false;
+  /// Geocentric coordinates X, Y, Z (metres), whatever `grid` says.
+  bool geocentric = false;
   /// Every angle as ddd.mmssss (--packed-dms); geographic files only.
   bool packedDms = false;
   /// The console's encoding, for file text quoted in a problem.

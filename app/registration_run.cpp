@@ -99,7 +99,8 @@ struct Step {
 
 // One point list from its text option or its file option, never both: a text that is given
 // even empty conflicts with a file, which is the likelier mistake than an intended override.
-bool ReadList(Step& step, const ListInput& input, bool grid, NamedPointList& list) {
+bool ReadList(Step& step, const ListInput& input, ListSystem::Kind kind, NamedPointList& list) {
+  const bool grid = kind != ListSystem::Kind::Geographic;
   if (input.textGiven && input.fileGiven) {
     step.errors << "quorvane: " << input.textOption << " and " << input.fileOption
                 << " both give the same points; give only one of them" << kNothingWritten;
@@ -119,6 +120,7 @@ bool ReadList(Step& step, const ListInput& input, bool grid, NamedPointList& lis
   }
   PointFileOptions options;
   options.grid = grid;
+  options.geocentric = kind == ListSystem::Kind::Geocentric;
   options.packedDms = step.settings.packedDms;
   options.encoding = step.settings.encoding;
   std::string problem;
@@ -134,11 +136,9 @@ bool ReadList(Step& step, const ListInput& input, bool grid, NamedPointList& lis
 bool ReadLists(Step& step, NamedPointList& source, NamedPointList& destination,
                NamedPointList& further) {
   const RunSettings& s = step.settings;
-  const bool sourceGrid = s.plane.source.kind != ListSystem::Kind::Geographic;
-  const bool destinationGrid = s.plane.destination.kind != ListSystem::Kind::Geographic;
-  return ReadList(step, s.source, sourceGrid, source) &&
-         ReadList(step, s.destination, destinationGrid, destination) &&
-         ReadList(step, s.further, sourceGrid, further);
+  return ReadList(step, s.source, s.plane.source.kind, source) &&
+         ReadList(step, s.destination, s.plane.destination.kind, destination) &&
+         ReadList(step, s.further, s.plane.source.kind, further);
 }
 
 // Names given twice in one list, in the order of their first repetition.
@@ -609,23 +609,35 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
   for (std::size_t c = 0; c < run.components.size(); ++c) {
     if (c < run.outcome.determined.size() && run.outcome.determined[c]) continue;
     const std::size_t m = static_cast<std::size_t>(std::count(fitted[c].begin(), fitted[c].end(), true));
+    const std::size_t terms = run.components[c].parameters.size();
     if (run.components[c].layout == ComponentLayout::Vertical) {
-      step.Warn("the vertical plane is not determined by the points given: the " +
-                std::to_string(m) + " pairs fitted vertically do not span a plane (three at "
-                "least, not on one line); the slopes across are left at 0");
+      if (terms == 6) {
+        step.Warn("the height quadric is not determined by the points given: the " +
+                  std::to_string(m) + " pairs fitted vertically do not fix its six terms (six "
+                  "at least, not on one conic); the terms they do not fix are left at 0");
+      } else {
+        step.Warn("the vertical plane is not determined by the points given: the " +
+                  std::to_string(m) + " pairs fitted vertically do not span a plane (three at "
+                  "least, not on one line); the slopes across are left at 0");
+      }
       continue;
     }
     std::string text = "the transform is not determined by the points given: ";
     if (run.components.size() > 1) text = "the horizontal transform is not determined by the points given: ";
-    if (m < 2) {
+    const bool geocentric = terms == 7;
+    if (m < (geocentric ? 3u : 2u)) {
       text += std::to_string(m) + (m == 1 ? " pair is" : " pairs are") + " fitted";
+    } else if (geocentric) {
+      text += "the " + std::to_string(m) + " fitted source points lie on one line";
     } else {
       text += "the " + std::to_string(m) + " fitted source points lie within " +
               std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
               " mm of each other in the plane";
     }
-    text += ", and a rotation and scale need at least two apart; the values are one of many "
-            "that fit them equally well.";
+    text += geocentric ? ", and the seven parameters need three pairs not on one line; the "
+                         "rotations they do not fix are left at 0."
+                       : ", and a rotation and scale need at least two apart; the values are one "
+                         "of many that fit them equally well.";
     step.Warn(text);
   }
   if (run.outcome.stoppedEarly) {
