@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "app/number_text.h"
 #include "app/text_encoding.h"
 
 namespace Quorvane {
@@ -26,12 +27,6 @@ std::string AfterLine(const TransformParams& p) {
   return line;
 }
 
-// Appends `value` in fixed notation with five decimals: the text of printf's "%.5f" (both are
-// exactly rounded), a "-" kept on values that round to zero. std::to_chars does it without the
-// stream's locale machinery, several times faster on a long report.
-char* AppendFixed5(char* first, char* last, double value) {
-  return std::to_chars(first, last, value, std::chars_format::fixed, 5).ptr;
-}
 
 // One point line, ended by a newline and a flush so that a reader of a pipe sees each line as it
 // comes.
@@ -42,23 +37,17 @@ void PointLine(std::ostream& out, const char* open, double x, double y, double z
   char* const end = line + sizeof line;
   char* p = line;
   p = std::copy(open, open + std::strlen(open), p);
-  p = AppendFixed5(p, end, x);
+  p = AppendFixed(p, end, x, 5);
   p = std::copy_n(",\t", 2, p);
-  p = AppendFixed5(p, end, y);
+  p = AppendFixed(p, end, y, 5);
   p = std::copy_n(",\t", 2, p);
-  p = AppendFixed5(p, end, z);
+  p = AppendFixed(p, end, z, 5);
   p = std::copy(close, close + std::strlen(close), p);
   *p++ = '\n';
   out.write(line, p - line);
   out.flush();
 }
 
-// Appends `value` fixed with `decimals` decimals, as printf's "%.Nf" writes it.
-void AppendFixed(std::string& text, double value, int decimals) {
-  char digits[400];  // the longest "%.9f" of a double has 319 characters
-  text.append(digits,
-              std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals).ptr);
-}
 
 // The three blocks of plane points, the last one the source points through `fitted`, the same
 // model the fit used, so that it can be set against the destination block.
@@ -133,7 +122,7 @@ void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::
         {point.destination.z, 4}};
     for (std::size_t k = geographic ? 3 : 0; k < (geographic ? 6u : 5u); ++k) {
       if (k != (geographic ? 3u : 0u)) block += '\t';
-      AppendFixed(block, fields[k].first, fields[k].second);
+      block += FixedText(fields[k].first, fields[k].second);
     }
     block += '\n';
   }

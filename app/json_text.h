@@ -1,29 +1,53 @@
-// Pieces of JSON text, appended to a std::string: what the result file and the record are made of.
+// JSON text as the result file and the record are written: RapidJSON's Writer, into a
+// std::string.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "common/point_list.h"
 #include "estimation/model.h"
 
 namespace Quorvane {
 
-/// Appends `value` as RapidJSON's Writer writes a double (the shortest text that reads back to
-/// the same double: 1.0, -0.0, 1e-7, 1e21), or null when it is not finite.
-void AppendJsonNumber(std::string& json, double value);
+/// RapidJSON's Writer with its default settings (no whitespace; a double as the shortest text
+/// that reads back to it: 1.0, -0.0, 1e-7, 1e21), appending to a string, with what the tool's
+/// files need besides: null for a number that is not finite (the Writer refuses those), and
+/// JSON text from elsewhere taken as a value (PROJ's PROJJSON).
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::string& out);
+  ~JsonWriter();
+  JsonWriter(const JsonWriter&) = delete;
+  JsonWriter& operator=(const JsonWriter&) = delete;
 
-/// Appends `value` as a JSON integer.
-void AppendJsonInteger(std::string& json, std::int64_t value);
+  void StartObject();
+  void EndObject();
+  void StartArray();
+  void EndArray();
+  void Key(const char* key);
+  void Key(const std::string& key);
+  /// A double, or null when it is not finite.
+  void Number(double value);
+  /// A number when `known`, else null.
+  void NumberOrNull(bool known, double value);
+  void Integer(std::int64_t value);
+  /// Text, quoted and escaped; bytes that are not valid UTF-8 are written as they are.
+  void String(const std::string& text);
+  void Bool(bool value);
+  void Null();
+  /// [x, y, z].
+  void Triple(const Point3& point);
+  /// A JSON value given as its text, written as it is.
+  void Raw(const std::string& json);
+  /// A model's member: its text as a string, its numbers as one number (a whole one as an
+  /// integer) or as an array.
+  void Member(const ResultMember& member);
 
-/// Appends `text` as a JSON string, quoted and escaped by RapidJSON's Writer; bytes that are not
-/// valid UTF-8 are written as they are.
-void AppendJsonString(std::string& json, const std::string& text);
-
-/// Appends [a,b,c], each as AppendJsonNumber writes it.
-void AppendJsonTriple(std::string& json, double a, double b, double c);
-
-/// Appends a model's member's value: its text as a string, its numbers as one number (a whole one
-/// as an integer) or as an array.
-void AppendResultMember(std::string& json, const ResultMember& member);
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace Quorvane

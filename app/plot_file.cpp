@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/console_text.h"
+#include "app/number_text.h"
 #include "app/text_encoding.h"
 
 namespace Quorvane {
@@ -54,8 +55,9 @@ constexpr char kMeridianLabel[] =
     "\xE4\xB8\xAD\xE5\xA4\xAE\xE5\xAD\x90\xE5\x8D\x88\xE7\xBA\xBF\xEF\xBC\x9A";  // 中央子午线：
 constexpr char kFalseEastingLabel[] = "\xE4\xB8\x9C\xE5\x81\x8F";  // 东偏
 // How each kind of pair is drawn: colour for the screen, and for grey print a marker shape
-// (filled for fitted pairs, hollow for check points) and an arrow dash of its own.
-enum class Kind { Fitted, Suspect, Excluded, Removed };
+// (filled for fitted pairs, hollow for check points) and an arrow dash of its own. In the order
+// of PairFate::Kind.
+using Kind = PairFate::Kind;
 struct Style {
   const char* name;    // the class in the file
   const char* colour;  // of marker, arrow and height bar
@@ -78,21 +80,14 @@ const Style& StyleOf(Kind kind) { return kStyles[static_cast<int>(kind)]; }
 std::string Number(double value) {
   // Below the last decimal, 0 without the sign that "-0.00" would carry.
   if (!std::isfinite(value) || std::fabs(value) < 0.005) value = 0.0;
-  char text[400];  // the longest "%.2f" of a double
-  return std::string(
-      text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2).ptr);
+  return FixedText(value, 2);
 }
 
-std::string Fixed(double value, int decimals) {
-  char text[400];
-  return std::string(
-      text, std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr);
-}
 
 // A statistic as the quality block gives it, "<value> m" with four decimals, or 无法确定.
 std::string Metres(bool determined, double value) {
   if (!determined || !std::isfinite(value)) return kNotDetermined.utf8;
-  return Fixed(value, 4) + " m";
+  return FixedText(value, 4) + " m";
 }
 
 // mantissa · 10^exponent, rounded once, so that 5e-05 reads back as 5e-05.
@@ -237,8 +232,9 @@ std::string StatisticsLine(const Registration& run) {
     const FitStatistics& stats = run.statistics[c];
     const ComponentLayout layout = run.components[c].layout;
     if (c > 0) line += gap;
-    if (layout == ComponentLayout::Horizontal) line += std::string(kHorizontalPrefix.utf8) + " ";
-    if (layout == ComponentLayout::Vertical) line += std::string(kVerticalPrefix.utf8) + " ";
+    if (const ConsoleText* prefix = LabelsOf(run.components[c]).prefix) {
+      line += std::string(prefix->utf8) + " ";
+    }
     line += kSigma0Label.utf8 + Metres(run.hasStatistics && stats.sigma0Determined, stats.sigma0);
     if (layout != ComponentLayout::Vertical) {
       line += gap + kRmsHorizontalLabel.utf8 +
@@ -349,11 +345,11 @@ std::string BuildPlotSvg(const Registration& run) {
   std::string where;
   if (plane.destination.kind == ListSystem::Kind::Grid) {
     const GridSpec& grid = plane.destination.grid;
-    where = kMeridianLabel + Fixed(grid.meridian, 6) + kDegree + "  " + kFalseEastingLabel +
-            " " + Fixed(grid.falseEasting, 3) + " m";
+    where = kMeridianLabel + FixedText(grid.meridian, 6) + kDegree + "  " + kFalseEastingLabel +
+            " " + FixedText(grid.falseEasting, 3) + " m";
   } else {
-    where = kCentreLabel + (centreKnown ? "L " + Fixed(plane.centralMeridian, 6) + kDegree + "  B " +
-                                              Fixed(plane.originLatitude, 6) + kDegree
+    where = kCentreLabel + (centreKnown ? "L " + FixedText(plane.centralMeridian, 6) + kDegree + "  B " +
+                                              FixedText(plane.originLatitude, 6) + kDegree
                                         : std::string(kNotDetermined.utf8));
   }
   svg += Text(kMargin + 12, 64,
@@ -373,16 +369,7 @@ std::string BuildPlotSvg(const Registration& run) {
          Number(northX) + ' ' + Number(kFrameTop + 28) + "L" + Number(northX + 5) + ' ' +
          Number(kFrameTop + 36) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.5\"/>\n";
   for (std::size_t i = 0; i < pairs; ++i) {
-    bool suspect = false, excluded = false, removed = false;
-    for (std::size_t c = 0; c < run.components.size() && c < run.status.size(); ++c) {
-      suspect = suspect || IsSuspect(run, c, i);
-      excluded = excluded || run.status[c][i] == PairStatus::Excluded;
-      removed = removed || run.status[c][i] == PairStatus::Removed;
-    }
-    const Kind kind = suspect    ? Kind::Suspect
-                      : excluded ? Kind::Excluded
-                      : removed  ? Kind::Removed
-                                 : Kind::Fitted;
+    const Kind kind = static_cast<Kind>(FateOf(run, i).kind);
     const Point3& q = map[i];
     const Point3& v = residuals[i];
     // Northing up: the SVG's y runs down.

@@ -4,39 +4,18 @@
 #include <cmath>
 #include <string>
 
+#include "app/number_text.h"
 #include "app/text_encoding.h"
 
 namespace Quorvane {
 
 namespace {
 
-// `value` in fixed notation with `decimals` decimals, as printf's "%.Nf" writes it ("inf" and
-// "nan" included); std::to_chars avoids the stream's locale.
-std::string Fixed(double value, int decimals) {
-  char text[400];  // DBL_MAX in "%.4f" takes 314 characters
-  const auto result =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, result.ptr);
-}
-
 // "\t<value>\t<unit>", or "\t无法确定" when the value is not determined.
 std::string Measured(bool determined, double value, int decimals, const char* unit,
                      ConsoleEncoding encoding) {
   if (!determined) return std::string("\t") + kNotDetermined.In(encoding);
-  return "\t" + Fixed(value, decimals) + "\t" + unit;
-}
-
-// The component's name on the console, for its section and its marks; empty for the
-// similarity's one.
-const ConsoleText* SectionOf(const Component& component) {
-  if (component.layout == ComponentLayout::Horizontal) return &kHorizontalLabel;
-  if (component.layout == ComponentLayout::Vertical) return &kVerticalLabel;
-  return nullptr;
-}
-const ConsoleText* PrefixOf(const Component& component) {
-  if (component.layout == ComponentLayout::Horizontal) return &kHorizontalPrefix;
-  if (component.layout == ComponentLayout::Vertical) return &kVerticalPrefix;
-  return nullptr;
+  return "\t" + FixedText(value, decimals) + "\t" + unit;
 }
 
 // The marks of pair i, separated by blanks.
@@ -47,19 +26,14 @@ std::string Marks(const Registration& run, std::size_t i, ConsoleEncoding encodi
     if (prefix != nullptr) marks += prefix->In(encoding);
     marks += mark.In(encoding);
   };
-  bool allExcluded = true;
-  bool allRemoved = true;
-  for (const std::vector<PairStatus>& status : run.status) {
-    allExcluded = allExcluded && status[i] == PairStatus::Excluded;
-    allRemoved = allRemoved && status[i] == PairStatus::Removed;
-  }
-  if (allExcluded) {
+  const PairFate fate = FateOf(run, i);
+  if (fate.everyExcluded) {
     add(nullptr, kExcludedMark);
-  } else if (allRemoved) {
+  } else if (fate.everyRemoved) {
     add(nullptr, kRemovedMark);
   } else {
     for (std::size_t c = 0; c < run.components.size(); ++c) {
-      const ConsoleText* prefix = PrefixOf(run.components[c]);
+      const ConsoleText* prefix = LabelsOf(run.components[c]).prefix;
       if (run.status[c][i] == PairStatus::Excluded) {
         add(prefix, kExcludedMark);
       } else if (run.status[c][i] == PairStatus::Removed) {
@@ -84,12 +58,12 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
     const Point3 v = ResidualOf(run, i);
     block += std::to_string(i + 1) + '\t';
     if (named) block += ConsoleName(run.names[i], encoding) + '\t';
-    block += Fixed(v.x, 4) + '\t' + Fixed(v.y, 4) + '\t' + Fixed(v.z, 4) + '\t' +
-             Fixed(std::hypot(v.x, v.y), 4) + '\t';
+    block += FixedText(v.x, 4) + '\t' + FixedText(v.y, 4) + '\t' + FixedText(v.z, 4) + '\t' +
+             FixedText(std::hypot(v.x, v.y), 4) + '\t';
     for (std::size_t c = 0; c < run.components.size(); ++c) {
       const PairTest& test = run.statistics[c].tests[i];
       const bool tested = run.status[c][i] == PairStatus::Fitted && test.testable;
-      block += tested ? Fixed(test.statistic, 2) + '\t' + Fixed(test.critical, 2) : "-\t-";
+      block += tested ? FixedText(test.statistic, 2) + '\t' + FixedText(test.critical, 2) : "-\t-";
       block += '\t';
     }
     block += Marks(run, i, encoding);
@@ -99,7 +73,7 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
   for (std::size_t c = 0; c < run.components.size(); ++c) {
     const Component& component = run.components[c];
     const FitStatistics& stats = run.statistics[c];
-    if (const ConsoleText* section = SectionOf(component)) {
+    if (const ConsoleText* section = LabelsOf(component).section) {
       block += section->In(encoding);
       block += '\n';
     }
@@ -133,8 +107,8 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
     for (const BlunderRemoval& removal : run.removals) {
       block += std::to_string(removal.pair + 1) + '\t';
       if (named) block += ConsoleName(run.names[removal.pair], encoding) + '\t';
-      block += Fixed(removal.statistic, 2) + '\t' + Fixed(removal.critical, 2);
-      if (const ConsoleText* prefix = PrefixOf(run.components[removal.component])) {
+      block += FixedText(removal.statistic, 2) + '\t' + FixedText(removal.critical, 2);
+      if (const ConsoleText* prefix = LabelsOf(run.components[removal.component]).prefix) {
         block += '\t';
         block += prefix->In(encoding);
       }

@@ -68,4 +68,47 @@ bool IsOverTolerance(const Registration& run, std::size_t pair, bool* horizontal
   return overH || overV;
 }
 
+PairFate FateOf(const Registration& run, std::size_t pair) {
+  PairFate fate;
+  const std::size_t components = run.components.size();
+  std::size_t fitted = 0, excluded = 0, removed = 0, only = 0;
+  bool suspect = false;
+  for (std::size_t c = 0; c < components; ++c) {
+    const PairStatus status = run.status[c][pair];
+    if (status == PairStatus::Fitted) ++fitted, only = c;
+    if (status == PairStatus::Excluded) ++excluded;
+    if (status == PairStatus::Removed) ++removed;
+    suspect = suspect || IsSuspect(run, c, pair);
+  }
+  fate.everyExcluded = excluded == components;
+  fate.everyRemoved = removed == components;
+  fate.kind = suspect         ? PairFate::Kind::Suspect
+              : excluded > 0 ? PairFate::Kind::Excluded
+              : removed > 0  ? PairFate::Kind::Removed
+                             : PairFate::Kind::Fitted;
+  if (fitted == components) {
+    fate.status = "fitted";
+  } else if (fitted == 1 && components > 1) {
+    fate.status = std::string(run.components[only].name) + " only";
+  } else {
+    fate.status = fate.everyExcluded ? "excluded" : "removed";
+  }
+  return fate;
+}
+
+const ComponentLabels& LabelsOf(const Component& component) {
+  static const ComponentLabels kWhole = {nullptr, nullptr, ""};
+  static const ComponentLabels kHorizontal = {&kHorizontalLabel, &kHorizontalPrefix, "Horizontal"};
+  static const ComponentLabels kVertical = {&kVerticalLabel, &kVerticalPrefix, "Vertical"};
+  switch (component.layout) {
+    case ComponentLayout::Horizontal:
+      return kHorizontal;
+    case ComponentLayout::Vertical:
+      return kVertical;
+    case ComponentLayout::Whole:
+      break;
+  }
+  return kWhole;
+}
+
 }  // namespace Quorvane

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_text.h"
 #include "common/point_list.h"
 #include "estimation/blunder_removal.h"
 #include "estimation/fit_statistics.h"
@@ -94,6 +95,35 @@ Point3 FitResidualOf(const Registration& run, std::size_t pair);
 
 /// Whether pair i was fitted in component c and its test there failed.
 bool IsSuspect(const Registration& run, std::size_t c, std::size_t pair);
+
+/// What became of a pair over the model's components: the one decision the quality block's
+/// marks, the record's "status" and the picture's kind of pair all show.
+struct PairFate {
+  enum class Kind {
+    Fitted,    // fitted in every component, and no test failed
+    Suspect,   // fitted and failing a component's blunder test
+    Excluded,  // left out of a component by --exclude
+    Removed,   // left out of a component by --snoop
+  };
+  Kind kind = Kind::Fitted;  // the first that applies, in the order Suspect, Excluded, Removed
+  /// The record's status: "fitted", "excluded" (out of every component by --exclude),
+  /// "removed" (out of every one, by --snoop for one at least), or "<component> only".
+  std::string status;
+  bool everyExcluded = false;  // --exclude left it out of every component
+  bool everyRemoved = false;   // --snoop did
+};
+PairFate FateOf(const Registration& run, std::size_t pair);
+
+/// How the outputs name a component of the model: its section in the quality block (平面：),
+/// the prefix of a mark that concerns it alone (平面), the suffix of its test members in the
+/// record ("Horizontal"), and its prefix in the picture's title block; none for a model's only
+/// component.
+struct ComponentLabels {
+  const ConsoleText* section;
+  const ConsoleText* prefix;
+  const char* recordSuffix;
+};
+const ComponentLabels& LabelsOf(const Component& component);
 
 /// Whether pair i, fitted in the component that explains a coordinate, exceeds the tolerance
 /// on it: horizontally, vertically, or either (`horizontally`, `vertically` say which).

@@ -18,25 +18,29 @@ double Degrees(double radians) { return radians * 180.0 / kPi; }
 }  // namespace
 
 std::string BuildResultJson(const TransformParams& params) {
-  std::string json = "{\"offset\":";
-  AppendJsonTriple(json, params.tx, params.ty, params.tz);
-  json += ",\"rotate\":";
-  AppendJsonTriple(json, Degrees(params.rx), Degrees(params.ry), Degrees(params.rz));
-  json += ",\"scale\":";
-  AppendJsonNumber(json, params.scale);
-  json += '}';
-  return json;
+  std::string text;
+  JsonWriter json(text);
+  json.StartObject();
+  json.Key("offset");
+  json.Triple(Point3(params.tx, params.ty, params.tz));
+  json.Key("rotate");
+  json.Triple(Point3(Degrees(params.rx), Degrees(params.ry), Degrees(params.rz)));
+  json.Key("scale");
+  json.Number(params.scale);
+  json.EndObject();
+  return text;
 }
 
 std::string BuildResultJson(const TransformModel& model, const ModelParameters& params) {
-  std::string json = "{";
+  std::string text;
+  JsonWriter json(text);
+  json.StartObject();
   for (const ResultMember& member : model.ResultMembers(params)) {
-    if (json.size() > 1) json += ',';
-    AppendJsonString(json, member.name);
-    json += ':';
-    AppendResultMember(json, member);
+    json.Key(member.name);
+    json.Member(member);
   }
-  return json + '}';
+  json.EndObject();
+  return text;
 }
 
 std::string ResultFilePathFor(const std::string& executablePath, PathStyle style) {
