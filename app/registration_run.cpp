@@ -764,13 +764,6 @@ int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream&
   return RegisterPoints(settings, report, errors, run);
 }
 
-int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
-                   TransformParams& params) {
-  Registration run;
-  const int exitCode = RegisterPoints(texts, report, errors, run);
-  params = run.params.transform;
-  return exitCode;
-}
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include "app/command_line.h"
 #include "app/registration.h"
 #include "app/run_settings.h"
-#include "estimation/fit_transform.h"
 
 namespace Quorvane {
 
@@ -48,9 +47,6 @@ int RegisterPoints(const RunSettings& settings, std::ostream& report, std::ostre
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    Registration& run);
 
-/// The same, keeping only the fit: `params` holds it when kExitSuccess is returned.
-int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
-                   TransformParams& params);
 
 /// Whether --strict fails a run: a fitted pair still flagged by the blunder test of a component,
 /// or beyond a tolerance.
