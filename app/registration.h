@@ -1,5 +1,7 @@
-// What a run computed: filled step by step by the registration run, read by the report, the
-// result file, the record and the picture.
+// What a run computed: complete when RegisterPoints returns (the settings read, every input
+// checked, the pairs made and projected, the model fitted, its statistics and snooping done, the
+// --apply points carried), then read, and never changed, by the report, the result file, the
+// record and the picture.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +42,10 @@ struct AppliedPoint {
   Point3 given;        // `plane` as the destination list gives its points (a grid's E, N, H)
 };
 
-/// What a run computed, kept for the outputs that follow the report.
+/// What a run computed. After a refused run (kExitBadInput) only what was made before the refusal
+/// holds anything; after kExitNoResult everything up to the fit holds (`outcome.usable` false,
+/// no statistics, no applied points); after kExitSuccess every member holds what its comment
+/// says.
 struct Registration {
   /// The pairs: source point i with destination point i, as given (geographic, or grid
   /// coordinates for a grid's destination), in source order; paired by name when both lists

@@ -24,21 +24,20 @@ constexpr int kExitReportCut = 4;  // fitted and the files written, but standard
 constexpr int kExitOutOfMemory = 5;  // the input needs more memory than there is: one line on
                                      // standard error, no file written that was not already
 
-/// Everything of a run between the command line and the files, one step after the other: reads
-/// the options' values (refusing one that cannot be used) and the point lists from their texts or
-/// files (refusing a list given both ways, and a file that cannot be read or holds a line that is
-/// not a point), pairs the points (by name when both lists name them, refusing names missing or
-/// repeated; by order otherwise, refusing a source point without its destination point), checks
-/// that --exclude names pairs, makes the plane (about the paired destination points, or the
-/// grid) and projects both lists, refuses pairs without finite plane coordinates, fits the model
-/// to the pairs not excluded (and with --snoop removes blunders), carries the --apply points into
-/// the destination system and refuses any that come out not finite or outside the projection's
-/// domain, and writes the console report to `report`, followed, for a usable fit, by the quality
-/// block when asked for and the transformed points, with the Chinese labels in UTF-8 for --utf8
-/// and in GBK otherwise. Reasons for refusing the input or the fit go to `errors` as one line
-/// each; so do warnings about the input and the fit, but only for a run that is not refused, and
-/// before the report. Returns kExitSuccess, kExitBadInput or kExitNoResult; `run` holds what was
-/// computed up to there.
+/// Everything of a run between the command line and the files, in two steps. Computing: reads the
+/// point lists from their texts or files (refusing a list given both ways, and a file that
+/// cannot be read or holds a line that is not a point), pairs the points (by name when both
+/// lists name them, refusing names missing or repeated; by order otherwise, refusing a source
+/// point without its destination point), checks that --exclude names pairs, makes the frame of
+/// the model (about the paired destination points, or the destination's grid, or geocentric
+/// space) and takes both lists into it, refuses pairs without finite coordinates there or
+/// outside the projection's domain, fits the model to the pairs not excluded (and with --snoop
+/// removes blunders), carries the --apply points into the destination system and refuses any
+/// that come out not finite or outside the domain: `run` is then complete. Writing: the warnings
+/// about the input and the fit to `errors`, one line each, then the console report to `report`,
+/// followed, for a usable fit, by the quality block when asked for and the transformed points,
+/// with the Chinese labels in UTF-8 for --utf8 and in GBK otherwise. A refusal is one line on
+/// `errors` and nothing on `report`. Returns kExitSuccess, kExitBadInput or kExitNoResult.
 int RegisterPoints(const RunSettings& settings, std::ostream& report, std::ostream& errors,
                    Registration& run);
 
