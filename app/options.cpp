@@ -145,9 +145,9 @@ const OptionSpec kOptions[] = {
     {"--tolerance-v", "M", OptionGroup::Quality, "the same for the height residual",
      "The same for the height residual."},
     {"--strict", nullptr, OptionGroup::Quality,
-     "exit with 3 when a fitted pair is still flagged or\nbeyond a tolerance",
+     "exit with 3 when a fitted pair is still flagged or\nbeyond a tolerance, or the run warned",
      "After everything else, exit with status 3 when a fitted pair is still flagged\n"
-     "by the blunder test or beyond a tolerance."},
+     "by the blunder test or beyond a tolerance, or the run printed a warning."},
     // Output.
     {"--record", "FILE", OptionGroup::Output,
      "write the fit with its projection and a PROJ\npipeline that applies it to FILE (JSON)",
@@ -238,7 +238,7 @@ constexpr char kUsageTail[] =
     "  1    the solver gave no usable result: report printed, nothing written\n"
     "  2    fitted, but the --record or --plot file could not be written\n"
     "  3    fitted and written, but with --strict a fitted pair is still flagged\n"
-    "       or beyond a tolerance\n"
+    "       or beyond a tolerance, or the run printed a warning\n"
     "  4    fitted and written, but standard output was closed before the whole\n"
     "       report was written\n"
     "  5    out of memory: the input is too large for this machine\n"
@@ -355,7 +355,7 @@ constexpr char kManualTail[] =
     ".TP\n"
     ".B 3\n"
     "Fitted and written, but with \\-\\-strict a fitted pair is still flagged by the\n"
-    "blunder test or beyond a tolerance.\n"
+    "blunder test or beyond a tolerance, or the run printed a warning.\n"
     ".TP\n"
     ".B 4\n"
     "Fitted and written, but standard output was closed before the whole report\n"
