@@ -3,7 +3,7 @@
 #
 # Include after the quorvane target is defined.
 
-set(QUORVANE_DOCUMENTS README.md LICENSE THIRD-PARTY-NOTICES)
+set(QUORVANE_DOCUMENTS README.md CHANGELOG.md LICENSE THIRD-PARTY-NOTICES)
 # The project's address, the one its commits carry; the README gives it too.
 set(QUORVANE_CONTACT "The quorvane developers <maintainers@users.noreply.c-seed-02b1a99d.example>")
 
@@ -92,12 +92,16 @@ else()
       "${PROJECT_SOURCE_DIR}/${source}")
   endfunction()
   quorvane_gzip(man/quorvane.1 quorvane.1.gz)
-  quorvane_gzip(packaging/changelog changelog.gz)
-  # The package's version is the project's, and its changelog says what that version brings.
-  file(STRINGS "${PROJECT_SOURCE_DIR}/packaging/changelog" _latest LIMIT_COUNT 1)
-  if(NOT _latest MATCHES "^quorvane \\(([^)]+)\\)" OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-    message(FATAL_ERROR
-      "packaging/changelog: its latest entry is not for ${PROJECT_VERSION}; add one for it")
+  # The package's changelog is made from CHANGELOG.md, whose newest entry must be this version.
+  include(${PROJECT_SOURCE_DIR}/cmake/DebianChangelog.cmake)
+  quorvane_debian_changelog("${PROJECT_SOURCE_DIR}/CHANGELOG.md" "${_packaging}/changelog"
+    "${QUORVANE_CONTACT}" "${PROJECT_VERSION}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    "${PROJECT_SOURCE_DIR}/CHANGELOG.md")
+  execute_process(COMMAND "${QUORVANE_GZIP}" -9n -c "${_packaging}/changelog"
+    OUTPUT_FILE "${_packaging}/changelog.gz" RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "gzip could not compress the changelog: ${status}")
   endif()
   # The copyright file in Debian's machine-readable format, with LICENSE as the text of the Expat
   # licence (one space in front of each line, a lone "." for an empty one). Its list of libraries
