@@ -11,8 +11,8 @@ QUORVANE_BUILD="${QUORVANE_BUILD:-$QUORVANE_ROOT/build}"
 # libgfortran-12-dev gives the static Fortran runtime that the static LAPACK needs, and
 # libboost-dev the header-only Boost.Math.
 QUORVANE_PACKAGES=(cmake make g++ libceres-dev libeigen3-dev rapidjson-dev libgoogle-glog-dev
-  libgfortran-12-dev libboost-dev libgtest-dev libproj-dev nlohmann-json3-dev libxml2-dev
-  librsvg2-bin libpng-dev)
+  libgfortran-12-dev libboost-dev libgtest-dev libproj-dev proj-data proj-bin nlohmann-json3-dev
+  libxml2-dev librsvg2-bin libpng-dev)
 
 quorvane_install_missing() {
   local missing=() package
