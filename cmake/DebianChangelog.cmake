@@ -1,6 +1,7 @@
 # The Debian package's changelog made from CHANGELOG.md: one entry per "## [X.Y.Z] - YYYY-MM-DD"
 # section, its "- " items as "  * " items (their continuation lines, indented by two blanks, by
-# four), under the "### " heading they stand below, and the section's date as the entry's.
+# four), under the "### " heading they stand below, and the section's date as the entry's. Of two
+# releases on one day the newer is stamped a second later, since Debian orders entries by time.
 #
 # quorvane_debian_changelog(<CHANGELOG.md> <output> <maintainer> <version>) fails when the newest
 # section is not for <version>.
@@ -24,6 +25,13 @@ function(quorvane_debian_changelog source output maintainer version)
   set(text "")
   set(entry "")
   set(first TRUE)
+  # Sections still to come below the one being read, counted down: its stamp's seconds.
+  set(older 0)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^## \\[[0-9.]+\\] - ")
+      math(EXPR older "${older} + 1")
+    endif()
+  endforeach()
   set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
   # Closes the entry being made: its trailer line after its items.
   macro(_quorvane_close)
@@ -50,7 +58,15 @@ function(quorvane_debian_changelog source output maintainer version)
       if(day LESS 10)
         set(day "0${day}")
       endif()
-      set(stamp "${weekday}, ${day} ${monthName} ${year} 12:00:00 +0000")
+      math(EXPR older "${older} - 1")
+      math(EXPR minute "${older} / 60")
+      math(EXPR second "${older} % 60")
+      foreach(part minute second)
+        if(${part} LESS 10)
+          set(${part} "0${${part}}")
+        endif()
+      endforeach()
+      set(stamp "${weekday}, ${day} ${monthName} ${year} 12:${minute}:${second} +0000")
       set(entry "quorvane (${release}) bookworm; urgency=medium\n")
     elseif(NOT entry STREQUAL "" AND line MATCHES "^### (.+)$")
       string(APPEND entry "\n  [ ${CMAKE_MATCH_1} ]\n")

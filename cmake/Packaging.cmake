@@ -4,6 +4,9 @@
 # Include after the quorvane target is defined.
 
 set(QUORVANE_DOCUMENTS README.md CHANGELOG.md LICENSE THIRD-PARTY-NOTICES)
+# The pages the README links to, installed in docs/ beside it so that its links hold.
+file(GLOB QUORVANE_DOC_PAGES RELATIVE "${PROJECT_SOURCE_DIR}" CONFIGURE_DEPENDS
+  "${PROJECT_SOURCE_DIR}/docs/*.md" "${PROJECT_SOURCE_DIR}/docs/*.png")
 # The project's address, the one its commits carry; the README gives it too.
 set(QUORVANE_CONTACT "The quorvane developers <maintainers@users.noreply.c-seed-02b1a99d.example>")
 
@@ -30,14 +33,22 @@ if(WIN32)
   # The documents with CRLF line ends, for Windows editors that do not break lines at a bare LF
   # (Notepad before Windows 10 1809).
   # Copied at configure time; CMAKE_CONFIGURE_DEPENDS configures again when one changes.
-  foreach(_document IN LISTS QUORVANE_DOCUMENTS)
+  foreach(_document IN LISTS QUORVANE_DOCUMENTS QUORVANE_DOC_PAGES)
     set(_source "${PROJECT_SOURCE_DIR}/${_document}")
+    get_filename_component(_folder "${_document}" DIRECTORY)
+    if(_folder STREQUAL "")
+      set(_folder .)
+    endif()
+    if(_document MATCHES "\\.png$")
+      install(FILES "${_source}" DESTINATION "${_folder}")
+      continue()
+    endif()
     file(READ "${_source}" _text)
     string(REPLACE "\r\n" "\n" _text "${_text}")
     string(REPLACE "\n" "\r\n" _text "${_text}")
     file(WRITE "${PROJECT_BINARY_DIR}/crlf/${_document}" "${_text}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_source}")
-    install(FILES "${PROJECT_BINARY_DIR}/crlf/${_document}" DESTINATION .)
+    install(FILES "${PROJECT_BINARY_DIR}/crlf/${_document}" DESTINATION "${_folder}")
   endforeach()
   set(CPACK_GENERATOR ZIP)
   # quorvane-<version>-win64.zip, unpacking into a folder of the same name.
@@ -118,6 +129,7 @@ else()
   install(FILES "${_packaging}/quorvane.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${QUORVANE_DOCUMENTS} "${_packaging}/copyright" "${_packaging}/changelog.gz"
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${QUORVANE_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   set(CPACK_GENERATOR DEB)
   # libproj is not linked but loaded by its soname when a run first needs it, so dpkg-shlibdeps
   # (below) cannot see it, and proj.db is a data file, in proj-data with the geoid grids that
