@@ -20,6 +20,8 @@ constexpr char kComponentSuffix[] = {'h', 'v'};
 
 const std::string& OptionTexts::Value(const char* option) const {
   static const std::string kNone;
+  if (std::strcmp(option, "--refsrc") == 0) return sourceText;
+  if (std::strcmp(option, "--refdes") == 0) return destinationText;
   const auto found = given.find(option);
   return found == given.end() ? kNone : found->second;
 }
@@ -35,10 +37,12 @@ bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
     std::string& value = texts.given[option->name];
     if (option->value == nullptr) continue;
     // The value is consumed here, so the scan never takes it for an option; a trailing option
-    // has an empty value, which replaces any earlier one.
-    value = i + 1 < argc ? argv[++i] : "";
-    if (std::strcmp(option->name, "--refsrc") == 0) texts.sourceText = value;
-    if (std::strcmp(option->name, "--refdes") == 0) texts.destinationText = value;
+    // has an empty value, which replaces any earlier one. The two lists, up to 128 KiB each, are
+    // held once, in their own members.
+    std::string& held = std::strcmp(option->name, "--refsrc") == 0   ? texts.sourceText
+                        : std::strcmp(option->name, "--refdes") == 0 ? texts.destinationText
+                                                                     : value;
+    held = i + 1 < argc ? argv[++i] : "";
   }
   return (!texts.sourceText.empty() || texts.Has("--refsrc-file")) &&
          (!texts.destinationText.empty() || texts.Has("--refdes-file"));

@@ -19,7 +19,7 @@ struct OptionTexts {
   std::string destinationText;  // value of --refdes
   /// Every option of the table (app/options.h) that was seen, by name, with its last value: ""
   /// for a flag, and for a value option that is the last argument. --refsrc and --refdes are
-  /// here too when seen.
+  /// here too when seen, their values only in the two members above (Value() gives them).
   std::map<std::string, std::string> given{};
   /// Arguments that start with "--" but are no option and no option's value, in order.
   std::vector<std::string> unknown{};

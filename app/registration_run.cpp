@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <iostream>
 #include <map>
 #include <new>
@@ -154,9 +155,10 @@ std::vector<std::string> Repeated(const std::vector<std::string>& names) {
 // Pairs the points: by name when both lists name them, by order otherwise. `run.destination`
 // gets the destination points that pair or, by order, all of them (the extra ones only move the
 // projection centre).
-bool PairPoints(Step& step, const NamedPointList& source, const NamedPointList& destination,
+// The lists' points are moved into `run`, not copied.
+bool PairPoints(Step& step, NamedPointList& source, NamedPointList& destination,
                 Registration& run) {
-  run.source = source.points;
+  run.source = std::move(source.points);
   if (source.HasNames() && destination.HasNames()) {
     for (const auto& [list, option] : {std::make_pair(&source, "--refsrc-file"),
                                        std::make_pair(&destination, "--refdes-file")}) {
@@ -201,7 +203,7 @@ bool PairPoints(Step& step, const NamedPointList& source, const NamedPointList& 
     run.names = source.names;
     return true;
   }
-  run.destination = destination.points;
+  run.destination = std::move(destination.points);
   // Every source point needs the destination point of the same index; more destination points
   // are allowed and only move the projection centre.
   if (run.destination.size() < run.source.size()) {
@@ -812,17 +814,46 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
   return true;
 }
 
-// The files of a fitted run: every text is made before the first file is written, so that a run
-// that fails on the way (out of memory) replaces none; then quorvane.json, the record and the
-// picture are each written whole or not at all. Returns the exit code of the files.
-int WriteFiles(const RunSettings& settings, const Registration& run,
+// The texts of a fitted run's files, all made before the first file is written, so that a run
+// that fails on the way (out of memory) replaces none.
+struct FileTexts {
+  std::string result;
+  std::string record;
+  std::string plot;
+};
+
+// Starts making the files' texts. A large run's record costs about as much as the report's
+// console lines (most of it the shortest-digit conversion of its numbers), so a second core makes
+// the texts while the report prints; the report only reads `run` as well.
+std::future<FileTexts> StartFileTexts(const OutputChoice& outputs, const Registration& run) {
+  const auto build = [&outputs, &run] {
+    FileTexts texts;
+    texts.result = BuildResultJson(*run.model, run.params);
+    if (outputs.recordGiven) texts.record = BuildRecordJson(run);
+    if (outputs.plotGiven) texts.plot = BuildPlotSvg(run);
+    return texts;
+  };
+  // A plain run's one short text is not worth a thread.
+  if (outputs.recordGiven || outputs.plotGiven) {
+    try {
+      return std::async(std::launch::async, build);
+    } catch (const std::system_error&) {
+      // No thread to be had (a process limit): made when they are needed instead.
+    }
+  }
+  return std::async(std::launch::deferred, build);
+}
+
+// The files of a fitted run: quorvane.json, the record and the picture, each written whole or
+// not at all. Returns the exit code of the files.
+int WriteFiles(const RunSettings& settings, const FileTexts& texts,
                const std::string& resultPath, bool& resultWritten, bool& recordWritten,
                bool& warned) {
   const ConsoleEncoding encoding = settings.encoding;
   const OutputChoice& outputs = settings.outputs;
-  const std::string result = BuildResultJson(*run.model, run.params);
-  const std::string record = outputs.recordGiven ? BuildRecordJson(run) : std::string();
-  const std::string plot = outputs.plotGiven ? BuildPlotSvg(run) : std::string();
+  const std::string& result = texts.result;
+  const std::string& record = texts.record;
+  const std::string& plot = texts.plot;
 
   std::string resultReason;
   resultWritten = WriteTextFile(resultPath, result, resultReason);
@@ -880,17 +911,22 @@ int Run(int argc, const char* const* argv) {
     return kExitBadInput;
   }
   RunSettings settings;
-  if (!ReadSettings(texts, settings, std::cerr)) return kExitBadInput;
+  if (!ReadSettings(std::move(texts), settings, std::cerr)) return kExitBadInput;
   const std::string resultPath = ResultFilePath(argv[0]);
   if (!OutputsAreApart(settings, resultPath, std::cerr)) return kExitBadInput;
 
   Registration run;
-  const int exitCode = RegisterPoints(settings, std::cout, std::cerr, run);
+  Step step{settings, std::cerr, {}};
+  if (!Compute(step, run)) return kExitBadInput;
+  std::future<FileTexts> fileTexts;
+  if (run.outcome.usable) fileTexts = StartFileTexts(settings.outputs, run);
+  const int exitCode = Report(step, run, std::cout, std::cerr);
   if (exitCode != kExitSuccess) return exitCode;
 
   bool resultWritten = false, recordWritten = false, warned = !run.warnings.empty();
   bool filesWarned = false;
-  const int files = WriteFiles(settings, run, resultPath, resultWritten, recordWritten, filesWarned);
+  const int files =
+      WriteFiles(settings, fileTexts.get(), resultPath, resultWritten, recordWritten, filesWarned);
   std::fflush(stdout);
   const bool reported = std::cout.good() && !std::ferror(stdout);
   if (files != kExitSuccess) return files;

@@ -142,7 +142,7 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
   return true;
 }
 
-bool ReadSettings(const OptionTexts& texts, RunSettings& result, std::ostream& errors) {
+bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) {
   // Made apart and moved in whole, so that a refusal leaves `result` as it was.
   RunSettings settings;
   const ConsoleEncoding encoding = texts.Has("--utf8") ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
@@ -153,13 +153,16 @@ bool ReadSettings(const OptionTexts& texts, RunSettings& result, std::ostream& e
   // The lists.
   for (ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
     list->textGiven = texts.Has(list->textOption);
-    list->text = texts.Value(list->textOption);
     list->fileGiven = texts.Has(list->fileOption);
     list->path = texts.Value(list->fileOption);
   }
-  // Programs that call the run with the two texts alone (no scan) give them only there.
-  settings.source.text = texts.sourceText;
-  settings.destination.text = texts.destinationText;
+  // The lists' texts are moved, not copied: each may be 128 KiB. Programs that call the run with
+  // the two texts alone (no scan) give them only in their members.
+  settings.source.text = std::move(texts.sourceText);
+  settings.destination.text = std::move(texts.destinationText);
+  if (const auto further = texts.given.find("--apply"); further != texts.given.end()) {
+    settings.further.text = std::move(further->second);
+  }
   settings.packedDms = texts.Has("--packed-dms");
 
   // The model.
