@@ -327,14 +327,7 @@ bool ProjectPairs(Step& step, Registration& run) {
                                                            : PlaneSetup::Frame::Plane;
   const ListSystem& destination = plane.destination;
   if (plane.frame == PlaneSetup::Frame::Plane && destination.kind == ListSystem::Kind::Grid) {
-    const GridSpec& grid = destination.grid;
-    plane.centralMeridian = grid.meridian;
-    plane.originLatitude = grid.originLatitude;
-    plane.falseEasting = grid.falseEasting;
-    plane.falseNorthing = grid.falseNorthing;
-    plane.projectionHeight = grid.height;
-    plane.scale = grid.scale;
-    plane.destinationOnGrid = true;
+    plane.UseGrid(destination.grid);
   }
   std::string problem;
   if (plane.UsesProj() && !plane.Prepare(problem)) {

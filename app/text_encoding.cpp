@@ -97,6 +97,27 @@ std::string ForConsole(const std::string& utf8, ConsoleEncoding encoding) {
   return Utf8ToGbk(utf8);
 }
 
+namespace {
+
+// Appends the character `code`, bytes [at, at + length) of `utf8`, to `safe`: a control
+// character (and with `quotes` a quote or a backslash) as \xNN, an invisible one as \u{…}, any
+// other as it is.
+void AppendEscaped(std::string& safe, const std::string& utf8, std::size_t at, std::size_t length,
+                   std::uint32_t code, bool quotes) {
+  if (code < 0x20 || code == 0x7f || (quotes && (code == '"' || code == '\\'))) {
+    safe += "\\x";
+    AppendHex(safe, code, 2);
+  } else if (IsInvisible(code)) {
+    safe += "\\u{";
+    AppendHex(safe, code, code > 0xFFFFF ? 6 : code > 0xFFFF ? 5 : 4);
+    safe += '}';
+  } else {
+    safe.append(utf8, at, length);
+  }
+}
+
+}  // namespace
+
 std::string ConsoleName(const std::string& utf8, ConsoleEncoding encoding) {
   std::string safe;
   safe.reserve(utf8.size());
@@ -109,16 +130,7 @@ std::string ConsoleName(const std::string& utf8, ConsoleEncoding encoding) {
       ++at;
       continue;
     }
-    if (code < 0x20 || code == 0x7f) {
-      safe += "\\x";
-      AppendHex(safe, code, 2);
-    } else if (IsInvisible(code)) {
-      safe += "\\u{";
-      AppendHex(safe, code, code > 0xFFFFF ? 6 : code > 0xFFFF ? 5 : 4);
-      safe += '}';
-    } else {
-      safe.append(utf8, at, length);
-    }
+    AppendEscaped(safe, utf8, at, length, code, false);
     at += length;
   }
   return ForConsole(safe, encoding);
@@ -157,16 +169,7 @@ std::string QuotedField(const std::string& field, std::size_t longest, ConsoleEn
     std::uint32_t code = 0;
     for (std::size_t at = 0; at < text.size();) {
       const std::size_t length = DecodeUtf8(text, at, code);
-      if (code < 0x20 || code == 0x7f || code == '"' || code == '\\') {
-        safe += "\\x";
-        AppendHex(safe, code, 2);
-      } else if (IsInvisible(code)) {
-        safe += "\\u{";
-        AppendHex(safe, code, code > 0xFFFFF ? 6 : code > 0xFFFF ? 5 : 4);
-        safe += '}';
-      } else {
-        safe.append(text, at, length);
-      }
+      AppendEscaped(safe, text, at, length, code, true);
       at += length;
     }
     quoted += ForConsole(safe, encoding);

@@ -38,6 +38,20 @@ inline bool AllFinite(const ModelParameters& params) {
   return finite;
 }
 
+// The five parameters of a similarity in the plane, tx, ty, tz (m), rz (arcsec) and scale (ppm),
+// in the order of the plane models' parameter lists.
+inline std::vector<ParameterInfo> PlaneSimilarityParameters() {
+  return {
+      {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
+      {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
+      {"tz", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tz; }},
+      {"rz", "arcsec", kArcSecondsPerRadian, 3,
+       [](const ModelParameters& p) { return p.transform.rz; }},
+      {"scale", "ppm", kPartsPerMillion, 3,
+       [](const ModelParameters& p) { return p.transform.scale; }},
+  };
+}
+
 inline double Largest(std::initializer_list<double> values) {
   double largest = 0.0;
   for (const double v : values) largest = std::max(largest, std::fabs(v));

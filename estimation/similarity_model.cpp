@@ -27,15 +27,7 @@ PointList Centred(const PointList& points, std::size_t count, const Point3& c) {
 class SimilarityModel final : public TransformModel {
  public:
   explicit SimilarityModel(bool aboutCentroid) : aboutCentroid_(aboutCentroid) {
-    parameters_ = {
-        {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
-        {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
-        {"tz", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tz; }},
-        {"rz", "arcsec", kArcSecondsPerRadian, 3,
-         [](const ModelParameters& p) { return p.transform.rz; }},
-        {"scale", "ppm", kPartsPerMillion, 3,
-         [](const ModelParameters& p) { return p.transform.scale; }},
-    };
+    parameters_ = PlaneSimilarityParameters();
     components_ = {{"", ComponentLayout::Whole, {0, 1, 2, 3, 4}}};
   }
 

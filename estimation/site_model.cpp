@@ -60,19 +60,11 @@ class SiteModel final : public TransformModel {
  public:
   SiteModel(const Model& model, const HeightChoice& choice)
       : fixScale_(model.fixScale), vertical_(model.vertical), choice_(choice) {
-    parameters_ = {
-        {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
-        {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
-        {"tz", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tz; }},
-        {"rz", "arcsec", kArcSecondsPerRadian, 3,
-         [](const ModelParameters& p) { return p.transform.rz; }},
-        {"scale", "ppm", kPartsPerMillion, 3,
-         [](const ModelParameters& p) { return p.transform.scale; }},
-        {"slopeNorth", "ppm", kPartsPerMillion, 3,
-         [](const ModelParameters& p) { return p.slopeNorth; }},
-        {"slopeEast", "ppm", kPartsPerMillion, 3,
-         [](const ModelParameters& p) { return p.slopeEast; }},
-    };
+    parameters_ = PlaneSimilarityParameters();
+    parameters_.push_back({"slopeNorth", "ppm", kPartsPerMillion, 3,
+                           [](const ModelParameters& p) { return p.slopeNorth; }});
+    parameters_.push_back({"slopeEast", "ppm", kPartsPerMillion, 3,
+                           [](const ModelParameters& p) { return p.slopeEast; }});
     // The quadric's terms in metres per square kilometre, their σ in millimetres.
     if (vertical_ == Model::Vertical::Quadric) {
       for (const char* name : {"qNN", "qNE", "qEE"}) {

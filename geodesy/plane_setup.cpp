@@ -385,6 +385,16 @@ LocalAxes AxesAt(const Point3& geographic) {
   return axes;
 }
 
+void PlaneSetup::UseGrid(const GridSpec& grid) {
+  centralMeridian = grid.meridian;
+  originLatitude = grid.originLatitude;
+  falseEasting = grid.falseEasting;
+  falseNorthing = grid.falseNorthing;
+  projectionHeight = grid.height;
+  scale = grid.scale;
+  destinationOnGrid = true;
+}
+
 PlaneSetup CentredPlane(const Point3& centre, const NamedEllipsoid& source,
                         const NamedEllipsoid& destination) {
   PlaneSetup plane;
@@ -401,13 +411,7 @@ PlaneSetup GridPlane(const GridSpec& grid, const NamedEllipsoid& source) {
   plane.destination.kind = ListSystem::Kind::Grid;
   plane.destination.ellipsoid = grid.ellipsoid;
   plane.destination.grid = grid;
-  plane.centralMeridian = grid.meridian;
-  plane.originLatitude = grid.originLatitude;
-  plane.falseEasting = grid.falseEasting;
-  plane.falseNorthing = grid.falseNorthing;
-  plane.projectionHeight = grid.height;
-  plane.scale = grid.scale;
-  plane.destinationOnGrid = true;
+  plane.UseGrid(grid);
   return plane;
 }
 

@@ -76,6 +76,10 @@ struct PlaneSetup {
   /// vgridshift). Empty for none.
   std::string geoid;
 
+  /// Makes `grid` the plane: its meridian, origin latitude, false origin, projection height and
+  /// scale, and destinationOnGrid.
+  void UseGrid(const GridSpec& grid);
+
   /// The PROJ operations the set-up needs (geocentric conversions, grids of PROJ's), made once;
   /// false with `problem` saying why when PROJ cannot make them. Needed before any conversion
   /// when UsesProj().
