@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/registration.h"
-#include "app/registration_run.h"
+#include "app/run/registration.h"
+#include "app/run/registration_run.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <sstream>
 #include <streambuf>
 
-#include "app/command_line.h"
-#include "app/registration_run.h"
-#include "app/result_file.h"
+#include "app/cli/command_line.h"
+#include "app/run/registration_run.h"
+#include "app/output/result_file.h"
 #include "bench/networks.h"
 
 namespace {

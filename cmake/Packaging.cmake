@@ -20,7 +20,7 @@ if(WIN32)
   # One folder, the executable beside its documents: the tool writes quorvane.json beside
   # itself, so a Windows user unpacks the zip wherever the results should go and runs it there.
   install(TARGETS quorvane RUNTIME DESTINATION .)
-  # PROJ is linked in, and finds proj.db in the executable's folder (app/registration_run.cpp):
+  # PROJ is linked in, and finds proj.db in the executable's folder (app/run/registration_run.cpp):
   # the zip holds the one of the same PROJ build, and so does the build folder, so that
   # build-windows/quorvane.exe runs as the unpacked zip does. Copied at configure time, and again
   # whenever it changes.

@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/options.h"
-#include "app/point_file.h"
-#include "app/text_encoding.h"
+#include "app/cli/command_line.h"
+#include "app/cli/options.h"
+#include "app/input/point_file.h"
+#include "app/text/text_encoding.h"
 #include "common/point_list.h"
 
 namespace {

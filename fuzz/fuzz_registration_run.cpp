@@ -26,12 +26,12 @@
 
 #include <rapidjson/reader.h>
 
-#include "app/command_line.h"
-#include "app/plot_file.h"
-#include "app/point_file.h"
-#include "app/record_file.h"
-#include "app/registration_run.h"
-#include "app/result_file.h"
+#include "app/cli/command_line.h"
+#include "app/output/plot_file.h"
+#include "app/input/point_file.h"
+#include "app/output/record_file.h"
+#include "app/run/registration_run.h"
+#include "app/output/result_file.h"
 #include "estimation/fit_transform.h"
 
 namespace {

@@ -2,6 +2,6 @@
 // writes it to man/quorvane.1, and a test checks that the file in the tree is that page.
 #include <cstdio>
 
-#include "app/options.h"
+#include "app/cli/options.h"
 
 int main() { return std::fputs(Quorvane::ManualPage().c_str(), stdout) >= 0 ? 0 : 1; }

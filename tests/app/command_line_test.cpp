@@ -1,5 +1,5 @@
 // The command-line scan and the point-list parser, case by case from the tool's documented tables.
-#include "app/command_line.h"
+#include "app/cli/command_line.h"
 
 #include <cmath>
 #include <string>

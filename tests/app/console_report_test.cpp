@@ -1,5 +1,5 @@
 // The console report's bytes, written to a string stream.
-#include "app/console_report.h"
+#include "app/output/console_report.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/angle_text.h"
-#include "app/point_file.h"
-#include "app/text_encoding.h"
+#include "app/input/angle_text.h"
+#include "app/input/point_file.h"
+#include "app/text/text_encoding.h"
 #include "tests/support/point_printing.h"
 
 namespace Quorvane {

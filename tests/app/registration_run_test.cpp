@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "app/cli/command_line.h"
 #include "geodesy/geo_converter.h"
 #include "tests/estimation/closed_form_fit.h"
 #include "tests/support/child_process.h"

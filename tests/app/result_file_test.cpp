@@ -1,5 +1,5 @@
 // The result text, the result file's place, and the file write.
-#include "app/result_file.h"
+#include "app/output/result_file.h"
 
 #include <signal.h>
 #include <sys/resource.h>

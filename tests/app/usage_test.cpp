@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/options.h"
+#include "app/cli/options.h"
 #include "tests/support/child_process.h"
 #include "tests/support/point_printing.h"
 #include "tests/support/tokyo_example.h"

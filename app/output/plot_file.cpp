@@ -1,4 +1,4 @@
-#include "app/plot_file.h"
+#include "app/output/plot_file.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/console_text.h"
-#include "app/number_text.h"
-#include "app/text_encoding.h"
+#include "app/text/console_text.h"
+#include "app/output/number_text.h"
+#include "app/text/text_encoding.h"
 
 namespace Quorvane {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_encoding.h"
+#include "app/text/text_encoding.h"
 #include "common/point_list.h"
 
 namespace Quorvane {

@@ -3,8 +3,8 @@
 
 #include <ostream>
 
-#include "app/console_text.h"
-#include "app/registration.h"
+#include "app/text/console_text.h"
+#include "app/run/registration.h"
 
 namespace Quorvane {
 

@@ -1,11 +1,11 @@
-#include "app/quality_report.h"
+#include "app/output/quality_report.h"
 
 #include <charconv>
 #include <cmath>
 #include <string>
 
-#include "app/number_text.h"
-#include "app/text_encoding.h"
+#include "app/output/number_text.h"
+#include "app/text/text_encoding.h"
 
 namespace Quorvane {
 

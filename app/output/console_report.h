@@ -5,8 +5,8 @@
 
 #include <ceres/solver.h>
 
-#include "app/console_text.h"
-#include "app/registration.h"
+#include "app/text/console_text.h"
+#include "app/run/registration.h"
 #include "common/point_list.h"
 #include "estimation/fit_transform.h"
 

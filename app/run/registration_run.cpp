@@ -1,4 +1,4 @@
-#include "app/registration_run.h"
+#include "app/run/registration_run.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,16 +11,16 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/console_report.h"
-#include "app/console_text.h"
-#include "app/plot_file.h"
-#include "app/point_file.h"
-#include "app/quality_report.h"
-#include "app/record_file.h"
-#include "app/result_file.h"
-#include "app/run_settings.h"
-#include "app/text_encoding.h"
-#include "app/options.h"
+#include "app/output/console_report.h"
+#include "app/text/console_text.h"
+#include "app/output/plot_file.h"
+#include "app/input/point_file.h"
+#include "app/output/quality_report.h"
+#include "app/output/record_file.h"
+#include "app/output/result_file.h"
+#include "app/cli/run_settings.h"
+#include "app/text/text_encoding.h"
+#include "app/cli/options.h"
 #include "estimation/site_fit.h"
 #include "geodesy/proj_operation.h"
 

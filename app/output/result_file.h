@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/platform.h"
+#include "app/platform/platform.h"
 #include "estimation/fit_transform.h"
 #include "estimation/model.h"
 

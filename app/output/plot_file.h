@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/registration.h"
+#include "app/run/registration.h"
 
 namespace Quorvane {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/console_text.h"
+#include "app/text/console_text.h"
 
 namespace Quorvane {
 

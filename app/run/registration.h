@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console_text.h"
+#include "app/text/console_text.h"
 #include "common/point_list.h"
 #include "estimation/blunder_removal.h"
 #include "estimation/fit_statistics.h"

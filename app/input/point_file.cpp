@@ -1,4 +1,4 @@
-#include "app/point_file.h"
+#include "app/input/point_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/angle_text.h"
-#include "app/platform.h"
-#include "app/text_encoding.h"
+#include "app/input/angle_text.h"
+#include "app/platform/platform.h"
+#include "app/text/text_encoding.h"
 
 namespace Quorvane {
 

@@ -1,6 +1,6 @@
-#include "app/command_line.h"
+#include "app/cli/command_line.h"
 
-#include "app/options.h"
+#include "app/cli/options.h"
 
 #include <algorithm>
 #include <cstdlib>

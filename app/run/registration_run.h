@@ -3,9 +3,9 @@
 
 #include <ostream>
 
-#include "app/command_line.h"
-#include "app/registration.h"
-#include "app/run_settings.h"
+#include "app/cli/command_line.h"
+#include "app/run/registration.h"
+#include "app/cli/run_settings.h"
 
 namespace Quorvane {
 

@@ -1,9 +1,9 @@
-#include "app/record_file.h"
+#include "app/output/record_file.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "app/json_text.h"
+#include "app/output/json_text.h"
 #include "geodesy/ellipsoid.h"
 
 namespace Quorvane {

@@ -1,4 +1,4 @@
-#include "app/angle_text.h"
+#include "app/input/angle_text.h"
 
 #include <algorithm>
 #include <cerrno>

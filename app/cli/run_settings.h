@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/console_text.h"
-#include "app/registration.h"
+#include "app/cli/command_line.h"
+#include "app/text/console_text.h"
+#include "app/run/registration.h"
 #include "estimation/model.h"
 #include "geodesy/plane_setup.h"
 

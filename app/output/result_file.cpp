@@ -1,10 +1,10 @@
-#include "app/result_file.h"
+#include "app/output/result_file.h"
 
 #include <cmath>
 #include <cstdio>
 #include <string>
 
-#include "app/json_text.h"
+#include "app/output/json_text.h"
 
 namespace Quorvane {
 

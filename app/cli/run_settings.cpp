@@ -1,4 +1,4 @@
-#include "app/run_settings.h"
+#include "app/cli/run_settings.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <iterator>
 #include <set>
 
-#include "app/angle_text.h"
-#include "app/text_encoding.h"
+#include "app/input/angle_text.h"
+#include "app/text/text_encoding.h"
 #include "geodesy/named_crs.h"
 
 namespace Quorvane {

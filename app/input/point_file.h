@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/console_text.h"
+#include "app/text/console_text.h"
 #include "common/point_list.h"
 
 namespace Quorvane {

@@ -1,9 +1,9 @@
-#include "app/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "app/platform.h"
+#include "app/platform/platform.h"
 
 namespace Quorvane {
 

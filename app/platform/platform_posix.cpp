@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "app/platform.h"
+#include "app/platform/platform.h"
 
 namespace Quorvane {
 

@@ -1,4 +1,4 @@
-#include "app/console_report.h"
+#include "app/output/console_report.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "app/number_text.h"
-#include "app/text_encoding.h"
+#include "app/output/number_text.h"
+#include "app/text/text_encoding.h"
 
 namespace Quorvane {
 

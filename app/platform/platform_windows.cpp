@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/platform.h"
+#include "app/platform/platform.h"
 
 namespace Quorvane {
 

@@ -1,4 +1,4 @@
-#include "app/registration.h"
+#include "app/run/registration.h"
 
 #include <cmath>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/registration.h"
+#include "app/run/registration.h"
 
 namespace Quorvane {
 

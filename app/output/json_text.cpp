@@ -3,7 +3,7 @@
 // fixed upstream after 1.1), which clang's UndefinedBehaviorSanitizer reports as an offset
 // applied to a null pointer; the sanitizer builds leave that one check out of this file (see
 // app/CMakeLists.txt) and keep every other.
-#include "app/json_text.h"
+#include "app/output/json_text.h"
 
 #include <cmath>
 
