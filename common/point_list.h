@@ -31,13 +31,25 @@ struct LocalAxes {
   double up[3] = {0.0, 0.0, 1.0};
 };
 
-/// A point list as it was read, with the name of each point when its input gave names: `names`
-/// is then exactly as long as `points` (UTF-8 text), and empty otherwise.
-struct NamedPointList {
+/// The a priori precision of a point, or of a pair's misclosure: the standard deviation of one
+/// horizontal coordinate (east or north) and of the height, metres; 0 where it is not known.
+struct Precision {
+  double horizontal = 0.0;
+  double vertical = 0.0;
+};
+
+/// A point list as it was read: the points, and what its input gave beside the coordinates. Each
+/// of `names`, `precision` and `epochs` is either empty (the input gave none) or exactly as long
+/// as `points`.
+struct ObservationList {
   PointList points;
-  std::vector<std::string> names;
+  std::vector<std::string> names;     // UTF-8
+  std::vector<Precision> precision;   // a point's own σ, 0 where its line leaves it empty
+  std::vector<double> epochs;         // decimal years (2018.7); NaN where a line leaves it empty
 
   bool HasNames() const { return !names.empty(); }
+  bool HasPrecision() const { return !precision.empty(); }
+  bool HasEpochs() const { return !epochs.empty(); }
 };
 
 }  // namespace Quorvane

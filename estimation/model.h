@@ -132,6 +132,12 @@ struct FramePairs {
   /// For the geocentric frame, the local axes at each destination point, in which residuals are
   /// given (east, north, up); null in a plane, whose own axes are east, north and height.
   const std::vector<LocalAxes>* axes = nullptr;
+  /// The a priori σ of each pair's misclosure (horizontal: of east and of north; vertical: of the
+  /// height or up), metres, all above 0; null when the pairs are of one unknown precision (unit
+  /// weights, σ0 estimated).
+  const std::vector<Precision>* precision = nullptr;
+  /// Each pair's epoch, decimal years; null when the pairs have none.
+  const std::vector<double>* epochs = nullptr;
 };
 
 /// A member of quorvane.json or the record that a model gives: a number, an array of numbers, or

@@ -114,8 +114,8 @@ void CheckStreamedFile(const std::string& file, const Quorvane::PointFileOptions
   Require(ftruncate(fd, 0) == 0 &&
               pwrite(fd, file.data(), file.size(), 0) == static_cast<ssize_t>(file.size()),
           "the file in memory is written");
-  Quorvane::NamedPointList whole;
-  Quorvane::NamedPointList streamed;
+  Quorvane::ObservationList whole;
+  Quorvane::ObservationList streamed;
   std::string wholeProblem;
   std::string streamProblem;
   const bool parsed = Quorvane::ParsePointFileText(file, options, whole, wholeProblem);
@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     const std::string text(bytes, size);
     for (const bool grid : {false, true}) {
-      Quorvane::NamedPointList filePoints{{Quorvane::Point3(1.0, 2.0, 3.0)}, {}};
+      Quorvane::ObservationList filePoints{{Quorvane::Point3(1.0, 2.0, 3.0)}, {}};
       Quorvane::PointFileOptions options;
       options.grid = grid;
       options.packedDms = size % 2 == 1;

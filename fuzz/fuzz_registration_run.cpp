@@ -227,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Source points are the pairs (destination points beyond them only move the projection
   // centre). -1 keeps the input out of the corpus.
-  Quorvane::NamedPointList sourceFile;
+  Quorvane::ObservationList sourceFile;
   std::string problem;
   Quorvane::PointList source;
   if (texts.Has("--refsrc-file")) {

@@ -168,7 +168,7 @@ bool OneOf(const std::string& unit, const char* const* begin, const char* const*
 // The line-by-line reading of one point file.
 class Parser {
  public:
-  Parser(const PointFileOptions& options, NamedPointList& list)
+  Parser(const PointFileOptions& options, ObservationList& list)
       : options_(options),
         kind_(options.geocentric ? kGeocentric : options.grid ? kGrid : kGeographic),
         list_(list),
@@ -505,7 +505,7 @@ class Parser {
 
   const PointFileOptions& options_;
   const ListKind& kind_;
-  NamedPointList& list_;
+  ObservationList& list_;
   std::size_t kept_;
   std::size_t keptNames_;
   bool started_ = false;
@@ -546,7 +546,7 @@ std::string RangeProblem(double longitude, double latitude) {
 }
 
 bool ParsePointFileText(const std::string& text, const PointFileOptions& options,
-                        NamedPointList& list, std::string& problem) {
+                        ObservationList& list, std::string& problem) {
   Parser parser(options, list);
   std::size_t start = 0;
   for (std::size_t line = 1; start < text.size(); ++line) {
@@ -558,7 +558,7 @@ bool ParsePointFileText(const std::string& text, const PointFileOptions& options
   return true;
 }
 
-bool ReadPointFile(const std::string& path, const PointFileOptions& options, NamedPointList& list,
+bool ReadPointFile(const std::string& path, const PointFileOptions& options, ObservationList& list,
                    std::string& problem) {
   switch (KindOfFile(path)) {
     case FileKind::Folder:

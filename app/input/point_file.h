@@ -68,14 +68,14 @@ std::string RangeProblem(double longitude, double latitude);
 /// the first line that is not so, returns false with `problem` naming the line (counted from 1)
 /// and why, in one line without a line end, and `list` as it was.
 bool ParsePointFileText(const std::string& text, const PointFileOptions& options,
-                        NamedPointList& list, std::string& problem);
+                        ObservationList& list, std::string& problem);
 
 /// The same for the file at `path` (as the operating system takes it, relative to the current
 /// directory), read as a stream: only a regular file or a pipe is read, and reading stops at the
 /// first line that is refused. A file that cannot be opened or read gives false with the
 /// system's reason in `problem`, and so does one that holds no point (most likely the wrong
 /// file).
-bool ReadPointFile(const std::string& path, const PointFileOptions& options, NamedPointList& list,
+bool ReadPointFile(const std::string& path, const PointFileOptions& options, ObservationList& list,
                    std::string& problem);
 
 }  // namespace Quorvane

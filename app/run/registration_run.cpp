@@ -100,7 +100,7 @@ struct Step {
 
 // One point list from its text option or its file option, never both: a text that is given
 // even empty conflicts with a file, which is the likelier mistake than an intended override.
-bool ReadList(Step& step, const ListInput& input, ListSystem::Kind kind, NamedPointList& list) {
+bool ReadList(Step& step, const ListInput& input, ListSystem::Kind kind, ObservationList& list) {
   const bool grid = kind != ListSystem::Kind::Geographic;
   if (input.textGiven && input.fileGiven) {
     step.errors << "quorvane: " << input.textOption << " and " << input.fileOption
@@ -134,8 +134,8 @@ bool ReadList(Step& step, const ListInput& input, ListSystem::Kind kind, NamedPo
   return true;
 }
 
-bool ReadLists(Step& step, NamedPointList& source, NamedPointList& destination,
-               NamedPointList& further) {
+bool ReadLists(Step& step, ObservationList& source, ObservationList& destination,
+               ObservationList& further) {
   const RunSettings& s = step.settings;
   return ReadList(step, s.source, s.plane.source.kind, source) &&
          ReadList(step, s.destination, s.plane.destination.kind, destination) &&
@@ -156,7 +156,7 @@ std::vector<std::string> Repeated(const std::vector<std::string>& names) {
 // gets the destination points that pair or, by order, all of them (the extra ones only move the
 // projection centre).
 // The lists' points are moved into `run`, not copied.
-bool PairPoints(Step& step, NamedPointList& source, NamedPointList& destination,
+bool PairPoints(Step& step, ObservationList& source, ObservationList& destination,
                 Registration& run) {
   run.source = std::move(source.points);
   if (source.HasNames() && destination.HasNames()) {
@@ -491,7 +491,7 @@ void Fit(Step& step, Registration& run) {
 
 // Further points, through the same frame and the reported fit, and back to the destination's
 // system; one outside the projection's domain, or that comes out not finite, is refused.
-bool ApplyFurther(Step& step, const NamedPointList& further, Registration& run) {
+bool ApplyFurther(Step& step, const ObservationList& further, Registration& run) {
   run.appliedNamed = further.HasNames();
   for (std::size_t i = 0; i < further.points.size(); ++i) {
     AppliedPoint point;
@@ -711,7 +711,7 @@ bool Compute(Step& step, Registration& run) {
   run.statistics.resize(run.components.size());
   run.tolerances = settings.tolerances;
 
-  NamedPointList source, destination, further;
+  ObservationList source, destination, further;
   if (!ReadLists(step, source, destination, further) || !PairPoints(step, source, destination, run) ||
       !ReadExclusions(step, run) || !ProjectPairs(step, run)) {
     return false;

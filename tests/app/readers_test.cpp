@@ -100,7 +100,7 @@ TEST_P(HeaderWords, OrderTheColumnsOrAreRefusedByName) {
   const HeaderCase& c = GetParam();
   PointFileOptions options;
   options.grid = c.grid;
-  NamedPointList list;
+  ObservationList list;
   std::string problem;
   const std::string text = std::string(c.header) + "\n" + c.line + "\n";
   const bool read = ParsePointFileText(text, options, list, problem);
