@@ -1,0 +1,194 @@
+// Judging the fit: warnings about what the user should not take at face value, and what
+// --strict fails.
+#include "app/run/run_steps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "estimation/site_fit.h"
+
+namespace Quorvane {
+
+namespace {
+
+// Beyond these the pairs do not look like the same points in two coordinate sets.
+constexpr double kImplausibleRms = 10.0;     // metres, horizontal
+constexpr double kImplausibleScale = 0.01;   // |scale − 1|
+// Beyond these a fit into a grid says more about how the grid is described than about the
+// points: a datum change and a survey's own scale stay within some tens of ppm and a few
+// seconds of arc.
+constexpr double kSuspectGridScale = 100e-6;                             // |scale − 1|
+constexpr double kSuspectGridRotation = 0.1 * 3.141592653589793 / 180;  // radians
+
+// Whether every angle of a geographic list looks like packed ddd.mmss: the first two digits after
+// the point, and the next two, below 60 each. Decimal degrees do so by chance with a probability
+// of 0.36 per angle; over the three points asked for at least, below 0.3 %.
+bool LooksPacked(const PointList& points) {
+  if (points.size() < 3) return false;
+  for (const Point3& p : points) {
+    for (const double angle : {p.x, p.y}) {
+      const double fraction = std::fabs(angle) - std::floor(std::fabs(angle));
+      const double minutes = std::floor(fraction * 100 + 1e-9);
+      const double seconds = std::floor((fraction * 100 - minutes) * 100 + 1e-7);
+      if (!(minutes < 60 && seconds < 60)) return false;
+    }
+  }
+  return true;
+}
+
+// Why pairs that are not the same points in two coordinate sets likely are not: angles in packed
+// ddd.mmss read as decimal degrees; pairs that fit in another order (one list reversed, or a row
+// missing or extra, which shifts every later pair); or else the columns.
+std::string LikelyCause(const Step& step, const Registration& run, double rms) {
+  const PlaneSetup& plane = run.plane;
+  if (!step.settings.packedDms) {
+    const struct {
+      const ListSystem& system;
+      const PointList& points;
+      const char* option;
+    } lists[] = {{plane.source, run.source, "source"}, {plane.destination, run.destination, "destination"}};
+    for (const auto& list : lists) {
+      if (list.system.kind == ListSystem::Kind::Geographic && LooksPacked(list.points)) {
+        return std::string("the ") + list.option +
+               " angles all look like packed ddd.mmss (minutes and seconds below 60): give "
+               "--packed-dms if they are";
+      }
+    }
+  }
+  // Other orders of pairs given by order: one list reversed, or a row missing from one list at
+  // some place, which pairs every later point with the next one of the other list. Lists of up
+  // to a few thousand points are searched whole (each place a closed-form fit).
+  constexpr std::size_t kLongestSearched = 2000;
+  const std::size_t n = run.planeSource.size();
+  const PointList& p = run.planeSource;
+  const PointList& q = run.planeDestination;
+  if (run.names.empty() && n >= 4 && n <= kLongestSearched && rms > kImplausibleRms) {
+    const double good = 0.01 * rms;
+    PointList reversed(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(n));
+    std::reverse(reversed.begin(), reversed.end());
+    if (SimilarityRms(p, reversed) < good) {
+      return "the pairs fit in another order: one list is in the reverse order of the other; "
+             "check the pairing";
+    }
+    // A source row missing before pair k: source i ≥ k goes with destination i + 1 (when the
+    // destination list has a point more); a destination row missing: source i + 1 with
+    // destination i.
+    for (const bool sourceMissing : {true, false}) {
+      for (std::size_t k = 0; k + 1 < n || (sourceMissing && k < n && q.size() > n); ++k) {
+        PointList from, to;
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::size_t other = i < k ? i : (sourceMissing ? i + 1 : i - 1);
+          if (!sourceMissing && i == k) continue;
+          if (other >= q.size()) break;
+          from.push_back(p[i]);
+          to.push_back(q[other]);
+        }
+        if (from.size() + 1 < n || SimilarityRms(from, to) >= good) continue;
+        return "the pairs fit if a " + std::string(sourceMissing ? "source" : "destination") +
+               " row is missing before pair " + std::to_string(k + 1) +
+               " (every later pair then shifted by one); check the pairing";
+      }
+    }
+  }
+  return "a scale or rotation this far from a similarity says the columns are not what they "
+         "are taken for: check the column order";
+}
+
+
+}  // namespace
+
+// Warnings about a usable fit that the user should not take at face value.
+void WarnAboutTheFit(Step& step, const Registration& run) {
+  const std::vector<std::vector<bool>> fitted = FittedMasks(run);
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    if (c < run.outcome.determined.size() && run.outcome.determined[c]) continue;
+    const std::size_t m = static_cast<std::size_t>(std::count(fitted[c].begin(), fitted[c].end(), true));
+    const std::size_t terms = run.components[c].parameters.size();
+    if (run.components[c].layout == ComponentLayout::Vertical) {
+      if (terms == 6) {
+        step.Warn("the height quadric is not determined by the points given: the " +
+                  std::to_string(m) + " pairs fitted vertically do not fix its six terms (six "
+                  "at least, not on one conic); the terms they do not fix are left at 0");
+      } else {
+        step.Warn("the vertical plane is not determined by the points given: the " +
+                  std::to_string(m) + " pairs fitted vertically do not span a plane (three at "
+                  "least, not on one line); the slopes across are left at 0");
+      }
+      continue;
+    }
+    std::string text = "the transform is not determined by the points given: ";
+    if (run.components.size() > 1) text = "the horizontal transform is not determined by the points given: ";
+    const bool geocentric = terms == 7;
+    if (m < (geocentric ? 3u : 2u)) {
+      text += std::to_string(m) + (m == 1 ? " pair is" : " pairs are") + " fitted";
+    } else if (geocentric) {
+      text += "the " + std::to_string(m) + " fitted source points lie on one line";
+    } else {
+      text += "the " + std::to_string(m) + " fitted source points lie within " +
+              std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
+              " mm of each other in the plane";
+    }
+    text += geocentric ? ", and the seven parameters need three pairs not on one line; the "
+                         "rotations they do not fix are left at 0."
+                       : ", and a rotation and scale need at least two apart; the values are one "
+                         "of many that fit them equally well.";
+    step.Warn(text);
+  }
+  if (run.outcome.stoppedEarly) {
+    step.Warn("the solver stopped without converging (" + run.outcome.message +
+              "); the values may not be the best fit.");
+  }
+  // Pairs that are not the same points (a shifted row, swapped or wrong columns) leave
+  // residuals of kilometres or a scale far from 1. The sum of squares bounds the horizontal RMS,
+  // which is only worked out when that bound is exceeded.
+  const std::size_t m = static_cast<std::size_t>(std::count(fitted[0].begin(), fitted[0].end(), true));
+  double rms = 0.0;
+  if (m > 0 && run.outcome.sumOfSquares > kImplausibleRms * kImplausibleRms * m) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+      if (!fitted[0][i]) continue;
+      const Point3 v = FitResidualOf(run, i);
+      sum += v.x * v.x + v.y * v.y;
+    }
+    rms = std::sqrt(sum / static_cast<double>(m));
+  }
+  const double scale = run.params.transform.scale;
+  // A transform the points do not determine, or destination points on one spot, have been warned
+  // of, and their scale means nothing.
+  const bool determined = (run.outcome.determined.empty() || run.outcome.determined[0]) &&
+                          !DestinationCollapsed(run, fitted[0]);
+  if (determined && (rms > kImplausibleRms || std::fabs(scale - 1.0) > kImplausibleScale)) {
+    char figures[128];
+    std::snprintf(figures, sizeof figures, "the horizontal RMS is %.3f m and the scale %.6f", rms,
+                  scale);
+    step.Warn(std::string(figures) +
+              ": the pairs do not look like the same points in two coordinate sets: " +
+              LikelyCause(step, run, rms));
+  } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
+             run.plane.destinationOnGrid &&
+             (std::fabs(scale - 1.0) > kSuspectGridScale ||
+              std::fabs(run.params.transform.rz) > kSuspectGridRotation)) {
+    char figures[160];
+    std::snprintf(figures, sizeof figures,
+                  "the fit into the grid has a scale of 1 %+.1f ppm and a rotation of %.4f "
+                  "degrees",
+                  (scale - 1.0) * 1e6, run.params.transform.rz * 180 / 3.141592653589793);
+    step.Warn(std::string(figures) +
+              ", more than a datum change leaves: is the grid described right? A scale factor "
+              "or projection height missing (scale=, height=) shows as scale; a wrong central "
+              "meridian or zone (meridian=, false-easting=, or another CRS) as rotation");
+  }
+}
+
+bool FailsStrictly(const Registration& run) {
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      if (IsSuspect(run, c, i)) return true;
+    }
+    if (run.tolerances.Any() && IsOverTolerance(run, i)) return true;
+  }
+  return false;
+}
+
+}  // namespace Quorvane

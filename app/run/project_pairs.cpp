@@ -1,0 +1,163 @@
+// The frame: both lists taken into the frame the model is fitted in, and held to its domain.
+#include "app/run/run_steps.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace Quorvane {
+
+namespace {
+
+// Mean of the longitudes and latitudes, degrees; NaN for an empty list. Longitudes on both sides
+// of ±180° (more than 180° apart) are averaged on the circle, so that their centre lies between
+// them near ±180° and not on the far side of the Earth; others keep their plain mean.
+Point3 ProjectionCentre(const PointList& geographic) {
+  double sumX = 0.0;
+  double sumY = 0.0;
+  double west = INFINITY, east = -INFINITY;
+  for (const Point3& p : geographic) {
+    sumX += p.x;
+    sumY += p.y;
+    west = std::min(west, p.x);
+    east = std::max(east, p.x);
+  }
+  const double count = static_cast<double>(geographic.size());
+  if (east - west > 180.0 && std::isfinite(east - west)) {
+    constexpr double kRadians = 3.14159265358979323846 / 180.0;
+    double sine = 0.0, cosine = 0.0;
+    for (const Point3& p : geographic) {
+      sine += std::sin(p.x * kRadians);
+      cosine += std::cos(p.x * kRadians);
+    }
+    return {std::atan2(sine, cosine) / kRadians, sumY / count, 0.0};
+  }
+  return {sumX / count, sumY / count, 0.0};
+}
+
+// Why a point of a list lies outside the projection's domain, likely: latitude and longitude
+// swapped, or a grid's zone number in front of the eastings that false-easting lacks.
+std::string DomainCause(const PlaneSetup& plane, const ListSystem& list, const Point3& given,
+                        const Point3& geographic) {
+  if (list.kind == ListSystem::Kind::Geographic &&
+      plane.OutsideDomain(Point3(geographic.y, geographic.x, geographic.z)) == 0.0) {
+    return " (latitude and longitude swapped?)";
+  }
+  if (list.kind == ListSystem::Kind::Grid && list.projection.empty() &&
+      std::fabs(given.x - list.grid.falseEasting) > 1e6) {
+    const double zone = std::floor(given.x / 1e6);
+    if (zone >= 1 && zone <= 120 && std::fabs(given.x - (zone * 1e6 + 500000)) < 1e6) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    " (the eastings carry the zone number %.0f in front: false-easting=%.0f?)",
+                    zone, zone * 1e6 + 500000);
+      return text;
+    }
+  }
+  return std::string();
+}
+
+// Paired points are held to the projection's domain as --apply points are: outside it the series
+// lose their accuracy, and a pair there is most often a mistake of the input.
+bool PairsInTheDomain(Step& step, const Registration& run) {
+  const PlaneSetup& plane = run.plane;
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    for (const bool isSource : {true, false}) {
+      const Point3& given = isSource ? run.source[i] : run.destination[i];
+      const Point3 geographic =
+          isSource ? plane.SourceGeographic(given) : plane.DestinationGeographic(given);
+      if (plane.OutsideDomain(geographic) == 0.0) continue;
+      char coordinates[100];
+      std::snprintf(coordinates, sizeof coordinates, "%.12g,%.12g,%.12g", given.x, given.y,
+                    given.z);
+      step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
+                  << " (counting from 1; given as " << coordinates
+                  << ") lies outside the projection's domain: more than "
+                  << kDomainLongitude << " degrees of longitude from the central meridian "
+                  << plane.DomainMeridian() << " or " << kDomainLatitude
+                  << " degrees of latitude from the equator"
+                  << DomainCause(plane, isSource ? plane.source : plane.destination, given,
+                                 geographic)
+                  << kNothingWritten;
+      return false;
+    }
+  }
+  return true;
+}
+
+
+}  // namespace
+
+// The frame the model is fitted in, and both lists in it; a pair without finite coordinates
+// there is refused.
+bool ProjectPairs(Step& step, Registration& run) {
+  const PlaneChoice& choice = step.settings.plane;
+  PlaneSetup& plane = run.plane;
+  plane.source = choice.source;
+  plane.destination = choice.destination;
+  plane.geoid = choice.geoid;
+  plane.frame = run.model->FrameOf() == Frame::Geocentric ? PlaneSetup::Frame::Geocentric
+                                                           : PlaneSetup::Frame::Plane;
+  const ListSystem& destination = plane.destination;
+  if (plane.frame == PlaneSetup::Frame::Plane && destination.kind == ListSystem::Kind::Grid) {
+    plane.UseGrid(destination.grid);
+  }
+  std::string problem;
+  if (plane.UsesProj() && !plane.Prepare(problem)) {
+    step.errors << "quorvane: the frame of the fit could not be set up: " << problem
+                << kNothingWritten;
+    return false;
+  }
+  // The plane of the tool's series (in geocentric space, the one the picture maps the points
+  // in) is centred on the paired destination points.
+  if (!plane.destinationOnGrid) {
+    Point3 centre;
+    if (destination.kind == ListSystem::Kind::Geographic) {
+      centre = ProjectionCentre(run.destination);
+    } else {
+      PointList geographic;
+      geographic.reserve(run.destination.size());
+      for (const Point3& q : run.destination) geographic.push_back(plane.DestinationGeographic(q));
+      centre = ProjectionCentre(geographic);
+    }
+    plane.centralMeridian = centre.x;
+    plane.originLatitude = centre.y;
+  }
+  run.planeSource.reserve(run.source.size());
+  for (const Point3& p : run.source) run.planeSource.push_back(plane.SourceToFrame(p));
+  run.planeDestination.reserve(run.destination.size());
+  for (const Point3& q : run.destination) run.planeDestination.push_back(plane.DestinationToFrame(q));
+  if (plane.frame == PlaneSetup::Frame::Geocentric) {
+    run.localAxes.reserve(run.source.size());
+    for (std::size_t i = 0; i < run.source.size(); ++i) {
+      run.localAxes.push_back(AxesAt(plane.DestinationGeographic(run.destination[i])));
+    }
+  }
+  // A pair with a coordinate that is not finite (from "nan", "inf" or an overflowing number in
+  // the input, or a centre that is not finite) cannot be fitted: say which point, first in pair
+  // order, and stop before anything reaches the report.
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    const bool sourceUnusable = !IsFinite(run.planeSource[i]);
+    if (sourceUnusable || !IsFinite(run.planeDestination[i])) {
+      const Point3& given = sourceUnusable ? run.source[i] : run.destination[i];
+      step.errors << "quorvane: " << (sourceUnusable ? "source" : "destination") << " point "
+                  << i + 1 << " (counting from 1; given as " << given.x << ',' << given.y << ','
+                  << given.z << ") has no finite "
+                  << (plane.frame == PlaneSetup::Frame::Plane ? "plane" : "geocentric")
+                  << " coordinates";
+      if (sourceUnusable && !plane.geoid.empty() && IsFinite(given)) {
+        step.errors << " (outside the geoid grid " << step.Quoted(plane.geoid, kLongestQuotedPath)
+                    << "?)";
+      }
+      if (!plane.destinationOnGrid &&
+          (!std::isfinite(plane.centralMeridian) || !std::isfinite(plane.originLatitude))) {
+        step.errors << ", because the projection centre, the mean of the destination points, is "
+                       "not finite";
+      }
+      step.errors << kNothingWritten;
+      return false;
+    }
+  }
+  return PairsInTheDomain(step, run);
+}
+
+}  // namespace Quorvane

@@ -1,0 +1,108 @@
+// Writing: the files of a fitted run, each whole or not at all, none over an input.
+#include "app/run/run_steps.h"
+
+#include <iostream>
+
+#include "app/output/plot_file.h"
+#include "app/output/record_file.h"
+#include "app/output/result_file.h"
+#include "app/platform/platform.h"
+#include "app/run/registration_run.h"
+
+namespace Quorvane {
+
+// A plain run names no file but quorvane.json, and asks nothing of the file system here.
+bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
+                     std::ostream& errors) {
+  struct Named {
+    std::string what;
+    std::string path;
+  };
+  std::vector<Named> inputs;
+  for (const ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
+    if (list->fileGiven && !list->path.empty()) inputs.push_back({list->fileOption, list->path});
+  }
+  std::vector<Named> named;
+  const OutputChoice& out = settings.outputs;
+  if (out.recordGiven && !out.recordPath.empty()) named.push_back({"--record", out.recordPath});
+  if (out.plotGiven && !out.plotPath.empty()) named.push_back({"--plot", out.plotPath});
+  if (inputs.empty() && named.empty()) return true;
+  // The record and the picture must not replace the executable either; quorvane.json, beside it
+  // under a name of its own, cannot be it.
+  if (!named.empty()) {
+    const std::string executable = ExecutablePath();
+    if (!executable.empty()) inputs.push_back({"the executable", executable});
+  }
+  std::vector<Named> outputs = {{"the result file quorvane.json", resultPath}};
+  outputs.insert(outputs.end(), named.begin(), named.end());
+  std::vector<FileIdentity> identities;
+  for (const Named& input : inputs) identities.push_back(IdentifyFile(input.path));
+  std::vector<Named> others = inputs;
+  const ConsoleEncoding encoding = settings.encoding;
+  for (const Named& output : outputs) {
+    const FileIdentity identity = IdentifyFile(output.path);
+    for (std::size_t k = 0; k < others.size(); ++k) {
+      if (!(identity == identities[k])) continue;
+      errors << "quorvane: " << output.what << " "
+             << QuotedField(output.path, kLongestQuotedPath, encoding) << " is the same file as "
+             << others[k].what << " " << QuotedField(others[k].path, kLongestQuotedPath, encoding)
+             << ", which writing it would destroy" << kNothingWritten;
+      return false;
+    }
+    others.push_back(output);
+    identities.push_back(identity);
+  }
+  return true;
+}
+
+FileTexts MakeFileTexts(const OutputChoice& outputs, const Registration& run) {
+  FileTexts texts;
+  texts.result = BuildResultJson(*run.model, run.params);
+  if (outputs.recordGiven) texts.record = BuildRecordJson(run);
+  if (outputs.plotGiven) texts.plot = BuildPlotSvg(run);
+  return texts;
+}
+
+int WriteFiles(const RunSettings& settings, const FileTexts& texts,
+               const std::string& resultPath, bool& resultWritten, bool& recordWritten,
+               bool& warned) {
+  const ConsoleEncoding encoding = settings.encoding;
+  const OutputChoice& outputs = settings.outputs;
+  const std::string& result = texts.result;
+  const std::string& record = texts.record;
+  const std::string& plot = texts.plot;
+
+  std::string resultReason;
+  resultWritten = WriteTextFile(resultPath, result, resultReason);
+  // Each file named on the command line is tried, so that one that fails does not cost the
+  // others.
+  std::vector<std::string> failures;
+  const auto write = [&](const std::string& path, const std::string& text, const char* what) {
+    std::string reason;
+    if (WriteTextFile(path, text, reason)) return true;
+    failures.push_back(std::string("quorvane: the ") + what + " could not be written to " +
+                       QuotedField(path, kLongestQuotedPath, encoding) + " (" + reason + ")");
+    return false;
+  };
+  recordWritten = outputs.recordGiven && write(outputs.recordPath, record, "record");
+  if (outputs.plotGiven) write(outputs.plotPath, plot, "plot");
+
+  warned = !resultWritten && !recordWritten;
+  if (warned) {
+    std::cerr << "quorvane: warning: quorvane.json could not be written to "
+              << QuotedField(resultPath, kLongestQuotedPath, encoding) << " (" << resultReason
+              << "); the fit is in the report only. --record FILE keeps the result in a file of "
+                 "your choosing.\n";
+  }
+  for (const std::string& failure : failures) {
+    std::cerr << failure << "; the report was printed"
+              << (resultWritten ? " and quorvane.json was written" : ", quorvane.json was not written")
+              << (outputs.recordGiven && outputs.plotGiven
+                      ? (recordWritten ? ", the record was written" : "")
+                      : "")
+              << ".\n";
+  }
+  return failures.empty() ? kExitSuccess : kExitFileNotWritten;
+}
+
+}  // namespace Quorvane
