@@ -143,6 +143,32 @@ std::string UnitStep(const ListSystem& list, bool toMetres) {
                         unit;
 }
 
+// Mean of the longitudes and latitudes, degrees; NaN for an empty list. Longitudes on both sides
+// of ±180° (more than 180° apart) are averaged on the circle, so that their centre lies between
+// them near ±180° and not on the far side of the Earth; others keep their plain mean.
+Point3 ProjectionCentre(const PointList& geographic) {
+  double sumX = 0.0;
+  double sumY = 0.0;
+  double west = INFINITY, east = -INFINITY;
+  for (const Point3& p : geographic) {
+    sumX += p.x;
+    sumY += p.y;
+    west = std::min(west, p.x);
+    east = std::max(east, p.x);
+  }
+  const double count = static_cast<double>(geographic.size());
+  if (east - west > 180.0 && std::isfinite(east - west)) {
+    constexpr double kRadians = 3.14159265358979323846 / 180.0;
+    double sine = 0.0, cosine = 0.0;
+    for (const Point3& p : geographic) {
+      sine += std::sin(p.x * kRadians);
+      cosine += std::cos(p.x * kRadians);
+    }
+    return {std::atan2(sine, cosine) / kRadians, sumY / count, 0.0};
+  }
+  return {sumX / count, sumY / count, 0.0};
+}
+
 }  // namespace
 
 bool PlaneSetup::OwnPlane() const {
@@ -395,24 +421,24 @@ void PlaneSetup::UseGrid(const GridSpec& grid) {
   destinationOnGrid = true;
 }
 
-PlaneSetup CentredPlane(const Point3& centre, const NamedEllipsoid& source,
-                        const NamedEllipsoid& destination) {
-  PlaneSetup plane;
-  plane.source.ellipsoid = source;
-  plane.destination.ellipsoid = destination;
-  plane.centralMeridian = centre.x;
-  plane.originLatitude = centre.y;
-  return plane;
-}
-
-PlaneSetup GridPlane(const GridSpec& grid, const NamedEllipsoid& source) {
-  PlaneSetup plane;
-  plane.source.ellipsoid = source;
-  plane.destination.kind = ListSystem::Kind::Grid;
-  plane.destination.ellipsoid = grid.ellipsoid;
-  plane.destination.grid = grid;
-  plane.UseGrid(grid);
-  return plane;
+bool PlaneSetup::Complete(const PointList& destinationGiven, std::string& problem) {
+  if (frame == Frame::Plane && destination.kind == ListSystem::Kind::Grid) UseGrid(destination.grid);
+  if (!Prepare(problem)) return false;
+  if (destinationOnGrid) return true;
+  // The plane of the tool's series (in geocentric space, the one the picture maps the points in)
+  // is centred on the paired destination points.
+  Point3 centre;
+  if (destination.kind == ListSystem::Kind::Geographic) {
+    centre = ProjectionCentre(destinationGiven);
+  } else {
+    PointList geographic;
+    geographic.reserve(destinationGiven.size());
+    for (const Point3& q : destinationGiven) geographic.push_back(DestinationGeographic(q));
+    centre = ProjectionCentre(geographic);
+  }
+  centralMeridian = centre.x;
+  originLatitude = centre.y;
+  return true;
 }
 
 }  // namespace Quorvane

@@ -76,14 +76,13 @@ struct PlaneSetup {
   /// vgridshift). Empty for none.
   std::string geoid;
 
-  /// Makes `grid` the plane: its meridian, origin latitude, false origin, projection height and
-  /// scale, and destinationOnGrid.
-  void UseGrid(const GridSpec& grid);
-
-  /// The PROJ operations the set-up needs (geocentric conversions, grids of PROJ's), made once;
-  /// false with `problem` saying why when PROJ cannot make them. Needed before any conversion
-  /// when UsesProj().
-  bool Prepare(std::string& problem);
+  /// Completes the set-up from what the options set (each list's system, the frame, the geoid)
+  /// and the paired destination points as given, in one call: a plane frame whose destination
+  /// is a grid takes that grid as its plane; PROJ's operations are made where a conversion needs
+  /// them; and otherwise the plane of the tool's series is centred on the destination points (the
+  /// mean of their longitudes and latitudes, taken on the circle when they lie either side of
+  /// ±180°; NaN for none). False with `problem` saying why when PROJ cannot make an operation.
+  bool Complete(const PointList& destinationGiven, std::string& problem);
   /// Whether a conversion goes through PROJ.
   bool UsesProj() const;
 
@@ -124,6 +123,8 @@ struct PlaneSetup {
   std::string DestinationSteps() const;
 
  private:
+  void UseGrid(const GridSpec& grid);
+  bool Prepare(std::string& problem);
   Point3 ToGeographic(const ListSystem& list, const Point3& given, bool source) const;
   Point3 FromGeographic(const ListSystem& list, const Point3& geographic, bool source) const;
   Point3 GeographicToFrame(const ListSystem& list, const Point3& geographic, bool source) const;
@@ -145,16 +146,5 @@ LocalAxes AxesAt(const Point3& geographic);
 /// longitude from the central meridian, and of latitude from the equator.
 constexpr double kDomainLongitude = 6.0;
 constexpr double kDomainLatitude = 80.0;
-
-/// The plane of a run without a grid: centred on `centre` (longitude and latitude, degrees),
-/// no false origin and no projection height, each list on its own ellipsoid.
-PlaneSetup CentredPlane(const Point3& centre, const NamedEllipsoid& source,
-                        const NamedEllipsoid& destination);
-
-/// The plane of a grid of the tool's series: its meridian, scale, origin latitude, false origin and
-/// projection height; the
-/// source points are projected on their own ellipsoid `source`, the destination points are its
-/// coordinates.
-PlaneSetup GridPlane(const GridSpec& grid, const NamedEllipsoid& source);
 
 }  // namespace Quorvane

@@ -244,7 +244,7 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
   const std::string& destinationEllipsoid = texts.Value("--destination-ellipsoid");
   const std::string& grid = texts.Value("--grid");
   if (texts.Has("--source-ellipsoid") &&
-      !ParseEllipsoid(sourceEllipsoid, settings.plane.source.ellipsoid, problem)) {
+      !ParseEllipsoid(sourceEllipsoid, settings.frame.source.ellipsoid, problem)) {
     errors << "quorvane: --source-ellipsoid " << quoted(sourceEllipsoid) << " " << problem
            << kNothingWritten;
     return false;
@@ -256,13 +256,13 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
     return false;
   }
   if (texts.Has("--destination-ellipsoid") &&
-      !ParseEllipsoid(destinationEllipsoid, settings.plane.destination.ellipsoid, problem)) {
+      !ParseEllipsoid(destinationEllipsoid, settings.frame.destination.ellipsoid, problem)) {
     errors << "quorvane: --destination-ellipsoid " << quoted(destinationEllipsoid) << " "
            << problem << kNothingWritten;
     return false;
   }
   if (texts.Has("--grid")) {
-    ListSystem& table = settings.plane.destination;
+    ListSystem& table = settings.frame.destination;
     if (!ParseGridSpec(grid, table.grid, problem, encoding)) {
       errors << "quorvane: --grid " << quoted(grid) << ": " << problem << kNothingWritten;
       return false;
@@ -276,8 +276,8 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
     const char* conflicts[2];
     ListSystem& list;
   } named[] = {
-      {"--source-crs", {"--source-ellipsoid", nullptr}, settings.plane.source},
-      {"--destination-crs", {"--destination-ellipsoid", "--grid"}, settings.plane.destination},
+      {"--source-crs", {"--source-ellipsoid", nullptr}, settings.frame.source},
+      {"--destination-crs", {"--destination-ellipsoid", "--grid"}, settings.frame.destination},
   };
   for (const auto& crs : named) {
     if (!texts.Has(crs.option)) continue;
@@ -322,11 +322,14 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
              << kNothingWritten;
       return false;
     }
-    settings.plane.geoid = geoid;
+    settings.frame.geoid = geoid;
   }
-  if (settings.plane.destination.kind == ListSystem::Kind::Grid) {
-    // A similarity about a grid's origin, thousands of kilometres from the points, would fit a
-    // shift that is mostly the rotation times that distance.
+  // Model and frame decide each other here and nowhere else: the model's frame is the frame of
+  // the fit, and a similarity about a grid's origin, thousands of kilometres from the points,
+  // would fit a shift that is mostly the rotation times that distance, so in a grid it acts
+  // about the centroid.
+  settings.frame.frame = geocentric ? PlaneSetup::Frame::Geocentric : PlaneSetup::Frame::Plane;
+  if (settings.frame.destination.kind == ListSystem::Kind::Grid) {
     settings.model.aboutCentroid = true;
   }
 

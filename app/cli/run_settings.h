@@ -14,14 +14,6 @@
 
 namespace Quorvane {
 
-/// What the plane options ask for: each list's system (--source-ellipsoid,
-/// --destination-ellipsoid, --grid).
-struct PlaneChoice {
-  ListSystem source;
-  ListSystem destination;
-  std::string geoid;  // --geoid: the grid, or empty
-};
-
 /// Where a point list comes from: its text option, its file option (never both), or neither
 /// (an empty list).
 struct ListInput {
@@ -50,7 +42,10 @@ struct RunSettings {
   ListInput destination{"--refdes", "--refdes-file"};
   ListInput further{"--apply", "--apply-file"};
   bool packedDms = false;  // --packed-dms
-  PlaneChoice plane;
+  /// The frame as the options describe it: each list's system (--source-ellipsoid,
+  /// --destination-ellipsoid, --grid, --source-crs, --destination-crs), the frame the model is
+  /// fitted in, and the geoid (--geoid); the run completes it from the paired points.
+  PlaneSetup frame;
   Model model;
   bool excludeGiven = false;  // --exclude, even with an empty value
   std::string exclude;

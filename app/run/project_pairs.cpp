@@ -8,32 +8,6 @@ namespace Quorvane {
 
 namespace {
 
-// Mean of the longitudes and latitudes, degrees; NaN for an empty list. Longitudes on both sides
-// of ±180° (more than 180° apart) are averaged on the circle, so that their centre lies between
-// them near ±180° and not on the far side of the Earth; others keep their plain mean.
-Point3 ProjectionCentre(const PointList& geographic) {
-  double sumX = 0.0;
-  double sumY = 0.0;
-  double west = INFINITY, east = -INFINITY;
-  for (const Point3& p : geographic) {
-    sumX += p.x;
-    sumY += p.y;
-    west = std::min(west, p.x);
-    east = std::max(east, p.x);
-  }
-  const double count = static_cast<double>(geographic.size());
-  if (east - west > 180.0 && std::isfinite(east - west)) {
-    constexpr double kRadians = 3.14159265358979323846 / 180.0;
-    double sine = 0.0, cosine = 0.0;
-    for (const Point3& p : geographic) {
-      sine += std::sin(p.x * kRadians);
-      cosine += std::cos(p.x * kRadians);
-    }
-    return {std::atan2(sine, cosine) / kRadians, sumY / count, 0.0};
-  }
-  return {sumX / count, sumY / count, 0.0};
-}
-
 // Why a point of a list lies outside the projection's domain, likely: latitude and longitude
 // swapped, or a grid's zone number in front of the eastings that false-easting lacks.
 std::string DomainCause(const PlaneSetup& plane, const ListSystem& list, const Point3& given,
@@ -90,37 +64,13 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
 // The frame the model is fitted in, and both lists in it; a pair without finite coordinates
 // there is refused.
 bool ProjectPairs(Step& step, Registration& run) {
-  const PlaneChoice& choice = step.settings.plane;
+  run.plane = step.settings.frame;
   PlaneSetup& plane = run.plane;
-  plane.source = choice.source;
-  plane.destination = choice.destination;
-  plane.geoid = choice.geoid;
-  plane.frame = run.model->FrameOf() == Frame::Geocentric ? PlaneSetup::Frame::Geocentric
-                                                           : PlaneSetup::Frame::Plane;
-  const ListSystem& destination = plane.destination;
-  if (plane.frame == PlaneSetup::Frame::Plane && destination.kind == ListSystem::Kind::Grid) {
-    plane.UseGrid(destination.grid);
-  }
   std::string problem;
-  if (plane.UsesProj() && !plane.Prepare(problem)) {
+  if (!plane.Complete(run.destination, problem)) {
     step.errors << "quorvane: the frame of the fit could not be set up: " << problem
                 << kNothingWritten;
     return false;
-  }
-  // The plane of the tool's series (in geocentric space, the one the picture maps the points
-  // in) is centred on the paired destination points.
-  if (!plane.destinationOnGrid) {
-    Point3 centre;
-    if (destination.kind == ListSystem::Kind::Geographic) {
-      centre = ProjectionCentre(run.destination);
-    } else {
-      PointList geographic;
-      geographic.reserve(run.destination.size());
-      for (const Point3& q : run.destination) geographic.push_back(plane.DestinationGeographic(q));
-      centre = ProjectionCentre(geographic);
-    }
-    plane.centralMeridian = centre.x;
-    plane.originLatitude = centre.y;
   }
   run.planeSource.reserve(run.source.size());
   for (const Point3& p : run.source) run.planeSource.push_back(plane.SourceToFrame(p));

@@ -49,9 +49,9 @@ bool ReadList(Step& step, const ListInput& input, ListSystem::Kind kind, Observa
 bool ReadLists(Step& step, ObservationList& source, ObservationList& destination,
                ObservationList& further) {
   const RunSettings& s = step.settings;
-  return ReadList(step, s.source, s.plane.source.kind, source) &&
-         ReadList(step, s.destination, s.plane.destination.kind, destination) &&
-         ReadList(step, s.further, s.plane.source.kind, further);
+  return ReadList(step, s.source, s.frame.source.kind, source) &&
+         ReadList(step, s.destination, s.frame.destination.kind, destination) &&
+         ReadList(step, s.further, s.frame.source.kind, further);
 }
 
 }  // namespace Quorvane
