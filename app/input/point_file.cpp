@@ -18,8 +18,11 @@ namespace {
 
 // What a column holds. The words of the header name one each (kColumnWords); a kind of list
 // then reads each word's role as one of its columns, or refuses it.
-enum class Role { Name, Longitude, Latitude, Easting, Northing, Height, X, Y, Z, None, Ambiguous };
-constexpr std::size_t kWordRoles = 9;  // Name … Z
+enum class Role {
+  Name, Longitude, Latitude, Easting, Northing, Height, X, Y, Z, SigmaH, SigmaV, Epoch,
+  None, Ambiguous
+};
+constexpr std::size_t kWordRoles = 12;  // Name … Epoch
 
 // The words a header may name a column by, for every kind of list: ASCII ones compare without
 // regard to case, the Chinese ones (UTF-8) exactly.
@@ -45,6 +48,15 @@ const ColumnWord kColumnWords[] = {
     {"\xE6\xAD\xA3\xE5\xB8\xB8\xE9\xAB\x98", Role::Height},   // 正常高 (normal height)
     {"\xE5\xA4\xA7\xE5\x9C\xB0\xE9\xAB\x98", Role::Height},   // 大地高 (ellipsoidal height)
     {"x", Role::X}, {"y", Role::Y}, {"z", Role::Z},
+    // A point's a priori precision, as receivers and control tables give it: the standard
+    // deviation of one horizontal coordinate and of the height.
+    {"sigmah", Role::SigmaH}, {"\xCF\x83h", Role::SigmaH},  // σH
+    {"hrms", Role::SigmaH}, {"h.rms", Role::SigmaH}, {"hprec", Role::SigmaH},
+    {"sigmav", Role::SigmaV}, {"\xCF\x83v", Role::SigmaV},  // σV
+    {"vrms", Role::SigmaV}, {"v.rms", Role::SigmaV}, {"vprec", Role::SigmaV},
+    // The epoch of the coordinates, a decimal year.
+    {"epoch", Role::Epoch}, {"t", Role::Epoch},
+    {"\xE5\x8E\x86\xE5\x85\x83", Role::Epoch},  // 历元
 };
 
 // A kind of list: its three coordinates in the order of a point (x, y, z of Point3), and the
@@ -55,21 +67,23 @@ struct ListKind {
   const char* columns;  // for "is not a column name (…)"
 };
 using R = Role;
-// `reads` in the order Name, Longitude, Latitude, Easting, Northing, Height, X, Y, Z. Z is the
-// height in both. Survey tables put the northing in X and others the easting, so a grid refuses
+// `reads` in the order Name, Longitude, Latitude, Easting, Northing, Height, X, Y, Z, SigmaH,
+// SigmaV, Epoch (the last three the same in every kind). Z is the height in both. Survey tables put the northing in X and others the easting, so a grid refuses
 // X and Y rather than guess.
 const ListKind kGeographic = {{R::Longitude, R::Latitude, R::Height},
                               {R::Name, R::Longitude, R::Latitude, R::None, R::None,
-                               R::Height, R::None, R::None, R::Height},
+                               R::Height, R::None, R::None, R::Height, R::SigmaH, R::SigmaV,
+                               R::Epoch},
                               "name, lon, lat, h"};
 const ListKind kGrid = {{R::Easting, R::Northing, R::Height},
                         {R::Name, R::None, R::None, R::Easting, R::Northing,
-                         R::Height, R::Ambiguous, R::Ambiguous, R::Height},
+                         R::Height, R::Ambiguous, R::Ambiguous, R::Height, R::SigmaH,
+                         R::SigmaV, R::Epoch},
                         "name, N, E, h"};
 // Geocentric X, Y, Z: here the letters are the coordinates, and a height is none of them.
 const ListKind kGeocentric = {{R::X, R::Y, R::Z},
                               {R::Name, R::None, R::None, R::None, R::None, R::None, R::X,
-                               R::Y, R::Z},
+                               R::Y, R::Z, R::SigmaH, R::SigmaV, R::Epoch},
                               "name, X, Y, Z"};
 
 // The units a header may give in brackets after a column's word ("X(m)", "E [m]", "高程（m）"):
@@ -78,6 +92,12 @@ const char* const kMetreUnits[] = {"m", "metre", "metres", "meter", "meters",
                                    "\xE7\xB1\xB3"};  // 米
 const char* const kDegreeUnits[] = {"\xC2\xB0", "deg", "degree", "degrees", "dms",
                                     "\xE5\xBA\xA6"};  // ° 度
+const char* const kYearUnits[] = {"a", "yr", "year", "years", "\xE5\xB9\xB4"};  // 年
+
+// Epochs a point may carry, decimal years: GNSS coordinates of any survey that can be tied to a
+// frame; a number outside them is a date in another form (20180701) or another column.
+constexpr double kEarliestEpoch = 1900.0;
+constexpr double kLatestEpoch = 2100.0;
 
 // The full-width comma and semicolon of Chinese input methods, in each encoding a file may use.
 constexpr char kWideCommaUtf8[] = "\xEF\xBC\x8C";      // ，
@@ -174,6 +194,8 @@ class Parser {
         list_(list),
         kept_(list.points.size()),
         keptNames_(list.names.size()),
+        keptPrecision_(list.precision.size()),
+        keptEpochs_(list.epochs.size()),
         roles_(std::begin(kind_.coordinates), std::end(kind_.coordinates)) {}
 
   // One line without its line end, numbered from 1.
@@ -230,6 +252,8 @@ class Parser {
   bool Fail() {
     list_.points.resize(kept_);
     list_.names.resize(keptNames_);
+    list_.precision.resize(keptPrecision_);
+    list_.epochs.resize(keptEpochs_);
     return false;
   }
 
@@ -348,6 +372,12 @@ class Parser {
           return "Y";
         case Role::Z:
           return "Z";
+        case Role::SigmaH:
+          return "sigmaH";
+        case Role::SigmaV:
+          return "sigmaV";
+        case Role::Epoch:
+          return "epoch";
         case Role::None:
         case Role::Ambiguous:
           break;
@@ -391,11 +421,15 @@ class Parser {
         return Fail();
       }
       const bool angle = role == Role::Longitude || role == Role::Latitude;
+      const bool year = role == Role::Epoch;
       if (!unit.empty() && role != Role::Name &&
-          !(angle ? OneOf(unit, std::begin(kDegreeUnits), std::end(kDegreeUnits))
-                  : OneOf(unit, std::begin(kMetreUnits), std::end(kMetreUnits)))) {
+          !(angle  ? OneOf(unit, std::begin(kDegreeUnits), std::end(kDegreeUnits))
+            : year ? OneOf(unit, std::begin(kYearUnits), std::end(kYearUnits))
+                   : OneOf(unit, std::begin(kMetreUnits), std::end(kMetreUnits)))) {
         problem = Where(number) + column + " gives its unit as " + Quoted(unit) + ", where " +
-                  (angle ? "angles are read in degrees" : "lengths are read in metres");
+                  (angle  ? "angles are read in degrees"
+                   : year ? "epochs are read in decimal years"
+                          : "lengths are read in metres");
         return Fail();
       }
       if (std::find(roles_.begin(), roles_.end(), role) != roles_.end()) {
@@ -419,6 +453,39 @@ class Parser {
       }
     }
     named_ = std::find(roles_.begin(), roles_.end(), Role::Name) != roles_.end() ? 1 : 0;
+    const auto has = [this](Role role) {
+      return std::find(roles_.begin(), roles_.end(), role) != roles_.end();
+    };
+    precise_ = has(Role::SigmaH) || has(Role::SigmaV);
+    dated_ = has(Role::Epoch);
+    return true;
+  }
+
+  // A σ or an epoch field: empty when the point has none, else a number in its range.
+  bool Extra(Role role, const std::string& field, const std::string& where, Precision& sigma,
+             double& epoch, std::string& problem) const {
+    if (field.empty()) return true;
+    double value = 0.0;
+    std::string why;
+    if (!ReadDecimal(field, value, why)) {
+      problem = where + Quoted(field) + " " + why;
+      return false;
+    }
+    if (role == Role::Epoch) {
+      if (!(value >= kEarliestEpoch && value <= kLatestEpoch)) {
+        problem = where + Quoted(field) + " is not an epoch in decimal years (" +
+                  std::to_string(static_cast<int>(kEarliestEpoch)) + " to " +
+                  std::to_string(static_cast<int>(kLatestEpoch)) + ")";
+        return false;
+      }
+      epoch = value;
+      return true;
+    }
+    if (!(value > 0.0)) {
+      problem = where + Quoted(field) + " is not a standard deviation in metres above 0";
+      return false;
+    }
+    (role == Role::SigmaH ? sigma.horizontal : sigma.vertical) = value;
     return true;
   }
 
@@ -447,6 +514,8 @@ class Parser {
     }
     double values[3] = {0.0, 0.0, 0.0};
     std::string name;
+    Precision sigma;
+    double epoch = NAN;
     for (std::size_t k = 0; k < fields.size(); ++k) {
       const Role role = header_ ? roles_[k] : (named_ == 1 && k == 0 ? Role::Name : roles_[k - named_]);
       const std::string& field = fields[k];
@@ -465,6 +534,10 @@ class Parser {
                     "it is read as GBK)";
           return Fail();
         }
+        continue;
+      }
+      if (role == Role::SigmaH || role == Role::SigmaV || role == Role::Epoch) {
+        if (!Extra(role, field, where, sigma, epoch, problem)) return Fail();
         continue;
       }
       std::string why;
@@ -493,6 +566,14 @@ class Parser {
     }
     list_.points.emplace_back(values[0], values[1], values[2]);
     if (named_ == 1) list_.names.push_back(std::move(name));
+    if (precise_) {
+      list_.precision.resize(list_.points.size() - 1);
+      list_.precision.push_back(sigma);
+    }
+    if (dated_) {
+      list_.epochs.resize(list_.points.size() - 1, NAN);
+      list_.epochs.push_back(epoch);
+    }
     return true;
   }
 
@@ -508,7 +589,11 @@ class Parser {
   ObservationList& list_;
   std::size_t kept_;
   std::size_t keptNames_;
+  std::size_t keptPrecision_;
+  std::size_t keptEpochs_;
   bool started_ = false;
+  bool precise_ = false;  // the header names a σ column
+  bool dated_ = false;    // the header names an epoch column
   bool header_ = false;
   bool utf8_ = true;  // every line so far is UTF-8
   bool ascii_ = true;  // the line being read is ASCII

@@ -48,25 +48,30 @@ std::string RangeProblem(double longitude, double latitude);
 ///   any order: a name column (name, id, point, station, 点名, 点号) if any, and for a
 ///   geographic file longitude (lon, longitude, L, 经度), latitude (lat, latitude, B, 纬度) and
 ///   height (h, height, elevation, elev, Z, 高程, 正常高, 大地高); for a grid file northing (N,
-///   northing, 北坐标), easting (E, easting, 东坐标) and height. ASCII names compare without
-///   regard to case; "X" and "Y" are refused in a grid as ambiguous. A word may carry a unit in
-///   brackets ("X(m)", "E [m]", "高程（m）"): metres for lengths, degrees for angles; another is
-///   refused. Without a header the columns are name (when a line has four fields), then
-///   longitude, latitude and height (easting, northing and height for a grid).
+///   northing, 北坐标), easting (E, easting, 东坐标) and height. Any list may add a point's a
+///   priori precision, the σ of one horizontal coordinate (sigmaH, σH, HRMS, H.RMS, HPrec) and
+///   of the height (sigmaV, σV, VRMS, V.RMS, VPrec), and its epoch (epoch, t, 历元). ASCII
+///   names compare without regard to case; "X" and "Y" are refused in a grid as ambiguous. A
+///   word may carry a unit in brackets ("X(m)", "E [m]", "高程（m）"): metres for lengths and σ,
+///   degrees for angles, years (a, yr, year, 年) for epochs; another is refused. Without a header
+///   the columns are name (when a line has four fields), then longitude, latitude and height
+///   (easting, northing and height for a grid).
 /// - The file is UTF-8 when every line of it is, GBK otherwise; its names are kept as UTF-8.
 /// - A point line has one field per column. Names are the field's bytes (converted from GBK in
 ///   a GBK file); a file has names on every point line or on none, and a name that is a decimal
 ///   number with a point or exponent is taken for a shifted coordinate and refused. Heights and
 ///   grid coordinates are decimal numbers ([+-] digits, an optional fraction and exponent; no
-///   hexadecimal, "inf" or "nan"), finite; angles as ReadAngle reads them. A latitude beyond
+///   hexadecimal, "inf" or "nan"), finite; angles as ReadAngle reads them. A σ or epoch field
+///   may be empty (the point has none); given, a σ is above 0 and an epoch a decimal year from
+///   1900 to 2100. A latitude beyond
 ///   ±90° or a longitude beyond ±180° is refused with its likely cause (columns swapped, or
 ///   plane coordinates).
 /// A decimal number is converted exactly as the argument parser converts the same field, so a
 /// file and an argument with the same points give the same doubles.
 ///
-/// Appends the points, with their names when the file has them, to `list` and returns true; on
-/// the first line that is not so, returns false with `problem` naming the line (counted from 1)
-/// and why, in one line without a line end, and `list` as it was.
+/// Appends the points, with their names, precision and epochs when the file has them, to `list`
+/// and returns true; on the first line that is not so, returns false with `problem` naming the
+/// line (counted from 1) and why, in one line without a line end, and `list` as it was.
 bool ParsePointFileText(const std::string& text, const PointFileOptions& options,
                         ObservationList& list, std::string& problem);
 

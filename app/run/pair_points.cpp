@@ -2,6 +2,7 @@
 // leaves out of each component.
 #include "app/run/run_steps.h"
 
+#include <cmath>
 #include <map>
 
 #include "app/cli/command_line.h"
@@ -21,85 +22,135 @@ std::vector<std::string> Repeated(const std::vector<std::string>& names) {
 }
 
 
+// Pairs by name: partner[i] is the destination point named as source point i. Refuses names
+// repeated in a list and source names the destination lacks; warns of destination names the
+// source lacks.
+bool PairByName(Step& step, const ObservationList& source, const ObservationList& destination,
+                std::vector<std::size_t>& partner) {
+  for (const auto& [list, option] : {std::make_pair(&source, "--refsrc-file"),
+                                     std::make_pair(&destination, "--refdes-file")}) {
+    const std::vector<std::string> repeated = Repeated(list->names);
+    if (!repeated.empty()) {
+      step.errors << "quorvane: " << option << " names more than one point "
+                  << ListOfNames(repeated, step.settings.encoding)
+                  << "; pairing by name needs each name once" << kNothingWritten;
+      return false;
+    }
+  }
+  std::map<std::string, std::size_t> where;
+  for (std::size_t i = 0; i < destination.names.size(); ++i) where[destination.names[i]] = i;
+  std::vector<std::string> missing;
+  std::vector<bool> paired(destination.points.size(), false);
+  for (const std::string& name : source.names) {
+    const auto found = where.find(name);
+    if (found == where.end()) {
+      missing.push_back(name);
+      continue;
+    }
+    paired[found->second] = true;
+    partner.push_back(found->second);
+  }
+  if (!missing.empty()) {
+    step.errors << "quorvane: --refdes-file has no point named "
+                << ListOfNames(missing, step.settings.encoding)
+                << "; every source point needs the destination point of its name"
+                << kNothingWritten;
+    return false;
+  }
+  std::vector<std::string> unpaired;
+  for (std::size_t i = 0; i < destination.names.size(); ++i) {
+    if (!paired[i]) unpaired.push_back(destination.names[i]);
+  }
+  if (!unpaired.empty()) {
+    step.Warn("--refdes-file names " + std::to_string(unpaired.size()) +
+              (unpaired.size() == 1 ? " point" : " points") + " the source list lacks: " +
+              ListOfNames(unpaired, step.settings.encoding) +
+              "; they take no part and do not move the projection centre");
+  }
+  return true;
+}
+
+// Pairs by order: source point i with destination point i. Refuses a source point without its
+// destination point; warns of destination points beyond the source list's.
+bool PairByOrder(Step& step, std::size_t sources, std::size_t destinations) {
+  if (destinations < sources) {
+    step.errors << "quorvane: --refsrc gives " << sources << " points but --refdes only "
+                << destinations << "; every source point needs its destination point"
+                << kNothingWritten;
+    return false;
+  }
+  if (destinations > sources) {
+    const std::size_t extra = destinations - sources;
+    const auto points = [](std::size_t n) {
+      return std::to_string(n) + (n == 1 ? " point" : " points");
+    };
+    step.Warn("--refdes gives " + points(destinations) + " and --refsrc " + points(sources) +
+              "; pairs go by order, so the last " + std::to_string(extra) +
+              (extra == 1 ? " destination point is" : " destination points are") +
+              " not paired and only " + (extra == 1 ? "moves" : "move") + " the projection centre");
+  }
+  return true;
+}
+
+// Each pair's precision and epoch from its two points. The misclosure of a pair holds the errors
+// of both points, so its variance is the sum of theirs. A pair's epoch is its source point's, or
+// its destination point's where only that one has one; two different epochs for one pair are
+// refused.
+bool PairExtras(Step& step, const ObservationList& source, const ObservationList& destination,
+                const std::vector<std::size_t>& partner, Registration& run) {
+  const std::size_t n = partner.size();
+  if (source.HasPrecision() || destination.HasPrecision()) {
+    run.precision.assign(n, Precision{});
+    for (std::size_t i = 0; i < n; ++i) {
+      const Precision p = source.HasPrecision() ? source.precision[i] : Precision{};
+      const Precision q = destination.HasPrecision() ? destination.precision[partner[i]] : Precision{};
+      run.precision[i] = {std::hypot(p.horizontal, q.horizontal), std::hypot(p.vertical, q.vertical)};
+    }
+  }
+  if (!source.HasEpochs() && !destination.HasEpochs()) return true;
+  run.epochs.assign(n, NAN);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double s = source.HasEpochs() ? source.epochs[i] : NAN;
+    const double d = destination.HasEpochs() ? destination.epochs[partner[i]] : NAN;
+    if (std::isfinite(s) && std::isfinite(d) && s != d) {
+      step.errors << "quorvane: pair " << i + 1 << " (counting from 1"
+                  << (run.names.empty() ? "" : ", " + step.Quoted(run.names[i])) << ") has the epoch "
+                  << s << " in the source list and " << d
+                  << " in the destination list; a pair is one point at one epoch" << kNothingWritten;
+      return false;
+    }
+    run.epochs[i] = std::isfinite(s) ? s : d;
+  }
+  return true;
+}
+
 }  // namespace
 
 // Pairs the points: by name when both lists name them, by order otherwise. `run.destination`
 // gets the destination points that pair or, by order, all of them (the extra ones only move the
-// projection centre).
-// The lists' points are moved into `run`, not copied.
+// projection centre). The lists' points are moved into `run`, not copied.
 bool PairPoints(Step& step, ObservationList& source, ObservationList& destination,
                 Registration& run) {
-  run.source = std::move(source.points);
+  std::vector<std::size_t> partner;
   if (source.HasNames() && destination.HasNames()) {
-    for (const auto& [list, option] : {std::make_pair(&source, "--refsrc-file"),
-                                       std::make_pair(&destination, "--refdes-file")}) {
-      const std::vector<std::string> repeated = Repeated(list->names);
-      if (!repeated.empty()) {
-        step.errors << "quorvane: " << option << " names more than one point "
-                    << ListOfNames(repeated, step.settings.encoding)
-                    << "; pairing by name needs each name once" << kNothingWritten;
-        return false;
-      }
-    }
-    std::map<std::string, std::size_t> where;
-    for (std::size_t i = 0; i < destination.names.size(); ++i) where[destination.names[i]] = i;
-    std::vector<std::string> missing;
-    std::vector<bool> paired(destination.points.size(), false);
-    for (const std::string& name : source.names) {
-      const auto found = where.find(name);
-      if (found == where.end()) {
-        missing.push_back(name);
-        continue;
-      }
-      paired[found->second] = true;
-      run.destination.push_back(destination.points[found->second]);
-    }
-    if (!missing.empty()) {
-      step.errors << "quorvane: --refdes-file has no point named "
-                  << ListOfNames(missing, step.settings.encoding)
-                  << "; every source point needs the destination point of its name"
-                  << kNothingWritten;
-      return false;
-    }
-    std::vector<std::string> unpaired;
-    for (std::size_t i = 0; i < destination.names.size(); ++i) {
-      if (!paired[i]) unpaired.push_back(destination.names[i]);
-    }
-    if (!unpaired.empty()) {
-      step.Warn("--refdes-file names " + std::to_string(unpaired.size()) +
-                (unpaired.size() == 1 ? " point" : " points") + " the source list lacks: " +
-                ListOfNames(unpaired, step.settings.encoding) +
-                "; they take no part and do not move the projection centre");
-    }
+    if (!PairByName(step, source, destination, partner)) return false;
+    run.destination.reserve(partner.size());
+    for (const std::size_t k : partner) run.destination.push_back(destination.points[k]);
     run.names = source.names;
-    return true;
+  } else {
+    if (!PairByOrder(step, source.points.size(), destination.points.size())) return false;
+    partner.resize(source.points.size());
+    for (std::size_t i = 0; i < partner.size(); ++i) partner[i] = i;
+    if (source.HasNames()) {
+      run.names = source.names;
+    } else if (destination.HasNames()) {
+      run.names.assign(destination.names.begin(),
+                       destination.names.begin() + static_cast<std::ptrdiff_t>(partner.size()));
+    }
+    run.destination = std::move(destination.points);
   }
-  run.destination = std::move(destination.points);
-  // Every source point needs the destination point of the same index; more destination points
-  // are allowed and only move the projection centre.
-  if (run.destination.size() < run.source.size()) {
-    step.errors << "quorvane: --refsrc gives " << run.source.size() << " points but --refdes only "
-                << run.destination.size()
-                << "; every source point needs its destination point" << kNothingWritten;
-    return false;
-  }
-  if (run.destination.size() > run.source.size()) {
-    const std::size_t extra = run.destination.size() - run.source.size();
-    const auto points = [](std::size_t n) {
-      return std::to_string(n) + (n == 1 ? " point" : " points");
-    };
-    step.Warn("--refdes gives " + points(run.destination.size()) + " and --refsrc " +
-              points(run.source.size()) + "; pairs go by order, so the last " +
-              std::to_string(extra) + (extra == 1 ? " destination point is" : " destination points are") +
-              " not paired and only " + (extra == 1 ? "moves" : "move") + " the projection centre");
-  }
-  if (source.HasNames()) {
-    run.names = source.names;
-  } else if (destination.HasNames()) {
-    run.names.assign(destination.names.begin(),
-                     destination.names.begin() + static_cast<std::ptrdiff_t>(run.source.size()));
-  }
-  return true;
+  run.source = std::move(source.points);
+  return PairExtras(step, source, destination, partner, run);
 }
 
 // The pairs each component fits: all but those --exclude leaves out of it.

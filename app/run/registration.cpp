@@ -1,5 +1,6 @@
 #include "app/run/registration.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace Quorvane {
@@ -24,6 +25,13 @@ Point3 FitResidualOf(const Registration& run, std::size_t pair) {
   const LocalAxes& a = run.localAxes[pair];
   const auto along = [&v](const double* axis) { return axis[0] * v.x + axis[1] * v.y + axis[2] * v.z; };
   return Point3(along(a.east), along(a.north), along(a.up));
+}
+
+bool Registration::Weighted() const {
+  if (precision.empty()) return false;
+  return std::all_of(precision.begin(), precision.end(), [](const Precision& p) {
+    return p.horizontal > 0.0 && p.vertical > 0.0;
+  });
 }
 
 Point3 ResidualOf(const Registration& run, std::size_t pair) {

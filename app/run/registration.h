@@ -55,6 +55,12 @@ struct Registration {
   /// The pairs' names (the source's, or the destination's when only it has names), one per
   /// pair, UTF-8; empty when neither list names its points.
   std::vector<std::string> names;
+  /// Each pair's a priori precision, the σ of its misclosure (its two points' σ combined),
+  /// metres; empty unless a list gives σ. Zero where neither point has one.
+  std::vector<Precision> precision;
+  /// Each pair's epoch, decimal years (NaN where neither point has one); empty unless a list
+  /// gives epochs.
+  std::vector<double> epochs;
   /// The frame of the fit and how each list reaches it: a plane (both lists' projection, or the
   /// destination's grid), or geocentric space.
   PlaneSetup plane;
@@ -85,8 +91,12 @@ struct Registration {
 
   /// The pairs in the frame, as the model takes them.
   FramePairs Pairs() const {
-    return FramePairs{planeSource, planeDestination, localAxes.empty() ? nullptr : &localAxes};
+    return FramePairs{planeSource, planeDestination, localAxes.empty() ? nullptr : &localAxes,
+                      Weighted() ? &precision : nullptr, epochs.empty() ? nullptr : &epochs};
   }
+  /// Whether the fit is weighted: every pair has a precision above 0, horizontally and
+  /// vertically.
+  bool Weighted() const;
 };
 
 /// The residual of pair i, metres: v = T(p) − q in easting, northing and height (or up), each
