@@ -23,9 +23,12 @@ bool HeightErrors(const std::string& source, const std::string& destination, boo
   Quorvane::OptionTexts texts;
   texts.sourceText = source;
   texts.destinationText = destination;
-  texts.given = {{"--model", "site"}, {"--vertical", "plane"}, {"--quality", ""},
-                 {"--exclude", "15,16,17,18,19,20"}};
-  if (geoid) texts.given["--geoid"] = "egm96_15.gtx";
+  using Quorvane::Option;
+  texts.Set(Option::Model, "site");
+  texts.Set(Option::Vertical, "plane");
+  texts.Set(Option::Quality, "");
+  texts.Set(Option::Exclude, "15,16,17,18,19,20");
+  if (geoid) texts.Set(Option::Geoid, "egm96_15.gtx");
   std::ostringstream report, errors;
   Quorvane::Registration run;
   if (Quorvane::RegisterPoints(texts, report, errors, run) != Quorvane::kExitSuccess) {

@@ -165,8 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Stale values from an earlier scan must not survive: the texts are overwritten as a whole.
   Quorvane::OptionTexts texts{"stale source", "stale destination"};
   const bool complete = Quorvane::ParseCommandLine(argc, argv.data(), texts);
-  Require(complete == ((!texts.sourceText.empty() || texts.Has("--refsrc-file")) &&
-                       (!texts.destinationText.empty() || texts.Has("--refdes-file"))),
+  Require(complete == ((!texts.sourceText.empty() || texts.Has(Quorvane::Option::RefSrcFile)) &&
+                       (!texts.destinationText.empty() || texts.Has(Quorvane::Option::RefDesFile))),
           "the result says whether both lists have a value or a file");
 
   // A value that is not empty is an argument that directly follows its option.
@@ -180,21 +180,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(followsOption(texts.sourceText, "--refsrc"), "source value follows --refsrc");
   Require(followsOption(texts.destinationText, "--refdes"), "destination value follows --refdes");
   // Every value option's value follows it, and every option seen was given by name.
-  for (const auto& [name, value] : texts.given) {
-    const Quorvane::OptionSpec* option = Quorvane::FindOption(name.c_str());
-    Require(option != nullptr, "only the table's options are seen");
-    Require(option->value != nullptr || value.empty(), "a flag has no value");
-    Require(followsOption(value, name.c_str()), "a value follows its option");
-  }
-  // A flag is set only by an argument that is exactly its name.
   auto appears = [&](const char* option) {
     for (int i = 1; i < argc; ++i) {
       if (std::strcmp(argv[i], option) == 0) return true;
     }
     return false;
   };
-  for (const auto& entry : texts.given) {
-    Require(appears(entry.first.c_str()), "an option is seen only when given");
+  for (const Quorvane::OptionSpec& option : Quorvane::kOptions) {
+    if (!texts.Has(option.id)) continue;
+    const std::string& value = texts.Value(option.id);
+    Require(option.value != nullptr || value.empty(), "a flag has no value");
+    Require(followsOption(value, option.name), "a value follows its option");
+    // A flag is set only by an argument that is exactly its name.
+    Require(appears(option.name), "an option is seen only when given");
   }
   // An unknown option is an argument of its own that starts with "--".
   for (const std::string& unknown : texts.unknown) {

@@ -203,25 +203,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     texts.destinationText = input.substr(cut + 1, second - (cut + 1));
     if (second != std::string::npos && second + 1 < input.size()) {
       const unsigned flags = static_cast<unsigned char>(input[second + 1]);
-      const char* const flagged[] = {"--quality", "--snoop", "--exclude", "--record", "--plot"};
+      using Quorvane::Option;
+      const Option flagged[] = {Option::Quality, Option::Snoop, Option::Exclude, Option::Record,
+                                Option::Plot};
       for (unsigned k = 0; k < 5; ++k) {
-        if ((flags & (1u << k)) != 0) texts.given[flagged[k]] = "";
+        if ((flags & (1u << k)) != 0) texts.Set(flagged[k], "");
       }
       if ((flags & 32u) != 0) {
         const char* const models[] = {"site", "helmert", "molodensky-badekas"};
-        texts.given["--model"] = models[texts.sourceText.size() % 3];
+        texts.Set(Option::Model, models[texts.sourceText.size() % 3]);
       }
       const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
-      if (texts.Has("--exclude")) texts.given["--exclude"] = input.substr(second + 2, third - (second + 2));
-      if (third != std::string::npos) texts.given["--apply"] = input.substr(third + 1);
+      if (texts.Has(Option::Exclude)) {
+        texts.Set(Option::Exclude, input.substr(second + 2, third - (second + 2)));
+      }
+      if (third != std::string::npos) texts.Set(Option::Apply, input.substr(third + 1));
       // Lists as point files go through the file reader, lines and all.
-      const auto asFile = [&](std::string& text, const char* option, const char* name) {
-        texts.given[option] = ScratchFolder() + "/" + name;
+      const auto asFile = [&](std::string& text, Option option, const char* name) {
+        texts.Set(option, ScratchFolder() + "/" + name);
         CheckWritten(name, text);
         text.clear();
       };
-      if ((flags & 64u) != 0) asFile(texts.sourceText, "--refsrc-file", "src.txt");
-      if ((flags & 128u) != 0) asFile(texts.destinationText, "--refdes-file", "des.txt");
+      if ((flags & 64u) != 0) asFile(texts.sourceText, Option::RefSrcFile, "src.txt");
+      if ((flags & 128u) != 0) asFile(texts.destinationText, Option::RefDesFile, "des.txt");
     }
   }
 
@@ -230,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Quorvane::ObservationList sourceFile;
   std::string problem;
   Quorvane::PointList source;
-  if (texts.Has("--refsrc-file")) {
+  if (texts.Has(Quorvane::Option::RefSrcFile)) {
     if (Quorvane::ReadPointFile(texts.Value("--refsrc-file"), Quorvane::PointFileOptions{}, sourceFile,
                                 problem)) {
       source = sourceFile.points;
@@ -254,8 +258,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Warnings of an undetermined or unconverged fit may go to standard error.
       Require(!reported.empty(), "a fit is reported");
       Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-      Require(run.hasStatistics == (texts.Has("--quality") || texts.Has("--snoop") ||
-                                    texts.Has("--record") || texts.Has("--plot")),
+      Require(run.hasStatistics == (texts.Has(Quorvane::Option::Quality) || texts.Has(Quorvane::Option::Snoop) ||
+                                    texts.Has(Quorvane::Option::Record) || texts.Has(Quorvane::Option::Plot)),
               "statistics exactly when asked for");
       if (run.hasStatistics) {
         for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);

@@ -18,12 +18,32 @@ constexpr char kComponentSuffix[] = {'h', 'v'};
 
 }  // namespace
 
-const std::string& OptionTexts::Value(const char* option) const {
-  static const std::string kNone;
-  if (std::strcmp(option, "--refsrc") == 0) return sourceText;
-  if (std::strcmp(option, "--refdes") == 0) return destinationText;
-  const auto found = given.find(option);
-  return found == given.end() ? kNone : found->second;
+bool OptionTexts::Has(Option option) const {
+  const std::size_t k = static_cast<std::size_t>(option);
+  asked_.set(k);
+  return seen_.test(k) || (option == Option::RefSrc && !sourceText.empty()) ||
+         (option == Option::RefDes && !destinationText.empty());
+}
+
+const std::string& OptionTexts::Value(Option option) const {
+  asked_.set(static_cast<std::size_t>(option));
+  if (option == Option::RefSrc) return sourceText;
+  if (option == Option::RefDes) return destinationText;
+  return values_[static_cast<std::size_t>(option)];
+}
+
+void OptionTexts::Set(Option option, std::string value) {
+  const std::size_t k = static_cast<std::size_t>(option);
+  seen_.set(k);
+  std::string& held = option == Option::RefSrc   ? sourceText
+                      : option == Option::RefDes ? destinationText
+                                                 : values_[k];
+  held = std::move(value);
+}
+
+std::string OptionTexts::Take(Option option) {
+  asked_.set(static_cast<std::size_t>(option));
+  return std::move(values_[static_cast<std::size_t>(option)]);
 }
 
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
@@ -34,18 +54,19 @@ bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts) {
       if (std::strncmp(argv[i], "--", 2) == 0) texts.unknown.push_back(argv[i]);
       continue;
     }
-    std::string& value = texts.given[option->name];
-    if (option->value == nullptr) continue;
     // The value is consumed here, so the scan never takes it for an option; a trailing option
-    // has an empty value, which replaces any earlier one. The two lists, up to 128 KiB each, are
-    // held once, in their own members.
-    std::string& held = std::strcmp(option->name, "--refsrc") == 0   ? texts.sourceText
-                        : std::strcmp(option->name, "--refdes") == 0 ? texts.destinationText
-                                                                     : value;
-    held = i + 1 < argc ? argv[++i] : "";
+    // has an empty value, which replaces any earlier one.
+    texts.Set(option->id, option->value == nullptr || i + 1 >= argc ? "" : argv[++i]);
   }
-  return (!texts.sourceText.empty() || texts.Has("--refsrc-file")) &&
-         (!texts.destinationText.empty() || texts.Has("--refdes-file"));
+  return (!texts.sourceText.empty() || texts.Has(Option::RefSrcFile)) &&
+         (!texts.destinationText.empty() || texts.Has(Option::RefDesFile));
+}
+
+About AboutAsked(const OptionTexts& texts) {
+  // Both are asked for, so that a reader of the table sees that both are read.
+  const bool help = texts.Has(Option::Help);
+  const bool version = texts.Has(Option::Version);
+  return help ? About::Help : version ? About::Version : About::None;
 }
 
 bool ParseExclusions(const std::string& text, std::size_t pairCount,

@@ -2,11 +2,13 @@
 // that ask for more than the default run, grouped by what they feed.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstddef>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "app/cli/options.h"
 #include "app/text/text_encoding.h"
 #include "common/point_list.h"
 
@@ -17,16 +19,28 @@ namespace Quorvane {
 struct OptionTexts {
   std::string sourceText;       // value of --refsrc
   std::string destinationText;  // value of --refdes
-  /// Every option of the table (app/options.h) that was seen, by name, with its last value: ""
-  /// for a flag, and for a value option that is the last argument. --refsrc and --refdes are
-  /// here too when seen, their values only in the two members above (Value() gives them).
-  std::map<std::string, std::string> given{};
   /// Arguments that start with "--" but are no option and no option's value, in order.
   std::vector<std::string> unknown{};
 
-  bool Has(const char* option) const { return given.count(option) != 0; }
-  /// The option's value, or "" when it was not seen.
-  const std::string& Value(const char* option) const;
+  /// Whether the option was seen (a flag, or a value option even with an empty value).
+  bool Has(Option option) const;
+  /// The option's last value: "" for a flag, for a value option that is the last argument, and
+  /// for an option not seen. --refsrc's and --refdes's are their members above.
+  const std::string& Value(Option option) const;
+  /// Gives the option as seen with `value` (the scan's own way, and that of programs that make
+  /// the texts without a command line).
+  void Set(Option option, std::string value);
+  /// The option's value, moved out: the --apply list may be as long as the others.
+  std::string Take(Option option);
+  /// Whether a reader asked for the option (Has or Value) since the texts were made: an option
+  /// of the table that no reader asks for is one the run ignores.
+  bool Asked(Option option) const { return asked_[static_cast<std::size_t>(option)]; }
+
+  // Read and written through the functions above only; members rather than private so that the
+  // texts stay an aggregate ({source, destination} makes them).
+  std::array<std::string, kOptionCount> values_{};
+  std::bitset<kOptionCount> seen_{};
+  mutable std::bitset<kOptionCount> asked_{};
 };
 
 /// Scans argv[1] .. argv[argc-1] for the options of the table kOptions (exact, case-sensitive,
@@ -40,6 +54,11 @@ struct OptionTexts {
 /// destination, has a non-empty text or a file option (even one with an empty path); no content
 /// is examined.
 bool ParseCommandLine(int argc, const char* const* argv, OptionTexts& texts);
+
+/// What the command line asks for instead of a run: --help (which wins) or --version, or
+/// nothing.
+enum class About { None, Help, Version };
+About AboutAsked(const OptionTexts& texts);
 
 /// What --exclude leaves out, for each component of the model (one for the similarity; the
 /// horizontal and the vertical part for the site model): excluded[c][i] for pair i.

@@ -1,182 +1,199 @@
 #include "app/cli/options.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "app/cli/exit_codes.h"
 
 namespace Quorvane {
 
-const OptionSpec kOptions[] = {
+constexpr OptionSpec kOptions[kOptionCount] = {
     // Points.
-    {"--refsrc", "LIST", OptionGroup::Points, "the control points in the source system",
-     "The control points in the source system."},
-    {"--refdes", "LIST", OptionGroup::Points, "the same points in the destination system",
-     "The same points in the destination system."},
-    {"--refsrc-file", "FILE", OptionGroup::Points, "the source points from a file instead",
+    {Option::RefSrc, "--refsrc", "LIST", OptionGroup::Points,
+     "The control points in the source system.", "--refsrc 139.7,35.6,10"},
+    {Option::RefDes, "--refdes", "LIST", OptionGroup::Points,
+     "The same points in the destination system.", "--refdes 139.703,35.603,-30"},
+    {Option::RefSrcFile, "--refsrc-file", "FILE", OptionGroup::Points,
      "The source points from a file instead of an argument.\n"
-     "Giving both \\-\\-refsrc and \\-\\-refsrc\\-file is an error."},
-    {"--refdes-file", "FILE", OptionGroup::Points, "the destination points from a file instead",
+     "Giving both --refsrc and --refsrc-file is an error.",
+     "--refsrc-file examples/tokyo-wgs84-named.txt"},
+    {Option::RefDesFile, "--refdes-file", "FILE", OptionGroup::Points,
      "The destination points from a file instead of an argument.\n"
-     "Giving both \\-\\-refdes and \\-\\-refdes\\-file is an error."},
-    {"--apply", "LIST", OptionGroup::Points,
-     "further source points: printed after the report,\ntransformed into the destination system",
-     "Further points in the source system.\n"
-     "After the report, each is carried into the frame, through the fit and back, and printed\n"
-     "in the destination system under the label \"转换结果：\": longitude and latitude\n"
-     "(degrees, nine decimals) and height (metres, four decimals), or a grid's easting,\n"
-     "northing and height first, separated by tabs."},
-    {"--apply-file", "FILE", OptionGroup::Points, "the further points from a file instead",
-     "The further points from a file instead of an argument; named points are\n"
-     "printed with their names."},
-    {"--packed-dms", nullptr, OptionGroup::Points, "read every angle of the files as ddd.mmssss",
-     "Read every angle of every point file as ddd.mmssss (139.4211915 is\n"
-     "139\\(de42'11.915\")."},
+     "Giving both --refdes and --refdes-file is an error.",
+     "--refdes-file examples/tokyo-datum-named.txt"},
+    {Option::Apply, "--apply", "LIST", OptionGroup::Points,
+     "Further source points, printed after the report transformed into the destination\n"
+     "system.\n"
+     "Each is carried into the frame, through the fit and back, and printed in the\n"
+     "destination system under the label \"转换结果：\": longitude and latitude (degrees,\n"
+     "nine decimals) and height (metres, four decimals), or a grid's easting, northing\n"
+     "and height first, separated by tabs.",
+     "--apply 139.7,35.69,40"},
+    {Option::ApplyFile, "--apply-file", "FILE", OptionGroup::Points,
+     "The further points from a file instead of an argument.\n"
+     "Named points are printed with their names.",
+     "--apply-file examples/tokyo-wgs84-named.txt"},
+    {Option::PackedDms, "--packed-dms", nullptr, OptionGroup::Points,
+     "Read every angle of every point file as packed degrees, minutes and seconds,\n"
+     "ddd.mmssss.\n"
+     "139.4211915 is then 139°42'11.915\".",
+     "--packed-dms"},
     // Plane.
-    {"--source-ellipsoid", "E", OptionGroup::Plane,
-     "the source list's ellipsoid: a name (WGS84,\nCGCS2000, BJ54, XIAN80, BESSEL1841, ...) or\n"
-     "A/RF (semi-major axis in metres, then the\ninverse flattening)",
-     "The ellipsoid of the source longitudes and latitudes: WGS84, CGCS2000, BJ54,\n"
-     "XIAN80, INTL1924, BESSEL1841, AIRY1830, CLARKE1866, CLARKE1880, GRS80 or GRS67\n"
-     "(in any case), or A/RF, the semi\\-major axis in metres and the inverse\n"
-     "flattening.\n"
-     "Each list is projected on its own ellipsoid."},
-    {"--destination-ellipsoid", "E", OptionGroup::Plane,
-     "the destination list's ellipsoid, likewise",
-     "The ellipsoid of the destination longitudes and latitudes, likewise; \\-\\-apply\n"
-     "points are taken back on it."},
-    {"--grid", "SPEC", OptionGroup::Plane,
-     "the destination is a local grid table (easting,\nnorthing, height): SPEC is "
-     "ellipsoid=E,\nmeridian=L0[,false-easting=M][,false-northing=M]\n[,height=M][,scale=K]"
-     "[,latitude-of-origin=B]",
-     "The destination points are a local Gauss\\(enKr\\(:uger grid table: easting,\n"
-     "northing and height in metres.\n"
+    {Option::SourceEllipsoid, "--source-ellipsoid", "E", OptionGroup::Plane,
+     "The ellipsoid of the source longitudes and latitudes, by name or as A/RF.\n"
+     "The names are WGS84, CGCS2000, BJ54, XIAN80, INTL1924, BESSEL1841, AIRY1830,\n"
+     "CLARKE1866, CLARKE1880, GRS80 and GRS67 (in any case); A/RF is the semi-major\n"
+     "axis in metres and the inverse flattening.\n"
+     "Each list is projected on its own ellipsoid.",
+     "--source-ellipsoid CGCS2000"},
+    {Option::DestinationEllipsoid, "--destination-ellipsoid", "E", OptionGroup::Plane,
+     "The ellipsoid of the destination longitudes and latitudes, likewise.\n"
+     "--apply points are taken back on it.",
+     "--destination-ellipsoid BESSEL1841"},
+    {Option::Grid, "--grid", "SPEC", OptionGroup::Plane,
+     "The destination points are a local Gauss-Kruger grid table: easting, northing and\n"
+     "height in metres.\n"
      "SPEC is key=value pairs separated by commas: ellipsoid= and meridian= (the\n"
-     "central meridian in degrees) are required, false\\-easting= (500000, with the\n"
-     "zone number in front for a prefixed grid), false\\-northing= (0), height= (the\n"
+     "central meridian in degrees) are required, false-easting= (500000, with the zone\n"
+     "number in front for a prefixed grid), false-northing= (0), height= (the\n"
      "projection surface, 0), scale= (on the central meridian, 1; 0.9996 for UTM) and\n"
-     "latitude\\-of\\-origin= (degrees, 0) are optional.\n"
+     "latitude-of-origin= (degrees, 0) are optional.\n"
      "The source points are projected with the grid's meridian, false origin and\n"
-     "projection height on their own ellipsoid, and the fit runs in the grid."},
-    {"--source-crs", "CRS", OptionGroup::Plane,
-     "the source list's coordinate system as PROJ names\nit: EPSG:4326, EPSG:27700, a WKT text, "
-     "@FILE\n(a .prj file) or a PROJ string",
-     "The source list's coordinate reference system, anything PROJ takes: an EPSG code\n"
-     "(EPSG:4326), a WKT 1 or 2 text, @FILE for a file holding one (a .prj file), or a\n"
-     "PROJ string.\n"
+     "projection height on their own ellipsoid, and the fit runs in the grid.",
+     "--grid ellipsoid=BJ54,meridian=111,false-easting=37500000"},
+    {Option::SourceCrs, "--source-crs", "CRS", OptionGroup::Plane,
+     "The source list's coordinate reference system, anything PROJ takes: an EPSG code,\n"
+     "a WKT text, @FILE or a PROJ string.\n"
+     "An EPSG code is EPSG:4326; a WKT 1 or 2 text may come from a file as @FILE (a .prj\n"
+     "file).\n"
      "A geographic CRS gives longitude, latitude and height in degrees and metres\n"
-     "(whatever its axis order), on its ellipsoid; a projected CRS easting, northing\n"
-     "and height in its own unit, taken back to longitude and latitude by its inverse\n"
+     "(whatever its axis order), on its ellipsoid; a projected CRS easting, northing and\n"
+     "height in its own unit, taken back to longitude and latitude by its inverse\n"
      "projection; a geocentric CRS X, Y, Z in metres (the geocentric models only); a\n"
      "compound CRS its horizontal part.\n"
-     "Not with \\-\\-source\\-ellipsoid."},
-    {"--destination-crs", "CRS", OptionGroup::Plane,
-     "the destination list's coordinate system,\nlikewise; a projected one is the plane of "
-     "the fit",
-     "The destination list's coordinate reference system, likewise.\n"
-     "A projected CRS plays \\-\\-grid's part: the fit runs in its plane, the source\n"
-     "points going through its projection on their own ellipsoid.\n"
-     "Not with \\-\\-destination\\-ellipsoid or \\-\\-grid."},
-    {"--geoid", "GRID", OptionGroup::Plane,
-     "a geoid model grid (egm96_15.gtx, or a path):\nsource heights less the geoid's "
-     "undulation\n(plane models)",
-     "A geoid model grid PROJ reads (GTX or GeoTIFF): a bare name such as egm96_15.gtx is\n"
-     "looked up where PROJ keeps its grids, a path is taken as it is.\n"
-     "Each source height h becomes h \\- N, N the grid's undulation at the source point\n"
+     "Not with --source-ellipsoid.",
+     "--source-crs EPSG:4326"},
+    {Option::DestinationCrs, "--destination-crs", "CRS", OptionGroup::Plane,
+     "The destination list's coordinate reference system, likewise; a projected one is\n"
+     "the plane of the fit.\n"
+     "A projected CRS plays --grid's part: the fit runs in its plane, the source points\n"
+     "going through its projection on their own ellipsoid.\n"
+     "Not with --destination-ellipsoid or --grid.",
+     "--destination-crs EPSG:4301"},
+    {Option::Geoid, "--geoid", "GRID", OptionGroup::Plane,
+     "A geoid model grid PROJ reads (GTX or GeoTIFF): source heights less the geoid's\n"
+     "undulation.\n"
+     "A bare name such as egm96_15.gtx is looked up where PROJ keeps its grids, a path is\n"
+     "taken as it is.\n"
+     "Each source height h becomes h - N, N the grid's undulation at the source point\n"
      "(PROJ's vgridshift), before anything else, and the record's pipeline gains the\n"
-     "step. With the plane models only: geocentric coordinates need ellipsoidal\n"
-     "heights."},
+     "step. With the plane models only: geocentric coordinates need ellipsoidal heights.",
+     "--geoid egm96_15.gtx"},
     // Model.
-    {"--model", "NAME", OptionGroup::Model,
-     "similarity (the default); site: a horizontal\nsimilarity and a height surface, fitted "
-     "apart;\nhelmert or molodensky-badekas: the seven\nparameters in geocentric coordinates",
-     "similarity (the default), site, helmert or molodensky\\-badekas.\n"
-     "The site model fits (E',N') = (E0,N0) + t + scale\\(**R(rz)\\(**((E,N) \\- (E0,N0))\n"
-     "horizontally and H' = H + tz + slopeNorth\\(**(N \\- N0) + slopeEast\\(**(E \\- E0)\n"
-     "vertically, about the centroid (E0,N0) of its source points, as two least\\-squares\n"
+    {Option::Model, "--model", "NAME", OptionGroup::Model,
+     "The model fitted: similarity (the default), site, helmert or molodensky-badekas.\n"
+     "The site model fits (E',N') = (E0,N0) + t + scale*R(rz)*((E,N) - (E0,N0))\n"
+     "horizontally and H' = H + tz + slopeNorth*(N - N0) + slopeEast*(E - E0)\n"
+     "vertically, about the centroid (E0,N0) of its source points, as two least-squares\n"
      "problems with statistics and blunder tests of their own.\n"
-     "helmert fits X' = T + (1 + s)\\(**R\\(**X to geocentric coordinates, each list on its\n"
-     "own ellipsoid (EPSG method 1033, PROJ's helmert step);\n"
-     "molodensky\\-badekas the same about the centroid Xp of the source points,\n"
-     "X' = Xp + T + (1 + s)\\(**R\\(**(X \\- Xp) (EPSG 1061)."},
-    {"--fix-scale", nullptr, OptionGroup::Model, "site model: the horizontal scale held at 1",
-     "Site model: the horizontal scale held at exactly 1."},
-    {"--vertical", "KIND", OptionGroup::Model,
-     "site model: plane (the default), constant,\nquadric, or auto: the one that predicts "
-     "pairs it\ndid not see best",
-     "Site model: plane (the default), constant (H' = H + tz), quadric (the plane +\n"
-     "qNN\\(**n\\(S2 + qNE\\(**n\\(**e + qEE\\(**e\\(S2, n and e the distances north and east of\n"
-     "the reference point in kilometres), or auto: of the three that the vertically\n"
-     "fitted pairs allow with redundancy (2, 4 and 7 pairs), the one with the smallest\n"
-     "leave\\-one\\-out prediction error, the simpler on a tie."},
-    {"--convention", "NAME", OptionGroup::Model,
-     "helmert and molodensky-badekas: the rotations'\nsigns, position-vector (the default) or\n"
-     "coordinate-frame",
-     "Geocentric models: position\\-vector (the default, EPSG 1033) or\n"
-     "coordinate\\-frame (EPSG 1032): the same transformation, each rotation reported\n"
-     "with the opposite sign."},
+     "helmert fits X' = T + (1 + s)*R*X to geocentric coordinates, each list on its own\n"
+     "ellipsoid (EPSG method 1033, PROJ's helmert step); molodensky-badekas the same\n"
+     "about the centroid Xp of the source points, X' = Xp + T + (1 + s)*R*(X - Xp)\n"
+     "(EPSG 1061).",
+     "--model site"},
+    {Option::FixScale, "--fix-scale", nullptr, OptionGroup::Model,
+     "Site model: the horizontal scale held at exactly 1.", "--model site --fix-scale"},
+    {Option::Vertical, "--vertical", "KIND", OptionGroup::Model,
+     "Site model: the height surface, plane (the default), constant, quadric or auto.\n"
+     "constant is H' = H + tz; quadric the plane + qNN*n² + qNE*n*e + qEE*e², n and e the\n"
+     "distances north and east of the reference point in kilometres; auto, of the three\n"
+     "that the vertically fitted pairs allow with redundancy (2, 4 and 7 pairs), the one\n"
+     "with the smallest leave-one-out prediction error, the simpler on a tie.",
+     "--model site --vertical constant"},
+    {Option::Convention, "--convention", "NAME", OptionGroup::Model,
+     "Geocentric models: the rotations' signs, position-vector (the default, EPSG 1033)\n"
+     "or coordinate-frame (EPSG 1032).\n"
+     "The same transformation, each rotation reported with the opposite sign.",
+     "--model helmert --convention coordinate-frame"},
     // Fit quality.
-    {"--quality", nullptr, OptionGroup::Quality,
-     "after the report, residuals per point, sigma0, RMS,\nthe parameters' precision and a "
-     "blunder test of\nevery pair",
-     "After the report, a quality block: the residual of every pair in easting,\n"
-     "northing and height (in geocentric models east, north and up), the number of\n"
-     "fitted pairs and the redundancy, the standard deviation of unit weight sigma0,\n"
-     "horizontal and vertical RMS, the standard deviations of the parameters, and a\n"
-     "leave\\-one\\-out blunder test of every pair at the 0.1% level."},
-    {"--exclude", "LIST", OptionGroup::Quality,
-     "pair numbers (from 1) or point names, separated by\ncommas, left out of the fit; they "
-     "are still shown,\nas check points (site model: 3h or 3v leaves pair\n3 out of the "
-     "horizontal or the vertical fit only)",
-     "Pair numbers, counted from 1, or point names, separated by commas, that take no\n"
-     "part in the fit.\n"
-     "With the site model a field ending in h or v leaves the pair out of the\n"
-     "horizontal or the vertical fit only.\n"
+    {Option::Quality, "--quality", nullptr, OptionGroup::Quality,
+     "After the report, a quality block: residuals per pair, sigma0, RMS, the\n"
+     "parameters' precision and a blunder test of every pair.\n"
+     "The residual of every pair in easting, northing and height (in geocentric models\n"
+     "east, north and up), the number of fitted pairs and the redundancy, the standard\n"
+     "deviation of unit weight sigma0, horizontal and vertical RMS, the standard\n"
+     "deviations of the parameters, and a leave-one-out blunder test of every pair at\n"
+     "the 0.1% level.",
+     "--quality"},
+    {Option::Exclude, "--exclude", "LIST", OptionGroup::Quality,
+     "Pair numbers (counted from 1) or point names, separated by commas, left out of the\n"
+     "fit.\n"
+     "With the site model a field ending in h or v leaves the pair out of the horizontal\n"
+     "or the vertical fit only.\n"
      "They are still listed, and the quality block shows them as check points.\n"
-     "The projection centre stays the mean of all paired destination points."},
-    {"--snoop", nullptr, OptionGroup::Quality,
-     "remove the worst pair that fails the blunder test\nand fit again, until none fails "
-     "(implies --quality)",
-     "Automatic blunder removal: leave out the pair with the largest test statistic\n"
-     "that fails the blunder test, fit again, and repeat until none fails or too few\n"
-     "pairs remain to test.\n"
-     "Implies \\-\\-quality."},
-    {"--tolerance-h", "M", OptionGroup::Quality,
-     "mark fitted pairs whose horizontal residual\nexceeds M metres (implies --quality)",
-     "Mark fitted pairs whose horizontal residual exceeds M metres with 超限.\n"
-     "Implies \\-\\-quality."},
-    {"--tolerance-v", "M", OptionGroup::Quality, "the same for the height residual",
-     "The same for the height residual."},
-    {"--strict", nullptr, OptionGroup::Quality,
-     "exit with 3 when a fitted pair is still flagged or\nbeyond a tolerance, or the run warned",
-     "After everything else, exit with status 3 when a fitted pair is still flagged\n"
-     "by the blunder test or beyond a tolerance, or the run printed a warning."},
+     "The projection centre stays the mean of all paired destination points.",
+     "--exclude 3"},
+    {Option::Snoop, "--snoop", nullptr, OptionGroup::Quality,
+     "Remove the worst pair that fails the blunder test and fit again, until none fails\n"
+     "(implies --quality).\n"
+     "Automatic blunder removal: the pair with the largest test statistic goes first,\n"
+     "and it repeats until none fails or too few pairs remain to test.",
+     "--snoop"},
+    {Option::ToleranceH, "--tolerance-h", "M", OptionGroup::Quality,
+     "Mark fitted pairs whose horizontal residual exceeds M metres (implies --quality).\n"
+     "They are marked with 超限.",
+     "--tolerance-h 0.05"},
+    {Option::ToleranceV, "--tolerance-v", "M", OptionGroup::Quality,
+     "The same for the height residual.", "--tolerance-v 0.05"},
+    {Option::Strict, "--strict", nullptr, OptionGroup::Quality,
+     "Exit with 3 when a fitted pair is still flagged or beyond a tolerance, or the run\n"
+     "warned.\n"
+     "Everything else is done first: the report is printed and the files are written.",
+     "--strict"},
     // Output.
-    {"--record", "FILE", OptionGroup::Output,
-     "write the fit with its projection and a PROJ\npipeline that applies it to FILE (JSON)",
-     "Write a JSON record of the fit to FILE: the projection, the parameters, their\n"
-     "statistics and a PROJ pipeline that applies the whole transformation to\n"
-     "longitude, latitude and height (or grid coordinates), degrees in and out, for\n"
-     ".BR cct (1)\n"
-     "or\n"
-     ".BR ogr2ogr (1)\n"
-     "\\-ct."},
-    {"--plot", "FILE", OptionGroup::Output,
-     "draw the points and their residuals to FILE (SVG)",
-     "Draw the fit to FILE as one self\\-contained SVG picture: every destination\n"
-     "point in the plane with its pair number, its horizontal residual as an arrow\n"
-     "and its vertical residual as a bar, each on a scale of its own with a scale\n"
-     "bar; fitted pairs, suspected blunders, excluded and removed pairs in four\n"
-     "styles with a legend; and a title block with sigma0, RMS and the projection\n"
-     "centre."},
-    {"--utf8", nullptr, OptionGroup::Output, "Chinese labels in UTF-8 instead of GBK",
-     "Print the Chinese labels and messages in UTF\\-8 instead of GBK (code page 936),\n"
-     "for a UTF\\-8 terminal."},
-    {"--help", nullptr, OptionGroup::Output, "print this text and exit",
+    {Option::Record, "--record", "FILE", OptionGroup::Output,
+     "Write the fit with its projection and a PROJ pipeline that applies it to FILE\n"
+     "(JSON).\n"
+     "The record holds the projection, the parameters, their statistics and a PROJ\n"
+     "pipeline that applies the whole transformation to longitude, latitude and height\n"
+     "(or grid coordinates), degrees in and out, for cct(1) or ogr2ogr(1) -ct.",
+     "--record fit.json"},
+    {Option::Plot, "--plot", "FILE", OptionGroup::Output,
+     "Draw the points and their residuals to FILE (SVG).\n"
+     "One self-contained picture: every destination point in the plane with its pair\n"
+     "number, its horizontal residual as an arrow and its vertical residual as a bar,\n"
+     "each on a scale of its own with a scale bar; fitted pairs, suspected blunders,\n"
+     "excluded and removed pairs in four styles with a legend; and a title block with\n"
+     "sigma0, RMS and the projection centre.",
+     "--plot fit.svg"},
+    {Option::Utf8, "--utf8", nullptr, OptionGroup::Output,
+     "Chinese labels and messages in UTF-8 instead of GBK (code page 936), for a UTF-8\n"
+     "terminal.",
+     "--utf8"},
+    {Option::Help, "--help", nullptr, OptionGroup::Output,
      "Print a usage text and exit.\n"
-     "Wins over every other option."},
-    {"--version", nullptr, OptionGroup::Output, "print the version and exit",
-     "Print \"quorvane\" and the version and exit.\n"
-     "Wins over every option but \\-\\-help."},
+     "Wins over every other option.",
+     "--help"},
+    {Option::Version, "--version", nullptr, OptionGroup::Output,
+     "Print the version and exit.\n"
+     "Wins over every option but --help.",
+     "--version"},
 };
-const std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+namespace {
+
+// The table's rows stand in the order of their ids, so that an id finds its row at once.
+constexpr bool RowsInOrderOfIds() {
+  for (std::size_t k = 0; k < kOptionCount; ++k) {
+    if (static_cast<std::size_t>(kOptions[k].id) != k) return false;
+  }
+  return true;
+}
+static_assert(RowsInOrderOfIds(), "the table's rows stand in the order of their ids");
+
+}  // namespace
+
+const OptionSpec& OptionOf(Option id) { return kOptions[static_cast<std::size_t>(id)]; }
 
 const OptionSpec* FindOption(const char* argument) {
   for (const OptionSpec& option : kOptions) {
@@ -202,8 +219,9 @@ constexpr GroupText kGroups[] = {
     {OptionGroup::Output, "Output:", "Output"},
 };
 
-// The column --help's texts start in.
+// The column --help's summaries start in, and the width they are wrapped to.
 constexpr std::size_t kHelpColumn = 25;
+constexpr std::size_t kHelpWidth = 79;
 
 constexpr char kUsageHead[] =
     "Usage: quorvane --refsrc LIST --refdes LIST [OPTION]...\n"
@@ -233,18 +251,7 @@ constexpr char kUsageTail[] =
     "beside the executable; FILE paths are relative to the current directory. Every\n"
     "file is written whole or not at all.\n"
     "\n"
-    "Exit status:\n"
-    "  0    fitted: report printed, quorvane.json written\n"
-    "  1    the solver gave no usable result: report printed, nothing written\n"
-    "  2    fitted, but the --record or --plot file could not be written\n"
-    "  3    fitted and written, but with --strict a fitted pair is still flagged\n"
-    "       or beyond a tolerance, or the run printed a warning\n"
-    "  4    fitted and written, but standard output was closed before the whole\n"
-    "       report was written\n"
-    "  5    out of memory: the input is too large for this machine\n"
-    "  255  incomplete command line, or points or options that cannot be used:\n"
-    "       nothing printed on standard output but the message for an incomplete\n"
-    "       command line, nothing written\n";
+    "Exit status:\n";
 
 // The manual page around its options.
 constexpr char kManualHead[] =
@@ -309,6 +316,10 @@ constexpr char kManualHead[] =
     "grid, N, northing or 北坐标 and E, easting or 东坐标 instead of the angles), each\n"
     "word optionally followed by its unit in brackets, metres or degrees (X(m),\n"
     "E [m], 高程（m）).\n"
+    "A header may add each point's a priori precision, the standard deviation of one\n"
+    "horizontal coordinate (sigmaH, σH, HRMS, H.RMS or HPrec) and of the height\n"
+    "(sigmaV, σV, VRMS, V.RMS or VPrec), in metres, and its epoch in decimal years\n"
+    "(epoch, t or 历元); an empty field gives none.\n"
     "Angles are decimal degrees or degrees\\-minutes\\-seconds (139\\(de42'11.9\"E,\n"
     "139d42m11.9s, 139:42:11.9, and 139 42 11.9 in a file not separated by\n"
     "blanks), with a hemisphere letter or a sign.\n"
@@ -340,35 +351,9 @@ constexpr char kManualTail[] =
     "Paths given to the options are relative to the current directory.\n"
     "Every file is written to a temporary file beside it and renamed, so it is\n"
     "whole or not there; an output that is the same file as an input or another\n"
-    "output is refused.\n"
-    ".SH EXIT STATUS\n"
-    ".TP\n"
-    ".B 0\n"
-    "Fitted: report printed, quorvane.json written.\n"
-    ".TP\n"
-    ".B 1\n"
-    "The solver gave no usable result: report printed, nothing written.\n"
-    ".TP\n"
-    ".B 2\n"
-    "Fitted, but the \\-\\-record or \\-\\-plot file could not be written; the other\n"
-    "files are still written.\n"
-    ".TP\n"
-    ".B 3\n"
-    "Fitted and written, but with \\-\\-strict a fitted pair is still flagged by the\n"
-    "blunder test or beyond a tolerance, or the run printed a warning.\n"
-    ".TP\n"
-    ".B 4\n"
-    "Fitted and written, but standard output was closed before the whole report\n"
-    "was written.\n"
-    ".TP\n"
-    ".B 5\n"
-    "Out of memory: the input is too large for this machine.\n"
-    ".TP\n"
-    ".B 255\n"
-    "Incomplete command line, or points or options that cannot be used: nothing\n"
-    "on standard output but the message for an incomplete command line, and nothing\n"
-    "written.\n"
-    "Every such problem is explained in one line on standard error.\n"
+    "output is refused.\n";
+
+constexpr char kManualEnd[] =
     ".SH EXAMPLES\n"
     ".nf\n"
     "quorvane \\-\\-refsrc\\-file tokyo.txt \\-\\-refdes\\-file wgs84.txt \\-\\-quality \\-\\-utf8\n"
@@ -379,14 +364,71 @@ constexpr char kManualTail[] =
     ".BR cct (1),\n"
     ".BR ogr2ogr (1)\n";
 
-// "-" as roff writes it in a name.
+// An option's summary: its text up to the first sentence's end, on one line.
+std::string Summary(const char* text) {
+  std::string summary;
+  for (const char* c = text; *c != '\0'; ++c) {
+    summary += *c == '\n' ? ' ' : *c;
+    if (*c == '.' && (c[1] == ' ' || c[1] == '\n' || c[1] == '\0')) break;
+  }
+  return summary;
+}
+
+// `text` wrapped at blanks into lines of at most `width` characters after `indent` blanks, the
+// first line after `first` instead (padded to the indent).
+std::string Wrapped(std::string first, const std::string& text, std::size_t indent,
+                    std::size_t width) {
+  std::string out;
+  std::string line = std::move(first);
+  bool empty = true;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t blank = std::min(text.find(' ', at), text.size());
+    const std::string word = text.substr(at, blank - at);
+    at = blank + 1;
+    if (!empty && std::max(line.size(), indent) + 1 + word.size() > width) {
+      out += line + "\n";
+      line.clear();
+      empty = true;
+    }
+    if (empty) {
+      line.resize(indent, ' ');
+    } else {
+      line += ' ';
+    }
+    line += word;
+    empty = false;
+  }
+  return out + line + "\n";
+}
+
+// A text as roff takes it: "-" and "\\" escaped, and a line that would start with a control
+// character guarded; paragraphs (an empty line) become ".PP".
 std::string Roff(const char* text) {
   std::string roff;
+  bool lineStart = true;
   for (const char* c = text; *c != '\0'; ++c) {
+    if (lineStart && *c == '\n') {
+      roff += ".PP";
+    } else if (lineStart && (*c == '.' || *c == '\'')) {
+      roff += "\\&";
+    }
     if (*c == '-') roff += '\\';
-    roff += *c;
+    roff += *c == '\\' ? std::string("\\e") : std::string(1, *c);
+    lineStart = *c == '\n';
   }
   return roff;
+}
+
+// A text as one Markdown paragraph per paragraph.
+std::string Markdown(const char* text) {
+  std::string markdown;
+  for (const char* c = text; *c != '\0'; ++c) {
+    const bool paragraph = *c == '\n' && c[1] == '\n';
+    markdown += paragraph ? "\n\n" : *c == '\n' ? " " : std::string(1, *c);
+    if (paragraph) ++c;
+  }
+  return markdown;
 }
 
 }  // namespace
@@ -399,23 +441,21 @@ std::string UsageText() {
       if (option.group != group.group) continue;
       std::string head = std::string("  ") + option.name;
       if (option.value != nullptr) head += std::string(" ") + option.value;
-      // The text beside the name, or under it when the name reaches its column.
+      // The summary beside the name, or under it when the name reaches its column.
       if (head.size() + 1 > kHelpColumn) {
         text += head + "\n";
         head.clear();
       }
-      for (const char* line = option.help; *line != '\0';) {
-        const char* end = std::strchr(line, '\n');
-        const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - line)
-                                                  : std::strlen(line);
-        head.resize(kHelpColumn, ' ');
-        text += head + std::string(line, length) + "\n";
-        head.clear();
-        line += length + (end != nullptr ? 1 : 0);
-      }
+      text += Wrapped(head, Summary(option.text), kHelpColumn, kHelpWidth);
     }
   }
-  return text + kUsageTail;
+  text += kUsageTail;
+  for (const ExitCodeLine& line : kExitCodes) {
+    std::string status = "  " + std::to_string(line.status);
+    status.resize(7, ' ');
+    text += Wrapped(status, line.meaning, 7, kHelpWidth);
+  }
+  return text + "The README says each in full.\n";
 }
 
 std::string ManualPage() {
@@ -428,10 +468,37 @@ std::string ManualPage() {
       page += option.value != nullptr
                   ? ".BI " + Roff(option.name) + " \" " + option.value + "\"\n"
                   : ".B " + Roff(option.name) + "\n";
-      page += std::string(option.manual) + "\n";
+      page += Roff(option.text) + "\n";
     }
   }
-  return page + kManualTail;
+  page += kManualTail;
+  page += ".SH EXIT STATUS\n"
+          "The README (/usr/share/doc/quorvane/README.md) says each in full.\n";
+  for (const ExitCodeLine& line : kExitCodes) {
+    page += ".TP\n.B " + std::to_string(line.status) + "\n" + Roff(line.meaning) + ".\n";
+  }
+  return page + kManualEnd;
+}
+
+std::string OptionsPage() {
+  std::string page =
+      "# Options\n\n"
+      "Every option is a whole argument, matched exactly and case-sensitively, anywhere on the\n"
+      "command line; an option with a value takes the next argument, whatever it looks like, and\n"
+      "a repeated option keeps its last value. `quorvane --help` gives the first sentence of each\n"
+      "and `man quorvane` all of it; this page, both of them, and the table of options in\n"
+      "`app/cli/options.cpp` that they are made from say the same (the tests check it). The exit\n"
+      "codes are in the [README](../README.md#exit-codes).\n";
+  for (const GroupText& group : kGroups) {
+    page += std::string("\n## ") + group.manual + "\n";
+    for (const OptionSpec& option : kOptions) {
+      if (option.group != group.group) continue;
+      page += std::string("\n### `") + option.name +
+              (option.value != nullptr ? std::string(" ") + option.value : std::string()) +
+              "`\n\n" + Markdown(option.text) + "\n\nFor example: `" + option.example + "`\n";
+    }
+  }
+  return page;
 }
 
 }  // namespace Quorvane

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <set>
 
+#include "app/cli/options.h"
 #include "app/input/angle_text.h"
 #include "app/text/text_encoding.h"
 #include "geodesy/named_crs.h"
@@ -142,32 +143,37 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
   return true;
 }
 
-bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) {
+bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors) {
   // Made apart and moved in whole, so that a refusal leaves `result` as it was.
   RunSettings settings;
-  const ConsoleEncoding encoding = texts.Has("--utf8") ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
+  const ConsoleEncoding encoding = texts.Has(Option::Utf8) ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
   settings.encoding = encoding;
   const auto quoted = [&](const std::string& value) { return QuotedField(value, 40, encoding); };
   settings.unknown = texts.unknown;
 
   // The lists.
-  for (ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
-    list->textGiven = texts.Has(list->textOption);
-    list->fileGiven = texts.Has(list->fileOption);
-    list->path = texts.Value(list->fileOption);
+  const struct {
+    ListInput& list;
+    Option text;
+    Option file;
+  } lists[] = {{settings.source, Option::RefSrc, Option::RefSrcFile},
+               {settings.destination, Option::RefDes, Option::RefDesFile},
+               {settings.further, Option::Apply, Option::ApplyFile}};
+  for (const auto& list : lists) {
+    list.list.textGiven = texts.Has(list.text);
+    list.list.fileGiven = texts.Has(list.file);
+    list.list.path = texts.Value(list.file);
   }
   // The lists' texts are moved, not copied: each may be 128 KiB. Programs that call the run with
   // the two texts alone (no scan) give them only in their members.
   settings.source.text = std::move(texts.sourceText);
   settings.destination.text = std::move(texts.destinationText);
-  if (const auto further = texts.given.find("--apply"); further != texts.given.end()) {
-    settings.further.text = std::move(further->second);
-  }
-  settings.packedDms = texts.Has("--packed-dms");
+  settings.further.text = texts.Take(Option::Apply);
+  settings.packedDms = texts.Has(Option::PackedDms);
 
   // The model.
-  if (texts.Has("--model") && !ModelByName(texts.Value("--model"), settings.model.kind)) {
-    errors << "quorvane: --model " << quoted(texts.Value("--model"))
+  if (texts.Has(Option::Model) && !ModelByName(texts.Value(Option::Model), settings.model.kind)) {
+    errors << "quorvane: --model " << quoted(texts.Value(Option::Model))
            << " is not a model: give similarity, site, helmert or molodensky-badekas"
            << kNothingWritten;
     return false;
@@ -175,14 +181,14 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
   const bool site = settings.model.kind == Model::Kind::Site;
   const bool geocentric = settings.model.kind == Model::Kind::Helmert ||
                           settings.model.kind == Model::Kind::MolodenskyBadekas;
-  if (texts.Has("--fix-scale") && !site) {
+  if (texts.Has(Option::FixScale) && !site) {
     errors << "quorvane: --fix-scale needs --model site (the "
            << ModelName(settings.model) << " model always fits its scale)" << kNothingWritten;
     return false;
   }
-  settings.model.fixScale = texts.Has("--fix-scale");
-  if (texts.Has("--vertical")) {
-    const std::string& vertical = texts.Value("--vertical");
+  settings.model.fixScale = texts.Has(Option::FixScale);
+  if (texts.Has(Option::Vertical)) {
+    const std::string& vertical = texts.Value(Option::Vertical);
     if (!site) {
       errors << "quorvane: --vertical needs --model site (the " << ModelName(settings.model)
              << " model scales heights with the rest)" << kNothingWritten;
@@ -200,8 +206,8 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
       return false;
     }
   }
-  if (texts.Has("--convention")) {
-    const std::string& convention = texts.Value("--convention");
+  if (texts.Has(Option::Convention)) {
+    const std::string& convention = texts.Value(Option::Convention);
     if (!geocentric) {
       errors << "quorvane: --convention needs --model helmert or molodensky-badekas (the "
              << ModelName(settings.model) << " model has no rotations about X and Y)"
@@ -219,49 +225,50 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
 
   // The checks.
   const struct {
-    const char* option;
+    Option option;
     double& value;
   } limits[] = {
-      {"--tolerance-h", settings.tolerances.horizontal},
-      {"--tolerance-v", settings.tolerances.vertical},
+      {Option::ToleranceH, settings.tolerances.horizontal},
+      {Option::ToleranceV, settings.tolerances.vertical},
   };
   for (const auto& limit : limits) {
     if (texts.Has(limit.option) && !ReadLength(texts.Value(limit.option), limit.value)) {
-      errors << "quorvane: " << limit.option << " " << quoted(texts.Value(limit.option))
+      errors << "quorvane: " << OptionOf(limit.option).name << " "
+             << quoted(texts.Value(limit.option))
              << " is not a length in metres above 0" << kNothingWritten;
       return false;
     }
   }
 
-  settings.excludeGiven = texts.Has("--exclude");
-  settings.exclude = texts.Value("--exclude");
-  settings.snoop = texts.Has("--snoop");
-  settings.strict = texts.Has("--strict");
+  settings.excludeGiven = texts.Has(Option::Exclude);
+  settings.exclude = texts.Value(Option::Exclude);
+  settings.snoop = texts.Has(Option::Snoop);
+  settings.strict = texts.Has(Option::Strict);
 
   // The plane.
   std::string problem;
-  const std::string& sourceEllipsoid = texts.Value("--source-ellipsoid");
-  const std::string& destinationEllipsoid = texts.Value("--destination-ellipsoid");
-  const std::string& grid = texts.Value("--grid");
-  if (texts.Has("--source-ellipsoid") &&
+  const std::string& sourceEllipsoid = texts.Value(Option::SourceEllipsoid);
+  const std::string& destinationEllipsoid = texts.Value(Option::DestinationEllipsoid);
+  const std::string& grid = texts.Value(Option::Grid);
+  if (texts.Has(Option::SourceEllipsoid) &&
       !ParseEllipsoid(sourceEllipsoid, settings.frame.source.ellipsoid, problem)) {
     errors << "quorvane: --source-ellipsoid " << quoted(sourceEllipsoid) << " " << problem
            << kNothingWritten;
     return false;
   }
-  if (texts.Has("--grid") && texts.Has("--destination-ellipsoid")) {
+  if (texts.Has(Option::Grid) && texts.Has(Option::DestinationEllipsoid)) {
     errors << "quorvane: --grid names the destination's ellipsoid itself; give --grid or "
               "--destination-ellipsoid, not both"
            << kNothingWritten;
     return false;
   }
-  if (texts.Has("--destination-ellipsoid") &&
+  if (texts.Has(Option::DestinationEllipsoid) &&
       !ParseEllipsoid(destinationEllipsoid, settings.frame.destination.ellipsoid, problem)) {
     errors << "quorvane: --destination-ellipsoid " << quoted(destinationEllipsoid) << " "
            << problem << kNothingWritten;
     return false;
   }
-  if (texts.Has("--grid")) {
+  if (texts.Has(Option::Grid)) {
     ListSystem& table = settings.frame.destination;
     if (!ParseGridSpec(grid, table.grid, problem, encoding)) {
       errors << "quorvane: --grid " << quoted(grid) << ": " << problem << kNothingWritten;
@@ -272,19 +279,21 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
   }
   // Coordinate systems named through PROJ, each instead of the options that describe its list.
   const struct {
-    const char* option;
-    const char* conflicts[2];
+    Option option;
+    std::vector<Option> conflicts;
     ListSystem& list;
   } named[] = {
-      {"--source-crs", {"--source-ellipsoid", nullptr}, settings.frame.source},
-      {"--destination-crs", {"--destination-ellipsoid", "--grid"}, settings.frame.destination},
+      {Option::SourceCrs, {Option::SourceEllipsoid}, settings.frame.source},
+      {Option::DestinationCrs, {Option::DestinationEllipsoid, Option::Grid},
+       settings.frame.destination},
   };
   for (const auto& crs : named) {
     if (!texts.Has(crs.option)) continue;
-    for (const char* conflict : crs.conflicts) {
-      if (conflict != nullptr && texts.Has(conflict)) {
-        errors << "quorvane: " << crs.option << " names the list's ellipsoid and projection "
-               << "itself; give " << crs.option << " or " << conflict << ", not both"
+    const char* name = OptionOf(crs.option).name;
+    for (const Option conflict : crs.conflicts) {
+      if (texts.Has(conflict)) {
+        errors << "quorvane: " << name << " names the list's ellipsoid and projection "
+               << "itself; give " << name << " or " << OptionOf(conflict).name << ", not both"
                << kNothingWritten;
         return false;
       }
@@ -292,7 +301,7 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
     const std::string& value = texts.Value(crs.option);
     std::string definition;
     if (!CrsText(value, definition, problem) || !ReadNamedCrs(definition, crs.list, problem)) {
-      errors << "quorvane: " << crs.option << " " << quoted(value) << " " << problem
+      errors << "quorvane: " << name << " " << quoted(value) << " " << problem
              << kNothingWritten;
       return false;
     }
@@ -301,7 +310,8 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
   if (!geocentric) {
     for (const auto& crs : named) {
       if (crs.list.kind == ListSystem::Kind::Geocentric) {
-        errors << "quorvane: " << crs.option << " " << quoted(texts.Value(crs.option))
+        errors << "quorvane: " << OptionOf(crs.option).name << " "
+               << quoted(texts.Value(crs.option))
                << " is geocentric, and the " << ModelName(settings.model)
                << " model is fitted in a plane; give --model helmert or molodensky-badekas"
                << kNothingWritten;
@@ -309,8 +319,8 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
       }
     }
   }
-  if (texts.Has("--geoid")) {
-    const std::string& geoid = texts.Value("--geoid");
+  if (texts.Has(Option::Geoid)) {
+    const std::string& geoid = texts.Value(Option::Geoid);
     if (geocentric) {
       errors << "quorvane: --geoid reduces heights for a plane model, and the "
              << ModelName(settings.model)
@@ -335,11 +345,11 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
 
   // The outputs.
   OutputChoice& outputs = settings.outputs;
-  outputs.recordGiven = texts.Has("--record");
-  outputs.recordPath = texts.Value("--record");
-  outputs.plotGiven = texts.Has("--plot");
-  outputs.plotPath = texts.Value("--plot");
-  outputs.qualityBlock = texts.Has("--quality") || settings.snoop || settings.tolerances.Any();
+  outputs.recordGiven = texts.Has(Option::Record);
+  outputs.recordPath = texts.Value(Option::Record);
+  outputs.plotGiven = texts.Has(Option::Plot);
+  outputs.plotPath = texts.Value(Option::Plot);
+  outputs.qualityBlock = texts.Has(Option::Quality) || settings.snoop || settings.tolerances.Any();
   settings.statistics =
       outputs.qualityBlock || outputs.recordGiven || outputs.plotGiven || settings.strict;
   result = std::move(settings);

@@ -60,11 +60,11 @@ struct RunSettings {
   std::vector<std::string> unknown;
 };
 
-/// Reads every option of `texts` into `settings`. A value that cannot be
-/// used (an unknown model or ellipsoid, a malformed --grid, a tolerance that is no length above
-/// 0, an option that needs another) is said in one line on `errors`, naming the option and the
-/// value, and false is returned.
-bool ReadSettings(OptionTexts texts, RunSettings& settings, std::ostream& errors);
+/// Reads every option of `texts` into `settings`, taking the lists' texts out of `texts` rather
+/// than copying them. A value that cannot be used (an unknown model or ellipsoid, a malformed
+/// --grid, a tolerance that is no length above 0, an option that needs another) is said in one
+/// line on `errors`, naming the option and the value, and false is returned.
+bool ReadSettings(OptionTexts& texts, RunSettings& settings, std::ostream& errors);
 
 /// Reads a --grid value, key=value pairs separated by ",": ellipsoid= (as ParseEllipsoid reads
 /// it) and meridian= (decimal degrees, −180..180) required; false-easting= (default 500000),

@@ -101,7 +101,8 @@ int RegisterPoints(const RunSettings& settings, std::ostream& report, std::ostre
 int RegisterPoints(const OptionTexts& texts, std::ostream& report, std::ostream& errors,
                    Registration& run) {
   RunSettings settings;
-  if (!ReadSettings(texts, settings, errors)) return kExitBadInput;
+  OptionTexts read = texts;
+  if (!ReadSettings(read, settings, errors)) return kExitBadInput;
   return RegisterPoints(settings, report, errors, run);
 }
 
@@ -139,14 +140,16 @@ int Run(int argc, const char* const* argv) {
 #endif
   OptionTexts texts;
   const bool complete = ParseCommandLine(argc, argv, texts);
-  if (texts.Has("--help") || texts.Has("--version")) return PrintAbout(texts.Has("--help"));
-  const ConsoleEncoding encoding = texts.Has("--utf8") ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
+  if (const About about = AboutAsked(texts); about != About::None) {
+    return PrintAbout(about == About::Help);
+  }
+  const ConsoleEncoding encoding = texts.Has(Option::Utf8) ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
   if (!complete) {
     std::fputs(kBadArgumentsMessage.In(encoding), stdout);
     return kExitBadInput;
   }
   RunSettings settings;
-  if (!ReadSettings(std::move(texts), settings, std::cerr)) return kExitBadInput;
+  if (!ReadSettings(texts, settings, std::cerr)) return kExitBadInput;
   const std::string resultPath = ResultFilePath(argv[0]);
   if (!OutputsAreApart(settings, resultPath, std::cerr)) return kExitBadInput;
 

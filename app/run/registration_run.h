@@ -4,25 +4,11 @@
 #include <ostream>
 
 #include "app/cli/command_line.h"
+#include "app/cli/exit_codes.h"
 #include "app/run/registration.h"
 #include "app/cli/run_settings.h"
 
 namespace Quorvane {
-
-/// Exit codes of a run. kExitBadInput is returned from main, so the shell sees 255.
-constexpr int kExitSuccess = 0;    // fitted; report printed, quorvane.json written if it could be
-constexpr int kExitBadInput = -1;  // incomplete command line, or points or options that cannot
-                                   // be used: nothing on standard output but the message for an
-                                   // incomplete command line, no file written
-constexpr int kExitNoResult = 1;   // the solver gave no usable result: report printed, no file
-constexpr int kExitFileNotWritten = 2;  // fitted and reported, but a file named on the command
-                                        // line (--record, --plot) could not be written
-constexpr int kExitStrict = 3;  // --strict: everything as for 0, but a fitted pair is still
-                                // flagged by the blunder test or beyond a tolerance
-constexpr int kExitReportCut = 4;  // fitted and the files written, but standard output could not
-                                   // take the whole report (a closed pipe)
-constexpr int kExitOutOfMemory = 5;  // the input needs more memory than there is: one line on
-                                     // standard error, no file written that was not already
 
 /// Everything of a run between the command line and the files, in two steps. Computing: reads the
 /// point lists from their texts or files (refusing a list given both ways, and a file that

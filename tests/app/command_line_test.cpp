@@ -2,11 +2,13 @@
 #include "app/cli/command_line.h"
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/cli/run_settings.h"
 #include "tests/support/point_printing.h"
 
 namespace Quorvane {
@@ -153,6 +155,25 @@ TEST(PointListParseGuard, NegativeZeroKeepsItsSign) {
   EXPECT_TRUE(std::signbit(list[0].x));
   EXPECT_TRUE(std::signbit(list[0].y));
   EXPECT_FALSE(std::signbit(list[0].z));
+}
+
+// Every row of the table of options is read by a run that gives it: its example, with the two
+// lists, is accepted, and the reading asked for the option. A row that no code reads fails here.
+TEST(OptionTable, EveryRowIsReadByTheRunThatGivesIt) {
+  for (const OptionSpec& option : kOptions) {
+    std::vector<std::string> arguments = {"--refsrc", "139.7,35.6,10", "--refdes", "139.7,35.6,10"};
+    std::istringstream example(option.example);
+    for (std::string word; example >> word;) arguments.push_back(word);
+    OptionTexts texts;
+    ASSERT_TRUE(Scan(arguments, texts)) << option.name;
+    ASSERT_TRUE(texts.Has(option.id)) << option.name << ": its example does not give it";
+    texts.asked_.reset();
+    RunSettings settings;
+    std::ostringstream errors;
+    EXPECT_TRUE(ReadSettings(texts, settings, errors)) << option.name << ": " << errors.str();
+    AboutAsked(texts);
+    EXPECT_TRUE(texts.Asked(option.id)) << option.name << " is read by nothing";
+  }
 }
 
 }  // namespace

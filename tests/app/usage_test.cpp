@@ -74,6 +74,11 @@ TEST(Usage, ManualPageIsTheOneTheTableOfOptionsMakes) {
   EXPECT_EQ(ReadFile(QUORVANE_SOURCE_DIR "/man/quorvane.1"), Quorvane::ManualPage());
 }
 
+// docs/options.md in the tree is the page the table of options makes.
+TEST(Usage, OptionsPageIsTheOneTheTableOfOptionsMakes) {
+  EXPECT_EQ(ReadFile(QUORVANE_SOURCE_DIR "/docs/options.md"), Quorvane::OptionsPage());
+}
+
 // Each exit status the help lists opens as one of that status's rows in the README's table:
 // "  1    the solver gave no usable result: …" as "| 1 | the solver gave no usable result (…",
 // 255 as "| −1 (255) | …". The README is read, not copied, so that the two cannot drift apart.
