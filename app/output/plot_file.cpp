@@ -248,73 +248,93 @@ std::string StatisticsLine(const Registration& run) {
   return line;
 }
 
-}  // namespace
-
-std::string BuildPlotSvg(const Registration& run) {
-  const std::size_t pairs = run.planeSource.size();
-  // Where each pair is drawn: its destination point in the plane (for geocentric space, in its
-  // grid or the centred plane).
-  PointList map;
-  map.reserve(pairs);
-  for (std::size_t i = 0; i < pairs; ++i) {
-    map.push_back(run.plane.frame == PlaneSetup::Frame::Plane ? run.planeDestination[i]
-                                                               : run.plane.MapPoint(run.destination[i]));
-  }
-
-  // Residuals as drawn: zero where none was computed or one is not finite.
-  std::vector<Point3> residuals(pairs);
+// Where and how large the picture draws everything: each pair's place and residual, and the
+// scales of the plane, the arrows and the bars.
+struct Drawing {
+  PointList map;                  // each pair's destination point in the plane, metres
+  std::vector<Point3> residuals;  // as drawn: zero where none was computed or one is not finite
   double largestHorizontal = 0.0;
   double largestHeight = 0.0;
+  double arrowScale = 0.0;  // pixels per metre of residual
+  double barScale = 0.0;
+  double planeScale = 0.0;  // pixels per metre of the plane
+  double frameHeight = 0.0;
+  double canvasHeight = 0.0;
+  double middleE = 0.0;  // the plane's point at the frame's centre
+  double middleN = 0.0;
+
+  // Pixels of a plane point, northing up (the SVG's y runs down).
+  double X(double easting) const {
+    return kMargin + kPlotFrameWidth / 2 + (easting - middleE) * planeScale;
+  }
+  double Y(double northing) const {
+    return kFrameTop + frameHeight / 2 - (northing - middleN) * planeScale;
+  }
+};
+
+// Where each pair is drawn: its destination point in the plane (for geocentric space, in its grid
+// or the centred plane); its residual as drawn.
+void PlacePairs(const Registration& run, Drawing& d) {
+  const std::size_t pairs = run.planeSource.size();
+  d.map.reserve(pairs);
+  for (std::size_t i = 0; i < pairs; ++i) {
+    d.map.push_back(run.plane.frame == PlaneSetup::Frame::Plane
+                        ? run.planeDestination[i]
+                        : run.plane.MapPoint(run.destination[i]));
+  }
+  d.residuals.assign(pairs, Point3());
   for (std::size_t i = 0; i < pairs; ++i) {
     if (!run.hasStatistics) continue;
     const Point3 v = ResidualOf(run, i);
     if (std::isfinite(std::hypot(v.x, v.y))) {
-      residuals[i].x = v.x;
-      residuals[i].y = v.y;
+      d.residuals[i].x = v.x;
+      d.residuals[i].y = v.y;
     }
-    if (std::isfinite(v.z)) residuals[i].z = v.z;
-    largestHorizontal = std::max(largestHorizontal, std::hypot(residuals[i].x, residuals[i].y));
-    largestHeight = std::max(largestHeight, std::fabs(residuals[i].z));
+    if (std::isfinite(v.z)) d.residuals[i].z = v.z;
+    d.largestHorizontal =
+        std::max(d.largestHorizontal, std::hypot(d.residuals[i].x, d.residuals[i].y));
+    d.largestHeight = std::max(d.largestHeight, std::fabs(d.residuals[i].z));
   }
-  // Pixels per metre of residual. Residuals of rounding alone are not blown up to the full
-  // length, nor does a zero one divide by zero.
-  const double arrowScale = kLargestArrow / std::max(largestHorizontal, kLeastDrawnResidual);
-  const double barScale = kLargestBar / std::max(largestHeight, kLeastDrawnResidual);
+  // Residuals of rounding alone are not blown up to the full length, nor does a zero one divide
+  // by zero.
+  d.arrowScale = kLargestArrow / std::max(d.largestHorizontal, kLeastDrawnResidual);
+  d.barScale = kLargestBar / std::max(d.largestHeight, kLeastDrawnResidual);
+}
 
-  // The plane: one scale for easting and northing, the smaller of the two that fit the frame.
+// The plane: one scale for easting and northing, the smaller of the two that fit the frame.
+void ScalePlane(Drawing& d) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   double west = kInfinity, east = -kInfinity, south = kInfinity, north = -kInfinity;
-  for (std::size_t i = 0; i < pairs; ++i) {
-    const Point3& q = map[i];
+  for (const Point3& q : d.map) {
     west = std::min(west, q.x);
     east = std::max(east, q.x);
     south = std::min(south, q.y);
     north = std::max(north, q.y);
   }
-  const double spanE = pairs > 0 ? east - west : 0.0;
-  const double spanN = pairs > 0 ? north - south : 0.0;
-  double planeScale = kInfinity;  // pixels per metre
-  if (spanE > 0.0) planeScale = kUsableWidth / spanE;
-  if (spanN > 0.0) planeScale = std::min(planeScale, kUsableWidth / spanN);
-  if (!std::isfinite(planeScale)) planeScale = kUsableWidth / kCoincidentSpan;
+  const bool any = !d.map.empty();
+  const double spanE = any ? east - west : 0.0;
+  const double spanN = any ? north - south : 0.0;
+  d.planeScale = kInfinity;
+  if (spanE > 0.0) d.planeScale = kUsableWidth / spanE;
+  if (spanN > 0.0) d.planeScale = std::min(d.planeScale, kUsableWidth / spanN);
+  if (!std::isfinite(d.planeScale)) d.planeScale = kUsableWidth / kCoincidentSpan;
   // std::min keeps the usable width when the product is NaN (an extent that overflows). Whole
   // units, so that a renderer's picture is exactly the drawing's size.
-  const double frameHeight = std::ceil(
-      std::max(kLeastFrameHeight, std::min(kUsableWidth, spanN * planeScale) + 2 * kFramePadding));
-  const double canvasHeight = kFrameTop + frameHeight + kMargin;
-  const double centreX = kMargin + kPlotFrameWidth / 2;
-  const double centreY = kFrameTop + frameHeight / 2;
+  d.frameHeight = std::ceil(
+      std::max(kLeastFrameHeight, std::min(kUsableWidth, spanN * d.planeScale) + 2 * kFramePadding));
+  d.canvasHeight = kFrameTop + d.frameHeight + kMargin;
   // Halves first, so that the middle of an extent near the double's limit does not overflow.
-  const double middleE = pairs > 0 ? 0.5 * west + 0.5 * east : 0.0;
-  const double middleN = pairs > 0 ? 0.5 * south + 0.5 * north : 0.0;
+  d.middleE = any ? 0.5 * west + 0.5 * east : 0.0;
+  d.middleN = any ? 0.5 * south + 0.5 * north : 0.0;
+}
 
-  const std::string modelTitle = run.model->PlotTitle();
-
+// The document's head: the canvas, its title and the arrow heads of each style.
+std::string Head(const Drawing& d, const std::string& modelTitle) {
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
-      Number(kCanvasWidth) + "\" height=\"" + Number(canvasHeight) + "\" viewBox=\"0 0 " +
-      Number(kCanvasWidth) + ' ' + Number(canvasHeight) +
+      Number(kCanvasWidth) + "\" height=\"" + Number(d.canvasHeight) + "\" viewBox=\"0 0 " +
+      Number(kCanvasWidth) + ' ' + Number(d.canvasHeight) +
       "\" font-family=\"DejaVu Sans, WenQuanYi Micro Hei, Noto Sans CJK SC, sans-serif\" "
       "font-size=\"13\">\n"
       "<title>quorvane " QUORVANE_VERSION " " +
@@ -326,13 +346,15 @@ std::string BuildPlotSvg(const Registration& run) {
            "\" markerUnits=\"userSpaceOnUse\" orient=\"auto\"><path d=\"M0 0L10 5L0 10z\" fill=\"" +
            style.colour + "\"/></marker>\n";
   }
-  svg += "</defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  return svg + "</defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+}
 
-  // Title block.
+// The title block: the title, the pairs and the plane's centre or grid, the statistics.
+std::string TitleBlock(const Registration& run, const std::string& modelTitle) {
   const std::string gap = "\xE3\x80\x80";  // an ideographic space between items
-  svg += "<g class=\"title-block\">\n<rect x=\"" + Number(kMargin) + "\" y=\"12\" width=\"" +
-         Number(kCanvasWidth - 2 * kMargin) +
-         "\" height=\"84\" fill=\"none\" stroke=\"#444\" stroke-width=\"1\"/>\n";
+  std::string svg = "<g class=\"title-block\">\n<rect x=\"" + Number(kMargin) +
+                    "\" y=\"12\" width=\"" + Number(kCanvasWidth - 2 * kMargin) +
+                    "\" height=\"84\" fill=\"none\" stroke=\"#444\" stroke-width=\"1\"/>\n";
   svg += Text(kMargin + 12, 40, std::string("quorvane ") + kTitle + modelTitle,
               " font-size=\"20\" font-weight=\"bold\"");
   const PlaneSetup& plane = run.plane;
@@ -353,41 +375,45 @@ std::string BuildPlotSvg(const Registration& run) {
                                         : std::string(kNotDetermined.utf8));
   }
   svg += Text(kMargin + 12, 64,
-              kPairsLabel + std::to_string(pairs) + gap + kFittedPairsLabel.utf8 + fitted + gap +
-                  where);
+              kPairsLabel + std::to_string(run.planeSource.size()) + gap +
+                  kFittedPairsLabel.utf8 + fitted + gap + where);
   svg += Text(kMargin + 12, 86, StatisticsLine(run));
-  svg += "</g>\n";
+  return svg + "</g>\n";
+}
 
-  // The frame, a north arrow in its upper right corner, and the pairs.
-  svg += "<rect class=\"frame\" x=\"" + Number(kMargin) + "\" y=\"" + Number(kFrameTop) +
-         "\" width=\"" + Number(kPlotFrameWidth) + "\" height=\"" + Number(frameHeight) +
-         "\" fill=\"#fbfbf8\" stroke=\"#444\" stroke-width=\"1\"/>\n";
+// The frame, a north arrow in its upper right corner, and the pairs.
+std::string PlaneFrame(const Registration& run, const Drawing& d) {
+  std::string svg = "<rect class=\"frame\" x=\"" + Number(kMargin) + "\" y=\"" +
+                    Number(kFrameTop) + "\" width=\"" + Number(kPlotFrameWidth) +
+                    "\" height=\"" + Number(d.frameHeight) +
+                    "\" fill=\"#fbfbf8\" stroke=\"#444\" stroke-width=\"1\"/>\n";
   const double northX = kMargin + kPlotFrameWidth - 24;
   svg += Text(northX, kFrameTop + 22, "N", " text-anchor=\"middle\" font-weight=\"bold\"");
   svg += "<path d=\"M" + Number(northX) + ' ' + Number(kFrameTop + 54) + "V" +
          Number(kFrameTop + 28) + "M" + Number(northX - 5) + ' ' + Number(kFrameTop + 36) + "L" +
          Number(northX) + ' ' + Number(kFrameTop + 28) + "L" + Number(northX + 5) + ' ' +
          Number(kFrameTop + 36) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.5\"/>\n";
-  for (std::size_t i = 0; i < pairs; ++i) {
+  for (std::size_t i = 0; i < d.map.size(); ++i) {
     const Kind kind = static_cast<Kind>(FateOf(run, i).kind);
-    const Point3& q = map[i];
-    const Point3& v = residuals[i];
-    // Northing up: the SVG's y runs down.
+    const Point3& q = d.map[i];
+    const Point3& v = d.residuals[i];
     svg += std::string("<g class=\"pair ") + StyleOf(kind).name + "\" transform=\"translate(" +
-           Number(centreX + (q.x - middleE) * planeScale) + ' ' +
-           Number(centreY - (q.y - middleN) * planeScale) + ")\">\n";
-    svg += Arrow(kind, arrowScale * v.x, -arrowScale * v.y) + '\n';
-    svg += HeightBar(kind, barScale * std::fabs(v.z), v.z > 0.0) + '\n';
+           Number(d.X(q.x)) + ' ' + Number(d.Y(q.y)) + ")\">\n";
+    svg += Arrow(kind, d.arrowScale * v.x, -d.arrowScale * v.y) + '\n';
+    svg += HeightBar(kind, d.barScale * std::fabs(v.z), v.z > 0.0) + '\n';
     svg += Marker(kind) + '\n';
     svg +=
         "<text class=\"label\" x=\"-7\" y=\"-7\" text-anchor=\"end\" stroke=\"white\" "
         "stroke-width=\"3\" paint-order=\"stroke\">" +
         (run.names.empty() ? std::to_string(i + 1) : XmlText(run.names[i])) + "</text>\n</g>\n";
   }
+  return svg;
+}
 
-  // Legend and scale bars beside the frame.
+// The legend and the scale bars beside the frame, and the plane's scale bar in it.
+std::string Legend(const Drawing& d) {
   double y = kFrameTop + 14;
-  svg += Text(kPanelLeft, y, kLegendLabel, " font-weight=\"bold\"");
+  std::string svg = Text(kPanelLeft, y, kLegendLabel, " font-weight=\"bold\"");
   const std::string names[] = {kFittedName, kSuspectMark.utf8,
                                std::string(kExcludedMark.utf8) + " (--exclude)",
                                std::string(kRemovedMark.utf8) + " (--snoop)"};
@@ -399,20 +425,30 @@ std::string BuildPlotSvg(const Registration& run) {
            Text(46, 4.5, names[static_cast<int>(kind)]) + "</g>\n";
   }
   y += 44;
-  const double arrowBar = RoundBelow(std::max(largestHorizontal, kLeastDrawnResidual));
-  svg += HorizontalScaleBar(kPanelLeft, y, kHorizontalScaleLabel, arrowBar, arrowBar * arrowScale);
+  const double arrowBar = RoundBelow(std::max(d.largestHorizontal, kLeastDrawnResidual));
+  svg += HorizontalScaleBar(kPanelLeft, y, kHorizontalScaleLabel, arrowBar, arrowBar * d.arrowScale);
   y += 52;
   svg += Text(kPanelLeft, y, kHeightScaleLabel);
-  const double heightBar = RoundBelow(std::max(largestHeight, kLeastDrawnResidual));
+  const double heightBar = RoundBelow(std::max(d.largestHeight, kLeastDrawnResidual));
   svg += "<rect x=\"" + Number(kPanelLeft + 17) + "\" y=\"" + Number(y + 8) +
-         "\" width=\"5\" height=\"" + Number(heightBar * barScale) +
+         "\" width=\"5\" height=\"" + Number(heightBar * d.barScale) +
          "\" fill=\"#888\" stroke=\"black\" stroke-width=\"1\"/>\n";
-  svg += Text(kPanelLeft + 32, y + 12 + heightBar * barScale / 2, LengthText(heightBar));
-  const double planeBar = RoundBelow(kLongestPlaneBar / planeScale);
-  svg += HorizontalScaleBar(kMargin + 16, kFrameTop + frameHeight - 36, kPlaneScaleLabel, planeBar,
-                            planeBar * planeScale);
-  svg += "</svg>\n";
+  svg += Text(kPanelLeft + 32, y + 12 + heightBar * d.barScale / 2, LengthText(heightBar));
+  const double planeBar = RoundBelow(kLongestPlaneBar / d.planeScale);
+  svg += HorizontalScaleBar(kMargin + 16, kFrameTop + d.frameHeight - 36, kPlaneScaleLabel,
+                            planeBar, planeBar * d.planeScale);
   return svg;
+}
+
+}  // namespace
+
+std::string BuildPlotSvg(const Registration& run) {
+  Drawing drawing;
+  PlacePairs(run, drawing);
+  ScalePlane(drawing);
+  const std::string modelTitle = run.model->PlotTitle();
+  return Head(drawing, modelTitle) + TitleBlock(run, modelTitle) + PlaneFrame(run, drawing) +
+         Legend(drawing) + "</svg>\n";
 }
 
 }  // namespace Quorvane

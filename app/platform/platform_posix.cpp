@@ -227,6 +227,56 @@ std::string Utf8ToGbk(const std::string& utf8) {
   return gbk;
 }
 
+namespace {
+
+// Writes `text` into the file at `path` as it stands, opened with `flags` (truncated or appended
+// to): for what cannot be replaced by a rename.
+bool WriteInPlace(const std::string& path, int flags, const std::string& text, std::string& reason) {
+  const int fd = open(path.c_str(), O_WRONLY | flags | O_CLOEXEC);
+  if (fd < 0) {
+    reason = Reason();
+    return false;
+  }
+  const bool ok = WriteAll(fd, text, reason);
+  if (close(fd) != 0 && ok) {
+    reason = Reason();
+    return false;
+  }
+  return ok;
+}
+
+// Creates the new file beside `target`, under a name no other run uses at once (this process's
+// id) and none of its earlier files, the target's name cut short when the whole would pass the
+// folder's limit on a name; armed for removal on a signal. Returns its descriptor, or -1.
+int CreateTemporary(const std::string& target, mode_t mode, std::string& temporary) {
+  static const bool cleanup = RemoveTemporaryOnSignals();
+  (void)cleanup;
+  const std::size_t cut = target.rfind('/');
+  const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+  const std::string name = cut == std::string::npos ? target : target.substr(cut + 1);
+  const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  const std::size_t longest = limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+  static unsigned serial = 0;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    const std::string suffix =
+        "." + std::to_string(getpid()) + "." + std::to_string(++serial) + ".tmp";
+    std::size_t kept = std::min(name.size(), longest - std::min(longest, suffix.size() + 1));
+    // Not inside a UTF-8 character.
+    while (kept > 0 && kept < name.size() &&
+           (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) {
+      --kept;
+    }
+    temporary = folder + "." + name.substr(0, kept) + suffix;
+    Arm(temporary);
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  return fd;
+}
+
+}  // namespace
+
 bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason) {
   const ResolvedPath resolved = Resolve(path);
   if (resolved.stream >= 0) {
@@ -245,35 +295,11 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     reason = std::strerror(EISDIR);
     return false;
   }
-  if (exists && !S_ISREG(existing.st_mode)) {
-    // A device or a pipe: nothing to rename over, and the bytes go where they always went.
-    const int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-      reason = Reason();
-      return false;
-    }
-    const bool ok = WriteAll(fd, text, reason);
-    if (close(fd) != 0 && ok) {
-      reason = Reason();
-      return false;
-    }
-    return ok;
-  }
-  if (resolved.alias && exists) {
-    // A regular file reached through another process's descriptor under /proc: appended to in
-    // place like the stream it is, not replaced behind that process's back.
-    const int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) {
-      reason = Reason();
-      return false;
-    }
-    const bool ok = WriteAll(fd, text, reason);
-    if (close(fd) != 0 && ok) {
-      reason = Reason();
-      return false;
-    }
-    return ok;
-  }
+  // A device or a pipe: nothing to rename over, and the bytes go where they always went.
+  if (exists && !S_ISREG(existing.st_mode)) return WriteInPlace(target, O_TRUNC, text, reason);
+  // A regular file reached through another process's descriptor under /proc: appended to in
+  // place like the stream it is, not replaced behind that process's back.
+  if (resolved.alias && exists) return WriteInPlace(target, O_APPEND, text, reason);
   // A file marked read-only is kept, as writing into it in place would fail: renaming over it
   // needs only the folder's permission (and root passes every permission check).
   if (exists && ((existing.st_mode & 0222) == 0 ||
@@ -282,35 +308,10 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
     return false;
   }
 
-  // The new file beside the target, under a name no other run uses at once (this process's id)
-  // and none of its earlier files, the target's name cut short when the whole would pass the
-  // folder's limit on a name. Created with the old file's permissions, or those a new file gets;
-  // the umask applies to either.
-  static const bool cleanup = RemoveTemporaryOnSignals();
-  (void)cleanup;
-  const std::size_t cut = target.rfind('/');
-  const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
-  const std::string name = cut == std::string::npos ? target : target.substr(cut + 1);
-  const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-  const std::size_t longest = limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
-  const mode_t mode = exists ? (existing.st_mode & 0777) : 0666;
-  static unsigned serial = 0;
+  // Created with the old file's permissions, or those a new file gets; the umask applies to
+  // either.
   std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    const std::string suffix =
-        "." + std::to_string(getpid()) + "." + std::to_string(++serial) + ".tmp";
-    std::size_t kept = std::min(name.size(), longest - std::min(longest, suffix.size() + 1));
-    // Not inside a UTF-8 character.
-    while (kept > 0 && kept < name.size() &&
-           (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) {
-      --kept;
-    }
-    temporary = folder + "." + name.substr(0, kept) + suffix;
-    Arm(temporary);
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST) break;
-  }
+  const int fd = CreateTemporary(target, exists ? (existing.st_mode & 0777) : 0666, temporary);
   if (fd < 0) {
     reason = Reason();
     Disarm();
