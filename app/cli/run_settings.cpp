@@ -143,15 +143,21 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
   return true;
 }
 
-bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors) {
-  // Made apart and moved in whole, so that a refusal leaves `result` as it was.
-  RunSettings settings;
-  const ConsoleEncoding encoding = texts.Has(Option::Utf8) ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
-  settings.encoding = encoding;
-  const auto quoted = [&](const std::string& value) { return QuotedField(value, 40, encoding); };
-  settings.unknown = texts.unknown;
+namespace {
 
-  // The lists.
+// What each section of the reading shares: the texts, where refusals go, and the console's
+// encoding for the values they quote.
+struct Reading {
+  OptionTexts& texts;
+  std::ostream& errors;
+  ConsoleEncoding encoding;
+
+  std::string Quoted(const std::string& value) const { return QuotedField(value, 40, encoding); }
+};
+
+// The lists: where each comes from, their texts moved, not copied (each may be 128 KiB; programs
+// that call the run with the two texts alone, without a scan, give them only in their members).
+void ReadListInputs(Reading& r, RunSettings& settings) {
   const struct {
     ListInput& list;
     Option text;
@@ -160,48 +166,50 @@ bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors)
                {settings.destination, Option::RefDes, Option::RefDesFile},
                {settings.further, Option::Apply, Option::ApplyFile}};
   for (const auto& list : lists) {
-    list.list.textGiven = texts.Has(list.text);
-    list.list.fileGiven = texts.Has(list.file);
-    list.list.path = texts.Value(list.file);
+    list.list.textGiven = r.texts.Has(list.text);
+    list.list.fileGiven = r.texts.Has(list.file);
+    list.list.path = r.texts.Value(list.file);
   }
-  // The lists' texts are moved, not copied: each may be 128 KiB. Programs that call the run with
-  // the two texts alone (no scan) give them only in their members.
-  settings.source.text = std::move(texts.sourceText);
-  settings.destination.text = std::move(texts.destinationText);
-  settings.further.text = texts.Take(Option::Apply);
-  settings.packedDms = texts.Has(Option::PackedDms);
+  settings.source.text = std::move(r.texts.sourceText);
+  settings.destination.text = std::move(r.texts.destinationText);
+  settings.further.text = r.texts.Take(Option::Apply);
+  settings.packedDms = r.texts.Has(Option::PackedDms);
+}
 
-  // The model.
-  if (texts.Has(Option::Model) && !ModelByName(texts.Value(Option::Model), settings.model.kind)) {
-    errors << "quorvane: --model " << quoted(texts.Value(Option::Model))
+// The model and its settings.
+bool ReadModel(Reading& r, Model& model) {
+  OptionTexts& texts = r.texts;
+  std::ostream& errors = r.errors;
+  if (texts.Has(Option::Model) && !ModelByName(texts.Value(Option::Model), model.kind)) {
+    errors << "quorvane: --model " << r.Quoted(texts.Value(Option::Model))
            << " is not a model: give similarity, site, helmert or molodensky-badekas"
            << kNothingWritten;
     return false;
   }
-  const bool site = settings.model.kind == Model::Kind::Site;
-  const bool geocentric = settings.model.kind == Model::Kind::Helmert ||
-                          settings.model.kind == Model::Kind::MolodenskyBadekas;
+  const bool site = model.kind == Model::Kind::Site;
+  const bool geocentric =
+      model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
   if (texts.Has(Option::FixScale) && !site) {
-    errors << "quorvane: --fix-scale needs --model site (the "
-           << ModelName(settings.model) << " model always fits its scale)" << kNothingWritten;
+    errors << "quorvane: --fix-scale needs --model site (the " << ModelName(model)
+           << " model always fits its scale)" << kNothingWritten;
     return false;
   }
-  settings.model.fixScale = texts.Has(Option::FixScale);
+  model.fixScale = texts.Has(Option::FixScale);
   if (texts.Has(Option::Vertical)) {
     const std::string& vertical = texts.Value(Option::Vertical);
     if (!site) {
-      errors << "quorvane: --vertical needs --model site (the " << ModelName(settings.model)
+      errors << "quorvane: --vertical needs --model site (the " << ModelName(model)
              << " model scales heights with the rest)" << kNothingWritten;
       return false;
     }
     if (vertical == "constant") {
-      settings.model.vertical = Model::Vertical::Constant;
+      model.vertical = Model::Vertical::Constant;
     } else if (vertical == "quadric") {
-      settings.model.vertical = Model::Vertical::Quadric;
+      model.vertical = Model::Vertical::Quadric;
     } else if (vertical == "auto") {
-      settings.model.vertical = Model::Vertical::Auto;
+      model.vertical = Model::Vertical::Auto;
     } else if (vertical != "plane") {
-      errors << "quorvane: --vertical " << quoted(vertical)
+      errors << "quorvane: --vertical " << r.Quoted(vertical)
              << " is neither plane, constant, quadric nor auto" << kNothingWritten;
       return false;
     }
@@ -210,20 +218,22 @@ bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors)
     const std::string& convention = texts.Value(Option::Convention);
     if (!geocentric) {
       errors << "quorvane: --convention needs --model helmert or molodensky-badekas (the "
-             << ModelName(settings.model) << " model has no rotations about X and Y)"
-             << kNothingWritten;
+             << ModelName(model) << " model has no rotations about X and Y)" << kNothingWritten;
       return false;
     }
     if (convention == "coordinate-frame") {
-      settings.model.convention = Model::Convention::CoordinateFrame;
+      model.convention = Model::Convention::CoordinateFrame;
     } else if (convention != "position-vector") {
-      errors << "quorvane: --convention " << quoted(convention)
+      errors << "quorvane: --convention " << r.Quoted(convention)
              << " is neither position-vector nor coordinate-frame" << kNothingWritten;
       return false;
     }
   }
+  return true;
+}
 
-  // The checks.
+// The checks: tolerances, exclusions, snooping, --strict.
+bool ReadChecks(Reading& r, RunSettings& settings) {
   const struct {
     Option option;
     double& value;
@@ -232,126 +242,162 @@ bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors)
       {Option::ToleranceV, settings.tolerances.vertical},
   };
   for (const auto& limit : limits) {
-    if (texts.Has(limit.option) && !ReadLength(texts.Value(limit.option), limit.value)) {
-      errors << "quorvane: " << OptionOf(limit.option).name << " "
-             << quoted(texts.Value(limit.option))
-             << " is not a length in metres above 0" << kNothingWritten;
+    if (r.texts.Has(limit.option) && !ReadLength(r.texts.Value(limit.option), limit.value)) {
+      r.errors << "quorvane: " << OptionOf(limit.option).name << " "
+               << r.Quoted(r.texts.Value(limit.option)) << " is not a length in metres above 0"
+               << kNothingWritten;
       return false;
     }
   }
+  settings.excludeGiven = r.texts.Has(Option::Exclude);
+  settings.exclude = r.texts.Value(Option::Exclude);
+  settings.snoop = r.texts.Has(Option::Snoop);
+  settings.strict = r.texts.Has(Option::Strict);
+  return true;
+}
 
-  settings.excludeGiven = texts.Has(Option::Exclude);
-  settings.exclude = texts.Value(Option::Exclude);
-  settings.snoop = texts.Has(Option::Snoop);
-  settings.strict = texts.Has(Option::Strict);
-
-  // The plane.
+// Each list's ellipsoid, and the destination's grid.
+bool ReadEllipsoidsAndGrid(Reading& r, PlaneSetup& frame) {
+  OptionTexts& texts = r.texts;
   std::string problem;
   const std::string& sourceEllipsoid = texts.Value(Option::SourceEllipsoid);
   const std::string& destinationEllipsoid = texts.Value(Option::DestinationEllipsoid);
   const std::string& grid = texts.Value(Option::Grid);
   if (texts.Has(Option::SourceEllipsoid) &&
-      !ParseEllipsoid(sourceEllipsoid, settings.frame.source.ellipsoid, problem)) {
-    errors << "quorvane: --source-ellipsoid " << quoted(sourceEllipsoid) << " " << problem
-           << kNothingWritten;
+      !ParseEllipsoid(sourceEllipsoid, frame.source.ellipsoid, problem)) {
+    r.errors << "quorvane: --source-ellipsoid " << r.Quoted(sourceEllipsoid) << " " << problem
+             << kNothingWritten;
     return false;
   }
   if (texts.Has(Option::Grid) && texts.Has(Option::DestinationEllipsoid)) {
-    errors << "quorvane: --grid names the destination's ellipsoid itself; give --grid or "
-              "--destination-ellipsoid, not both"
-           << kNothingWritten;
+    r.errors << "quorvane: --grid names the destination's ellipsoid itself; give --grid or "
+                "--destination-ellipsoid, not both"
+             << kNothingWritten;
     return false;
   }
   if (texts.Has(Option::DestinationEllipsoid) &&
-      !ParseEllipsoid(destinationEllipsoid, settings.frame.destination.ellipsoid, problem)) {
-    errors << "quorvane: --destination-ellipsoid " << quoted(destinationEllipsoid) << " "
-           << problem << kNothingWritten;
+      !ParseEllipsoid(destinationEllipsoid, frame.destination.ellipsoid, problem)) {
+    r.errors << "quorvane: --destination-ellipsoid " << r.Quoted(destinationEllipsoid) << " "
+             << problem << kNothingWritten;
     return false;
   }
   if (texts.Has(Option::Grid)) {
-    ListSystem& table = settings.frame.destination;
-    if (!ParseGridSpec(grid, table.grid, problem, encoding)) {
-      errors << "quorvane: --grid " << quoted(grid) << ": " << problem << kNothingWritten;
+    ListSystem& table = frame.destination;
+    if (!ParseGridSpec(grid, table.grid, problem, r.encoding)) {
+      r.errors << "quorvane: --grid " << r.Quoted(grid) << ": " << problem << kNothingWritten;
       return false;
     }
     table.kind = ListSystem::Kind::Grid;
     table.ellipsoid = table.grid.ellipsoid;
   }
-  // Coordinate systems named through PROJ, each instead of the options that describe its list.
+  return true;
+}
+
+// Coordinate systems named through PROJ, each instead of the options that describe its list; a
+// plane model cannot take geocentric coordinates.
+bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame) {
+  OptionTexts& texts = r.texts;
+  std::string problem;
   const struct {
     Option option;
     std::vector<Option> conflicts;
     ListSystem& list;
   } named[] = {
-      {Option::SourceCrs, {Option::SourceEllipsoid}, settings.frame.source},
-      {Option::DestinationCrs, {Option::DestinationEllipsoid, Option::Grid},
-       settings.frame.destination},
+      {Option::SourceCrs, {Option::SourceEllipsoid}, frame.source},
+      {Option::DestinationCrs, {Option::DestinationEllipsoid, Option::Grid}, frame.destination},
   };
   for (const auto& crs : named) {
     if (!texts.Has(crs.option)) continue;
     const char* name = OptionOf(crs.option).name;
     for (const Option conflict : crs.conflicts) {
       if (texts.Has(conflict)) {
-        errors << "quorvane: " << name << " names the list's ellipsoid and projection "
-               << "itself; give " << name << " or " << OptionOf(conflict).name << ", not both"
-               << kNothingWritten;
+        r.errors << "quorvane: " << name << " names the list's ellipsoid and projection "
+                 << "itself; give " << name << " or " << OptionOf(conflict).name << ", not both"
+                 << kNothingWritten;
         return false;
       }
     }
     const std::string& value = texts.Value(crs.option);
     std::string definition;
     if (!CrsText(value, definition, problem) || !ReadNamedCrs(definition, crs.list, problem)) {
-      errors << "quorvane: " << name << " " << quoted(value) << " " << problem
-             << kNothingWritten;
+      r.errors << "quorvane: " << name << " " << r.Quoted(value) << " " << problem
+               << kNothingWritten;
       return false;
     }
   }
-  // A plane model cannot take geocentric coordinates.
-  if (!geocentric) {
-    for (const auto& crs : named) {
-      if (crs.list.kind == ListSystem::Kind::Geocentric) {
-        errors << "quorvane: " << OptionOf(crs.option).name << " "
-               << quoted(texts.Value(crs.option))
-               << " is geocentric, and the " << ModelName(settings.model)
-               << " model is fitted in a plane; give --model helmert or molodensky-badekas"
-               << kNothingWritten;
-        return false;
-      }
-    }
+  for (const auto& crs : named) {
+    if (geocentric || crs.list.kind != ListSystem::Kind::Geocentric) continue;
+    r.errors << "quorvane: " << OptionOf(crs.option).name << " "
+             << r.Quoted(texts.Value(crs.option)) << " is geocentric, and the "
+             << ModelName(model)
+             << " model is fitted in a plane; give --model helmert or molodensky-badekas"
+             << kNothingWritten;
+    return false;
   }
-  if (texts.Has(Option::Geoid)) {
-    const std::string& geoid = texts.Value(Option::Geoid);
+  return true;
+}
+
+// The frame: each list's system, the geoid; and the model and the frame, which decide each other
+// here and nowhere else.
+bool ReadFrame(Reading& r, RunSettings& settings) {
+  Model& model = settings.model;
+  PlaneSetup& frame = settings.frame;
+  const bool geocentric =
+      model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
+  if (!ReadEllipsoidsAndGrid(r, frame) || !ReadNamedSystems(r, model, geocentric, frame)) {
+    return false;
+  }
+  if (r.texts.Has(Option::Geoid)) {
+    const std::string& geoid = r.texts.Value(Option::Geoid);
     if (geocentric) {
-      errors << "quorvane: --geoid reduces heights for a plane model, and the "
-             << ModelName(settings.model)
-             << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
+      r.errors << "quorvane: --geoid reduces heights for a plane model, and the "
+               << ModelName(model)
+               << " model needs the ellipsoidal heights of geocentric coordinates"
+               << kNothingWritten;
       return false;
     }
     if (geoid.empty()) {
-      errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
-             << kNothingWritten;
+      r.errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
+               << kNothingWritten;
       return false;
     }
-    settings.frame.geoid = geoid;
+    frame.geoid = geoid;
   }
-  // Model and frame decide each other here and nowhere else: the model's frame is the frame of
-  // the fit, and a similarity about a grid's origin, thousands of kilometres from the points,
-  // would fit a shift that is mostly the rotation times that distance, so in a grid it acts
-  // about the centroid.
-  settings.frame.frame = geocentric ? PlaneSetup::Frame::Geocentric : PlaneSetup::Frame::Plane;
-  if (settings.frame.destination.kind == ListSystem::Kind::Grid) {
-    settings.model.aboutCentroid = true;
-  }
+  // The model's frame is the frame of the fit; and a similarity about a grid's origin, thousands
+  // of kilometres from the points, would fit a shift that is mostly the rotation times that
+  // distance, so in a grid it acts about the centroid.
+  frame.frame = geocentric ? PlaneSetup::Frame::Geocentric : PlaneSetup::Frame::Plane;
+  if (frame.destination.kind == ListSystem::Kind::Grid) model.aboutCentroid = true;
+  return true;
+}
 
-  // The outputs.
+// What the run writes besides the report, and whether it computes the statistics.
+void ReadOutputs(Reading& r, RunSettings& settings) {
   OutputChoice& outputs = settings.outputs;
-  outputs.recordGiven = texts.Has(Option::Record);
-  outputs.recordPath = texts.Value(Option::Record);
-  outputs.plotGiven = texts.Has(Option::Plot);
-  outputs.plotPath = texts.Value(Option::Plot);
-  outputs.qualityBlock = texts.Has(Option::Quality) || settings.snoop || settings.tolerances.Any();
+  outputs.recordGiven = r.texts.Has(Option::Record);
+  outputs.recordPath = r.texts.Value(Option::Record);
+  outputs.plotGiven = r.texts.Has(Option::Plot);
+  outputs.plotPath = r.texts.Value(Option::Plot);
+  outputs.qualityBlock =
+      r.texts.Has(Option::Quality) || settings.snoop || settings.tolerances.Any();
   settings.statistics =
       outputs.qualityBlock || outputs.recordGiven || outputs.plotGiven || settings.strict;
+}
+
+}  // namespace
+
+bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors) {
+  // Made apart and moved in whole, so that a refusal leaves `result` as it was.
+  RunSettings settings;
+  settings.encoding = texts.Has(Option::Utf8) ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
+  settings.unknown = texts.unknown;
+  Reading reading{texts, errors, settings.encoding};
+  ReadListInputs(reading, settings);
+  if (!ReadModel(reading, settings.model) || !ReadChecks(reading, settings) ||
+      !ReadFrame(reading, settings)) {
+    return false;
+  }
+  ReadOutputs(reading, settings);
   result = std::move(settings);
   return true;
 }

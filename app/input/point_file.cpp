@@ -461,6 +461,24 @@ class Parser {
     return true;
   }
 
+  // A name field: a UTF-8 file's names are its bytes; a GBK file's are converted.
+  bool Name(const std::string& field, const std::string& where, std::string& name,
+            std::string& problem) const {
+    if (field.empty()) {
+      problem = where + "(the point's name) is empty";
+      return false;
+    }
+    if (utf8_) {
+      name = field;
+    } else if (!FromGbk(field, name)) {
+      problem = where + Quoted(field) +
+                ", the point's name, is not GBK text (the file is not UTF-8 throughout, so "
+                "it is read as GBK)";
+      return false;
+    }
+    return true;
+  }
+
   // A σ or an epoch field: empty when the point has none, else a number in its range.
   bool Extra(Role role, const std::string& field, const std::string& where, Precision& sigma,
              double& epoch, std::string& problem) const {
@@ -521,19 +539,7 @@ class Parser {
       const std::string& field = fields[k];
       const std::string where = Where(number) + "field " + std::to_string(k + 1) + " ";
       if (role == Role::Name) {
-        if (field.empty()) {
-          problem = where + "(the point's name) is empty";
-          return Fail();
-        }
-        // A UTF-8 file's names are its bytes; a GBK file's are converted.
-        if (utf8_) {
-          name = field;
-        } else if (!FromGbk(field, name)) {
-          problem = where + Quoted(field) +
-                    ", the point's name, is not GBK text (the file is not UTF-8 throughout, so "
-                    "it is read as GBK)";
-          return Fail();
-        }
+        if (!Name(field, where, name, problem)) return Fail();
         continue;
       }
       if (role == Role::SigmaH || role == Role::SigmaV || role == Role::Epoch) {
