@@ -21,15 +21,7 @@ using QuorvaneTest::MistypedTokyoSource;
 using QuorvaneTest::ReadFile;
 using QuorvaneTest::Tokyo;
 
-struct Installation {
-  QuorvaneTest::TempDir home;
-  std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
-  std::string resultFile = home.path() + "/quorvane.json";
-
-  ChildResult Run(const std::vector<std::string>& arguments) const {
-    return QuorvaneTest::RunChild(executable, arguments, QuorvaneTest::InDirectory(home.path()));
-  }
-};
+using QuorvaneTest::Installation;
 
 std::string After(const std::string& text, const std::string& marker) {
   const std::size_t at = text.find(marker);

@@ -50,16 +50,12 @@ std::string Format(const char* format, const nlohmann::ordered_json& p) {
   return text;
 }
 
-struct Installation {
-  QuorvaneTest::TempDir home;
-  QuorvaneTest::TempDir elsewhere;
-  std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
-
+// Runs of the Tokyo lists with more options, from another folder than the executable's.
+struct Installation : QuorvaneTest::Installation {
   ChildResult Run(std::vector<std::string> more) const {
     std::vector<std::string> arguments = {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1]};
     arguments.insert(arguments.end(), more.begin(), more.end());
-    return QuorvaneTest::RunChild(executable, arguments,
-                                  QuorvaneTest::InDirectory(elsewhere.path()));
+    return RunElsewhere(arguments);
   }
 };
 

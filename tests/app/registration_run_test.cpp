@@ -45,15 +45,10 @@ const std::string kStartValuesJson =
 const std::string kMirroredPoints = "118,31,25,116,-31,10,117,0,5";
 
 // A copy of the executable in a directory of its own, run from another directory.
-struct Installation {
-  TempDir home;
-  TempDir elsewhere;
-  std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
-  std::string resultFile = home.path() + "/quorvane.json";
-
+// Runs of two lists from another folder than the executable's.
+struct Installation : QuorvaneTest::Installation {
   ChildResult Run(const std::string& source, const std::string& destination) const {
-    return RunChild(executable, {"--refsrc", source, "--refdes", destination},
-                    QuorvaneTest::InDirectory(elsewhere.path()));
+    return RunElsewhere({"--refsrc", source, "--refdes", destination});
   }
 };
 

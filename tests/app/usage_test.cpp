@@ -26,15 +26,7 @@ using QuorvaneTest::ReadFile;
 using QuorvaneTest::Tokyo;
 using QuorvaneTest::WriteFile;
 
-struct Installation {
-  QuorvaneTest::TempDir home;
-  std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
-  std::string resultFile = home.path() + "/quorvane.json";
-
-  ChildResult Run(const std::vector<std::string>& arguments) const {
-    return QuorvaneTest::RunChild(executable, arguments, QuorvaneTest::InDirectory(home.path()));
-  }
-};
+using QuorvaneTest::Installation;
 
 // Every "--name" in a text; in a manual page after roff's "\-" escapes are undone.
 std::set<std::string> OptionsNamed(std::string text) {

@@ -62,4 +62,22 @@ bool FileExists(const std::string& path);
 /// Copies the built executable into `directory` and returns the copy's path.
 std::string CopyExecutableTo(const std::string& directory);
 
+/// The executable installed in a folder of its own, where it writes quorvane.json, and a second
+/// folder to run it from, as a user runs an installed tool.
+struct Installation {
+  TempDir home;
+  TempDir elsewhere;
+  std::string executable = CopyExecutableTo(home.path());
+  std::string resultFile = home.path() + "/quorvane.json";
+
+  /// Runs it with `arguments`, its working directory its own folder.
+  ChildResult Run(const std::vector<std::string>& arguments) const {
+    return RunChild(executable, arguments, InDirectory(home.path()));
+  }
+  /// Runs it with `arguments` from the other folder.
+  ChildResult RunElsewhere(const std::vector<std::string>& arguments) const {
+    return RunChild(executable, arguments, InDirectory(elsewhere.path()));
+  }
+};
+
 }  // namespace QuorvaneTest
