@@ -17,7 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "app/cli/command_line.h"
-#include "geodesy/geo_converter.h"
+#include "geodesy/ellipsoid.h"
+#include "geodesy/gauss_projector.h"
 #include "tests/estimation/closed_form_fit.h"
 #include "tests/support/child_process.h"
 #include "tests/support/point_printing.h"
@@ -45,6 +46,15 @@ const std::string kStartValuesJson =
 const std::string kMirroredPoints = "118,31,25,116,-31,10,117,0,5";
 
 // A copy of the executable in a directory of its own, run from another directory.
+// A geographic point in the plane of the tool's series on WGS 84 centred on (lon0, lat0), as a
+// run without options projects it.
+Quorvane::Point3 CentredPlane(const Quorvane::Point3& p, double lon0, double lat0) {
+  const Quorvane::Ellipsoid wgs84 = Quorvane::EllipsoidByName("WGS84");
+  const Quorvane::PlaneCoordinates plane =
+      Quorvane::GaussProjector().Forward(p, lon0, 0.0, 0.0, wgs84.a, wgs84.f, lat0);
+  return {plane.x, plane.y, p.z};
+}
+
 // Runs of two lists from another folder than the executable's.
 struct Installation : QuorvaneTest::Installation {
   ChildResult Run(const std::string& source, const std::string& destination) const {
@@ -132,10 +142,7 @@ TEST(RegistrationRun, LongerDestinationListMovesTheCentreButIsNotPaired) {
   // Centre (118°, 0°) from both destination points; only the first is paired and listed.
   const ChildResult r = q.Run("117,0,5", "117,0,5,119,0,0");
   ASSERT_EQ(r.exitStatus, kStatusSuccess) << r.err;
-  Quorvane::GeoConverter converter;
-  converter.SetProjectionSetup(std::make_unique<Quorvane::ProjectionSetup>(118, 0, "WGS84", 0, 0, 0));
-  Quorvane::Point3 plane;
-  ASSERT_TRUE(converter.Convert({117, 0, 5}, plane));
+  const Quorvane::Point3 plane = CentredPlane({117, 0, 5}, 118, 0);
   char expected[128];
   std::snprintf(expected, sizeof expected, "( %.5f,\t%.5f,\t%.5f )", plane.x, plane.y, plane.z);
   const std::string report = AfterSummary(r.out);
@@ -331,10 +338,8 @@ TEST(RegistrationRun, TokyoExampleReachesTheClosedFormOptimum) {
   ASSERT_EQ(source.size(), 6u);
   double lon = 0, lat = 0;
   for (const Quorvane::Point3& p : destination) lon += p.x / 6, lat += p.y / 6;
-  Quorvane::GeoConverter converter;
-  converter.SetProjectionSetup(std::make_unique<Quorvane::ProjectionSetup>(lon, lat, "WGS84", 0, 0, 0));
   for (Quorvane::PointList* list : {&source, &destination}) {
-    for (Quorvane::Point3& p : *list) converter.Convert(p, p);
+    for (Quorvane::Point3& p : *list) p = CentredPlane(p, lon, lat);
   }
   const QuorvaneTest::ClosedFormFit oracle = QuorvaneTest::SolveClosedForm(source, destination);
 
