@@ -233,23 +233,22 @@ std::vector<Node> Nodes(const std::vector<PlanePoint>& points, const PlaneLattic
 
 PlaneLattice PlaneLattice::Around(PlanePoint middle, double halfExtent) {
   PlaneLattice lattice;
-  while (halfExtent / lattice.quantum >= kLatticeReach) lattice.quantum *= 2.0;
-  lattice.origin = {std::round(middle.x / lattice.quantum) * lattice.quantum,
-                    std::round(middle.y / lattice.quantum) * lattice.quantum};
+  while (halfExtent * lattice.perMetre >= kLatticeReach && lattice.perMetre > 1e-6) {
+    lattice.perMetre /= 10.0;
+  }
+  lattice.baseI = std::llround(middle.x * lattice.perMetre);
+  lattice.baseJ = std::llround(middle.y * lattice.perMetre);
   return lattice;
 }
 
-std::int64_t PlaneLattice::I(double x) const {
-  return static_cast<std::int64_t>(std::llround((x - origin.x) / quantum));
-}
+std::int64_t PlaneLattice::I(double x) const { return std::llround(x * perMetre) - baseI; }
 
-std::int64_t PlaneLattice::J(double y) const {
-  return static_cast<std::int64_t>(std::llround((y - origin.y) / quantum));
-}
+std::int64_t PlaneLattice::J(double y) const { return std::llround(y * perMetre) - baseJ; }
 
 PlanePoint PlaneLattice::Snap(PlanePoint p) const {
-  return {origin.x + static_cast<double>(I(p.x)) * quantum,
-          origin.y + static_cast<double>(J(p.y)) * quantum};
+  // A division by the whole number of steps rounds once, to the double nearest the decimal.
+  return {static_cast<double>(std::llround(p.x * perMetre)) / perMetre,
+          static_cast<double>(std::llround(p.y * perMetre)) / perMetre};
 }
 
 std::vector<Triangle> DelaunayTriangles(const std::vector<PlanePoint>& points,

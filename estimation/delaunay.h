@@ -16,13 +16,13 @@ struct PlanePoint {
 };
 
 /// The lattice the triangulation decides its geometry on: every point is taken as the nearest
-/// point of x = origin.x + i·quantum, y = origin.y + j·quantum, so that every orientation and
-/// circle test is exact. The quantum is a power of two of a metre, 2⁻¹⁰ m (about 1 mm) unless the
-/// points spread over more than about 500 km from their middle, when it grows to keep the tests
-/// within 128-bit integers.
+/// multiple of `quantum` in each coordinate, counted from the lattice point nearest the middle, so
+/// that every orientation and circle test is exact. The quantum is a millimetre unless the points
+/// spread over more than about 500 km from their middle, when it grows tenfold until the tests fit
+/// in 128-bit integers; a snapped point is the double nearest the decimal it is.
 struct PlaneLattice {
-  PlanePoint origin;
-  double quantum = 1.0 / 1024.0;
+  double perMetre = 1000.0;  // lattice steps in a metre: 1000, a tenth of it for each tenfold
+  std::int64_t baseI = 0, baseJ = 0;  // the middle, in steps from the plane's origin
 
   /// The lattice that holds every point within `halfExtent` metres of `middle`.
   static PlaneLattice Around(PlanePoint middle, double halfExtent);

@@ -22,6 +22,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kMarginSpacings = 2.0;
 // The largest turn between the ring's points around a corner of the hull.
 constexpr double kRingArcStep = kPi / 12.0;
+// Corrections are kept to the hundredth of a millimetre, so that the file's numbers are short
+// (PROJ reads no triangulation over 10 MiB) and what it says is what the tool applies.
+constexpr double kCorrectionSteps = 1e5;  // a metre
+
 // A point is in a triangle when its barycentric weights are all above this: a point on a shared
 // side then finds one of its two triangles, which give it the same correction.
 constexpr double kInTriangle = -1e-12;
@@ -177,11 +181,12 @@ void TinLeaveOneOut(DistortionField& field, std::size_t count, const PlaneLattic
 
 void BuildTin(const Control& control, const PlaneLattice& lattice, DistortionField& field) {
   std::vector<PlanePoint> places = control.at;
-  for (const PlanePoint& p : Ring(field.hull, field.margin)) places.push_back(lattice.Snap(p));
+  for (const PlanePoint& p : field.reach) places.push_back(lattice.Snap(p));
   for (std::size_t k = 0; k < places.size(); ++k) {
     field.vertices.push_back({places[k], k < control.at.size() ? control.correction[k] : Point3()});
   }
   field.triangles = DelaunayTriangles(places, lattice);
+  field.controlVertices = control.at.size();
   // A ring point on the same lattice point as another is in no triangle; it stays a vertex of
   // none, which the file allows.
   TinLeaveOneOut(field, control.at.size(), lattice);
@@ -339,12 +344,19 @@ bool ModelDistortion(const std::vector<PlanePoint>& at, const std::vector<Point3
     return false;
   }
   field.margin = kMarginSpacings * std::sqrt(area / control.at.size());
+  field.reach = Ring(field.hull, field.margin);
   if (method == DistortionMethod::Tin) {
     BuildTin(control, lattice, field);
   } else if (!BuildSmooth(control, lattice, field, problem)) {
     return false;
   }
   AddZeroBand(field, lattice, field.margin);
+  // Each vertex's place plus its correction, rounded, is the target the file gives.
+  const auto rounded = [](double v) { return std::round(v * kCorrectionSteps) / kCorrectionSteps; };
+  for (DistortionVertex& v : field.vertices) {
+    v.correction = Point3(rounded(v.at.x + v.correction.x) - v.at.x,
+                          rounded(v.at.y + v.correction.y) - v.at.y, rounded(v.correction.z));
+  }
   field.Index();
   return true;
 }

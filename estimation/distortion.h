@@ -46,11 +46,15 @@ struct DistortionField {
   DistortionMethod method = DistortionMethod::Tin;
   std::vector<DistortionVertex> vertices;  // as the file lists them
   std::vector<Triangle> triangles;         // counter-clockwise indices into `vertices`
+  /// tin: the first vertices are the control points, this many (then the ring and the band of
+  /// zero corrections); smooth: 0, all are the grid's nodes and the band's.
+  std::size_t controlVertices = 0;
   std::size_t pairs = 0;    // control points that shaped it
   std::size_t merged = 0;   // of them, points within a millimetre of an earlier one: one vertex
                             // carries their mean correction
   std::vector<PlanePoint> hull;  // the control points' convex hull, counter-clockwise
   double margin = 0.0;           // metres
+  std::vector<PlanePoint> reach;  // the hull grown by the margin, where the correction is zero
   LeaveOneOut inside;  // the points inside the hull, predicted by the others' field
   LeaveOneOut onHull;  // the hull's vertices, predicted by the outside rule
   double spacing = 0.0;    // smooth: the grid's node spacing, metres

@@ -16,10 +16,10 @@ namespace {
 // Within a millimetre, as PROJ interpolates the file: aimed at half of it.
 constexpr double kGridLimit = 0.001;
 constexpr double kGridTarget = 0.0005;
-// Cells across the longer side of the area: at least (the coarse grid), at most (a file of
-// about 40 MB).
+// Cells across the longer side of the area, at least (the coarse grid); nodes at most, for a
+// file of about 8 MiB (PROJ reads no triangulation over 10 MiB).
 constexpr double kFewestCells = 32.0;
-constexpr double kMostCells = 640.0;
+constexpr double kMostNodes = 90000.0;
 
 struct Grid {
   PlanePoint origin;
@@ -84,22 +84,26 @@ double CentreError(const FieldAt& field, const ActiveAt& active, const Grid& gri
 void SampleOnGrid(const FieldAt& field, const ActiveAt& active, PlanePoint low, PlanePoint high,
                   DistortionField& out) {
   const double reach = std::max({high.x - low.x, high.y - low.y, 1.0});
-  const auto nodes = [](double length, double spacing) {
-    return static_cast<std::size_t>(std::ceil(length / spacing)) + 5;
-  };
+  // Whole metres and nodes on their multiples keep the file's coordinates short and exact.
   const auto grid = [&](double spacing) {
-    const PlanePoint origin = {low.x - 2.0 * spacing, low.y - 2.0 * spacing};
-    return Sample(field, active, origin, spacing, nodes(high.x - low.x, spacing),
-                  nodes(high.y - low.y, spacing));
+    const PlanePoint origin = {(std::floor(low.x / spacing) - 2.0) * spacing,
+                               (std::floor(low.y / spacing) - 2.0) * spacing};
+    const auto nodes = [&](double from, double to) {
+      return static_cast<std::size_t>(std::ceil((to - from) / spacing)) + 3;
+    };
+    return Sample(field, active, origin, spacing, nodes(origin.x, high.x),
+                  nodes(origin.y, high.y));
   };
-  const double coarse = reach / kFewestCells;
+  const double finest = std::max(
+      1.0, std::ceil(std::sqrt((high.x - low.x + 4.0) * (high.y - low.y + 4.0) / kMostNodes)));
+  const double coarse = std::max(finest, std::floor(reach / kFewestCells));
   const double e0 = CoarseError(grid(0.5 * coarse));
   double spacing = e0 > 0.0 ? coarse * std::sqrt(kGridTarget / e0) : coarse;
-  spacing = std::clamp(spacing, reach / kMostCells, coarse);
+  spacing = std::floor(std::clamp(spacing, finest, coarse));
   Grid fine = grid(spacing);
   double error = CentreError(field, active, fine);
-  while (error > kGridLimit && spacing > reach / kMostCells) {
-    spacing = std::max(0.5 * spacing, reach / kMostCells);
+  while (error > kGridLimit && spacing > finest) {
+    spacing = std::max(std::floor(0.5 * spacing), finest);
     fine = grid(spacing);
     error = CentreError(field, active, fine);
   }
