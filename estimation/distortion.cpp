@@ -26,6 +26,9 @@ constexpr double kRingArcStep = kPi / 12.0;
 // (PROJ reads no triangulation over 10 MiB) and what it says is what the tool applies.
 constexpr double kCorrectionSteps = 1e5;  // a metre
 
+// How far beyond the hull a point still counts as within it, metres.
+constexpr double kHullTolerance = 1e-3;
+
 // A point is in a triangle when its barycentric weights are all above this: a point on a shared
 // side then finds one of its two triangles, which give it the same correction.
 constexpr double kInTriangle = -1e-12;
@@ -258,7 +261,8 @@ double DistortionField::DistanceOutside(PlanePoint p) const {
   return within ? 0.0 : nearest;
 }
 
-bool DistortionField::Inside(PlanePoint p) const { return DistanceOutside(p) == 0.0; }
+// The hull's corners lie on the millimetre lattice: a control point itself is within.
+bool DistortionField::Inside(PlanePoint p) const { return DistanceOutside(p) <= kHullTolerance; }
 
 void DistortionField::Index() {
   low_ = vertices.empty() ? PlanePoint() : vertices[0].at;

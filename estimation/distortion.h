@@ -66,7 +66,8 @@ struct DistortionField {
   /// The correction at p, as PROJ's tinshift gives it: linear over the triangle that holds p,
   /// zero beyond every triangle.
   Point3 CorrectionAt(PlanePoint p) const;
-  /// Whether p lies within the control points' hull (on it counts as within).
+  /// Whether p lies within the control points' hull (on it, or within a millimetre of it,
+  /// counts as within).
   bool Inside(PlanePoint p) const;
 
   /// Builds the search of the triangles that CorrectionAt uses; ModelDistortion calls it.
