@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unordered_set>
 
 namespace Quorvane {
 
@@ -25,12 +24,6 @@ struct Node {
   std::int64_t i;
   std::int64_t j;
   bool operator==(const Node& o) const { return i == o.i && j == o.j; }
-};
-
-struct NodeHash {
-  std::size_t operator()(const Node& n) const {
-    return std::hash<std::int64_t>()(n.i * 1000003 ^ n.j);
-  }
 };
 
 int Orient(const Node& a, const Node& b, const Node& c) {
@@ -69,7 +62,10 @@ struct Face {
 
 class Builder {
  public:
-  explicit Builder(std::vector<Node> nodes) : nodes_(std::move(nodes)) {}
+  Builder(const std::vector<Node>& nodes, std::size_t points) : nodes_(nodes) {
+    faces_.reserve(8 * points);
+    mark_.reserve(8 * points);
+  }
 
   bool Start(std::uint32_t a, std::uint32_t b, std::uint32_t c);
   void Insert(std::uint32_t p);
@@ -81,11 +77,17 @@ class Builder {
   void LinkAmong(const std::vector<std::uint32_t>& faces);
   std::uint32_t Add(std::uint32_t a, std::uint32_t b, std::uint32_t c);
 
-  std::vector<Node> nodes_;
+  const std::vector<Node>& nodes_;
   std::vector<Face> faces_;
   std::uint32_t last_ = 0;  // a live finite face, where the next walk starts
   std::vector<std::uint32_t> mark_;
   std::uint32_t stamp_ = 0;
+  // Each insertion's working lists, kept from one to the next.
+  struct Side {
+    std::uint32_t u, w, outside, from;
+  };
+  std::vector<std::uint32_t> stack_, cavity_, made_;
+  std::vector<Side> sides_;
 };
 
 std::uint32_t Builder::Add(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
@@ -164,37 +166,37 @@ void Builder::Insert(std::uint32_t p) {
   // becomes a new face to p.
   ++stamp_;
   const std::uint32_t in = 2 * stamp_, out = 2 * stamp_ + 1;
-  std::vector<std::uint32_t> stack = {first}, cavity;
-  struct Side {
-    std::uint32_t u, w, outside, from;
-  };
-  std::vector<Side> sides;
+  stack_.assign(1, first);
+  cavity_.clear();
+  sides_.clear();
+  made_.clear();
   mark_[first] = in;
-  while (!stack.empty()) {
-    const std::uint32_t t = stack.back();
-    stack.pop_back();
-    cavity.push_back(t);
+  while (!stack_.empty()) {
+    const std::uint32_t t = stack_.back();
+    stack_.pop_back();
+    cavity_.push_back(t);
     for (int k = 0; k < 3; ++k) {
       const std::uint32_t nb = faces_[t].n[k];
       if (mark_[nb] != in && mark_[nb] != out) {
         mark_[nb] = Conflicts(nb, point) ? in : out;
-        if (mark_[nb] == in) stack.push_back(nb);
+        if (mark_[nb] == in) stack_.push_back(nb);
       }
-      if (mark_[nb] == out) sides.push_back({faces_[t].v[(k + 1) % 3], faces_[t].v[(k + 2) % 3], nb, t});
+      if (mark_[nb] == out) {
+        sides_.push_back({faces_[t].v[(k + 1) % 3], faces_[t].v[(k + 2) % 3], nb, t});
+      }
     }
   }
-  std::vector<std::uint32_t> made;
-  for (std::uint32_t t : cavity) faces_[t].alive = false;
-  for (const Side& side : sides) {
+  for (std::uint32_t t : cavity_) faces_[t].alive = false;
+  for (const Side& side : sides_) {
     const std::uint32_t face = Add(side.u, side.w, p);
     faces_[face].n[2] = side.outside;
     for (std::uint32_t& back : faces_[side.outside].n) {
       if (back == side.from) back = face;
     }
     if (side.u != kInfinite && side.w != kInfinite) last_ = face;
-    made.push_back(face);
+    made_.push_back(face);
   }
-  LinkAmong(made);
+  LinkAmong(made_);
 }
 
 std::vector<Triangle> Builder::Triangles() const {
@@ -254,11 +256,18 @@ PlanePoint PlaneLattice::Snap(PlanePoint p) const {
 std::vector<Triangle> DelaunayTriangles(const std::vector<PlanePoint>& points,
                                         const PlaneLattice& lattice) {
   const std::vector<Node> nodes = Nodes(points, lattice);
-  std::vector<std::uint32_t> order;
-  std::unordered_set<Node, NodeHash> seen;
-  for (std::uint32_t k = 0; k < nodes.size(); ++k) {
-    if (seen.insert(nodes[k]).second) order.push_back(k);
-  }
+  // The first of the points on each lattice point, in the order of a Morton key, so that points
+  // inserted one after another lie near each other.
+  std::vector<std::uint32_t> order(nodes.size());
+  for (std::uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+  const auto byPlace = [&](std::uint32_t a, std::uint32_t b) {
+    const Node &p = nodes[a], &q = nodes[b];
+    return p.i != q.i ? p.i < q.i : p.j != q.j ? p.j < q.j : a < b;
+  };
+  std::sort(order.begin(), order.end(), byPlace);
+  order.erase(std::unique(order.begin(), order.end(),
+                          [&](std::uint32_t a, std::uint32_t b) { return nodes[a] == nodes[b]; }),
+              order.end());
   if (order.size() < 3) return {};
   Node low = nodes[order[0]], high = low;
   for (std::uint32_t k : order) {
@@ -267,16 +276,18 @@ std::vector<Triangle> DelaunayTriangles(const std::vector<PlanePoint>& points,
   }
   int shift = 0;
   while (((high.i - low.i) >> shift) > 0xFFFF || ((high.j - low.j) >> shift) > 0xFFFF) ++shift;
-  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return MortonKey(nodes[a], low, shift) < MortonKey(nodes[b], low, shift);
-  });
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
+  keyed.reserve(order.size());
+  for (std::uint32_t k : order) keyed.emplace_back(MortonKey(nodes[k], low, shift), k);
+  std::sort(keyed.begin(), keyed.end());
+  for (std::size_t k = 0; k < keyed.size(); ++k) order[k] = keyed[k].second;
   // The first three points not on one line start the triangulation.
   const Node& a = nodes[order[0]];
   const Node& b = nodes[order[1]];
   std::size_t third = 2;
   while (third < order.size() && Orient(a, b, nodes[order[third]]) == 0) ++third;
   if (third == order.size()) return {};
-  Builder builder(nodes);
+  Builder builder(nodes, order.size());
   builder.Start(order[0], order[1], order[third]);
   for (std::size_t k = 2; k < order.size(); ++k) {
     if (k != third) builder.Insert(order[k]);
