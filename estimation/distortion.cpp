@@ -26,6 +26,10 @@ constexpr double kRingArcStep = kPi / 12.0;
 // (PROJ reads no triangulation over 10 MiB) and what it says is what the tool applies.
 constexpr double kCorrectionSteps = 1e5;  // a metre
 
+// The most control points smooth takes: its spline's decomposition grows as the cube of their
+// number, about 1 s at 1,000 and half a minute at 3,000.
+constexpr std::size_t kMostSmoothPairs = 3000;
+
 // How far beyond the hull a point still counts as within it, metres.
 constexpr double kHullTolerance = 1e-3;
 
@@ -199,6 +203,11 @@ void BuildTin(const Control& control, const PlaneLattice& lattice, DistortionFie
 // their own, tapered beyond the hull and sampled on the grid.
 bool BuildSmooth(const Control& control, const PlaneLattice& lattice, DistortionField& field,
                  std::string& problem) {
+  if (control.at.size() > kMostSmoothPairs) {
+    problem = "takes at most " + std::to_string(kMostSmoothPairs) +
+              " control points (its cost grows as the cube of their number; tin takes any)";
+    return false;
+  }
   const ThinPlateSmoother spline(control.at);
   if (!spline.Usable()) {
     problem = "needs at least four control points not all on one line";
