@@ -149,7 +149,8 @@ TEST(Distortion, TinAndSmoothTakeUpAPublishedDistortionAndPROJAppliesTheirFile) 
   for (const std::string method : {"tin", "smooth"}) {
     SCOPED_TRACE(method);
     const std::string file = "distortion-" + method + ".json";
-    const Outcome o = RunWith(q, network, {"--distortion", method, "--distortion-file", file});
+    const Outcome o = RunWith(q, network,
+                              {"--distortion", method, "--distortion-file", file, "--plot", "p.svg"});
     EXPECT_EQ(o.run.err, "");
     EXPECT_NE(o.run.out.find(std::string(Quorvane::kDistortionLabel.gbk) + "\t" + method + "\t25"),
               std::string::npos)
@@ -162,6 +163,8 @@ TEST(Distortion, TinAndSmoothTakeUpAPublishedDistortionAndPROJAppliesTheirFile) 
       EXPECT_LT(o.controls[0], kControlExact);
       EXPECT_LT(o.controls[1], kControlExact);
     }
+    EXPECT_NE(ReadFile(q.home.path() + "/p.svg").find("<g class=\"distortion " + method + "\""),
+              std::string::npos);
     const nlohmann::json& d = o.record["distortion"];
     EXPECT_EQ(d["method"], method);
     EXPECT_EQ(d["file"], file);
