@@ -345,9 +345,12 @@ bool ModelDistortion(const std::vector<PlanePoint>& at, const std::vector<Point3
     high = {std::max(high.x, p.x), std::max(high.y, p.y)};
   }
   const double reach = std::max(high.x - low.x, high.y - low.y);
-  // The ring lies kMarginSpacings spacings out, at most the whole reach: room for it and more.
-  const PlaneLattice lattice = PlaneLattice::Around(
-      {0.5 * (low.x + high.x), 0.5 * (low.y + high.y)}, (1.0 + 2.0 * kMarginSpacings) * reach + 1.0);
+  // The points lie within half the reach of the middle, and the ring a margin beyond: a margin of
+  // kMarginSpacings·√(area / points) is at most kMarginSpacings / √3 reaches, the hull's area
+  // being at most reach² and its points three or more.
+  const PlaneLattice lattice =
+      PlaneLattice::Around({0.5 * (low.x + high.x), 0.5 * (low.y + high.y)},
+                           (0.5 + kMarginSpacings / std::sqrt(3.0)) * reach + 1.0);
   const Control control = Merge(at, corrections, lattice);
   field.merged = control.merged;
   for (std::size_t k : ConvexHull(control.at, lattice)) field.hull.push_back(control.at[k]);
