@@ -8,11 +8,12 @@ QUORVANE_BUILD="${QUORVANE_BUILD:-$QUORVANE_ROOT/build}"
 # Build and test dependencies; libproj-dev only serves the peer checks of the projection and the
 # record's pipeline, nlohmann-json3-dev reads the record back in the tests, libxml2-dev reads the
 # --plot picture back, librsvg2-bin renders it and libpng-dev reads the rendering,
-# libgfortran-12-dev gives the static Fortran runtime that the static LAPACK needs, and
-# libboost-dev the header-only Boost.Math.
+# libgfortran-12-dev gives the static Fortran runtime that the static LAPACK needs,
+# libboost-dev the header-only Boost.Math, and python3-jsonschema checks the distortion file
+# against PROJ's triangulation schema.
 QUORVANE_PACKAGES=(cmake make g++ libceres-dev libeigen3-dev rapidjson-dev libgoogle-glog-dev
   libgfortran-12-dev libboost-dev libgtest-dev libproj-dev proj-data proj-bin nlohmann-json3-dev
-  libxml2-dev librsvg2-bin libpng-dev)
+  libxml2-dev librsvg2-bin libpng-dev python3-jsonschema)
 
 quorvane_install_missing() {
   local missing=() package

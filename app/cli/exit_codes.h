@@ -29,7 +29,7 @@ struct ExitCodeLine {
 constexpr ExitCodeLine kExitCodes[] = {
     {0, "fitted: report printed, quorvane.json written"},
     {1, "the solver gave no usable result: report printed, nothing written"},
-    {2, "fitted, but the --record or --plot file could not be written"},
+    {2, "fitted, but the --record, --plot or --distortion-file file could not be written"},
     {3, "fitted and written, but with --strict a fitted pair is still flagged or beyond a "
         "tolerance, or the run printed a warning"},
     {4, "fitted and written, but standard output was closed before the whole report was "

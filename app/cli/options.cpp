@@ -115,6 +115,20 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "or coordinate-frame (EPSG 1032).\n"
      "The same transformation, each rotation reported with the opposite sign.",
      "--model helmert --convention coordinate-frame"},
+    {Option::Distortion, "--distortion", "METHOD", OptionGroup::Model,
+     "Model what the plane model leaves, tin or smooth, from the fitted pairs'\n"
+     "residuals, and apply it after the model (needs --distortion-file).\n"
+     "The corrections destination - model(source) of the pairs fitted in every part of\n"
+     "the model, after --exclude and --snoop, in easting, northing and height, spread over\n"
+     "the plane of the fit: tin interpolates them linearly over the Delaunay\n"
+     "triangulation of the pairs, so that each lands on its destination; smooth fits a\n"
+     "thin-plate spline whose smoothing is chosen by leave-one-out prediction and samples\n"
+     "it on a grid fine enough for linear interpolation to stay within 1 mm of it.\n"
+     "Beyond the pairs' convex hull the correction falls to zero over a margin of two\n"
+     "mean spacings of the pairs. --apply points get the model and then the correction;\n"
+     "the record's pipeline gains PROJ's tinshift step, and the report a line with the\n"
+     "leave-one-out prediction RMS. For the plane models only.",
+     "--model site --distortion tin --distortion-file distortion.json"},
     // Fit quality.
     {Option::Quality, "--quality", nullptr, OptionGroup::Quality,
      "After the report, a quality block: residuals per pair, sigma0, RMS, the\n"
@@ -166,6 +180,13 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "excluded and removed pairs in four styles with a legend; and a title block with\n"
      "sigma0, RMS and the projection centre.",
      "--plot fit.svg"},
+    {Option::DistortionFile, "--distortion-file", "FILE", OptionGroup::Output,
+     "Write the --distortion field to FILE, a triangulation PROJ's tinshift applies\n"
+     "(JSON).\n"
+     "PROJ's triangulation format 1.1: the vertices with their corrections and the\n"
+     "triangles, for cct(1), ogr2ogr(1) -ct or QGIS through the record's pipeline, which\n"
+     "names FILE as given.",
+     "--distortion tin --distortion-file distortion.json"},
     {Option::Utf8, "--utf8", nullptr, OptionGroup::Output,
      "Chinese labels and messages in UTF-8 instead of GBK (code page 936), for a UTF-8\n"
      "terminal.",

@@ -12,9 +12,9 @@ namespace Quorvane {
 #define QUORVANE_OPTION_IDS(X)                                                                  \
   X(RefSrc) X(RefDes) X(RefSrcFile) X(RefDesFile) X(Apply) X(ApplyFile) X(PackedDms)            \
   X(SourceEllipsoid) X(DestinationEllipsoid) X(Grid) X(SourceCrs) X(DestinationCrs) X(Geoid)    \
-  X(Model) X(FixScale) X(Vertical) X(Convention)                                                \
+  X(Model) X(FixScale) X(Vertical) X(Convention) X(Distortion)                                  \
   X(Quality) X(Exclude) X(Snoop) X(ToleranceH) X(ToleranceV) X(Strict)                          \
-  X(Record) X(Plot) X(Utf8) X(Help) X(Version)
+  X(Record) X(Plot) X(DistortionFile) X(Utf8) X(Help) X(Version)
 
 /// An option of the table. The code reads an option by this name, never by its text, so a
 /// mistyped option does not build.

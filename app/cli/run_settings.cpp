@@ -371,6 +371,44 @@ bool ReadFrame(Reading& r, RunSettings& settings) {
   return true;
 }
 
+// The distortion's method and file: both or neither, and a plane model's only, decided by the
+// frame the model is fitted in.
+bool ReadDistortion(Reading& r, RunSettings& settings) {
+  OptionTexts& texts = r.texts;
+  const bool method = texts.Has(Option::Distortion), file = texts.Has(Option::DistortionFile);
+  if (!method && !file) return true;
+  if (!method) {
+    r.errors << "quorvane: --distortion-file needs --distortion tin or smooth, the field it "
+                "holds"
+             << kNothingWritten;
+    return false;
+  }
+  const std::string& name = texts.Value(Option::Distortion);
+  if (name == "smooth") {
+    settings.distortionMethod = DistortionMethod::Smooth;
+  } else if (name != "tin") {
+    r.errors << "quorvane: --distortion " << r.Quoted(name) << " is neither tin nor smooth"
+             << kNothingWritten;
+    return false;
+  }
+  if (settings.frame.frame != PlaneSetup::Frame::Plane) {
+    r.errors << "quorvane: --distortion models what a plane model leaves, and the "
+             << ModelName(settings.model)
+             << " model is fitted in geocentric space; give --model similarity or site"
+             << kNothingWritten;
+    return false;
+  }
+  if (!file || texts.Value(Option::DistortionFile).empty()) {
+    r.errors << "quorvane: --distortion needs --distortion-file FILE, the triangulation it is "
+                "written to"
+             << kNothingWritten;
+    return false;
+  }
+  settings.distortion = true;
+  settings.outputs.distortionPath = texts.Value(Option::DistortionFile);
+  return true;
+}
+
 // What the run writes besides the report, and whether it computes the statistics.
 void ReadOutputs(Reading& r, RunSettings& settings) {
   OutputChoice& outputs = settings.outputs;
@@ -394,7 +432,7 @@ bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors)
   Reading reading{texts, errors, settings.encoding};
   ReadListInputs(reading, settings);
   if (!ReadModel(reading, settings.model) || !ReadChecks(reading, settings) ||
-      !ReadFrame(reading, settings)) {
+      !ReadFrame(reading, settings) || !ReadDistortion(reading, settings)) {
     return false;
   }
   ReadOutputs(reading, settings);

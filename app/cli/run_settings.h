@@ -9,6 +9,7 @@
 #include "app/cli/command_line.h"
 #include "app/text/console_text.h"
 #include "app/run/registration.h"
+#include "estimation/distortion.h"
 #include "estimation/model.h"
 #include "geodesy/plane_setup.h"
 
@@ -32,6 +33,7 @@ struct OutputChoice {
   std::string recordPath;
   bool plotGiven = false;     // --plot, even with an empty path
   std::string plotPath;
+  std::string distortionPath;  // --distortion-file, given with --distortion; never empty
 };
 
 /// The options of a run, checked and read: what every step needs, so that nothing reads the
@@ -52,6 +54,10 @@ struct RunSettings {
   bool snoop = false;   // --snoop
   bool strict = false;  // --strict
   Tolerances tolerances;
+  /// --distortion: what the plane model leaves is modelled by `distortionMethod` and written to
+  /// outputs.distortionPath.
+  bool distortion = false;
+  DistortionMethod distortionMethod = DistortionMethod::Tin;
   /// The statistics are computed: for --quality, --snoop, --record, --plot, --strict or a
   /// tolerance.
   bool statistics = false;

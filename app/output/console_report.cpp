@@ -70,11 +70,36 @@ void PrintBlocks(const PointList& source, const PointList& destination, const Fi
   }
 }
 
+// The distortion's method, pairs and leave-one-out prediction RMS, horizontally and vertically, of
+// the pairs inside their hull, then of those on it apart: the outside rule predicts these.
+void PrintDistortionLine(const DistortionField& field, std::ostream& out,
+                         ConsoleEncoding encoding) {
+  std::string line = kDistortionLabel.In(encoding);
+  line += std::string("\t") + DistortionName(field.method) + "\t" + std::to_string(field.pairs) +
+          kDistortionPairs.In(encoding);
+  const auto figures = [&](const LeaveOneOut& loo) {
+    line += std::string("\t") + kHorizontalPrefix.In(encoding) + "\t" +
+            FixedText(loo.rmsHorizontal, 4) + "\tm\t" + kVerticalPrefix.In(encoding) + "\t" +
+            FixedText(loo.rmsVertical, 4) + "\tm";
+  };
+  if (field.inside.points > 0) {
+    line += std::string("\t") + kLeaveOneOutLabel.In(encoding);
+    figures(field.inside);
+  }
+  if (field.onHull.points > 0) {
+    line += std::string("\t") + kHullApartOpen.In(encoding) + std::to_string(field.onHull.points) +
+            kHullApartClose.In(encoding);
+    figures(field.onHull);
+  }
+  out << line << "\n";
+}
+
 }  // namespace
 
 void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
   out << run.outcome.summaryLine << "\n\n";
   out << run.model->ReportLines(run.params);
+  if (run.distortion) PrintDistortionLine(*run.distortion, out, encoding);
   // A grid in feet is shown in feet: the frame is in metres.
   const double unit = run.plane.destinationOnGrid ? run.plane.destination.unit : 1.0;
   if (unit == 1.0) {

@@ -381,6 +381,37 @@ std::string TitleBlock(const Registration& run, const std::string& modelTitle) {
   return svg + "</g>\n";
 }
 
+// Under the pairs, the distortion: its triangles between the pairs (tin) or the pairs' hull that
+// its grid covers (smooth), and the line beyond which its correction is zero, clipped to the
+// frame.
+std::string DistortionLayer(const Registration& run, const Drawing& d) {
+  if (!run.distortion) return std::string();
+  const DistortionField& field = *run.distortion;
+  const auto at = [&](PlanePoint p) { return Number(d.X(p.x)) + ' ' + Number(d.Y(p.y)); };
+  std::string svg = "<clipPath id=\"frame-clip\"><rect x=\"" + Number(kMargin) + "\" y=\"" +
+                    Number(kFrameTop) + "\" width=\"" + Number(kPlotFrameWidth) +
+                    "\" height=\"" + Number(d.frameHeight) +
+                    "\"/></clipPath>\n<g class=\"distortion " + DistortionName(field.method) +
+                    "\" clip-path=\"url(#frame-clip)\" fill=\"none\" stroke=\"#b8b8c8\" "
+                    "stroke-width=\"0.8\">\n<path d=\"";
+  std::string path;
+  for (const Triangle& t : field.triangles) {
+    if (t[0] >= field.controlVertices || t[1] >= field.controlVertices ||
+        t[2] >= field.controlVertices) {
+      continue;
+    }
+    path += "M" + at(field.vertices[t[0]].at) + "L" + at(field.vertices[t[1]].at) + "L" +
+            at(field.vertices[t[2]].at) + "Z";
+  }
+  if (field.method == DistortionMethod::Smooth) {
+    for (std::size_t k = 0; k < field.hull.size(); ++k) path += (k ? "L" : "M") + at(field.hull[k]);
+    path += "Z";
+  }
+  svg += path + "\"/>\n<path stroke-dasharray=\"6 4\" d=\"";
+  for (std::size_t k = 0; k < field.reach.size(); ++k) svg += (k ? "L" : "M") + at(field.reach[k]);
+  return svg + "Z\"/>\n</g>\n";
+}
+
 // The frame, a north arrow in its upper right corner, and the pairs.
 std::string PlaneFrame(const Registration& run, const Drawing& d) {
   std::string svg = "<rect class=\"frame\" x=\"" + Number(kMargin) + "\" y=\"" +
@@ -393,6 +424,7 @@ std::string PlaneFrame(const Registration& run, const Drawing& d) {
          Number(kFrameTop + 28) + "M" + Number(northX - 5) + ' ' + Number(kFrameTop + 36) + "L" +
          Number(northX) + ' ' + Number(kFrameTop + 28) + "L" + Number(northX + 5) + ' ' +
          Number(kFrameTop + 36) + "\" fill=\"none\" stroke=\"black\" stroke-width=\"1.5\"/>\n";
+  svg += DistortionLayer(run, d);
   for (std::size_t i = 0; i < d.map.size(); ++i) {
     const Kind kind = static_cast<Kind>(FateOf(run, i).kind);
     const Point3& q = d.map[i];

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "app/output/distortion_file.h"
 #include "app/output/json_text.h"
 #include "geodesy/ellipsoid.h"
 
@@ -275,10 +276,39 @@ void WriteProjection(JsonWriter& json, const PlaneSetup& plane) {
   json.EndObject();
 }
 
+// "distortion": the method, the file, the pairs that shaped it, the leave-one-out prediction
+// RMS of the points inside their hull (null when none is), and the rule beyond it.
+void WriteDistortion(JsonWriter& json, const Registration& run) {
+  const DistortionField& field = *run.distortion;
+  json.Key("distortion");
+  json.StartObject();
+  json.Key("method");
+  json.String(DistortionName(field.method));
+  json.Key("file");
+  json.String(run.distortionFile);
+  json.Key("pairs");
+  json.Integer(static_cast<std::int64_t>(field.pairs));
+  json.Key("looRmsHorizontal");
+  json.NumberOrNull(field.inside.points > 0, field.inside.rmsHorizontal);
+  json.Key("looRmsVertical");
+  json.NumberOrNull(field.inside.points > 0, field.inside.rmsVertical);
+  json.Key("outside");
+  json.String(OutsideRule(field));
+  json.EndObject();
+}
+
+// The tinshift step that applies the distortion file, its path quoted when it holds a blank.
+std::string DistortionStep(const Registration& run) {
+  if (!run.distortion) return std::string();
+  const std::string& file = run.distortionFile;
+  const bool blank = file.find_first_of(" \t") != std::string::npos;
+  return " +step +proj=tinshift +file=" + (blank ? "\"" + file + "\"" : file);
+}
+
 }  // namespace
 
 std::string ProjPipeline(const Registration& run) {
-  const std::string model = run.model->ProjSteps(run.params);
+  const std::string model = run.model->ProjSteps(run.params) + DistortionStep(run);
   const std::string from = run.plane.SourceSteps();
   const std::string to = run.plane.DestinationSteps();
   const bool sourceInFrame = run.plane.frame == PlaneSetup::Frame::Geocentric &&
@@ -334,6 +364,7 @@ std::string BuildRecordJson(const Registration& run) {
   WriteQuality(json, run);
   json.Key("applied");
   WriteApplied(json, run);
+  if (run.distortion) WriteDistortion(json, run);
   json.Key("proj");
   const std::string pipeline = ProjPipeline(run);
   if (pipeline.empty()) {

@@ -34,7 +34,11 @@ constexpr char kRecordFormat[] = "quorvane-record/1";
 ///     "rms"}, "vertical": {the same}, "sigma": {every parameter}, "covariance": {"horizontal":
 ///     rows, "vertical": rows}};
 ///   "applied": per --apply point, {"name" (when they have names), "source" ([lon, lat, h]),
-///     "plane" ([E, N, H] after the model), "destination" ([lon, lat, h])};
+///     "plane" ([E, N, H] after the model and the distortion), "destination" ([lon, lat, h])};
+///   "distortion" (with --distortion only): {"method" ("tin" or "smooth"), "file" (as given),
+///     "pairs" (that shaped it), "looRmsHorizontal", "looRmsVertical" (metres: the leave-one-out
+///     prediction RMS of the pairs inside their hull, null when none is), "outside" (the rule
+///     beyond their hull, OutsideRule)};
 ///   "proj": ProjPipeline, or null when the fit has no finite pipeline (an empty fit's centre).
 /// Numbers as RapidJSON's Writer writes them; null for a value that is not finite, not
 /// determined (σ̂0, RMS, σ, the whole covariance) or not testable (a test, its critical value
@@ -47,7 +51,9 @@ std::string BuildRecordJson(const Registration& run);
 /// enlarged as ProjectionSurface does, +k_0=1; +lat_0=0 when the origin latitude is within 1e-6°
 /// of 0, as the projection then counts from the equator), a "+proj=affine" step with AffineOf,
 /// and, unless the destination is a grid (whose plane coordinates are the result), the inverse
-/// tmerc step on the destination ellipsoid and "+proj=unitconvert" back to degrees. Numbers with
+/// tmerc step on the destination ellipsoid and "+proj=unitconvert" back to degrees. With a
+/// distortion, "+step +proj=tinshift +file=FILE" follows the model's steps, in the plane of the
+/// fit. Numbers with
 /// 17 significant digits. Empty when a number is not finite.
 std::string ProjPipeline(const Registration& run);
 

@@ -12,6 +12,7 @@
 #include "app/text/console_text.h"
 #include "common/point_list.h"
 #include "estimation/blunder_removal.h"
+#include "estimation/distortion.h"
 #include "estimation/fit_statistics.h"
 #include "estimation/model.h"
 #include "geodesy/plane_setup.h"
@@ -36,7 +37,8 @@ struct Tolerances {
 struct AppliedPoint {
   std::string name;    // from its file, or empty
   Point3 source;       // as given, in the source list's system
-  Point3 plane;        // in the frame and carried through the fitted model: E, N, H or X, Y, Z
+  Point3 plane;        // in the frame and carried through the fitted model (and the
+                       // distortion, where there is one): E, N, H or X, Y, Z
   Point3 destination;  // `plane` as longitude, latitude (degrees), height (m) on the
                        // destination's ellipsoid
   Point3 given;        // `plane` as the destination list gives its points (a grid's E, N, H)
@@ -81,6 +83,12 @@ struct Registration {
   std::vector<FitStatistics> statistics;  // [component], of the reported fit
   std::vector<BlunderRemoval> removals;   // by --snoop, in order
   Tolerances tolerances;
+
+  /// With --distortion, the field modelled from the corrections of the pairs fitted in every
+  /// component, which the --apply points take after the model; null otherwise.
+  std::shared_ptr<const DistortionField> distortion;
+  std::string distortionFile;  // --distortion-file, as given
+  std::size_t appliedOutside = 0;  // --apply points beyond the hull of the distortion's pairs
 
   std::vector<AppliedPoint> applied;  // the --apply points, in input order
   bool appliedNamed = false;          // the --apply points came with names

@@ -64,7 +64,7 @@ bool Compute(Step& step, Registration& run) {
   }
   Fit(step, run);
   if (run.outcome.usable) {
-    if (!ApplyFurther(step, further, run)) return false;
+    if (!ModelTheDistortion(step, run) || !ApplyFurther(step, further, run)) return false;
     WarnAboutTheFit(step, run);
   }
   run.warnings = step.warnings;
@@ -114,7 +114,7 @@ namespace {
 std::future<FileTexts> StartFileTexts(const OutputChoice& outputs, const Registration& run) {
   const auto build = [&outputs, &run] { return MakeFileTexts(outputs, run); };
   // A plain run's one short text is not worth a thread.
-  if (outputs.recordGiven || outputs.plotGiven) {
+  if (outputs.recordGiven || outputs.plotGiven || !outputs.distortionPath.empty()) {
     try {
       return std::async(std::launch::async, build);
     } catch (const std::system_error&) {

@@ -58,6 +58,10 @@ bool ProjectPairs(Step& step, Registration& run);
 /// the blunders removed.
 void Fit(Step& step, Registration& run);
 
+/// With --distortion, models what the fit leaves of the pairs fitted in every component over the
+/// plane of the fit; refuses pairs too few for the method.
+bool ModelTheDistortion(Step& step, Registration& run);
+
 /// Carries the --apply points through the frame and the fit into the destination's system;
 /// refuses one that comes out not finite or outside the projection's domain.
 bool ApplyFurther(Step& step, const ObservationList& further, Registration& run);
@@ -78,6 +82,7 @@ struct FileTexts {
   std::string result;
   std::string record;
   std::string plot;
+  std::string distortion;
 };
 
 /// An output that would overwrite an input or another output is refused (false, one line on

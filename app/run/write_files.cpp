@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "app/output/distortion_file.h"
 #include "app/output/plot_file.h"
 #include "app/output/record_file.h"
 #include "app/output/result_file.h"
@@ -26,6 +27,7 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
   const OutputChoice& out = settings.outputs;
   if (out.recordGiven && !out.recordPath.empty()) named.push_back({"--record", out.recordPath});
   if (out.plotGiven && !out.plotPath.empty()) named.push_back({"--plot", out.plotPath});
+  if (!out.distortionPath.empty()) named.push_back({"--distortion-file", out.distortionPath});
   if (inputs.empty() && named.empty()) return true;
   // The record and the picture must not replace the executable either; quorvane.json, beside it
   // under a name of its own, cannot be it.
@@ -60,6 +62,7 @@ FileTexts MakeFileTexts(const OutputChoice& outputs, const Registration& run) {
   texts.result = BuildResultJson(*run.model, run.params);
   if (outputs.recordGiven) texts.record = BuildRecordJson(run);
   if (outputs.plotGiven) texts.plot = BuildPlotSvg(run);
+  if (run.distortion) texts.distortion = BuildDistortionJson(run);
   return texts;
 }
 
@@ -86,6 +89,9 @@ int WriteFiles(const RunSettings& settings, const FileTexts& texts,
   };
   recordWritten = outputs.recordGiven && write(outputs.recordPath, record, "record");
   if (outputs.plotGiven) write(outputs.plotPath, plot, "plot");
+  if (!outputs.distortionPath.empty()) {
+    write(outputs.distortionPath, texts.distortion, "distortion file");
+  }
 
   warned = !resultWritten && !recordWritten;
   if (warned) {
@@ -97,7 +103,7 @@ int WriteFiles(const RunSettings& settings, const FileTexts& texts,
   for (const std::string& failure : failures) {
     std::cerr << failure << "; the report was printed"
               << (resultWritten ? " and quorvane.json was written" : ", quorvane.json was not written")
-              << (outputs.recordGiven && outputs.plotGiven
+              << (outputs.recordGiven && (outputs.plotGiven || !outputs.distortionPath.empty())
                       ? (recordWritten ? ", the record was written" : "")
                       : "")
               << ".\n";

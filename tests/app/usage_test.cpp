@@ -395,6 +395,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"PlotOverTheRecord", "139.7,35.7,10\n139.8,35.6,5\n",
                     {"--refsrc-file", "src.txt", "--record", "r.json", "--plot", "r.json"},
                     "--plot \"r.json\" is the same file as --record"},
+        RefusedFile{"DistortionFileOverTheRecord", "139.7,35.7,10\n139.8,35.6,5\n",
+                    {"--refsrc-file", "src.txt", "--record", "r.json", "--distortion", "tin",
+                     "--distortion-file", "r.json"},
+                    "--distortion-file \"r.json\" is the same file as --record"},
         // quorvane.json, beside the executable and not there yet, named relative to the folder.
         RefusedFile{"InputIsTheResultFile", nullptr, {"--refsrc-file", "quorvane.json"},
                     "is the same file as --refsrc-file \"quorvane.json\""},
