@@ -310,16 +310,43 @@ Point3 PlaneSetup::MapPoint(const Point3& destinationGiven) const {
                        destination.ellipsoid.ellipsoid);
 }
 
+double DomainLongitude(double latitude) {
+  const double beyond = std::fabs(latitude);
+  if (!(beyond <= 90.0)) return NAN;
+  if (beyond == 90.0) return 180.0;
+  if (beyond <= kDomainLatitude) return kDomainLongitude;
+  // The largest longitude difference at which the series' error away from the meridian (the
+  // forward projection's, and the inverse's on the ground, against PROJ 9.1's exact +proj=tmerc;
+  // the meridian arc's truncation, the same on and off the meridian, taken out) stays within
+  // 1 mm, measured at each latitude on WGS 84, Krassovsky, Bessel, Clarke 1880, International
+  // 1924 and Airy alike, rounded down to 0.05°. Between two rows the lower latitude's, since the
+  // reach grows towards the pole.
+  static const struct {
+    double latitude, longitude;
+  } kReach[] = {{80, 6.25},     {82, 6.45},       {84, 6.65},        {86, 7.0},
+                {88, 7.65},     {89, 8.3},        {89.5, 9.05},      {89.9, 11.0},
+                {89.99, 14.4},  {89.999, 18.7},   {89.9999, 24.0}};
+  double reach = kReach[0].longitude;
+  for (const auto& row : kReach) {
+    if (beyond >= row.latitude) reach = row.longitude;
+  }
+  return reach;
+}
+
 double PlaneSetup::OutsideDomain(const Point3& geographic) const {
   // The series serve the plane, or the destination's own grid in geocentric space.
   const bool ownGrid = destination.kind == ListSystem::Kind::Grid && destination.projection.empty();
   if (!OwnPlane() && !ownGrid) {
     return std::isfinite(geographic.x) && std::isfinite(geographic.y) ? 0.0 : NAN;
   }
-  const double longitude = std::fabs(Wrapped(geographic.x - DomainMeridian())) - kDomainLongitude;
-  const double latitude = std::fabs(geographic.y) - kDomainLatitude;
-  if (!std::isfinite(longitude) || !std::isfinite(latitude)) return NAN;
-  return std::max({0.0, longitude, latitude});
+  // A latitude past a pole (a grid's inverse far outside its zone gives one) is outside by as
+  // much.
+  const double pastPole = std::fabs(geographic.y) - 90.0;
+  if (pastPole > 0.0) return std::isfinite(geographic.x) && std::isfinite(pastPole) ? pastPole : NAN;
+  const double longitude =
+      std::fabs(Wrapped(geographic.x - DomainMeridian())) - DomainLongitude(geographic.y);
+  if (!std::isfinite(longitude)) return NAN;
+  return std::max(0.0, longitude);
 }
 
 double PlaneSetup::DomainMeridian() const {

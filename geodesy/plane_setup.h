@@ -106,8 +106,8 @@ struct PlaneSetup {
   Point3 MapPoint(const Point3& destinationGiven) const;
 
   /// How far a geographic point is from where the tool's own series hold their stated accuracy
-  /// (within kDomainLongitude of the central meridian and kDomainLatitude of the equator): 0
-  /// inside, otherwise the larger of the two excesses, degrees; NaN for a point that is not
+  /// (within DomainLongitude of its latitude from the central meridian): 0 inside, otherwise the
+  /// excess in longitude, or in latitude past a pole, degrees; NaN for a point that is not
   /// finite. 0 for a frame the series do not make (PROJ's grids, geocentric space).
   double OutsideDomain(const Point3& geographic) const;
   /// The central meridian OutsideDomain measures from, degrees.
@@ -142,9 +142,16 @@ struct PlaneSetup {
 /// The local east, north and up unit vectors at longitude, latitude (degrees) on an ellipsoid.
 LocalAxes AxesAt(const Point3& geographic);
 
-/// The reach of the forward and inverse series that the accuracy figures cover: degrees of
-/// longitude from the central meridian, and of latitude from the equator.
+/// The reach of the forward and inverse series that the accuracy figures cover: kDomainLongitude
+/// degrees of longitude from the central meridian within kDomainLatitude degrees of the equator.
 constexpr double kDomainLongitude = 6.0;
 constexpr double kDomainLatitude = 80.0;
+
+/// The series' reach in longitude from the central meridian at `latitude` (degrees): 6° within
+/// ±80°; poleward, where the error that grows away from the meridian shrinks with cos φ, as far
+/// as it stays within 1 mm against the exact transverse Mercator (6.25° at 80°, 8.3° at 89°,
+/// 24° within 0.0001° of a pole; docs/accuracy.md). Every longitude at a pole itself; NaN for a
+/// latitude that is not finite or beyond ±90°.
+double DomainLongitude(double latitude);
 
 }  // namespace Quorvane

@@ -28,10 +28,13 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
       if (!finite || std::isnan(outside)) {
         step.errors << " has no finite coordinates in the destination system";
       } else {
-        step.errors << " lies outside the projection's domain: more than " << kDomainLongitude
-                    << " degrees of longitude from the central meridian "
-                    << run.plane.centralMeridian << " or " << kDomainLatitude
-                    << " degrees of latitude from the equator, where the series lose their accuracy";
+        // The point the domain refuses: the source's or, when that is inside, the
+        // destination's.
+        const Point3 source = run.plane.SourceGeographic(point.source);
+        const Point3& far = run.plane.OutsideDomain(source) > 0.0 ? source : point.destination;
+        step.errors << " lies outside the projection's domain: "
+                    << DomainReach(far, run.plane.centralMeridian,
+                                   ", where the series lose their accuracy");
       }
       step.errors << kNothingWritten;
       return false;

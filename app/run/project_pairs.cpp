@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 
 namespace Quorvane {
 
@@ -45,10 +46,8 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
                     given.z);
       step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
                   << " (counting from 1; given as " << coordinates
-                  << ") lies outside the projection's domain: more than "
-                  << kDomainLongitude << " degrees of longitude from the central meridian "
-                  << plane.DomainMeridian() << " or " << kDomainLatitude
-                  << " degrees of latitude from the equator"
+                  << ") lies outside the projection's domain: "
+                  << DomainReach(geographic, plane.DomainMeridian(), "")
                   << DomainCause(plane, isSource ? plane.source : plane.destination, given,
                                  geographic)
                   << kNothingWritten;
@@ -60,6 +59,24 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
 
 
 }  // namespace
+
+std::string DomainReach(const Point3& geographic, double meridian, const char* why) {
+  std::ostringstream text;
+  const double latitude = std::fabs(geographic.y);
+  if (!(latitude > kDomainLatitude && latitude <= 90.0)) {
+    text << "more than " << kDomainLongitude << " degrees of longitude from the central meridian "
+         << meridian << " or " << kDomainLatitude << " degrees of latitude from the equator"
+         << why;
+    return text.str();
+  }
+  // Around a pole a site spans every longitude, which no central meridian serves.
+  text << "more than " << DomainLongitude(geographic.y)
+       << " degrees of longitude from the central meridian " << meridian << " at latitude "
+       << geographic.y << ", beyond which the series err by more than 1 mm (a site around the "
+       << "pole needs its destination in a polar grid: --destination-crs "
+       << (geographic.y > 0 ? "EPSG:5041, UPS North" : "EPSG:5042, UPS South") << ")";
+  return text.str();
+}
 
 // The frame the model is fitted in, and both lists in it; a pair without finite coordinates
 // there is refused.

@@ -50,6 +50,12 @@ bool PairPoints(Step& step, ObservationList& source, ObservationList& destinatio
 /// The pairs each component fits: all but those --exclude leaves out of it.
 bool ReadExclusions(Step& step, Registration& run);
 
+/// The reach of the projection's domain that a geographic point outside it passes, for a
+/// message: "more than 6 degrees of longitude from the central meridian M or 80 degrees of
+/// latitude from the equator" followed by `why`; poleward of 80° the reach at its latitude and
+/// what a site around the pole needs.
+std::string DomainReach(const Point3& geographic, double meridian, const char* why);
+
 /// Makes the frame of the fit and takes both lists into it; refuses a pair without finite
 /// coordinates there or outside the projection's domain.
 bool ProjectPairs(Step& step, Registration& run);
