@@ -75,6 +75,11 @@ std::string GridSeriesStep(const GridSpec& grid, const Ellipsoid& ellipsoid) {
                     grid.falseNorthing, grid.height, ellipsoid);
 }
 
+// A grid of PROJ's as a step's text: its projection on `ellipsoid`, or on its own figure.
+std::string ProjectionStep(const ListSystem& grid, const Ellipsoid& ellipsoid) {
+  return grid.projection + (grid.projectionFigure ? std::string() : EllipsoidParameters(ellipsoid));
+}
+
 std::string CartStep(const Ellipsoid& ellipsoid) {
   return "+proj=cart" + EllipsoidParameters(ellipsoid);
 }
@@ -129,18 +134,36 @@ Point3 SeriesInverse(const Point3& planePoint, double meridian, double originLat
   return Point3(Normalised(geographic.x), geographic.y, planePoint.z);
 }
 
-Point3 Scaled(const Point3& p, double factor) {
-  return factor == 1.0 ? p : Point3(p.x * factor, p.y * factor, p.z * factor);
+// A list's point in metres: a grid's coordinates in its unit, heights in theirs (a geographic
+// list's angles as they are).
+Point3 InMetres(const ListSystem& list, const Point3& given) {
+  const double unit = list.kind == ListSystem::Kind::Grid ? list.unit : 1.0;
+  if (unit == 1.0 && list.heightUnit == 1.0) return given;
+  return Point3(given.x * unit, given.y * unit, given.z * list.heightUnit);
 }
 
-// The pipeline's conversion of a grid's units to metres (and back), heights included.
+// A point in metres in the list's own units, the inverse of InMetres.
+Point3 InListUnits(const ListSystem& list, const Point3& metres) {
+  const double unit = list.kind == ListSystem::Kind::Grid ? list.unit : 1.0;
+  if (unit == 1.0 && list.heightUnit == 1.0) return metres;
+  const double perMetre = 1.0 / unit;
+  return Point3(metres.x * perMetre, metres.y * perMetre, metres.z * (1.0 / list.heightUnit));
+}
+
+// The pipeline's conversion of a list's units to metres (and back): a grid's coordinates, and
+// the heights.
 std::string UnitStep(const ListSystem& list, bool toMetres) {
-  if (list.unitName.empty()) return std::string();
-  const std::string& unit = list.unitName;
-  return toMetres ? " +step +proj=unitconvert +xy_in=" + unit + " +z_in=" + unit +
-                        " +xy_out=m +z_out=m"
-                  : " +step +proj=unitconvert +xy_in=m +z_in=m +xy_out=" + unit + " +z_out=" +
-                        unit;
+  const std::string plane = list.kind == ListSystem::Kind::Grid ? list.unitName : std::string();
+  const std::string& height = list.heightUnitName;
+  if (plane.empty() && height.empty()) return std::string();
+  const auto part = [](const char* key, const std::string& unit, const char* other) {
+    return unit.empty() ? std::string() : std::string(" +") + key + "=" + (other ? other : unit);
+  };
+  const char* metres = "m";
+  return " +step +proj=unitconvert" + part("xy_in", plane, toMetres ? nullptr : metres) +
+         part("z_in", height, toMetres ? nullptr : metres) +
+         part("xy_out", plane, toMetres ? metres : nullptr) +
+         part("z_out", height, toMetres ? metres : nullptr);
 }
 
 // Mean of the longitudes and latitudes, degrees; NaN for an empty list. Longitudes on both sides
@@ -197,9 +220,8 @@ bool PlaneSetup::Prepare(std::string& problem) {
     ProjOperation& grid = isSource ? sourceGrid_ : destinationGrid_;
     ProjOperation& cart = isSource ? sourceCart_ : destinationCart_;
     ProjOperation& plane = isSource ? sourcePlane_ : destinationPlane_;
-    const std::string ellipsoid = EllipsoidParameters(list.ellipsoid.ellipsoid);
     if (list.kind == ListSystem::Kind::Grid && !list.projection.empty() &&
-        !make(grid, std::string(kToRadians) + " +step " + list.projection + ellipsoid)) {
+        !make(grid, std::string(kToRadians) + " +step " + ProjectionStep(list, list.ellipsoid.ellipsoid))) {
       return false;
     }
     if ((list.kind == ListSystem::Kind::Geocentric || frame == Frame::Geocentric) &&
@@ -208,7 +230,8 @@ bool PlaneSetup::Prepare(std::string& problem) {
     }
     // The plane of a grid of PROJ's, on this list's own ellipsoid.
     if (frame == Frame::Plane && destinationOnGrid && !destination.projection.empty() &&
-        !make(plane, std::string(kToRadians) + " +step " + destination.projection + ellipsoid)) {
+        !make(plane, std::string(kToRadians) + " +step " +
+                         ProjectionStep(destination, list.ellipsoid.ellipsoid))) {
       return false;
     }
   }
@@ -218,14 +241,14 @@ bool PlaneSetup::Prepare(std::string& problem) {
 Point3 PlaneSetup::ToGeographic(const ListSystem& list, const Point3& given, bool isSource) const {
   switch (list.kind) {
     case ListSystem::Kind::Geographic:
-      return given;
+      return InMetres(list, given);
     case ListSystem::Kind::Grid:
       if (list.projection.empty()) {
         const GridSpec& g = list.grid;
         return SeriesInverse(given, g.meridian, g.originLatitude, g.scale, g.falseEasting,
                              g.falseNorthing, g.height, list.ellipsoid.ellipsoid);
       }
-      return (isSource ? sourceGrid_ : destinationGrid_).Inverse(Scaled(given, list.unit));
+      return (isSource ? sourceGrid_ : destinationGrid_).Inverse(InMetres(list, given));
     case ListSystem::Kind::Geocentric:
       return (isSource ? sourceCart_ : destinationCart_).Inverse(given);
   }
@@ -236,14 +259,14 @@ Point3 PlaneSetup::FromGeographic(const ListSystem& list, const Point3& geograph
                                   bool isSource) const {
   switch (list.kind) {
     case ListSystem::Kind::Geographic:
-      return geographic;
+      return InListUnits(list, geographic);
     case ListSystem::Kind::Grid:
       if (list.projection.empty()) {
         const GridSpec& g = list.grid;
         return SeriesForward(geographic, g.meridian, g.originLatitude, g.scale, g.falseEasting,
                              g.falseNorthing, g.height, list.ellipsoid.ellipsoid);
       }
-      return Scaled((isSource ? sourceGrid_ : destinationGrid_).Forward(geographic), 1.0 / list.unit);
+      return InListUnits(list, (isSource ? sourceGrid_ : destinationGrid_).Forward(geographic));
     case ListSystem::Kind::Geocentric:
       return (isSource ? sourceCart_ : destinationCart_).Forward(geographic);
   }
@@ -274,13 +297,13 @@ Point3 PlaneSetup::SourceToFrame(const Point3& given) const {
 }
 
 Point3 PlaneSetup::DestinationToFrame(const Point3& given) const {
-  if (frame == Frame::Plane && destinationOnGrid) return Scaled(given, destination.unit);
+  if (frame == Frame::Plane && destinationOnGrid) return InMetres(destination, given);
   if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) return given;
   return GeographicToFrame(destination, ToGeographic(destination, given, false), false);
 }
 
 Point3 PlaneSetup::FrameToDestination(const Point3& framePoint) const {
-  if (frame == Frame::Plane && destinationOnGrid) return Scaled(framePoint, 1.0 / destination.unit);
+  if (frame == Frame::Plane && destinationOnGrid) return InListUnits(destination, framePoint);
   if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) {
     return framePoint;
   }
@@ -304,7 +327,7 @@ Point3 PlaneSetup::SourceGeographic(const Point3& given) const {
 
 Point3 PlaneSetup::MapPoint(const Point3& destinationGiven) const {
   if (frame == Frame::Plane) return DestinationToFrame(destinationGiven);
-  if (destination.kind == ListSystem::Kind::Grid) return Scaled(destinationGiven, destination.unit);
+  if (destination.kind == ListSystem::Kind::Grid) return InMetres(destination, destinationGiven);
   const Point3 geographic = DestinationGeographic(destinationGiven);
   return SeriesForward(geographic, centralMeridian, originLatitude, 1.0, 0.0, 0.0, 0.0,
                        destination.ellipsoid.ellipsoid);
@@ -365,13 +388,13 @@ std::string PlaneSetup::SourceSteps() const {
   if (inFrame) return steps;
   switch (source.kind) {
     case ListSystem::Kind::Geographic:
-      steps += kToRadians;
+      steps += kToRadians + UnitStep(source, true);
       break;
     case ListSystem::Kind::Grid:
       steps += UnitStep(source, true);
       steps += " +step +inv " + (source.projection.empty()
                                      ? GridSeriesStep(source.grid, ellipsoid)
-                                     : source.projection + EllipsoidParameters(ellipsoid));
+                                     : ProjectionStep(source, ellipsoid));
       break;
     case ListSystem::Kind::Geocentric:
       steps += " +step +inv " + CartStep(ellipsoid);
@@ -382,7 +405,7 @@ std::string PlaneSetup::SourceSteps() const {
   if (frame == Frame::Geocentric) {
     steps += " +step " + CartStep(ellipsoid);
   } else if (!OwnPlane()) {
-    steps += " +step " + destination.projection + EllipsoidParameters(ellipsoid);
+    steps += " +step " + ProjectionStep(destination, ellipsoid);
   } else {
     steps += " +step " + SeriesStep(centralMeridian, originLatitude, scale, falseEasting,
                                     falseNorthing, projectionHeight, ellipsoid);
@@ -411,12 +434,12 @@ std::string PlaneSetup::DestinationSteps() const {
   // Into the list's own coordinates.
   switch (destination.kind) {
     case ListSystem::Kind::Geographic:
-      steps += kToDegrees;
+      steps += kToDegrees + UnitStep(destination, false);
       break;
     case ListSystem::Kind::Grid:
       steps += " +step " + (destination.projection.empty()
                                 ? GridSeriesStep(destination.grid, ellipsoid)
-                                : destination.projection + EllipsoidParameters(ellipsoid));
+                                : ProjectionStep(destination, ellipsoid));
       steps += UnitStep(destination, false);
       break;
     case ListSystem::Kind::Geocentric:

@@ -36,13 +36,23 @@ struct ListSystem {
   NamedEllipsoid ellipsoid = Wgs84();
   /// A grid of the tool's own series (--grid) when `projection` is empty.
   GridSpec grid;
-  /// A grid of PROJ's: its projection as a PROJ string, without ellipsoid and units
-  /// ("+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717 +x_0=400000 +y_0=-100000").
+  /// A grid of PROJ's: its projection as a PROJ string, without units and, unless
+  /// `projectionFigure`, without ellipsoid ("+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717
+  /// +x_0=400000 +y_0=-100000"); a south-oriented grid keeps its axes, westing first
+  /// ("+axis=wsu").
   std::string projection;
-  /// Metres per unit of its grid coordinates and heights (a grid in US survey feet: 1200/3937).
+  /// Whether `projection` names the figure it projects on itself, whatever the list's ellipsoid:
+  /// a sphere (Web Mercator's "+a=6378137 +b=6378137"), onto which any datum's latitudes are
+  /// taken as they are, or an ellipsoid other than its datum's.
+  bool projectionFigure = false;
+  /// Metres per unit of its grid coordinates (a grid in US survey feet: 1200/3937).
   double unit = 1.0;
   /// PROJ's name for the unit, for a pipeline's unitconvert ("us-ft", "ft"); empty for metres.
   std::string unitName;
+  /// Metres per unit of its heights, and PROJ's name for it: a grid's heights are in its unit,
+  /// unless its CRS has a height axis of its own (a compound CRS's vertical part).
+  double heightUnit = 1.0;
+  std::string heightUnitName;
   /// For a system named as a CRS through PROJ: "EPSG:27700" where it has a code, else empty;
   /// its PROJJSON then; and its name.
   std::string crsCode;

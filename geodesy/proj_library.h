@@ -42,6 +42,10 @@
   X(proj_cs_get_axis_count)               \
   X(proj_cs_get_axis_info)                \
   X(proj_get_ellipsoid)                   \
+  X(proj_get_prime_meridian)              \
+  X(proj_prime_meridian_get_parameters)   \
+  X(proj_angular_input)                   \
+  X(proj_angular_output)                  \
   X(proj_ellipsoid_get_parameters)        \
   X(proj_coordoperation_get_param_count)  \
   X(proj_coordoperation_get_param)        \

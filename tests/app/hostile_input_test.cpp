@@ -264,6 +264,18 @@ INSTANTIATE_TEST_SUITE_P(
               "grep -a 'RMS' out.txt",
               "\xE5\xB9\xB3\xE9\x9D\xA2RMS\xEF\xBC\x9A\t0.0000\tm\n"
               "\xE9\xAB\x98\xE7\xA8\x8BRMS\xEF\xBC\x9A\t0.0000\tm\n"},
+        // State plane feet with NAVD88 heights in metres: the same points as the destination,
+        // made by libproj (heights unchanged), so the height shift is 0, not 133.8 m.
+        Fault{"CompoundCrsHeightsInTheirOwnUnit",
+              {},
+              "",
+              {"--refsrc", "6470845.0187,1858909.6306,100,6486000.0281,1866146.5688,150,"
+                           "6476849.0923,1840696.2762,220,6461727.0423,1848020.5818,300",
+               "--refdes", "-118.3,34.1,100,-118.25,34.12,150,-118.28,34.05,220,-118.33,34.07,300",
+               "--source-crs", "EPSG:2229+5703", "--model", "site", "--vertical", "constant"},
+              0,
+              "grep -a -o 'tz=[^ ]*' out.txt | awk -F= '{ v = $2 + 0; printf \"%.3f\\n\", v < 0 ? -v : v }'",
+              "0.000\n"},
         // Heights on one line: the fit holds the slope across, and its statistics say so.
         Fault{"HeightPlaneOnALine",
               {},

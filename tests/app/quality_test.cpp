@@ -319,6 +319,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UnknownCrs", {"--destination-crs", "EPSG:99999"},
                     "--destination-crs \"EPSG:99999\" PROJ cannot resolve it"},
         CommandCase{"VerticalCrs", {"--source-crs", "EPSG:5773"}, "is a vertical CRS"},
+        // NTF (Paris): grads from the Paris meridian, where the lists hold Greenwich degrees.
+        CommandCase{"GeographicCrsInGradsFromParis", {"--source-crs", "EPSG:4807"},
+                    "--source-crs \"EPSG:4807\" gives its angles in grad and counts its "
+                    "longitudes from the Paris meridian"},
+        CommandCase{"NoMapProjection", {"--destination-crs", "+proj=affine +xoff=1"},
+                    "is no map projection"},
         CommandCase{"CrsAndGrid",
                     {"--destination-crs", "EPSG:4547", "--grid", "ellipsoid=CGCS2000,meridian=114"},
                     "give --destination-crs or --grid, not both"},
