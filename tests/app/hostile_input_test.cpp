@@ -276,6 +276,23 @@ INSTANTIATE_TEST_SUITE_P(
               0,
               "grep -a -o 'tz=[^ ]*' out.txt | awk -F= '{ v = $2 + 0; printf \"%.3f\\n\", v < 0 ? -v : v }'",
               "0.000\n"},
+        // The British National Grid with its scale but without its latitude of origin: the
+        // northings count from the equator, 5427.5 km from the table's, and a point of the
+        // table comes back at 4.8°N.
+        Fault{"GridWithoutItsLatitudeOfOrigin",
+              {},
+              "cp " QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt " QUORVANE_SOURCE_DIR
+              "/examples/bng-27700.txt .",
+              {"--refsrc-file", "bng-wgs84.txt", "--refdes-file", "bng-27700.txt", "--grid",
+               "ellipsoid=AIRY1830,meridian=-2,false-easting=400000,false-northing=-100000,"
+               "scale=0.9996012717",
+               "--model", "site"},
+              0,
+              "cat err.txt",
+              "quorvane: warning: the fit into the grid shifts the points by 5427.5 km, more than "
+              "a datum change leaves: is the grid described right? An origin latitude or a false "
+              "northing missing or wrong (latitude-of-origin=, false-northing=, or another CRS) "
+              "shows as a shift north; a false easting (false-easting=) as a shift east\n"},
         // Heights on one line: the fit holds the slope across, and its statistics say so.
         Fault{"HeightPlaneOnALine",
               {},
