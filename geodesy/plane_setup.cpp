@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "geodesy/gauss_projector.h"
+#include "geodesy/proj_library.h"
 
 namespace Quorvane {
 
@@ -88,9 +91,11 @@ constexpr char kToRadians[] = " +step +proj=unitconvert +xy_in=deg +xy_out=rad";
 constexpr char kToDegrees[] = " +step +proj=unitconvert +xy_in=rad +xy_out=deg";
 
 // The step from ellipsoidal heights to heights above the geoid `grid` (as PROJ itself writes the
-// transformation from WGS 84 to EGM96 heights): a name with a blank is quoted.
+// transformation from WGS 84 to EGM96 heights): a name with white space is quoted, so that it
+// stays one parameter (the options refuse the control characters and quotes PROJ's text cannot
+// carry in it).
 std::string GeoidStep(const std::string& grid) {
-  const bool blank = grid.find_first_of(" \t") != std::string::npos;
+  const bool blank = grid.find_first_of(" \t\n\v\f\r") != std::string::npos;
   return " +step +inv +proj=vgridshift +grids=" + (blank ? "\"" + grid + "\"" : grid) +
          " +multiplier=1";
 }
@@ -447,6 +452,39 @@ std::string PlaneSetup::DestinationSteps() const {
       break;
   }
   return steps;
+}
+
+bool FindGeoidGrid(const std::string& grid, GeoidGrid& found, std::string& problem) {
+  const ProjLibrary* proj = ProjLibraryOrNull(problem);
+  if (proj == nullptr) return false;
+  PJ* step = proj->proj_create(proj->context, ("+proj=pipeline" + GeoidStep(grid)).c_str());
+  const char* path = nullptr;
+  int available = 0;
+  if (step != nullptr && proj->proj_coordoperation_get_grid_used_count(proj->context, step) == 1) {
+    proj->proj_coordoperation_get_grid_used(proj->context, step, 0, nullptr, &path, nullptr,
+                                            nullptr, nullptr, nullptr, &available);
+  }
+  const std::string file = path != nullptr ? path : "";
+  if (step != nullptr) proj->proj_destroy(step);
+  if (!available || file.empty()) {
+    const std::string why = proj->LastError();
+    problem = why.empty() ? "PROJ finds no grid of that name" : why;
+    return false;
+  }
+  found = GeoidGrid{file, grid, std::string()};
+  std::error_code error;
+  if (std::filesystem::path(file).is_absolute()) return true;
+  // Found relative to the current folder: named so that the record's pipeline reads it from
+  // anywhere.
+  const std::string whole =
+      std::filesystem::absolute(file, error).lexically_normal().string();
+  if (error) return true;
+  if (whole.find_first_of(",\"") == std::string::npos) {
+    found.name = whole;
+  } else {
+    found.folder = std::filesystem::current_path(error).string();
+  }
+  return true;
 }
 
 LocalAxes AxesAt(const Point3& geographic) {

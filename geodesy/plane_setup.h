@@ -85,6 +85,9 @@ struct PlaneSetup {
   /// each source height h becomes h − N, N the grid's undulation at the source point (PROJ's
   /// vgridshift). Empty for none.
   std::string geoid;
+  /// The folder a relative `geoid` is read from, when it is not written as an absolute path
+  /// (GeoidGridFile); empty otherwise.
+  std::string geoidFolder;
 
   /// Completes the set-up from what the options set (each list's system, the frame, the geoid)
   /// and the paired destination points as given, in one call: a plane frame whose destination
@@ -148,6 +151,23 @@ struct PlaneSetup {
   ProjOperation sourcePlane_, destinationPlane_;
   ProjOperation geoid_;  // degrees in and out, the height less the undulation
 };
+
+/// A geoid grid as PROJ finds it.
+struct GeoidGrid {
+  /// The file PROJ reads: absolute where it found it among its own folders or was given an
+  /// absolute path, relative to the current folder where it found it there.
+  std::string file;
+  /// The grid as the run names it to PROJ and in the record: as given for a name PROJ looks up
+  /// in its own folders and for an absolute path; the absolute path of a file found relative to
+  /// the current folder, unless that holds a comma or a double quote, which PROJ's text cannot
+  /// carry: then as given, and `folder` is the current folder it is relative to.
+  std::string name;
+  std::string folder;
+};
+
+/// Looks the geoid grid `grid` up as vgridshift does; false with `problem` when PROJ cannot read
+/// it.
+bool FindGeoidGrid(const std::string& grid, GeoidGrid& found, std::string& problem);
 
 /// The local east, north and up unit vectors at longitude, latitude (degrees) on an ellipsoid.
 LocalAxes AxesAt(const Point3& geographic);

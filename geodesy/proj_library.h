@@ -50,6 +50,8 @@
   X(proj_coordoperation_get_param_count)  \
   X(proj_coordoperation_get_param)        \
   X(proj_coordoperation_get_method_info)  \
+  X(proj_coordoperation_get_grid_used_count) \
+  X(proj_coordoperation_get_grid_used)    \
   X(proj_trans)                           \
   X(proj_errno)                           \
   X(proj_errno_reset)

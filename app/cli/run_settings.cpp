@@ -1,10 +1,12 @@
 #include "app/cli/run_settings.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
+#include <system_error>
 
 #include "app/cli/options.h"
 #include "app/input/angle_text.h"
@@ -25,26 +27,77 @@ bool ReadLength(const std::string& text, double& metres) {
 // The longest CRS definition read from a file: a WKT of a compound CRS has some kilobytes.
 constexpr std::size_t kLongestCrsFile = 1 << 20;
 
-// A --source-crs or --destination-crs value: its text, or "@FILE"'s file. False with `problem`
-// when the file cannot be read.
+// `text` as UTF-8: as it is, or from GBK (a .prj file Chinese GIS software wrote), or with each
+// byte of neither as U+FFFD; PROJ keeps a CRS's name as it gets it, and the record is UTF-8.
+std::string Utf8Definition(const std::string& text) {
+  std::string utf8;
+  if (ToUtf8(text, utf8)) return utf8;
+  utf8.clear();
+  for (std::size_t at = 0; at < text.size();) {
+    std::uint32_t code = 0;
+    const std::size_t length = DecodeUtf8(text, at, code);
+    utf8 += length > 0 ? text.substr(at, length) : std::string("\xEF\xBF\xBD");
+    at += length > 0 ? length : 1;
+  }
+  return utf8;
+}
+
+// A --source-crs or --destination-crs value: its text, or "@FILE"'s file, read no further than
+// the longest definition (a device or a pipe may have no end). False with `problem` when the
+// file cannot be read.
 bool CrsText(const std::string& value, std::string& text, std::string& problem) {
   if (value.empty() || value[0] != '@') {
-    text = value;
+    text = Utf8Definition(value);
     return true;
   }
-  std::ifstream file(value.substr(1), std::ios::binary);
+  const std::string path = value.substr(1);
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    problem = "is a folder, not a file";
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
   if (!file) {
     problem = "cannot be read";
     return false;
   }
-  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  try {
+    text.assign(kLongestCrsFile + 1, '\0');
+    file.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+  } catch (const std::ios_base::failure&) {
+    // libstdc++ reports a failed read(2) so.
+    problem = "cannot be read";
+    return false;
+  }
   if (text.size() > kLongestCrsFile) {
     problem = "is longer than a CRS definition can be";
     return false;
   }
   // A UTF-8 byte-order mark, as some programs write .prj files.
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  text = Utf8Definition(text);
   return true;
+}
+
+// Why PROJ's text cannot carry a --geoid value as one grid's name, or "": a control character
+// (a line end would start a step of its own; a tab is quoted like a blank), a double quote, a
+// comma (PROJ's list of grids) or a leading @ (PROJ's optional grid, @null for none).
+std::string GeoidNameProblem(const std::string& name) {
+  for (const char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) return "holds a control character";
+  }
+  if (name.find('"') != std::string::npos) return "holds a double quote";
+  if (name[0] == '@') {
+    return "starts with @, which PROJ reads as an optional grid (@null for none): give the grid "
+           "itself, or ./" + name + " for a file so named";
+  }
+  if (name.find(',') != std::string::npos) {
+    return "holds a comma, which PROJ reads as between two grids: give one grid, by a path "
+           "without a comma";
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -295,7 +348,8 @@ bool ReadEllipsoidsAndGrid(Reading& r, PlaneSetup& frame) {
 
 // Coordinate systems named through PROJ, each instead of the options that describe its list; a
 // plane model cannot take geocentric coordinates.
-bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame) {
+bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame,
+                      std::vector<std::pair<std::string, std::string>>& files) {
   OptionTexts& texts = r.texts;
   std::string problem;
   const struct {
@@ -324,6 +378,7 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
                << kNothingWritten;
       return false;
     }
+    if (!value.empty() && value[0] == '@') files.emplace_back(name, value.substr(1));
   }
   for (const auto& crs : named) {
     if (geocentric || crs.list.kind != ListSystem::Kind::Geocentric) continue;
@@ -337,6 +392,39 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
   return true;
 }
 
+// The geoid grid: one grid's name PROJ's text can carry, named in the record so that its
+// pipeline reads it from any folder.
+bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& settings) {
+  const std::string& geoid = r.texts.Value(Option::Geoid);
+  if (geocentric) {
+    r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << ModelName(model)
+             << " model needs the ellipsoidal heights of geocentric coordinates"
+             << kNothingWritten;
+    return false;
+  }
+  if (geoid.empty()) {
+    r.errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
+             << kNothingWritten;
+    return false;
+  }
+  const std::string problem = GeoidNameProblem(geoid);
+  if (!problem.empty()) {
+    r.errors << "quorvane: --geoid " << r.Quoted(geoid) << " " << problem << kNothingWritten;
+    return false;
+  }
+  PlaneSetup& frame = settings.frame;
+  frame.geoid = geoid;
+  // A grid PROJ cannot read is refused with PROJ's reason where the frame is made.
+  GeoidGrid found;
+  std::string why;
+  if (FindGeoidGrid(geoid, found, why)) {
+    frame.geoid = found.name;
+    frame.geoidFolder = found.folder;
+    settings.optionFiles.emplace_back("--geoid", found.file);
+  }
+  return true;
+}
+
 // The frame: each list's system, the geoid; and the model and the frame, which decide each other
 // here and nowhere else.
 bool ReadFrame(Reading& r, RunSettings& settings) {
@@ -344,24 +432,10 @@ bool ReadFrame(Reading& r, RunSettings& settings) {
   PlaneSetup& frame = settings.frame;
   const bool geocentric =
       model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
-  if (!ReadEllipsoidsAndGrid(r, frame) || !ReadNamedSystems(r, model, geocentric, frame)) {
+  if (!ReadEllipsoidsAndGrid(r, frame) ||
+      !ReadNamedSystems(r, model, geocentric, frame, settings.optionFiles) ||
+      (r.texts.Has(Option::Geoid) && !ReadGeoid(r, model, geocentric, settings))) {
     return false;
-  }
-  if (r.texts.Has(Option::Geoid)) {
-    const std::string& geoid = r.texts.Value(Option::Geoid);
-    if (geocentric) {
-      r.errors << "quorvane: --geoid reduces heights for a plane model, and the "
-               << ModelName(model)
-               << " model needs the ellipsoidal heights of geocentric coordinates"
-               << kNothingWritten;
-      return false;
-    }
-    if (geoid.empty()) {
-      r.errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
-               << kNothingWritten;
-      return false;
-    }
-    frame.geoid = geoid;
   }
   // The model's frame is the frame of the fit; and a similarity about a grid's origin, thousands
   // of kilometres from the points, would fit a shift that is mostly the rotation times that

@@ -56,6 +56,9 @@ struct RunSettings {
   /// tolerance.
   bool statistics = false;
   OutputChoice outputs;
+  /// The files options read besides the lists, each after its option: a CRS's @FILE, the geoid
+  /// grid PROJ reads; so that no output replaces one.
+  std::vector<std::pair<std::string, std::string>> optionFiles;
   /// Arguments that looked like options but are none, for a warning each.
   std::vector<std::string> unknown;
 };

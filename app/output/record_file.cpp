@@ -267,10 +267,15 @@ void WriteProjection(JsonWriter& json, const PlaneSetup& plane) {
   } else if (grid) {
     WriteSeries(json, plane.destination.grid, false, true);
   }
-  // The geoid grid the source heights were reduced with, last.
+  // The geoid grid the source heights were reduced with, last; and the folder it is relative
+  // to when it could not be named by an absolute path.
   if (!plane.geoid.empty()) {
     json.Key("geoid");
     json.String(plane.geoid);
+  }
+  if (!plane.geoidFolder.empty()) {
+    json.Key("geoidFolder");
+    json.String(plane.geoidFolder);
   }
   json.EndObject();
 }

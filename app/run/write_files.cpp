@@ -22,6 +22,7 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
   for (const ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
     if (list->fileGiven && !list->path.empty()) inputs.push_back({list->fileOption, list->path});
   }
+  for (const auto& [option, path] : settings.optionFiles) inputs.push_back({option, path});
   std::vector<Named> named;
   const OutputChoice& out = settings.outputs;
   if (out.recordGiven && !out.recordPath.empty()) named.push_back({"--record", out.recordPath});

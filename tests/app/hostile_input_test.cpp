@@ -293,6 +293,47 @@ INSTANTIATE_TEST_SUITE_P(
               "a datum change leaves: is the grid described right? An origin latitude or a false "
               "northing missing or wrong (latitude-of-origin=, false-northing=, or another CRS) "
               "shows as a shift north; a false easting (false-easting=) as a shift east\n"},
+        // The picture over the geoid grid the run reads.
+        Fault{"PlotOverTheGeoidGrid",
+              {},
+              "cp /usr/share/proj/egm96_15.gtx g.gtx",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--geoid", "g.gtx", "--plot",
+               "./g.gtx"},
+              255,
+              "sed \"s|$PWD|HOME|\" err.txt; cmp g.gtx /usr/share/proj/egm96_15.gtx && echo kept",
+              "quorvane: --plot \"./g.gtx\" is the same file as --geoid \"g.gtx\", which writing "
+              "it would destroy. No result was written.\nkept\n"},
+        // A geoid grid found relative to the folder of the run: the record names it by its
+        // absolute path, so that its pipeline reads it from anywhere.
+        Fault{"GeoidGridRelativeToTheRun",
+              {},
+              "mkdir grids && cp /usr/share/proj/egm96_15.gtx grids/g.gtx",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--geoid", "grids/g.gtx",
+               "--record", "r.json"},
+              0,
+              "grep -o 'grids=[^ ]*\\|\"geoid\":\"[^\"]*\"' r.json | sed \"s|$PWD|HOME|\"",
+              "\"geoid\":\"HOME/grids/g.gtx\"\ngrids=HOME/grids/g.gtx\n"},
+        // A .prj file in GBK (a custom zone, no EPSG code): the record gives its PROJJSON with
+        // the name in UTF-8.
+        Fault{"CrsNameInGbk",
+              {{"zone.prj",
+                "PROJCS[\"\xB1\xB1\xBE\xA9" "54 \xD7\xD4\xB6\xA8\xD2\xE5\",GEOGCS["
+                "\"GCS_Beijing_1954\",DATUM[\"D_Beijing_1954\",SPHEROID[\"Krasovsky_1940\","
+                "6378245.0,298.3]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+                "0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],PARAMETER["
+                "\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],PARAMETER["
+                "\"Central_Meridian\",139.75],PARAMETER[\"Scale_Factor\",1.0],PARAMETER["
+                "\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]"}},
+              "",
+              {"--refsrc", Tokyo()[0], "--refdes",
+               "496067.546,3954358.375,62.036,498943.725,3942661.517,58.959,498468.794,"
+               "3953600.338,76.733,498309.086,3953262.110,33.005,483730.966,3941941.250,-9.157,"
+               "484105.587,3957147.800,72.173",
+               "--destination-crs", "@zone.prj", "--record", "r.json"},
+              0,
+              "iconv -f UTF-8 -t UTF-8 r.json > /dev/null && grep -o "
+              "'\"name\":\"\xE5\x8C\x97\xE4\xBA\xAC" "54 [^\"]*\"' r.json",
+              "\"name\":\"\xE5\x8C\x97\xE4\xBA\xAC" "54 \xE8\x87\xAA\xE5\xAE\x9A\xE4\xB9\x89\"\n"},
         // Heights on one line: the fit holds the slope across, and its statistics say so.
         Fault{"HeightPlaneOnALine",
               {},
