@@ -280,6 +280,30 @@ void WriteProjection(JsonWriter& json, const PlaneSetup& plane) {
   json.EndObject();
 }
 
+// The model's own members after "parameters": those of quorvane.json that the record lists as
+// well ("quadric"), where the model does not give them among its record's, then the record's.
+void WriteModelMembers(JsonWriter& json, const Registration& run) {
+  static const char* const kShared[] = {"quadric"};
+  const std::vector<ResultMember> own = run.model->RecordMembers(run.params);
+  const auto has = [&own](const std::string& name) {
+    for (const ResultMember& member : own) {
+      if (member.name == name) return true;
+    }
+    return false;
+  };
+  for (const ResultMember& member : run.model->ResultMembers(run.params)) {
+    for (const char* shared : kShared) {
+      if (member.name != shared || has(shared)) continue;
+      json.Key(member.name);
+      json.Member(member);
+    }
+  }
+  for (const ResultMember& member : own) {
+    json.Key(member.name);
+    json.Member(member);
+  }
+}
+
 }  // namespace
 
 std::string ProjPipeline(const Registration& run) {
@@ -329,10 +353,7 @@ std::string BuildRecordJson(const Registration& run) {
     json.Number(parameter.value(run.params));
   }
   json.EndObject();
-  for (const ResultMember& member : run.model->RecordMembers(run.params)) {
-    json.Key(member.name);
-    json.Member(member);
-  }
+  WriteModelMembers(json, run);
   json.Key("pairs");
   WritePairs(json, run);
   json.Key("quality");

@@ -313,6 +313,19 @@ INSTANTIATE_TEST_SUITE_P(
               0,
               "grep -o 'grids=[^ ]*\\|\"geoid\":\"[^\"]*\"' r.json | sed \"s|$PWD|HOME|\"",
               "\"geoid\":\"HOME/grids/g.gtx\"\ngrids=HOME/grids/g.gtx\n"},
+        // The record gives the quadric's terms as quorvane.json does.
+        Fault{"QuadricInTheRecord",
+              {},
+              "cp " QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt " QUORVANE_SOURCE_DIR
+              "/examples/d-bj54-zone37.txt .",
+              {"--refsrc-file", "d-wgs84.txt", "--refdes-file", "d-bj54-zone37.txt", "--grid",
+               "ellipsoid=BJ54,meridian=111,false-easting=37500000", "--model", "site",
+               "--vertical", "quadric", "--record", "r.json"},
+              0,
+              "a=$(grep -o '\"quadric\":\\[[^]]*\\]' r.json); "
+              "[ -n \"$a\" ] && [ \"$a\" = \"$(grep -o '\"quadric\":\\[[^]]*\\]' quorvane.json)\" ] "
+              "&& echo same",
+              "same\n"},
         // A .prj file in GBK (a custom zone, no EPSG code): the record gives its PROJJSON with
         // the name in UTF-8.
         Fault{"CrsNameInGbk",
