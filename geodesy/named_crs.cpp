@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -306,6 +307,8 @@ bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& 
   }
   Object created = Own(proj, proj->proj_create(proj->context, text.c_str()));
   if (created == nullptr) {
+    // proj.db that cannot be opened for want of memory is no reason of the CRS's.
+    if (OutOfMemoryNow()) throw std::bad_alloc();
     const std::string why = proj->LastError();
     problem = "PROJ cannot resolve it" + (why.empty() ? std::string() : " (" + why + ")");
     return false;

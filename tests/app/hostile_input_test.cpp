@@ -87,6 +87,11 @@ class HostileRun : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(HostileRun, EndsAsAUserExpects) {
   const Fault& fault = GetParam();
+#ifdef QUORVANE_SANITIZED
+  if (std::strstr(fault.setup, "ulimit -v") != nullptr) {
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+  }
+#endif
   QuorvaneTest::TempDir home;
   QuorvaneTest::CopyExecutableTo(home.path());
   for (const auto& file : fault.files) {
@@ -326,6 +331,17 @@ INSTANTIATE_TEST_SUITE_P(
               "[ -n \"$a\" ] && [ \"$a\" = \"$(grep -o '\"quadric\":\\[[^]]*\\]' quorvane.json)\" ] "
               "&& echo same",
               "same\n"},
+        // 30 MB of address space: the tool starts, libproj (27 MiB with its libraries) cannot
+        // be mapped beside it, which is memory's fault, not a PROJ missing.
+        Fault{"ProjWithoutTheMemoryToLoadIt",
+              {},
+              "mv quorvane quorvane.bin && printf '#!/bin/sh\\nulimit -v 30000 && exec "
+              "\"$0.bin\" \"$@\"\\n' > quorvane && chmod 755 quorvane",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--source-crs", "EPSG:4326"},
+              5,
+              "cat err.txt",
+              "quorvane: out of memory: the input needs more than this machine can give; no file "
+              "was written.\n"},
         // A .prj file in GBK (a custom zone, no EPSG code): the record gives its PROJJSON with
         // the name in UTF-8.
         Fault{"CrsNameInGbk",
