@@ -35,8 +35,9 @@ struct Fault {
   int exitStatus;     // as a shell sees it: 128 + the signal for a run ended by one
   const char* check;  // sh, after the run, with LC_ALL=C: its standard output is `seen`
   std::string seen;
-  // SIGTERM once a file whose name starts so is created: ".NAME." for the temporary file of NAME
+  // `signal` once a file whose name starts so is created: ".NAME." for the temporary file of NAME
   const char* interruptAt = nullptr;
+  int signal = SIGTERM;
 };
 
 void PrintTo(const Fault& c, std::ostream* os) { *os << c.name; }
@@ -72,7 +73,7 @@ int RunTool(const std::string& home, const Fault& fault) {
     for (ssize_t at = 0; at < length && !interrupted;) {
       const auto* event = reinterpret_cast<const inotify_event*>(events + at);
       if (event->len > 0 && std::string(event->name).rfind(fault.interruptAt, 0) == 0) {
-        kill(pid, SIGTERM);
+        kill(pid, fault.signal);
         interrupted = true;
       }
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -392,7 +393,26 @@ INSTANTIATE_TEST_SUITE_P(
               128 + SIGTERM,
               "ls -A",
               "des.txt\nerr.txt\nout.txt\nquorvane\nquorvane.json\nsrc.txt\n",
-              ".r.json."}),
+              ".r.json."},
+        // Any signal that ends a process removes the temporary file.
+        Fault{"EndedBySigusr1WhileWriting",
+              {{"src.txt", ManyPoints(40000, 0.0)}, {"des.txt", ManyPoints(40000, 0.003)}},
+              "",
+              {"--refsrc-file", "src.txt", "--refdes-file", "des.txt", "--record", "r.json"},
+              128 + SIGUSR1,
+              "ls -A",
+              "des.txt\nerr.txt\nout.txt\nquorvane\nquorvane.json\nsrc.txt\n",
+              ".r.json.", SIGUSR1},
+        // quorvane.json is new, the record old: the run says so.
+        Fault{"InterruptedBetweenTwoFiles",
+              {{"src.txt", ManyPoints(40000, 0.0)}, {"des.txt", ManyPoints(40000, 0.003)}},
+              "",
+              {"--refsrc-file", "src.txt", "--refdes-file", "des.txt", "--record", "r.json"},
+              128 + SIGINT,
+              "cat err.txt",
+              "quorvane: ended by a signal after quorvane.json was written; the record "
+              "\"r.json\" was left as it was.\n",
+              ".r.json.", SIGINT}),
     QuorvaneTest::CaseName());
 
 }  // namespace
