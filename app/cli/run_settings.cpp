@@ -24,6 +24,10 @@ bool ReadLength(const std::string& text, double& metres) {
   return ReadDecimal(text, metres, problem) && metres > 0.0;
 }
 
+// The heights a grid's projection surface may have above its ellipsoid, metres.
+constexpr double kLowestSurface = -1000.0;
+constexpr double kHighestSurface = 9000.0;
+
 // The longest CRS definition read from a file: a WKT of a compound CRS has some kilobytes.
 constexpr std::size_t kLongestCrsFile = 1 << 20;
 
@@ -102,6 +106,74 @@ std::string GeoidNameProblem(const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// A number key of --grid into `spec`, its range checked; false with `problem` after `named`.
+bool ReadGridNumber(const std::string& key, const std::string& value, const std::string& named,
+                    GridSpec& spec, std::string& problem, ConsoleEncoding encoding) {
+  double number = 0.0;
+  std::string why;
+  const std::string quoted = named + ": " + QuotedField(value, 40, encoding);
+  if (!ReadDecimal(value, number, why)) {
+    problem = quoted + " is not a finite number";
+    return false;
+  }
+  if (key == "meridian") {
+    if (std::fabs(number) > 180.0) {
+      problem = quoted + " is not a longitude from -180 to 180 degrees";
+      return false;
+    }
+    spec.meridian = number;
+  } else if (key == "false-easting") {
+    spec.falseEasting = number;
+  } else if (key == "false-northing") {
+    spec.falseNorthing = number;
+  } else if (key == "scale") {
+    // A transverse Mercator's scale on its central meridian is close to 1 (UTM's 0.9996).
+    if (!(number >= 0.9 && number <= 1.1)) {
+      problem = quoted + " is not a scale factor from 0.9 to 1.1";
+      return false;
+    }
+    spec.scale = number;
+  } else if (key == "latitude-of-origin") {
+    if (std::fabs(number) > 80.0) {
+      problem = quoted + " is not a latitude from -80 to 80 degrees";
+      return false;
+    }
+    spec.originLatitude = number;
+  } else {
+    spec.height = number;
+  }
+  return true;
+}
+
+// Whether the grid's projection surface, `heightText` above its ellipsoid, is one.
+bool SurfaceUsable(const GridSpec& spec, const std::string& heightText, std::string& problem,
+                   ConsoleEncoding encoding) {
+  // A surface lowered to the centre or past it has no radius, and the projection's scale would
+  // be 0 or negative.
+  const double surfaceAxis = ProjectionSurface(spec.ellipsoid.ellipsoid, spec.height).a;
+  if (!(surfaceAxis > 0.0)) {
+    char axis[32];
+    std::snprintf(axis, sizeof axis, "%.1f", surfaceAxis);
+    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
+              " puts the projection surface through or past the ellipsoid's centre (its "
+              "semi-major axis would be " + axis + " m)";
+    return false;
+  }
+  // A projection surface lies at the height of the survey's ground: above the ellipsoid the land
+  // reaches from the Dead Sea's shore (about −450 m) to Everest's summit (about 8,850 m).
+  if (!(spec.height >= kLowestSurface && spec.height <= kHighestSurface)) {
+    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
+              " is not a height from -1000 to 9000 metres, where a grid's projection surface "
+              "lies";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem,
                    ConsoleEncoding encoding) {
   spec = GridSpec{};
@@ -124,7 +196,6 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
       problem = named + " is given twice";
       return false;
     }
-    double number = 0.0;
     std::string why;
     if (key == "ellipsoid") {
       if (!ParseEllipsoid(value, spec.ellipsoid, why)) {
@@ -133,40 +204,8 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
       }
     } else if (key == "meridian" || key == "false-easting" || key == "false-northing" ||
                key == "height" || key == "scale" || key == "latitude-of-origin") {
-      if (!ReadDecimal(value, number, why)) {
-        problem = named + ": " + QuotedField(value, 40, encoding) + " is not a finite number";
-        return false;
-      }
-      if (key == "meridian") {
-        if (std::fabs(number) > 180.0) {
-          problem = named + ": " + QuotedField(value, 40, encoding) +
-                    " is not a longitude from -180 to 180 degrees";
-          return false;
-        }
-        spec.meridian = number;
-      } else if (key == "false-easting") {
-        spec.falseEasting = number;
-      } else if (key == "false-northing") {
-        spec.falseNorthing = number;
-      } else if (key == "scale") {
-        // A transverse Mercator's scale on its central meridian is close to 1 (UTM's 0.9996).
-        if (!(number >= 0.9 && number <= 1.1)) {
-          problem = named + ": " + QuotedField(value, 40, encoding) +
-                    " is not a scale factor from 0.9 to 1.1";
-          return false;
-        }
-        spec.scale = number;
-      } else if (key == "latitude-of-origin") {
-        if (std::fabs(number) > 80.0) {
-          problem = named + ": " + QuotedField(value, 40, encoding) +
-                    " is not a latitude from -80 to 80 degrees";
-          return false;
-        }
-        spec.originLatitude = number;
-      } else {
-        spec.height = number;
-        heightText = value;
-      }
+      if (!ReadGridNumber(key, value, named, spec, problem, encoding)) return false;
+      if (key == "height") heightText = value;
     } else {
       problem = named + " is unknown (ellipsoid, meridian, false-easting, false-northing, height, "
                         "scale, latitude-of-origin)";
@@ -182,18 +221,7 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
       return false;
     }
   }
-  // A surface lowered to the centre or past it has no radius, and the projection's scale would
-  // be 0 or negative.
-  const double surfaceAxis = ProjectionSurface(spec.ellipsoid.ellipsoid, spec.height).a;
-  if (!(surfaceAxis > 0.0)) {
-    char axis[32];
-    std::snprintf(axis, sizeof axis, "%.1f", surfaceAxis);
-    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
-              " puts the projection surface through or past the ellipsoid's centre (its "
-              "semi-major axis would be " + axis + " m)";
-    return false;
-  }
-  return true;
+  return SurfaceUsable(spec, heightText, problem, encoding);
 }
 
 namespace {
