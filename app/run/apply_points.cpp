@@ -14,6 +14,14 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
     AppliedPoint point;
     point.source = further.points[i];
     if (run.appliedNamed) point.name = further.names[i];
+    const std::string off = OffTheEarth(run.plane.source, point.source,
+                                        run.plane.SourceGeographic(point.source), "source");
+    if (!off.empty()) {
+      step.errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
+                  << point.source.x << ',' << point.source.y << ',' << point.source.z << ") "
+                  << off << kNothingWritten;
+      return false;
+    }
     point.plane = run.model->Apply(run.params, run.plane.SourceToFrame(point.source));
     point.destination = run.plane.FrameToDestinationGeographic(point.plane);
     point.given = run.plane.FrameToDestination(point.plane);

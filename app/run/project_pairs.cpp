@@ -40,6 +40,15 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
       const Point3& given = isSource ? run.source[i] : run.destination[i];
       const Point3 geographic =
           isSource ? plane.SourceGeographic(given) : plane.DestinationGeographic(given);
+      const std::string off =
+          OffTheEarth(isSource ? plane.source : plane.destination, given, geographic,
+                      isSource ? "source" : "destination");
+      if (!off.empty()) {
+        step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
+                    << " (counting from 1; given as " << given.x << ',' << given.y << ','
+                    << given.z << ") " << off << kNothingWritten;
+        return false;
+      }
       if (plane.OutsideDomain(geographic) == 0.0) continue;
       char coordinates[100];
       std::snprintf(coordinates, sizeof coordinates, "%.12g,%.12g,%.12g", given.x, given.y,
@@ -59,6 +68,23 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
 
 
 }  // namespace
+
+std::string OffTheEarth(const ListSystem& list, const Point3& given, const Point3& geographic,
+                        const char* which) {
+  // Survey points lie within some kilometres of the ellipsoid; 100 km is off the Earth.
+  constexpr double kOffTheEarth = 100e3;  // metres
+  if (list.kind != ListSystem::Kind::Geocentric || std::fabs(geographic.z) <= kOffTheEarth) {
+    return std::string();
+  }
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "lies %.1f km %s the ellipsoid, where the %s list's geocentric X, Y, Z (metres) "
+                "put it",
+                std::fabs(geographic.z) / 1000, geographic.z < 0 ? "below" : "above", which);
+  // Degrees and a height read as metres from the Earth's centre.
+  const bool angles = std::fabs(given.x) <= 180.0 && std::fabs(given.y) <= 90.0;
+  return std::string(text) + (angles ? " (longitude, latitude and height given for X, Y, Z?)" : "");
+}
 
 std::string DomainReach(const Point3& geographic, double meridian, const char* why) {
   std::ostringstream text;

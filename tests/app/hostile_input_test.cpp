@@ -343,6 +343,24 @@ INSTANTIATE_TEST_SUITE_P(
               "cat err.txt",
               "quorvane: out of memory: the input needs more than this machine can give; no file "
               "was written.\n"},
+        // A geocentric source list takes X, Y, Z: a longitude, latitude and height given in their
+        // place is a point 6356 km below the ellipsoid, printed at latitude 90°.
+        Fault{"LongitudeLatitudeForGeocentricXyz",
+              {},
+              "",
+              {"--refsrc", "3920310.1737,-131864.0740,5012141.2634,3838822.4810,-123750.8647,"
+                           "5074575.5745,3811126.1595,-172066.9745,5093859.6549,3866318.8015,"
+                           "-112082.5518,5053803.6014,3839637.3165,-144396.4037,5073368.0465",
+               "--refdes", "-1.9279062742,52.1394546796,296.6447,-1.8478554529,53.0635105861,"
+                           "269.0293,-2.5864609483,53.3529691223,256.2133,-1.6619888344,"
+                           "52.7565177899,58.2982,-2.1551273163,53.0459627293,226.8534",
+               "--source-crs", "+proj=cart +ellps=airy", "--model", "helmert", "--apply",
+               "116.4,39.9,100"},
+              255,
+              "cat err.txt",
+              "quorvane: --apply point 1 (counting from 1; given as 116.4,39.9,100) lies 6356.2 km "
+              "below the ellipsoid, where the source list's geocentric X, Y, Z (metres) put it "
+              "(longitude, latitude and height given for X, Y, Z?). No result was written.\n"},
         // A .prj file in GBK (a custom zone, no EPSG code): the record gives its PROJJSON with
         // the name in UTF-8.
         Fault{"CrsNameInGbk",
