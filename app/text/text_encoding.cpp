@@ -39,7 +39,8 @@ namespace {
 // Default_Ignorable_Code_Point property and its format category (Cf), as of Unicode 15, joined
 // into ranges (checked against Perl's and Python's Unicode 14 tables, plus the hieroglyph format
 // controls 13439..1343F of Unicode 15); besides them the C1 controls and the line and paragraph
-// separators, which break a line.
+// separators, which break a line, and the Braille pattern blank U+2800, a symbol that shows
+// nothing and is no space, which names use to look empty.
 bool IsInvisible(std::uint32_t code) {
   static const struct {
     std::uint32_t first;
@@ -48,7 +49,7 @@ bool IsInvisible(std::uint32_t code) {
       {0x0080, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x0600, 0x0605},
       {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},
       {0x08E2, 0x08E2},   {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
-      {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
+      {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x2800, 0x2800},   {0x3164, 0x3164},
       {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFFB},
       {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
       {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},

@@ -225,6 +225,14 @@ INSTANTIATE_TEST_SUITE_P(
               "cat err.txt",
               "quorvane: --refsrc-file \"src.txt\": line 1: field 2 "
               "\"35.7\\u{e0041}\\u{034f}\\u{115f}\" is not a number. No result was written.\n"},
+        Fault{"BrailleBlankInAMessage",
+              {{"src.txt", "139.7,35.7\xE2\xA0\x80,10\n"}},
+              "",
+              {"--refsrc-file", "src.txt", "--refdes", "139.7,35.7,10"},
+              255,
+              "cat err.txt",
+              "quorvane: --refsrc-file \"src.txt\": line 1: field 2 \"35.7\\u{2800}\" is not a "
+              "number. No result was written.\n"},
         Fault{"ReadOnlyRecord",
               {{"r.json", "old\n"}},
               "chmod 444 r.json",
