@@ -33,7 +33,8 @@ double ErrorAwayFromTheMeridian(PJ* exact, const Figure& figure, double dl, doub
   const double f = 1.0 / figure.rf, e2 = 2 * f - f * f;
   const GaussProjector series;
   const auto forward = [&](double lon) {
-    const PJ_COORD c = proj_trans(exact, PJ_FWD, proj_coord(proj_torad(lon), proj_torad(lat), 0, 0));
+    const PJ_COORD c =
+        proj_trans(exact, PJ_FWD, proj_coord(proj_torad(lon), proj_torad(lat), 0, 0));
     return PlaneCoordinates{c.xy.x, c.xy.y};
   };
   const PlaneCoordinates x = forward(dl), x0 = forward(0.0);

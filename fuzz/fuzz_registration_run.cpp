@@ -131,17 +131,19 @@ const char* const kCrs[] = {
     nullptr, "EPSG:4326", "EPSG:27700", "EPSG:2229+5703", "EPSG:3857", "EPSG:2053", "EPSG:4978",
 };
 const char kGbkWkt[] =
-    "PROJCS[\"\xB1\xB1\xBE\xA9" "54 \xD7\xD4\xB6\xA8\xD2\xE5\",GEOGCS[\"GCS_Beijing_1954\","
+    "PROJCS[\"\xB1\xB1\xBE\xA9"
+    "54 \xD7\xD4\xB6\xA8\xD2\xE5\",GEOGCS[\"GCS_Beijing_1954\","
     "DATUM[\"D_Beijing_1954\",SPHEROID[\"Krasovsky_1940\",6378245.0,298.3]],PRIMEM["
     "\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],"
     "PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],PARAMETER["
     "\"Central_Meridian\",139.75],PARAMETER[\"Scale_Factor\",1.0],PARAMETER["
     "\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
-const char kFeetProj[] = "+proj=tmerc +lon_0=139.75 +k=0.9999 +x_0=500000 +ellps=bessel +units=us-ft";
+const char kFeetProj[] =
+    "+proj=tmerc +lon_0=139.75 +k=0.9999 +x_0=500000 +ellps=bessel +units=us-ft";
 
 const char* const kVertical[] = {nullptr, "plane", "constant", "quadric", "auto", "tilted"};
-const char* const kModel[] = {nullptr, "similarity", "site", "helmert", "molodensky-badekas",
-                              "affine"};
+const char* const kModel[] = {nullptr,   "similarity",         "site",
+                              "helmert", "molodensky-badekas", "affine"};
 const char* const kEllipsoid[] = {nullptr, "BESSEL1841", "AIRY1830", "6378245/298.3"};
 
 // A folder of this process's own for the point files and the files a run writes.
@@ -279,7 +281,7 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
                                Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
                                Expected(degrees(params.rz)) + "]\"scale\"" +
                                Expected(params.scale) +
-                               (model == "site"      ? "\"model\"?\"slope\"["
+                               (model == "site"         ? "\"model\"?\"slope\"["
                                 : model == "similarity" ? ""
                                                         : "\"model\"?\"convention\"?");
   Require(handler.shape.compare(0, expected.size(), expected) == 0,
@@ -356,15 +358,15 @@ void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts&
   // Warnings of an undetermined or unconverged fit may go to standard error.
   Require(!reported.empty(), "a fit is reported");
   Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-  Require(run.hasStatistics == (texts.Has(Quorvane::Option::Quality) || texts.Has(Quorvane::Option::Snoop) ||
-                                texts.Has(Quorvane::Option::Record) || texts.Has(Quorvane::Option::Plot)),
+  Require(run.hasStatistics ==
+              (texts.Has(Quorvane::Option::Quality) || texts.Has(Quorvane::Option::Snoop) ||
+               texts.Has(Quorvane::Option::Record) || texts.Has(Quorvane::Option::Plot)),
           "statistics exactly when asked for");
   if (run.hasStatistics) {
     for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);
   }
   {
-    const std::string record =
-        Quorvane::BuildRecordJson(run);
+    const std::string record = Quorvane::BuildRecordJson(run);
     Require(IsValidJson(record), "the record is valid JSON");
     // A CRS's text from the input may spell "nan" in a name or a parameter of its own.
     Require(crsFromInput || (record.find("nan") == std::string::npos &&
@@ -403,8 +405,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string problem;
   Quorvane::PointList source;
   if (texts.Has(Quorvane::Option::RefSrcFile)) {
-    if (Quorvane::ReadPointFile(texts.Value(Quorvane::Option::RefSrcFile), Quorvane::PointFileOptions{}, sourceFile,
-                                problem)) {
+    if (Quorvane::ReadPointFile(texts.Value(Quorvane::Option::RefSrcFile),
+                                Quorvane::PointFileOptions{}, sourceFile, problem)) {
       source = sourceFile.points;
     }
   } else {

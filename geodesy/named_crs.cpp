@@ -24,15 +24,16 @@ Object Own(const ProjLibrary* proj, PJ* object) {
   });
 }
 
+// The key of a PROJ parameter, "+key=value" or "+flag".
 std::string KeyOf(const std::string& token) { return token.substr(1, token.find('=') - 1); }
 
 // The parameters of a PROJ string that say what a projection maps from and to rather than how it
 // projects: the datum (each list puts in its own ellipsoid), the units (the frame is in metres),
 // and the markers of a CRS. The figure and the axes are kept apart.
 bool IsProjectionParameter(const std::string& key) {
-  static const char* const kOthers[] = {"datum",     "towgs84",  "nadgrids", "geoidgrids",
-                                        "units",     "to_meter", "vunits",   "vto_meter",
-                                        "no_defs",   "type",     "wktext"};
+  static const char* const kOthers[] = {"datum",   "towgs84",  "nadgrids", "geoidgrids",
+                                        "units",   "to_meter", "vunits",   "vto_meter",
+                                        "no_defs", "type",     "wktext"};
   for (const char* other : kOthers) {
     if (key == other) return false;
   }
@@ -59,8 +60,10 @@ bool OwnFigure(const std::vector<std::string>& figure, const Ellipsoid& ellipsoi
     if (key == "f") f = value;
   }
   if (std::isnan(a)) return false;  // a named ellipsoid, the datum's own
-  const double flattening = !std::isnan(b) ? (a - b) / a : !std::isnan(rf) ? 1.0 / rf
-                            : !std::isnan(f) ? f : 0.0;
+  const double flattening = !std::isnan(b)    ? (a - b) / a
+                            : !std::isnan(rf) ? 1.0 / rf
+                            : !std::isnan(f)  ? f
+                                              : 0.0;
   return flattening == 0.0 || std::fabs(a - ellipsoid.a) > 1e-3 ||
          std::fabs(flattening - ellipsoid.f) > 1e-12;
 }
@@ -100,8 +103,8 @@ bool ProjectionOf(const ProjLibrary* proj, PJ* crs, ListSystem& named, std::stri
 }
 
 // Whether the projection takes longitudes and latitudes to a plane, as PROJ declares its ends:
-// "+proj=noop" or "+proj=affine" make a projected CRS for PROJ, and take plane coordinates for
-// radians.
+// PROJ makes a projected CRS of "+proj=noop" or "+proj=affine …" too, which would take a grid's
+// coordinates for radians.
 bool IsMapProjection(const ProjLibrary* proj, const ListSystem& named, std::string& problem) {
   char figure[80] = "";
   if (!named.projectionFigure) {
@@ -114,7 +117,7 @@ bool IsMapProjection(const ProjLibrary* proj, const ListSystem& named, std::stri
       !proj->proj_angular_output(projection.get(), PJ_FWD)) {
     return true;
   }
-  proj->LastError();
+  proj->LastError();  // PROJ's own message, if it gave one, is not the reason
   problem = "is no map projection: its conversion (" +
             named.projection.substr(0, named.projection.find(' ')) +
             ") does not take longitudes and latitudes to a plane";
@@ -216,9 +219,9 @@ bool DegreesFromGreenwich(const ProjLibrary* proj, PJ* crs, std::string& problem
   Object system = Own(proj, proj->proj_crs_get_coordinate_system(context, crs));
   const char* unitName = nullptr;
   double radians = 0.0;
-  if (system == nullptr || !proj->proj_cs_get_axis_info(context, system.get(), 0, nullptr,
-                                                        nullptr, nullptr, &radians, &unitName,
-                                                        nullptr, nullptr)) {
+  if (system == nullptr ||
+      !proj->proj_cs_get_axis_info(context, system.get(), 0, nullptr, nullptr, nullptr, &radians,
+                                   &unitName, nullptr, nullptr)) {
     problem = "has no angular unit PROJ can give";
     return false;
   }
@@ -236,11 +239,12 @@ bool DegreesFromGreenwich(const ProjLibrary* proj, PJ* crs, std::string& problem
   if (!degrees) what = std::string("gives its angles in ") + (unitName ? unitName : "another unit");
   if (!degrees && !greenwich) what += " and ";
   if (!greenwich) {
-    what += std::string("counts its longitudes from the ") + (meridianName ? meridianName : "another") +
-            " meridian";
+    what += std::string("counts its longitudes from the ") +
+            (meridianName ? meridianName : "another") + " meridian";
   }
-  problem = what + "; the lists hold longitudes and latitudes in degrees from Greenwich: name a "
-                   "CRS of the same datum that gives them so";
+  problem = what +
+            "; the lists hold longitudes and latitudes in degrees from Greenwich: name a "
+            "CRS of the same datum that gives them so";
   return false;
 }
 
@@ -261,8 +265,8 @@ double HeightAxisUnit(const ProjLibrary* proj, PJ* crs) {
   Object system = Own(proj, proj->proj_crs_get_coordinate_system(context, holder));
   double metres = 0.0;
   if (system == nullptr || proj->proj_cs_get_axis_count(context, system.get()) <= axis ||
-      !proj->proj_cs_get_axis_info(context, system.get(), axis, nullptr, nullptr, nullptr,
-                                   &metres, nullptr, nullptr, nullptr)) {
+      !proj->proj_cs_get_axis_info(context, system.get(), axis, nullptr, nullptr, nullptr, &metres,
+                                   nullptr, nullptr, nullptr)) {
     return 0.0;
   }
   return metres > 0.0 ? metres : 0.0;

@@ -226,7 +226,8 @@ bool PlaneSetup::Prepare(std::string& problem) {
     ProjOperation& cart = isSource ? sourceCart_ : destinationCart_;
     ProjOperation& plane = isSource ? sourcePlane_ : destinationPlane_;
     if (list.kind == ListSystem::Kind::Grid && !list.projection.empty() &&
-        !make(grid, std::string(kToRadians) + " +step " + ProjectionStep(list, list.ellipsoid.ellipsoid))) {
+        !make(grid, std::string(kToRadians) + " +step " +
+                        ProjectionStep(list, list.ellipsoid.ellipsoid))) {
       return false;
     }
     if ((list.kind == ListSystem::Kind::Geocentric || frame == Frame::Geocentric) &&
@@ -351,9 +352,9 @@ double DomainLongitude(double latitude) {
   // reach grows towards the pole.
   static const struct {
     double latitude, longitude;
-  } kReach[] = {{80, 6.25},     {82, 6.45},       {84, 6.65},        {86, 7.0},
-                {88, 7.65},     {89, 8.3},        {89.5, 9.05},      {89.9, 11.0},
-                {89.99, 14.4},  {89.999, 18.7},   {89.9999, 24.0}};
+  } kReach[] = {{80, 6.25},    {82, 6.45},     {84, 6.65},     {86, 7.0},
+                {88, 7.65},    {89, 8.3},      {89.5, 9.05},   {89.9, 11.0},
+                {89.99, 14.4}, {89.999, 18.7}, {89.9999, 24.0}};
   double reach = kReach[0].longitude;
   for (const auto& row : kReach) {
     if (beyond >= row.latitude) reach = row.longitude;
@@ -370,7 +371,9 @@ double PlaneSetup::OutsideDomain(const Point3& geographic) const {
   // A latitude past a pole (a grid's inverse far outside its zone gives one) is outside by as
   // much.
   const double pastPole = std::fabs(geographic.y) - 90.0;
-  if (pastPole > 0.0) return std::isfinite(geographic.x) && std::isfinite(pastPole) ? pastPole : NAN;
+  if (pastPole > 0.0) {
+    return std::isfinite(geographic.x) && std::isfinite(pastPole) ? pastPole : NAN;
+  }
   const double longitude =
       std::fabs(Wrapped(geographic.x - DomainMeridian())) - DomainLongitude(geographic.y);
   if (!std::isfinite(longitude)) return NAN;
@@ -397,9 +400,8 @@ std::string PlaneSetup::SourceSteps() const {
       break;
     case ListSystem::Kind::Grid:
       steps += UnitStep(source, true);
-      steps += " +step +inv " + (source.projection.empty()
-                                     ? GridSeriesStep(source.grid, ellipsoid)
-                                     : ProjectionStep(source, ellipsoid));
+      steps += " +step +inv " + (source.projection.empty() ? GridSeriesStep(source.grid, ellipsoid)
+                                                           : ProjectionStep(source, ellipsoid));
       break;
     case ListSystem::Kind::Geocentric:
       steps += " +step +inv " + CartStep(ellipsoid);
@@ -442,9 +444,9 @@ std::string PlaneSetup::DestinationSteps() const {
       steps += kToDegrees + UnitStep(destination, false);
       break;
     case ListSystem::Kind::Grid:
-      steps += " +step " + (destination.projection.empty()
-                                ? GridSeriesStep(destination.grid, ellipsoid)
-                                : ProjectionStep(destination, ellipsoid));
+      steps +=
+          " +step " + (destination.projection.empty() ? GridSeriesStep(destination.grid, ellipsoid)
+                                                      : ProjectionStep(destination, ellipsoid));
       steps += UnitStep(destination, false);
       break;
     case ListSystem::Kind::Geocentric:
@@ -476,8 +478,7 @@ bool FindGeoidGrid(const std::string& grid, GeoidGrid& found, std::string& probl
   if (std::filesystem::path(file).is_absolute()) return true;
   // Found relative to the current folder: named so that the record's pipeline reads it from
   // anywhere.
-  const std::string whole =
-      std::filesystem::absolute(file, error).lexically_normal().string();
+  const std::string whole = std::filesystem::absolute(file, error).lexically_normal().string();
   if (error) return true;
   if (whole.find_first_of(",\"") == std::string::npos) {
     found.name = whole;

@@ -95,7 +95,8 @@ std::string GeoidNameProblem(const std::string& name) {
   if (name.find('"') != std::string::npos) return "holds a double quote";
   if (name[0] == '@') {
     return "starts with @, which PROJ reads as an optional grid (@null for none): give the grid "
-           "itself, or ./" + name + " for a file so named";
+           "itself, or ./" +
+           name + " for a file so named";
   }
   if (name.find(',') != std::string::npos) {
     return "holds a comma, which PROJ reads as between two grids: give one grid, by a path "
@@ -158,7 +159,8 @@ bool SurfaceUsable(const GridSpec& spec, const std::string& heightText, std::str
     std::snprintf(axis, sizeof axis, "%.1f", surfaceAxis);
     problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
               " puts the projection surface through or past the ellipsoid's centre (its "
-              "semi-major axis would be " + axis + " m)";
+              "semi-major axis would be " +
+              axis + " m)";
     return false;
   }
   // A projection surface lies at the height of the survey's ground: above the ellipsoid the land
@@ -426,8 +428,7 @@ bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& set
   const std::string& geoid = r.texts.Value(Option::Geoid);
   if (geocentric) {
     r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << ModelName(model)
-             << " model needs the ellipsoidal heights of geocentric coordinates"
-             << kNothingWritten;
+             << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
     return false;
   }
   if (geoid.empty()) {

@@ -206,9 +206,9 @@ bool RemoveTemporaryOnSignals() {
       sigaction(signal, &previous, nullptr);
     }
   };
-  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
-                           SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU,
-                           SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS}) {
+  for (const int signal : {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                           SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                           SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS}) {
     install(signal);
   }
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) install(signal);

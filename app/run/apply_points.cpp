@@ -18,8 +18,8 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
                                         run.plane.SourceGeographic(point.source), "source");
     if (!off.empty()) {
       step.errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
-                  << point.source.x << ',' << point.source.y << ',' << point.source.z << ") "
-                  << off << kNothingWritten;
+                  << point.source.x << ',' << point.source.y << ',' << point.source.z << ") " << off
+                  << kNothingWritten;
       return false;
     }
     point.plane = run.model->Apply(run.params, run.plane.SourceToFrame(point.source));

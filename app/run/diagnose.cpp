@@ -99,7 +99,6 @@ std::string LikelyCause(const Step& step, const Registration& run, double rms) {
          "are taken for: check the column order";
 }
 
-
 // A fit into a grid that moves, scales or turns the points more than a datum change does says
 // the grid is described wrong: its scale or rotation first, as they always were warned of.
 void WarnAboutTheGrid(Step& step, const Registration& run) {

@@ -40,13 +40,12 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
       const Point3& given = isSource ? run.source[i] : run.destination[i];
       const Point3 geographic =
           isSource ? plane.SourceGeographic(given) : plane.DestinationGeographic(given);
-      const std::string off =
-          OffTheEarth(isSource ? plane.source : plane.destination, given, geographic,
-                      isSource ? "source" : "destination");
+      const std::string off = OffTheEarth(isSource ? plane.source : plane.destination, given,
+                                          geographic, isSource ? "source" : "destination");
       if (!off.empty()) {
         step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
-                    << " (counting from 1; given as " << given.x << ',' << given.y << ','
-                    << given.z << ") " << off << kNothingWritten;
+                    << " (counting from 1; given as " << given.x << ',' << given.y << ',' << given.z
+                    << ") " << off << kNothingWritten;
         return false;
       }
       if (plane.OutsideDomain(geographic) == 0.0) continue;
@@ -91,8 +90,7 @@ std::string DomainReach(const Point3& geographic, double meridian, const char* w
   const double latitude = std::fabs(geographic.y);
   if (!(latitude > kDomainLatitude && latitude <= 90.0)) {
     text << "more than " << kDomainLongitude << " degrees of longitude from the central meridian "
-         << meridian << " or " << kDomainLatitude << " degrees of latitude from the equator"
-         << why;
+         << meridian << " or " << kDomainLatitude << " degrees of latitude from the equator" << why;
     return text.str();
   }
   // Around a pole a site spans every longitude, which no central meridian serves.

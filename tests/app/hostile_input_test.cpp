@@ -272,7 +272,8 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               "",
               {"--refsrc", "10,88,10,12,88.02,12,14,88.05,11,11,87.98,13,13,87.99,14",
-               "--refdes", "10.01,88,10,12.01,88.02,12,14.01,88.05,11,11.01,87.98,13,13.01,87.99,14",
+               "--refdes",
+               "10.01,88,10,12.01,88.02,12,14.01,88.05,11,11.01,87.98,13,13.01,87.99,14",
                "--quality", "--utf8"},
               0,
               "grep -a 'RMS' out.txt",
@@ -288,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                "--refdes", "-118.3,34.1,100,-118.25,34.12,150,-118.28,34.05,220,-118.33,34.07,300",
                "--source-crs", "EPSG:2229+5703", "--model", "site", "--vertical", "constant"},
               0,
-              "grep -a -o 'tz=[^ ]*' out.txt | awk -F= '{ v = $2 + 0; printf \"%.3f\\n\", v < 0 ? -v : v }'",
+              "grep -a -o 'tz=[^ ]*' out.txt | "
+              "awk -F= '{ v = $2 + 0; printf \"%.3f\\n\", v < 0 ? -v : v }'",
               "0.000\n"},
         // The British National Grid with its scale but without its latitude of origin: the
         // northings count from the equator, 5427.5 km from the table's, and a point of the
@@ -337,8 +339,8 @@ INSTANTIATE_TEST_SUITE_P(
                "--vertical", "quadric", "--record", "r.json"},
               0,
               "a=$(grep -o '\"quadric\":\\[[^]]*\\]' r.json); "
-              "[ -n \"$a\" ] && [ \"$a\" = \"$(grep -o '\"quadric\":\\[[^]]*\\]' quorvane.json)\" ] "
-              "&& echo same",
+              "b=$(grep -o '\"quadric\":\\[[^]]*\\]' quorvane.json); "
+              "[ -n \"$a\" ] && [ \"$a\" = \"$b\" ] && echo same",
               "same\n"},
         // 30 MB of address space: the tool starts, libproj (27 MiB with its libraries) cannot
         // be mapped beside it, which is memory's fault, not a PROJ missing.

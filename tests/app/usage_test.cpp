@@ -485,7 +485,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--grid", std::string(kZone37) + ",height=-6378245"},
                     "key \"height\": \"-6378245\" puts the projection surface"},
         // Accepted, it overflowed the series and the solver gave no result (exit 1).
-        RefusedFile{"HeightOffTheEarth", nullptr, {"--grid", std::string(kZone37) + ",height=1e300"},
+        RefusedFile{"HeightOffTheEarth", nullptr,
+                    {"--grid", std::string(kZone37) + ",height=1e300"},
                     "key \"height\": \"1e300\" is not a height from -1000 to 9000 metres"},
         RefusedFile{"UnknownName", nullptr, {"--source-ellipsoid", "WGS1984"},
                     "--source-ellipsoid \"WGS1984\" is not an ellipsoid"},
