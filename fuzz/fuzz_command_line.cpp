@@ -1,6 +1,6 @@
 // libFuzzer target over the command-line scan, the point-list parser, the point-file parser (names,
-// headers, separators, angles in every notation), the streaming point-file reader, the --exclude
-// reader and the quoting of text in messages.
+// headers, separators, angles in every notation, σ and epoch columns), the streaming point-file
+// reader, the --exclude reader, the --grid keys and the quoting of text in messages.
 //
 // The input is a command line: its bytes split at every NUL into arguments after the program
 // path, so an empty argument is two NULs in a row. Every argument is also fed to the point-list
@@ -26,6 +26,7 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/options.h"
+#include "app/cli/run_settings.h"
 #include "app/input/point_file.h"
 #include "app/text/text_encoding.h"
 #include "common/point_list.h"
@@ -66,6 +67,39 @@ void CheckPointList(const std::string& text) {
   Quorvane::ParsePointList(text, filled);
   Require(filled.size() == 1 && std::memcmp(&filled[0], &kept, sizeof kept) == 0,
           "a non-empty list is not touched");
+}
+
+// A --grid value the keys reader takes is a grid within the ranges it promises; one it refuses
+// says why in one line.
+void CheckGridKeys(const std::string& text) {
+  Quorvane::GridSpec spec;
+  std::string problem;
+  if (!Quorvane::ParseGridSpec(text, spec, problem, Quorvane::ConsoleEncoding::Utf8)) {
+    Require(!problem.empty() && problem.find('\n') == std::string::npos, "one-line grid problem");
+    return;
+  }
+  Require(std::fabs(spec.meridian) <= 180.0 && spec.scale >= 0.9 && spec.scale <= 1.1 &&
+              std::fabs(spec.originLatitude) <= 80.0 && spec.height >= -1000.0 &&
+              spec.height <= 9000.0 && std::isfinite(spec.falseEasting) &&
+              std::isfinite(spec.falseNorthing),
+          "a grid the keys give is within its ranges");
+}
+
+// σ and epochs, where a file gives them, one for each point: a σ above 0 or 0 for none, an epoch
+// a decimal year of 1900 to 2100 or NaN for none.
+void CheckObservations(const Quorvane::ObservationList& list) {
+  Require(list.precision.empty() || list.precision.size() == list.points.size(),
+          "a σ for every point or none");
+  Require(list.epochs.empty() || list.epochs.size() == list.points.size(),
+          "an epoch for every point or none");
+  for (const Quorvane::Precision& sigma : list.precision) {
+    Require(std::isfinite(sigma.horizontal) && sigma.horizontal >= 0.0 &&
+                std::isfinite(sigma.vertical) && sigma.vertical >= 0.0,
+            "a σ is a length or 0");
+  }
+  for (const double epoch : list.epochs) {
+    Require(std::isnan(epoch) || (epoch >= 1900.0 && epoch <= 2100.0), "an epoch is a year");
+  }
 }
 
 // A file in memory for the streaming reader, named by its descriptor's path (a regular file to
@@ -128,6 +162,10 @@ void CheckStreamedFile(const std::string& file, const Quorvane::PointFileOptions
       Require(std::memcmp(&streamed.points[k], &whole.points[k], sizeof whole.points[k]) == 0,
               "the reader gives the parser's doubles");
     }
+    CheckObservations(whole);
+    Require(streamed.precision.size() == whole.precision.size() &&
+                streamed.epochs.size() == whole.epochs.size(),
+            "the reader gives the parser's σ and epochs");
   } else {
     Require(!read && streamed.points.empty() && !streamProblem.empty() &&
                 streamProblem.find('\n') == std::string::npos,
@@ -263,6 +301,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckPointList(texts.sourceText);
   CheckPointList(texts.destinationText);
   for (int i = 1; i < argc; ++i) CheckPointList(argv[i]);
+  if (texts.Has(Quorvane::Option::Grid)) CheckGridKeys(texts.Value(Quorvane::Option::Grid));
   CheckPointList(std::string(bytes, size));
   return 0;
 }

@@ -9,10 +9,15 @@
 // of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot, 32 a model other than
 // the similarity: site, helmert or molodensky-badekas by the source text's length, 64 the
 // source text as a point file, 128 the destination text as one), then comes the --exclude text
-// up to the next separator, and after it the --apply text. Every run's record text is built and
-// must be valid JSON as well, and its picture must hold no NaN or infinity.
+// up to the next separator, and after it the --apply text up to the next one. Three bytes after
+// that set the options of 0.2.0 (Settings below): the coordinate systems, from a small table of
+// codes, WKT and PROJ strings or as texts of the input; a geoid grid, a tiny GTX file written
+// into the scratch folder; every --vertical and --model, the ellipsoids, and --grid, whose keys
+// are the input's next text. Every run's record text is built and must be valid JSON as well,
+// and its picture must hold no NaN or infinity.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -119,6 +124,28 @@ bool IsValidJson(const std::string& json) {
   return ParseJson(json, handler);
 }
 
+// The coordinate systems a list may name: a geographic, a projected, a compound CRS in feet and
+// metres, Web Mercator's sphere, a south-oriented grid, a geocentric one; index 0 names none, 7
+// (below) a WKT .prj text in GBK or a PROJ string in feet, or the input's own text.
+const char* const kCrs[] = {
+    nullptr, "EPSG:4326", "EPSG:27700", "EPSG:2229+5703", "EPSG:3857", "EPSG:2053", "EPSG:4978",
+};
+const char kGbkWkt[] =
+    "PROJCS[\"\xB1\xB1\xBE\xA9"
+    "54 \xD7\xD4\xB6\xA8\xD2\xE5\",GEOGCS[\"GCS_Beijing_1954\","
+    "DATUM[\"D_Beijing_1954\",SPHEROID[\"Krasovsky_1940\",6378245.0,298.3]],PRIMEM["
+    "\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],"
+    "PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],PARAMETER["
+    "\"Central_Meridian\",139.75],PARAMETER[\"Scale_Factor\",1.0],PARAMETER["
+    "\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+const char kFeetProj[] =
+    "+proj=tmerc +lon_0=139.75 +k=0.9999 +x_0=500000 +ellps=bessel +units=us-ft";
+
+const char* const kVertical[] = {nullptr, "plane", "constant", "quadric", "auto", "tilted"};
+const char* const kModel[] = {nullptr,   "similarity",         "site",
+                              "helmert", "molodensky-badekas", "affine"};
+const char* const kEllipsoid[] = {nullptr, "BESSEL1841", "AIRY1830", "6378245/298.3"};
+
 // A folder of this process's own for the point files and the files a run writes.
 const std::string& ScratchFolder() {
   static const std::string folder = [] {
@@ -150,6 +177,95 @@ void CheckWritten(const std::string& name, const std::string& text) {
   Require(ReadBack(path) == text, "a written file reads back whole");
 }
 
+// A geoid grid in GTX form (a header of four big-endian doubles, the south-west corner and the
+// spacing in degrees, and two big-endian integers, the rows and columns, then the undulations
+// as big-endian floats row by row from the south), written once into the scratch folder: the
+// whole Earth on a 90° grid, or Japan alone, which most points lie outside.
+std::string GeoidGridFile(bool world) {
+  const std::string name = world ? "world.gtx" : "japan.gtx";
+  const std::string path = ScratchFolder() + "/" + name;
+  if (!ReadBack(path).empty()) return path;
+  std::string bytes;
+  const auto put = [&bytes](std::uint64_t bits, int size) {
+    for (int k = size - 1; k >= 0; --k) bytes += static_cast<char>((bits >> (8 * k)) & 0xFF);
+  };
+  const double header[4] = {world ? -90.0 : 30.0, world ? -180.0 : 129.0, world ? 90.0 : 5.0,
+                            world ? 180.0 : 5.0};
+  for (const double value : header) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    put(bits, 8);
+  }
+  put(3, 4);
+  put(3, 4);
+  for (int k = 0; k < 9; ++k) {
+    const float undulation = static_cast<float>(30 + 7 * k - k * k);
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &undulation, sizeof bits);
+    put(bits, 4);
+  }
+  CheckWritten(name, bytes);
+  return path;
+}
+
+// The options of 0.2.0 from three bytes at `at` and the texts after them (each up to a
+// separator):
+// - byte 1: bits 0-2 the source's CRS, kCrs[n] or for 7 the WKT in GBK; bits 3-5 the
+//   destination's likewise, the PROJ string in feet for 7; bits 6-7 --geoid: none, the world's
+//   grid, Japan's, or "@null", a name PROJ's text would take for an optional grid;
+// - byte 2: bits 0-2 --vertical, kVertical[n]; bits 3-5 --model, kModel[n] (none leaves the
+//   flags' choice); bit 6 --fix-scale; bit 7 --convention coordinate-frame;
+// - byte 3: bit 0 --grid, the keys the next text gives; bits 1-2 and 3-4 the source's and the
+//   destination's ellipsoid, kEllipsoid[n]; bit 5 --packed-dms; bit 6 --utf8; bit 7 the CRS of
+//   7 read from the input's next text instead, for each list that has it.
+// Returns whether a CRS's text came from the input.
+bool Settings(const std::string& input, std::size_t at, Quorvane::OptionTexts& texts) {
+  using Quorvane::Option;
+  const auto byte = [&](std::size_t k) {
+    return at + k < input.size() ? static_cast<unsigned char>(input[at + k]) : 0u;
+  };
+  const unsigned systems = byte(0), model = byte(1), frame = byte(2);
+  std::size_t next = at + 3;
+  const auto text = [&]() {
+    if (next > input.size()) return std::string();
+    const std::size_t end = input.find_first_of(std::string("\0\n", 2), next);
+    const std::string taken = input.substr(next, end - next);
+    next = end == std::string::npos ? input.size() + 1 : end + 1;
+    return taken;
+  };
+  if ((frame & 1u) != 0) texts.Set(Option::Grid, text());
+  const bool fromInput = (frame & 128u) != 0;
+  const struct {
+    Option option;
+    unsigned choice;
+    const char* fixed;
+  } named[] = {{Option::SourceCrs, systems & 7u, kGbkWkt},
+               {Option::DestinationCrs, (systems >> 3) & 7u, kFeetProj}};
+  bool textTaken = false;
+  for (const auto& crs : named) {
+    if (crs.choice == 0) continue;
+    textTaken = textTaken || (crs.choice == 7 && fromInput);
+    texts.Set(crs.option, crs.choice < 7 ? kCrs[crs.choice] : fromInput ? text() : crs.fixed);
+  }
+  const unsigned geoid = systems >> 6;
+  if (geoid != 0) texts.Set(Option::Geoid, geoid == 3 ? "@null" : GeoidGridFile(geoid == 1));
+  if (const char* vertical = kVertical[std::min(model & 7u, 5u)]) {
+    texts.Set(Option::Vertical, vertical);
+  }
+  if (const char* name = kModel[std::min((model >> 3) & 7u, 5u)]) texts.Set(Option::Model, name);
+  if ((model & 64u) != 0) texts.Set(Option::FixScale, "");
+  if ((model & 128u) != 0) texts.Set(Option::Convention, "coordinate-frame");
+  if (const char* ellipsoid = kEllipsoid[(frame >> 1) & 3u]) {
+    texts.Set(Option::SourceEllipsoid, ellipsoid);
+  }
+  if (const char* ellipsoid = kEllipsoid[(frame >> 3) & 3u]) {
+    texts.Set(Option::DestinationEllipsoid, ellipsoid);
+  }
+  if ((frame & 32u) != 0) texts.Set(Option::PackedDms, "");
+  if ((frame & 64u) != 0) texts.Set(Option::Utf8, "");
+  return textTaken;
+}
+
 void CheckResultText(const std::string& json, const Quorvane::TransformParams& params,
                      const std::string& model) {
   Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
@@ -165,11 +281,15 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
                                Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
                                Expected(degrees(params.rz)) + "]\"scale\"" +
                                Expected(params.scale) +
-                               (model == "site"      ? "\"model\"?\"slope\"["
-                                : model == "similarity" ? "}"
+                               (model == "site"         ? "\"model\"?\"slope\"["
+                                : model == "similarity" ? ""
                                                         : "\"model\"?\"convention\"?");
   Require(handler.shape.compare(0, expected.size(), expected) == 0,
           "three numbers, three numbers, one; null where not finite");
+  // A similarity ends there, or, fitted in a grid about its centroid, states that.
+  Require(model != "similarity" || handler.shape.compare(expected.size(), 1, "}") == 0 ||
+              handler.shape.compare(expected.size(), 12, "\"reference\"[") == 0,
+          "a similarity's members end, or its reference follows");
 }
 
 // What the quality block prints is either a number or "not determined", never NaN.
@@ -188,15 +308,11 @@ void CheckStatistics(const Quorvane::FitStatistics& stats) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > kMaxInputBytes) return -1;
-  const char* const bytes = reinterpret_cast<const char*>(data);
-  const std::string input(bytes, size);
+// The option texts the input gives (see the top of this file); whether a CRS's text came from
+// the input.
+bool ReadInput(const std::string& input, Quorvane::OptionTexts& texts) {
   const std::size_t cut = input.find_first_of(std::string("\0\n", 2));
-
-  Quorvane::OptionTexts texts;
+  bool crsFromInput = false;
   texts.sourceText = input.substr(0, cut);
   if (cut != std::string::npos) {
     const std::size_t second = input.find_first_of(std::string("\0\n", 2), cut + 1);
@@ -217,7 +333,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (texts.Has(Option::Exclude)) {
         texts.Set(Option::Exclude, input.substr(second + 2, third - (second + 2)));
       }
-      if (third != std::string::npos) texts.Set(Option::Apply, input.substr(third + 1));
+      if (third != std::string::npos) {
+        const std::size_t fourth = input.find_first_of(std::string("\0\n", 2), third + 1);
+        texts.Set(Option::Apply, input.substr(third + 1, fourth - (third + 1)));
+        if (fourth != std::string::npos) crsFromInput = Settings(input, fourth + 1, texts);
+      }
       // Lists as point files go through the file reader, lines and all.
       const auto asFile = [&](std::string& text, Option option, const char* name) {
         texts.Set(option, ScratchFolder() + "/" + name);
@@ -228,6 +348,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if ((flags & 128u) != 0) asFile(texts.destinationText, Option::RefDesFile, "des.txt");
     }
   }
+  return crsFromInput;
+}
+
+// The outputs of a fitted run: what it reports, its statistics, its record and its picture.
+void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts& texts,
+                 const std::string& reported, bool namesFromFile, bool crsFromInput) {
+  const Quorvane::TransformParams& params = run.params.transform;
+  // Warnings of an undetermined or unconverged fit may go to standard error.
+  Require(!reported.empty(), "a fit is reported");
+  Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
+  Require(run.hasStatistics ==
+              (texts.Has(Quorvane::Option::Quality) || texts.Has(Quorvane::Option::Snoop) ||
+               texts.Has(Quorvane::Option::Record) || texts.Has(Quorvane::Option::Plot)),
+          "statistics exactly when asked for");
+  if (run.hasStatistics) {
+    for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);
+  }
+  {
+    const std::string record = Quorvane::BuildRecordJson(run);
+    Require(IsValidJson(record), "the record is valid JSON");
+    // A CRS's text from the input may spell "nan" in a name or a parameter of its own.
+    Require(crsFromInput || (record.find("nan") == std::string::npos &&
+                             record.find("inf\"") == std::string::npos),
+            "the record's pipeline holds no NaN or infinity");
+    CheckWritten("record.json", record);
+    // Numbers are the only place either could appear: names come from files, which this
+    // target writes only from lists that read as points.
+    const std::string svg = Quorvane::BuildPlotSvg(run);
+    if (!namesFromFile) {
+      Require(svg.find("nan") == std::string::npos && svg.find("inf") == std::string::npos,
+              "the plot holds no NaN or infinity");
+    }
+    CheckWritten("plot.svg", svg);
+  }
+  Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
+              std::isfinite(params.rz) && std::isfinite(params.scale),
+          "a fit that succeeded is finite");
+  // rx and ry take no part in the plane models, so no fit moves them.
+  Require(run.model->FrameOf() != Quorvane::Frame::Plane || (params.rx == 0.0 && params.ry == 0.0),
+          "rx and ry stay 0 in the plane");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInputBytes) return -1;
+  const char* const bytes = reinterpret_cast<const char*>(data);
+  const std::string input(bytes, size);
+  Quorvane::OptionTexts texts;
+  const bool crsFromInput = ReadInput(input, texts);
 
   // Source points are the pairs (destination points beyond them only move the projection
   // centre). -1 keeps the input out of the corpus.
@@ -235,8 +405,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string problem;
   Quorvane::PointList source;
   if (texts.Has(Quorvane::Option::RefSrcFile)) {
-    if (Quorvane::ReadPointFile(texts.Value("--refsrc-file"), Quorvane::PointFileOptions{}, sourceFile,
-                                problem)) {
+    if (Quorvane::ReadPointFile(texts.Value(Quorvane::Option::RefSrcFile),
+                                Quorvane::PointFileOptions{}, sourceFile, problem)) {
       source = sourceFile.points;
     }
   } else {
@@ -250,42 +420,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
   const Quorvane::TransformParams& params = run.params.transform;
-  const std::string model = Quorvane::ModelName(run.choice);
+  // The model the run made: the one --model names (the flags or the settings choose it).
+  const std::string model = run.model != nullptr ? run.model->Name() : "similarity";
   const std::string reported = report.str();
 
   switch (code) {
     case Quorvane::kExitSuccess:
-      // Warnings of an undetermined or unconverged fit may go to standard error.
-      Require(!reported.empty(), "a fit is reported");
-      Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
-      Require(run.hasStatistics == (texts.Has(Quorvane::Option::Quality) || texts.Has(Quorvane::Option::Snoop) ||
-                                    texts.Has(Quorvane::Option::Record) || texts.Has(Quorvane::Option::Plot)),
-              "statistics exactly when asked for");
-      if (run.hasStatistics) {
-        for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);
-      }
-      {
-        const std::string record =
-            Quorvane::BuildRecordJson(run);
-        Require(IsValidJson(record), "the record is valid JSON");
-        Require(record.find("nan") == std::string::npos && record.find("inf\"") == std::string::npos,
-                "the record's pipeline holds no NaN or infinity");
-        CheckWritten("record.json", record);
-        // Numbers are the only place either could appear: names come from files, which this
-        // target writes only from lists that read as points.
-        const std::string svg = Quorvane::BuildPlotSvg(run);
-        if (!sourceFile.HasNames()) {
-          Require(svg.find("nan") == std::string::npos && svg.find("inf") == std::string::npos,
-                  "the plot holds no NaN or infinity");
-        }
-        CheckWritten("plot.svg", svg);
-      }
-      Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
-                  std::isfinite(params.rz) && std::isfinite(params.scale),
-              "a fit that succeeded is finite");
-      // rx and ry take no part in the plane models, so no fit moves them.
-      Require(run.model->FrameOf() != Quorvane::Frame::Plane || (params.rx == 0.0 && params.ry == 0.0),
-              "rx and ry stay 0 in the plane");
+      CheckFitted(run, texts, reported, sourceFile.HasNames(), crsFromInput);
       break;
     case Quorvane::kExitBadInput:
       Require(reported.empty() && errorBuffer.count() > 0,

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -22,36 +24,104 @@ Object Own(const ProjLibrary* proj, PJ* object) {
   });
 }
 
+// The key of a PROJ parameter, "+key=value" or "+flag".
+std::string KeyOf(const std::string& token) { return token.substr(1, token.find('=') - 1); }
+
 // The parameters of a PROJ string that say what a projection maps from and to rather than how it
-// projects: the ellipsoid and datum (each list puts in its own), the units (the frame is in
-// metres), and the markers of a CRS.
-bool IsProjectionParameter(const std::string& token) {
-  static const char* const kOthers[] = {"ellps", "a",     "b",       "rf",        "f",
-                                        "es",    "e",     "R",       "datum",     "towgs84",
-                                        "nadgrids", "geoidgrids", "units", "to_meter", "vunits",
-                                        "vto_meter", "no_defs", "type", "wktext", "axis"};
-  const std::string key = token.substr(1, token.find('=') - 1);
+// projects: the datum (each list puts in its own ellipsoid), the units (the frame is in metres),
+// and the markers of a CRS. The figure and the axes are kept apart.
+bool IsProjectionParameter(const std::string& key) {
+  static const char* const kOthers[] = {"datum",   "towgs84",  "nadgrids", "geoidgrids",
+                                        "units",   "to_meter", "vunits",   "vto_meter",
+                                        "no_defs", "type",     "wktext"};
   for (const char* other : kOthers) {
     if (key == other) return false;
   }
   return true;
 }
 
-// proj_as_proj_string of a projected CRS less what IsProjectionParameter leaves out.
-bool ProjectionOf(const ProjLibrary* proj, PJ* crs, std::string& projection, std::string& problem) {
+bool IsFigureParameter(const std::string& key) {
+  return key == "ellps" || key == "a" || key == "b" || key == "rf" || key == "f" || key == "es" ||
+         key == "e" || key == "R";
+}
+
+// Whether the projection keeps the figure it names: a sphere (+R, or +a with +b, +rf or +f
+// giving no flattening; +a alone is one), onto which any datum's latitudes are taken as they are
+// (Web Mercator's on WGS 84, or on a sphere of its own), or an ellipsoid other than `ellipsoid`,
+// the CRS's datum's.
+bool OwnFigure(const std::vector<std::string>& figure, const Ellipsoid& ellipsoid) {
+  double a = NAN, b = NAN, rf = NAN, f = NAN;
+  for (const std::string& token : figure) {
+    const std::string key = KeyOf(token);
+    const double value = std::strtod(token.c_str() + key.size() + 2, nullptr);
+    if (key == "R" || key == "a") a = value;
+    if (key == "R" || key == "b") b = value;
+    if (key == "rf") rf = value;
+    if (key == "f") f = value;
+  }
+  if (std::isnan(a)) return false;  // a named ellipsoid, the datum's own
+  const double flattening = !std::isnan(b)    ? (a - b) / a
+                            : !std::isnan(rf) ? 1.0 / rf
+                            : !std::isnan(f)  ? f
+                                              : 0.0;
+  return flattening == 0.0 || std::fabs(a - ellipsoid.a) > 1e-3 ||
+         std::fabs(flattening - ellipsoid.f) > 1e-12;
+}
+
+// A +axis of PROJ's with the easting or westing first, as the lists give a grid's coordinates
+// whatever the CRS's order (Krovak's "swu" as "wsu"); empty for the usual "enu".
+std::string AxesEastingFirst(const std::string& token) {
+  std::string order = token.substr(token.find('=') + 1);
+  if (order.size() >= 2 && (order[0] == 'n' || order[0] == 's')) std::swap(order[0], order[1]);
+  return order == "enu" || order == "en" ? std::string() : "+axis=" + order;
+}
+
+// proj_as_proj_string of a projected CRS less what IsProjectionParameter leaves out, and less
+// its figure unless that is another than the datum's ellipsoid.
+bool ProjectionOf(const ProjLibrary* proj, PJ* crs, ListSystem& named, std::string& problem) {
   const char* text = proj->proj_as_proj_string(proj->context, crs, PJ_PROJ_5, nullptr);
   if (text == nullptr) {
     problem = "its projection has no PROJ string (" + proj->LastError() + ")";
     return false;
   }
   std::istringstream tokens(text);
-  projection.clear();
+  std::vector<std::string> kept, figure;
   for (std::string token; tokens >> token;) {
-    if (token.empty() || token[0] != '+' || !IsProjectionParameter(token)) continue;
-    if (!projection.empty()) projection += ' ';
-    projection += token;
+    if (token.size() < 2 || token[0] != '+') continue;
+    const std::string key = KeyOf(token);
+    if (key == "axis") token = AxesEastingFirst(token);
+    if (token.empty() || !IsProjectionParameter(key)) continue;
+    (IsFigureParameter(key) ? figure : kept).push_back(token);
+  }
+  named.projectionFigure = OwnFigure(figure, named.ellipsoid.ellipsoid);
+  if (named.projectionFigure) kept.insert(kept.end(), figure.begin(), figure.end());
+  named.projection.clear();
+  for (const std::string& token : kept) {
+    named.projection += (named.projection.empty() ? "" : " ") + token;
   }
   return true;
+}
+
+// Whether the projection takes longitudes and latitudes to a plane, as PROJ declares its ends:
+// PROJ makes a projected CRS of "+proj=noop" or "+proj=affine …" too, which would take a grid's
+// coordinates for radians.
+bool IsMapProjection(const ProjLibrary* proj, const ListSystem& named, std::string& problem) {
+  char figure[80] = "";
+  if (!named.projectionFigure) {
+    std::snprintf(figure, sizeof figure, " +a=%.17g +f=%.17g", named.ellipsoid.ellipsoid.a,
+                  named.ellipsoid.ellipsoid.f);
+  }
+  const Object projection =
+      Own(proj, proj->proj_create(proj->context, (named.projection + figure).c_str()));
+  if (projection && proj->proj_angular_input(projection.get(), PJ_FWD) &&
+      !proj->proj_angular_output(projection.get(), PJ_FWD)) {
+    return true;
+  }
+  proj->LastError();  // PROJ's own message, if it gave one, is not the reason
+  problem = "is no map projection: its conversion (" +
+            named.projection.substr(0, named.projection.find(' ')) +
+            ") does not take longitudes and latitudes to a plane";
+  return false;
 }
 
 // PROJ's name for a linear unit of `metres` metres, as unitconvert takes it.
@@ -123,7 +193,9 @@ bool ReadEllipsoid(const ProjLibrary* proj, PJ* crs, ListSystem& named, std::str
 
 // A projected CRS's projection and linear unit into `named`.
 bool ReadProjection(const ProjLibrary* proj, PJ* crs, ListSystem& named, std::string& problem) {
-  if (!ProjectionOf(proj, crs, named.projection, problem)) return false;
+  if (!ProjectionOf(proj, crs, named, problem) || !IsMapProjection(proj, named, problem)) {
+    return false;
+  }
   Object system = Own(proj, proj->proj_crs_get_coordinate_system(proj->context, crs));
   double metres = 1.0;
   if (system == nullptr ||
@@ -135,7 +207,69 @@ bool ReadProjection(const ProjLibrary* proj, PJ* crs, ListSystem& named, std::st
   }
   named.unit = metres;
   named.unitName = UnitName(metres);
+  named.heightUnit = metres;
+  named.heightUnitName = named.unitName;
   return true;
+}
+
+// A geographic CRS's angles as the lists give them, degrees from Greenwich; false with `problem`
+// for another unit (grads) or prime meridian (Paris), which the lists do not take.
+bool DegreesFromGreenwich(const ProjLibrary* proj, PJ* crs, std::string& problem) {
+  PJ_CONTEXT* context = proj->context;
+  Object system = Own(proj, proj->proj_crs_get_coordinate_system(context, crs));
+  const char* unitName = nullptr;
+  double radians = 0.0;
+  if (system == nullptr ||
+      !proj->proj_cs_get_axis_info(context, system.get(), 0, nullptr, nullptr, nullptr, &radians,
+                                   &unitName, nullptr, nullptr)) {
+    problem = "has no angular unit PROJ can give";
+    return false;
+  }
+  Object meridian = Own(proj, proj->proj_get_prime_meridian(context, crs));
+  double longitude = 0.0, toRadians = 0.0;
+  if (meridian != nullptr) {
+    proj->proj_prime_meridian_get_parameters(context, meridian.get(), &longitude, &toRadians,
+                                             nullptr);
+  }
+  const char* meridianName = meridian ? proj->proj_get_name(meridian.get()) : nullptr;
+  const bool degrees = std::fabs(radians / (3.14159265358979323846 / 180.0) - 1.0) < 1e-12;
+  const bool greenwich = longitude * toRadians == 0.0;
+  if (degrees && greenwich) return true;
+  std::string what;
+  if (!degrees) what = std::string("gives its angles in ") + (unitName ? unitName : "another unit");
+  if (!degrees && !greenwich) what += " and ";
+  if (!greenwich) {
+    what += std::string("counts its longitudes from the ") +
+            (meridianName ? meridianName : "another") + " meridian";
+  }
+  problem = what +
+            "; the lists hold longitudes and latitudes in degrees from Greenwich: name a "
+            "CRS of the same datum that gives them so";
+  return false;
+}
+
+// The unit of a CRS's heights when it has a height axis of its own: a compound CRS's vertical
+// part's, a 3D CRS's third axis's; metres per unit, or 0 for none.
+double HeightAxisUnit(const ProjLibrary* proj, PJ* crs) {
+  PJ_CONTEXT* context = proj->context;
+  Object vertical;
+  int axis = 2;
+  if (proj->proj_get_type(crs) == PJ_TYPE_COMPOUND_CRS) {
+    vertical = Own(proj, proj->proj_crs_get_sub_crs(context, crs, 1));
+    if (vertical && proj->proj_get_type(vertical.get()) == PJ_TYPE_BOUND_CRS) {
+      vertical = Own(proj, proj->proj_get_source_crs(context, vertical.get()));
+    }
+    axis = 0;
+  }
+  PJ* holder = vertical ? vertical.get() : crs;
+  Object system = Own(proj, proj->proj_crs_get_coordinate_system(context, holder));
+  double metres = 0.0;
+  if (system == nullptr || proj->proj_cs_get_axis_count(context, system.get()) <= axis ||
+      !proj->proj_cs_get_axis_info(context, system.get(), axis, nullptr, nullptr, nullptr, &metres,
+                                   nullptr, nullptr, nullptr)) {
+    return 0.0;
+  }
+  return metres > 0.0 ? metres : 0.0;
 }
 
 // How the record names the CRS: its code, or PROJ's identification of it, or its PROJJSON.
@@ -177,16 +311,32 @@ bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& 
   }
   Object created = Own(proj, proj->proj_create(proj->context, text.c_str()));
   if (created == nullptr) {
+    // proj.db that cannot be opened for want of memory is no reason of the CRS's.
+    if (OutOfMemoryNow()) throw std::bad_alloc();
     const std::string why = proj->LastError();
     problem = "PROJ cannot resolve it" + (why.empty() ? std::string() : " (" + why + ")");
     return false;
+  }
+  double heightUnit = 0.0;
+  if (proj->proj_get_type(created.get()) == PJ_TYPE_BOUND_CRS) {
+    const Object unbound = Own(proj, proj->proj_get_source_crs(proj->context, created.get()));
+    if (unbound) heightUnit = HeightAxisUnit(proj, unbound.get());
+  } else {
+    heightUnit = HeightAxisUnit(proj, created.get());
   }
   const Object crs = HorizontalPart(proj, std::move(created));
   ListSystem named;
   if (!KindOf(crs ? proj->proj_get_type(crs.get()) : PJ_TYPE_UNKNOWN, named.kind, problem) ||
       !ReadEllipsoid(proj, crs.get(), named, problem) ||
-      (named.kind == ListSystem::Kind::Grid && !ReadProjection(proj, crs.get(), named, problem))) {
+      (named.kind == ListSystem::Kind::Grid && !ReadProjection(proj, crs.get(), named, problem)) ||
+      (named.kind == ListSystem::Kind::Geographic &&
+       !DegreesFromGreenwich(proj, crs.get(), problem))) {
     return false;
+  }
+  // Geocentric coordinates are metres whatever a height axis says.
+  if (heightUnit > 0.0 && named.kind != ListSystem::Kind::Geocentric) {
+    named.heightUnit = heightUnit;
+    named.heightUnitName = UnitName(heightUnit);
   }
   ReadIdentity(proj, crs.get(), named);
   list = named;

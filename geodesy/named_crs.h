@@ -10,15 +10,20 @@ namespace Quorvane {
 
 /// Reads `definition`, anything PROJ's proj_create takes ("EPSG:27700", WKT 1 or 2, a PROJ
 /// string; "+type=crs" is added to a PROJ string that lacks it), into the system of a point list:
-/// - a geographic CRS (2D or 3D): longitude, latitude (degrees, whatever the CRS's axis order)
-///   and height (metres) on its ellipsoid;
+/// - a geographic CRS (2D or 3D): longitude, latitude (degrees from Greenwich, whatever the
+///   CRS's axis order) and height (metres) on its ellipsoid;
 /// - a projected CRS: easting, northing and height in the unit of its axes, in that order
-///   whatever the CRS's axis order, its projection PROJ's own;
+///   whatever the CRS's axis order, its projection PROJ's own: on the CRS's sphere where it names
+///   one (Web Mercator), and with the directions of its axes (a south-oriented grid's westing and
+///   southing);
 /// - a geocentric CRS: X, Y, Z in metres on its ellipsoid;
-/// - a compound CRS: its horizontal part, the heights taken as given; a bound CRS (+towgs84):
-///   the CRS it is bound from.
+/// - a compound CRS: its horizontal part, the heights in its vertical part's unit; a bound CRS
+///   (+towgs84): the CRS it is bound from.
 /// False with `problem` (a phrase without a line end) for a definition PROJ cannot resolve, with
-/// its reason, and for a CRS of any other kind (a vertical one alone, an engineering one).
+/// its reason; for a CRS of any other kind (a vertical one alone, an engineering one); for a
+/// geographic CRS in another unit than degrees or from another prime meridian than Greenwich
+/// (NTF (Paris) in grads); and for a "projected" CRS whose conversion takes no longitudes and
+/// latitudes to a plane (+proj=noop, +proj=affine).
 bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& problem);
 
 }  // namespace Quorvane

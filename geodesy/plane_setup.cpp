@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "geodesy/gauss_projector.h"
+#include "geodesy/proj_library.h"
 
 namespace Quorvane {
 
@@ -75,6 +78,11 @@ std::string GridSeriesStep(const GridSpec& grid, const Ellipsoid& ellipsoid) {
                     grid.falseNorthing, grid.height, ellipsoid);
 }
 
+// A grid of PROJ's as a step's text: its projection on `ellipsoid`, or on its own figure.
+std::string ProjectionStep(const ListSystem& grid, const Ellipsoid& ellipsoid) {
+  return grid.projection + (grid.projectionFigure ? std::string() : EllipsoidParameters(ellipsoid));
+}
+
 std::string CartStep(const Ellipsoid& ellipsoid) {
   return "+proj=cart" + EllipsoidParameters(ellipsoid);
 }
@@ -83,9 +91,11 @@ constexpr char kToRadians[] = " +step +proj=unitconvert +xy_in=deg +xy_out=rad";
 constexpr char kToDegrees[] = " +step +proj=unitconvert +xy_in=rad +xy_out=deg";
 
 // The step from ellipsoidal heights to heights above the geoid `grid` (as PROJ itself writes the
-// transformation from WGS 84 to EGM96 heights): a name with a blank is quoted.
+// transformation from WGS 84 to EGM96 heights): a name with white space is quoted, so that it
+// stays one parameter (the options refuse the control characters and quotes PROJ's text cannot
+// carry in it).
 std::string GeoidStep(const std::string& grid) {
-  const bool blank = grid.find_first_of(" \t") != std::string::npos;
+  const bool blank = grid.find_first_of(" \t\n\v\f\r") != std::string::npos;
   return " +step +inv +proj=vgridshift +grids=" + (blank ? "\"" + grid + "\"" : grid) +
          " +multiplier=1";
 }
@@ -129,18 +139,36 @@ Point3 SeriesInverse(const Point3& planePoint, double meridian, double originLat
   return Point3(Normalised(geographic.x), geographic.y, planePoint.z);
 }
 
-Point3 Scaled(const Point3& p, double factor) {
-  return factor == 1.0 ? p : Point3(p.x * factor, p.y * factor, p.z * factor);
+// A list's point in metres: a grid's coordinates in its unit, heights in theirs (a geographic
+// list's angles as they are).
+Point3 InMetres(const ListSystem& list, const Point3& given) {
+  const double unit = list.kind == ListSystem::Kind::Grid ? list.unit : 1.0;
+  if (unit == 1.0 && list.heightUnit == 1.0) return given;
+  return Point3(given.x * unit, given.y * unit, given.z * list.heightUnit);
 }
 
-// The pipeline's conversion of a grid's units to metres (and back), heights included.
+// A point in metres in the list's own units, the inverse of InMetres.
+Point3 InListUnits(const ListSystem& list, const Point3& metres) {
+  const double unit = list.kind == ListSystem::Kind::Grid ? list.unit : 1.0;
+  if (unit == 1.0 && list.heightUnit == 1.0) return metres;
+  const double perMetre = 1.0 / unit;
+  return Point3(metres.x * perMetre, metres.y * perMetre, metres.z * (1.0 / list.heightUnit));
+}
+
+// The pipeline's conversion of a list's units to metres (and back): a grid's coordinates, and
+// the heights.
 std::string UnitStep(const ListSystem& list, bool toMetres) {
-  if (list.unitName.empty()) return std::string();
-  const std::string& unit = list.unitName;
-  return toMetres ? " +step +proj=unitconvert +xy_in=" + unit + " +z_in=" + unit +
-                        " +xy_out=m +z_out=m"
-                  : " +step +proj=unitconvert +xy_in=m +z_in=m +xy_out=" + unit + " +z_out=" +
-                        unit;
+  const std::string plane = list.kind == ListSystem::Kind::Grid ? list.unitName : std::string();
+  const std::string& height = list.heightUnitName;
+  if (plane.empty() && height.empty()) return std::string();
+  const auto part = [](const char* key, const std::string& unit, const char* other) {
+    return unit.empty() ? std::string() : std::string(" +") + key + "=" + (other ? other : unit);
+  };
+  const char* metres = "m";
+  return " +step +proj=unitconvert" + part("xy_in", plane, toMetres ? nullptr : metres) +
+         part("z_in", height, toMetres ? nullptr : metres) +
+         part("xy_out", plane, toMetres ? metres : nullptr) +
+         part("z_out", height, toMetres ? metres : nullptr);
 }
 
 // Mean of the longitudes and latitudes, degrees; NaN for an empty list. Longitudes on both sides
@@ -197,9 +225,9 @@ bool PlaneSetup::Prepare(std::string& problem) {
     ProjOperation& grid = isSource ? sourceGrid_ : destinationGrid_;
     ProjOperation& cart = isSource ? sourceCart_ : destinationCart_;
     ProjOperation& plane = isSource ? sourcePlane_ : destinationPlane_;
-    const std::string ellipsoid = EllipsoidParameters(list.ellipsoid.ellipsoid);
     if (list.kind == ListSystem::Kind::Grid && !list.projection.empty() &&
-        !make(grid, std::string(kToRadians) + " +step " + list.projection + ellipsoid)) {
+        !make(grid, std::string(kToRadians) + " +step " +
+                        ProjectionStep(list, list.ellipsoid.ellipsoid))) {
       return false;
     }
     if ((list.kind == ListSystem::Kind::Geocentric || frame == Frame::Geocentric) &&
@@ -208,7 +236,8 @@ bool PlaneSetup::Prepare(std::string& problem) {
     }
     // The plane of a grid of PROJ's, on this list's own ellipsoid.
     if (frame == Frame::Plane && destinationOnGrid && !destination.projection.empty() &&
-        !make(plane, std::string(kToRadians) + " +step " + destination.projection + ellipsoid)) {
+        !make(plane, std::string(kToRadians) + " +step " +
+                         ProjectionStep(destination, list.ellipsoid.ellipsoid))) {
       return false;
     }
   }
@@ -218,14 +247,14 @@ bool PlaneSetup::Prepare(std::string& problem) {
 Point3 PlaneSetup::ToGeographic(const ListSystem& list, const Point3& given, bool isSource) const {
   switch (list.kind) {
     case ListSystem::Kind::Geographic:
-      return given;
+      return InMetres(list, given);
     case ListSystem::Kind::Grid:
       if (list.projection.empty()) {
         const GridSpec& g = list.grid;
         return SeriesInverse(given, g.meridian, g.originLatitude, g.scale, g.falseEasting,
                              g.falseNorthing, g.height, list.ellipsoid.ellipsoid);
       }
-      return (isSource ? sourceGrid_ : destinationGrid_).Inverse(Scaled(given, list.unit));
+      return (isSource ? sourceGrid_ : destinationGrid_).Inverse(InMetres(list, given));
     case ListSystem::Kind::Geocentric:
       return (isSource ? sourceCart_ : destinationCart_).Inverse(given);
   }
@@ -236,14 +265,14 @@ Point3 PlaneSetup::FromGeographic(const ListSystem& list, const Point3& geograph
                                   bool isSource) const {
   switch (list.kind) {
     case ListSystem::Kind::Geographic:
-      return geographic;
+      return InListUnits(list, geographic);
     case ListSystem::Kind::Grid:
       if (list.projection.empty()) {
         const GridSpec& g = list.grid;
         return SeriesForward(geographic, g.meridian, g.originLatitude, g.scale, g.falseEasting,
                              g.falseNorthing, g.height, list.ellipsoid.ellipsoid);
       }
-      return Scaled((isSource ? sourceGrid_ : destinationGrid_).Forward(geographic), 1.0 / list.unit);
+      return InListUnits(list, (isSource ? sourceGrid_ : destinationGrid_).Forward(geographic));
     case ListSystem::Kind::Geocentric:
       return (isSource ? sourceCart_ : destinationCart_).Forward(geographic);
   }
@@ -274,13 +303,13 @@ Point3 PlaneSetup::SourceToFrame(const Point3& given) const {
 }
 
 Point3 PlaneSetup::DestinationToFrame(const Point3& given) const {
-  if (frame == Frame::Plane && destinationOnGrid) return Scaled(given, destination.unit);
+  if (frame == Frame::Plane && destinationOnGrid) return InMetres(destination, given);
   if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) return given;
   return GeographicToFrame(destination, ToGeographic(destination, given, false), false);
 }
 
 Point3 PlaneSetup::FrameToDestination(const Point3& framePoint) const {
-  if (frame == Frame::Plane && destinationOnGrid) return Scaled(framePoint, 1.0 / destination.unit);
+  if (frame == Frame::Plane && destinationOnGrid) return InListUnits(destination, framePoint);
   if (frame == Frame::Geocentric && destination.kind == ListSystem::Kind::Geocentric) {
     return framePoint;
   }
@@ -304,10 +333,33 @@ Point3 PlaneSetup::SourceGeographic(const Point3& given) const {
 
 Point3 PlaneSetup::MapPoint(const Point3& destinationGiven) const {
   if (frame == Frame::Plane) return DestinationToFrame(destinationGiven);
-  if (destination.kind == ListSystem::Kind::Grid) return Scaled(destinationGiven, destination.unit);
+  if (destination.kind == ListSystem::Kind::Grid) return InMetres(destination, destinationGiven);
   const Point3 geographic = DestinationGeographic(destinationGiven);
   return SeriesForward(geographic, centralMeridian, originLatitude, 1.0, 0.0, 0.0, 0.0,
                        destination.ellipsoid.ellipsoid);
+}
+
+double DomainLongitude(double latitude) {
+  const double beyond = std::fabs(latitude);
+  if (!(beyond <= 90.0)) return NAN;
+  if (beyond == 90.0) return 180.0;
+  if (beyond <= kDomainLatitude) return kDomainLongitude;
+  // The largest longitude difference at which the series' error away from the meridian (the
+  // forward projection's, and the inverse's on the ground, against PROJ 9.1's exact +proj=tmerc;
+  // the meridian arc's truncation, the same on and off the meridian, taken out) stays within
+  // 1 mm, measured at each latitude on WGS 84, Krassovsky, Bessel, Clarke 1880, International
+  // 1924 and Airy alike, rounded down to 0.05°. Between two rows the lower latitude's, since the
+  // reach grows towards the pole.
+  static const struct {
+    double latitude, longitude;
+  } kReach[] = {{80, 6.25},    {82, 6.45},     {84, 6.65},     {86, 7.0},
+                {88, 7.65},    {89, 8.3},      {89.5, 9.05},   {89.9, 11.0},
+                {89.99, 14.4}, {89.999, 18.7}, {89.9999, 24.0}};
+  double reach = kReach[0].longitude;
+  for (const auto& row : kReach) {
+    if (beyond >= row.latitude) reach = row.longitude;
+  }
+  return reach;
 }
 
 double PlaneSetup::OutsideDomain(const Point3& geographic) const {
@@ -316,10 +368,16 @@ double PlaneSetup::OutsideDomain(const Point3& geographic) const {
   if (!OwnPlane() && !ownGrid) {
     return std::isfinite(geographic.x) && std::isfinite(geographic.y) ? 0.0 : NAN;
   }
-  const double longitude = std::fabs(Wrapped(geographic.x - DomainMeridian())) - kDomainLongitude;
-  const double latitude = std::fabs(geographic.y) - kDomainLatitude;
-  if (!std::isfinite(longitude) || !std::isfinite(latitude)) return NAN;
-  return std::max({0.0, longitude, latitude});
+  // A latitude past a pole (a grid's inverse far outside its zone gives one) is outside by as
+  // much.
+  const double pastPole = std::fabs(geographic.y) - 90.0;
+  if (pastPole > 0.0) {
+    return std::isfinite(geographic.x) && std::isfinite(pastPole) ? pastPole : NAN;
+  }
+  const double longitude =
+      std::fabs(Wrapped(geographic.x - DomainMeridian())) - DomainLongitude(geographic.y);
+  if (!std::isfinite(longitude)) return NAN;
+  return std::max(0.0, longitude);
 }
 
 double PlaneSetup::DomainMeridian() const {
@@ -338,13 +396,12 @@ std::string PlaneSetup::SourceSteps() const {
   if (inFrame) return steps;
   switch (source.kind) {
     case ListSystem::Kind::Geographic:
-      steps += kToRadians;
+      steps += kToRadians + UnitStep(source, true);
       break;
     case ListSystem::Kind::Grid:
       steps += UnitStep(source, true);
-      steps += " +step +inv " + (source.projection.empty()
-                                     ? GridSeriesStep(source.grid, ellipsoid)
-                                     : source.projection + EllipsoidParameters(ellipsoid));
+      steps += " +step +inv " + (source.projection.empty() ? GridSeriesStep(source.grid, ellipsoid)
+                                                           : ProjectionStep(source, ellipsoid));
       break;
     case ListSystem::Kind::Geocentric:
       steps += " +step +inv " + CartStep(ellipsoid);
@@ -355,7 +412,7 @@ std::string PlaneSetup::SourceSteps() const {
   if (frame == Frame::Geocentric) {
     steps += " +step " + CartStep(ellipsoid);
   } else if (!OwnPlane()) {
-    steps += " +step " + destination.projection + EllipsoidParameters(ellipsoid);
+    steps += " +step " + ProjectionStep(destination, ellipsoid);
   } else {
     steps += " +step " + SeriesStep(centralMeridian, originLatitude, scale, falseEasting,
                                     falseNorthing, projectionHeight, ellipsoid);
@@ -384,12 +441,12 @@ std::string PlaneSetup::DestinationSteps() const {
   // Into the list's own coordinates.
   switch (destination.kind) {
     case ListSystem::Kind::Geographic:
-      steps += kToDegrees;
+      steps += kToDegrees + UnitStep(destination, false);
       break;
     case ListSystem::Kind::Grid:
-      steps += " +step " + (destination.projection.empty()
-                                ? GridSeriesStep(destination.grid, ellipsoid)
-                                : destination.projection + EllipsoidParameters(ellipsoid));
+      steps +=
+          " +step " + (destination.projection.empty() ? GridSeriesStep(destination.grid, ellipsoid)
+                                                      : ProjectionStep(destination, ellipsoid));
       steps += UnitStep(destination, false);
       break;
     case ListSystem::Kind::Geocentric:
@@ -397,6 +454,38 @@ std::string PlaneSetup::DestinationSteps() const {
       break;
   }
   return steps;
+}
+
+bool FindGeoidGrid(const std::string& grid, GeoidGrid& found, std::string& problem) {
+  const ProjLibrary* proj = ProjLibraryOrNull(problem);
+  if (proj == nullptr) return false;
+  PJ* step = proj->proj_create(proj->context, ("+proj=pipeline" + GeoidStep(grid)).c_str());
+  const char* path = nullptr;
+  int available = 0;
+  if (step != nullptr && proj->proj_coordoperation_get_grid_used_count(proj->context, step) == 1) {
+    proj->proj_coordoperation_get_grid_used(proj->context, step, 0, nullptr, &path, nullptr,
+                                            nullptr, nullptr, nullptr, &available);
+  }
+  const std::string file = path != nullptr ? path : "";
+  if (step != nullptr) proj->proj_destroy(step);
+  if (!available || file.empty()) {
+    const std::string why = proj->LastError();
+    problem = why.empty() ? "PROJ finds no grid of that name" : why;
+    return false;
+  }
+  found = GeoidGrid{file, grid, std::string()};
+  std::error_code error;
+  if (std::filesystem::path(file).is_absolute()) return true;
+  // Found relative to the current folder: named so that the record's pipeline reads it from
+  // anywhere.
+  const std::string whole = std::filesystem::absolute(file, error).lexically_normal().string();
+  if (error) return true;
+  if (whole.find_first_of(",\"") == std::string::npos) {
+    found.name = whole;
+  } else {
+    found.folder = std::filesystem::current_path(error).string();
+  }
+  return true;
 }
 
 LocalAxes AxesAt(const Point3& geographic) {

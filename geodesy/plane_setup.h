@@ -36,13 +36,23 @@ struct ListSystem {
   NamedEllipsoid ellipsoid = Wgs84();
   /// A grid of the tool's own series (--grid) when `projection` is empty.
   GridSpec grid;
-  /// A grid of PROJ's: its projection as a PROJ string, without ellipsoid and units
-  /// ("+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717 +x_0=400000 +y_0=-100000").
+  /// A grid of PROJ's: its projection as a PROJ string, without units and, unless
+  /// `projectionFigure`, without ellipsoid ("+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717
+  /// +x_0=400000 +y_0=-100000"); a south-oriented grid keeps its axes, westing first
+  /// ("+axis=wsu").
   std::string projection;
-  /// Metres per unit of its grid coordinates and heights (a grid in US survey feet: 1200/3937).
+  /// Whether `projection` names the figure it projects on itself, whatever the list's ellipsoid:
+  /// a sphere (Web Mercator's "+a=6378137 +b=6378137"), onto which any datum's latitudes are
+  /// taken as they are, or an ellipsoid other than its datum's.
+  bool projectionFigure = false;
+  /// Metres per unit of its grid coordinates (a grid in US survey feet: 1200/3937).
   double unit = 1.0;
   /// PROJ's name for the unit, for a pipeline's unitconvert ("us-ft", "ft"); empty for metres.
   std::string unitName;
+  /// Metres per unit of its heights, and PROJ's name for it: a grid's heights are in its unit,
+  /// unless its CRS has a height axis of its own (a compound CRS's vertical part).
+  double heightUnit = 1.0;
+  std::string heightUnitName;
   /// For a system named as a CRS through PROJ: "EPSG:27700" where it has a code, else empty;
   /// its PROJJSON then; and its name.
   std::string crsCode;
@@ -75,6 +85,9 @@ struct PlaneSetup {
   /// each source height h becomes h − N, N the grid's undulation at the source point (PROJ's
   /// vgridshift). Empty for none.
   std::string geoid;
+  /// The folder a relative `geoid` is read from, when it is not written as an absolute path
+  /// (GeoidGridFile); empty otherwise.
+  std::string geoidFolder;
 
   /// Completes the set-up from what the options set (each list's system, the frame, the geoid)
   /// and the paired destination points as given, in one call: a plane frame whose destination
@@ -106,8 +119,8 @@ struct PlaneSetup {
   Point3 MapPoint(const Point3& destinationGiven) const;
 
   /// How far a geographic point is from where the tool's own series hold their stated accuracy
-  /// (within kDomainLongitude of the central meridian and kDomainLatitude of the equator): 0
-  /// inside, otherwise the larger of the two excesses, degrees; NaN for a point that is not
+  /// (within DomainLongitude of its latitude from the central meridian): 0 inside, otherwise the
+  /// excess in longitude, or in latitude past a pole, degrees; NaN for a point that is not
   /// finite. 0 for a frame the series do not make (PROJ's grids, geocentric space).
   double OutsideDomain(const Point3& geographic) const;
   /// The central meridian OutsideDomain measures from, degrees.
@@ -139,12 +152,36 @@ struct PlaneSetup {
   ProjOperation geoid_;  // degrees in and out, the height less the undulation
 };
 
+/// A geoid grid as PROJ finds it.
+struct GeoidGrid {
+  /// The file PROJ reads: absolute where it found it among its own folders or was given an
+  /// absolute path, relative to the current folder where it found it there.
+  std::string file;
+  /// The grid as the run names it to PROJ and in the record: as given for a name PROJ looks up
+  /// in its own folders and for an absolute path; the absolute path of a file found relative to
+  /// the current folder, unless that holds a comma or a double quote, which PROJ's text cannot
+  /// carry: then as given, and `folder` is the current folder it is relative to.
+  std::string name;
+  std::string folder;
+};
+
+/// Looks the geoid grid `grid` up as vgridshift does; false with `problem` when PROJ cannot read
+/// it.
+bool FindGeoidGrid(const std::string& grid, GeoidGrid& found, std::string& problem);
+
 /// The local east, north and up unit vectors at longitude, latitude (degrees) on an ellipsoid.
 LocalAxes AxesAt(const Point3& geographic);
 
-/// The reach of the forward and inverse series that the accuracy figures cover: degrees of
-/// longitude from the central meridian, and of latitude from the equator.
+/// The reach of the forward and inverse series that the accuracy figures cover: kDomainLongitude
+/// degrees of longitude from the central meridian within kDomainLatitude degrees of the equator.
 constexpr double kDomainLongitude = 6.0;
 constexpr double kDomainLatitude = 80.0;
+
+/// The series' reach in longitude from the central meridian at `latitude` (degrees): 6° within
+/// ±80°; poleward, where the error that grows away from the meridian shrinks with cos φ, as far
+/// as it stays within 1 mm against the exact transverse Mercator (6.25° at 80°, 8.3° at 89°,
+/// 24° within 0.0001° of a pole; docs/accuracy.md). Every longitude at a pole itself; NaN for a
+/// latitude that is not finite or beyond ±90°.
+double DomainLongitude(double latitude);
 
 }  // namespace Quorvane

@@ -1,5 +1,9 @@
 #include "geodesy/proj_library.h"
 
+#include <cstddef>
+#include <memory>
+#include <new>
+
 #include "geodesy/proj_operation.h"
 
 #ifndef QUORVANE_PROJ_LINKED
@@ -55,9 +59,15 @@ bool Bind(ProjLibrary& library, std::string& problem) {
 Loaded Load() {
   Loaded loaded;
   ProjLibrary& library = loaded.library;
-  if (!Bind(library, loaded.problem)) return loaded;
+  // Neither libproj's mapping nor a context failing for want of memory means PROJ is missing;
+  // thrown, the load is tried again by the next call.
+  if (!Bind(library, loaded.problem)) {
+    if (OutOfMemoryNow()) throw std::bad_alloc();
+    return loaded;
+  }
   library.context = library.proj_context_create();
   if (library.context == nullptr) {
+    if (OutOfMemoryNow()) throw std::bad_alloc();
     loaded.problem = "PROJ could not make a context";
     return loaded;
   }
@@ -76,7 +86,18 @@ Loaded Load() {
   return loaded;
 }
 
+// Loading libproj and the libraries it needs takes 27 MiB of address space on Debian 12; its
+// database and grids some more.
+constexpr std::size_t kProjFootprint = std::size_t{32} << 20;
+
 }  // namespace
+
+bool OutOfMemoryNow() {
+  // Asked for, not touched: under an address-space limit (ulimit -v) or with memory committed
+  // strictly, it fails as the library's mapping did.
+  const std::unique_ptr<char[]> block(new (std::nothrow) char[kProjFootprint]);
+  return block == nullptr;
+}
 
 std::string ProjLibrary::LastError() const {
   std::string text;

@@ -42,10 +42,16 @@
   X(proj_cs_get_axis_count)               \
   X(proj_cs_get_axis_info)                \
   X(proj_get_ellipsoid)                   \
+  X(proj_get_prime_meridian)              \
+  X(proj_prime_meridian_get_parameters)   \
+  X(proj_angular_input)                   \
+  X(proj_angular_output)                  \
   X(proj_ellipsoid_get_parameters)        \
   X(proj_coordoperation_get_param_count)  \
   X(proj_coordoperation_get_param)        \
   X(proj_coordoperation_get_method_info)  \
+  X(proj_coordoperation_get_grid_used_count) \
+  X(proj_coordoperation_get_grid_used)    \
   X(proj_trans)                           \
   X(proj_errno)                           \
   X(proj_errno_reset)
@@ -74,7 +80,13 @@ struct ProjLibrary {
 
 /// PROJ, loaded and its context made on the first call: the same object on every later call.
 /// Null when it cannot be had (libproj missing, a function missing from it, no context), with
-/// `problem` saying why in a phrase without a line end.
+/// `problem` saying why in a phrase without a line end. Throws std::bad_alloc when it cannot be
+/// loaded for want of memory (OutOfMemoryNow).
 const ProjLibrary* ProjLibraryOrNull(std::string& problem);
+
+/// Whether a failure of PROJ's just now (a shared object that cannot be mapped, proj.db that
+/// cannot be opened or read) is the process's want of memory rather than PROJ's: a block of the
+/// address space that loading libproj takes cannot be had either.
+bool OutOfMemoryNow();
 
 }  // namespace Quorvane

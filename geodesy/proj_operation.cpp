@@ -1,6 +1,7 @@
 #include "geodesy/proj_operation.h"
 
 #include <cmath>
+#include <new>
 
 #include "geodesy/proj_library.h"
 
@@ -11,6 +12,7 @@ bool ProjOperation::Make(const std::string& definition, std::string& problem) {
   if (proj == nullptr) return false;
   PJ* object = proj->proj_create(proj->context, definition.c_str());
   if (object == nullptr) {
+    if (OutOfMemoryNow()) throw std::bad_alloc();
     const std::string why = proj->LastError();
     problem = "PROJ: " + (why.empty() ? std::string("the operation cannot be made") : why);
     return false;

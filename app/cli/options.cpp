@@ -84,7 +84,8 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "A geoid model grid PROJ reads (GTX or GeoTIFF): source heights less the geoid's\n"
      "undulation.\n"
      "A bare name such as egm96_15.gtx is looked up where PROJ keeps its grids, a path is\n"
-     "taken as it is.\n"
+     "taken as it is, and the record names a grid found in the current folder by its\n"
+     "absolute path. One grid: a comma, PROJ's list of grids, or a leading @ is refused.\n"
      "Each source height h becomes h - N, N the grid's undulation at the source point\n"
      "(PROJ's vgridshift), before anything else, and the record's pipeline gains the\n"
      "step. With the plane models only: geocentric coordinates need ellipsoidal heights.",

@@ -1,10 +1,12 @@
 #include "app/cli/run_settings.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
+#include <system_error>
 
 #include "app/cli/options.h"
 #include "app/input/angle_text.h"
@@ -22,28 +24,153 @@ bool ReadLength(const std::string& text, double& metres) {
   return ReadDecimal(text, metres, problem) && metres > 0.0;
 }
 
+// The heights a grid's projection surface may have above its ellipsoid, metres.
+constexpr double kLowestSurface = -1000.0;
+constexpr double kHighestSurface = 9000.0;
+
 // The longest CRS definition read from a file: a WKT of a compound CRS has some kilobytes.
 constexpr std::size_t kLongestCrsFile = 1 << 20;
 
-// A --source-crs or --destination-crs value: its text, or "@FILE"'s file. False with `problem`
-// when the file cannot be read.
+// `text` as UTF-8: as it is, or from GBK (a .prj file Chinese GIS software wrote), or with each
+// byte of neither as U+FFFD; PROJ keeps a CRS's name as it gets it, and the record is UTF-8.
+std::string Utf8Definition(const std::string& text) {
+  std::string utf8;
+  if (ToUtf8(text, utf8)) return utf8;
+  utf8.clear();
+  for (std::size_t at = 0; at < text.size();) {
+    std::uint32_t code = 0;
+    const std::size_t length = DecodeUtf8(text, at, code);
+    utf8 += length > 0 ? text.substr(at, length) : std::string("\xEF\xBF\xBD");
+    at += length > 0 ? length : 1;
+  }
+  return utf8;
+}
+
+// A --source-crs or --destination-crs value: its text, or "@FILE"'s file, read no further than
+// the longest definition (a device or a pipe may have no end). False with `problem` when the
+// file cannot be read.
 bool CrsText(const std::string& value, std::string& text, std::string& problem) {
   if (value.empty() || value[0] != '@') {
-    text = value;
+    text = Utf8Definition(value);
     return true;
   }
-  std::ifstream file(value.substr(1), std::ios::binary);
+  const std::string path = value.substr(1);
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    problem = "is a folder, not a file";
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
   if (!file) {
     problem = "cannot be read";
     return false;
   }
-  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  try {
+    text.assign(kLongestCrsFile + 1, '\0');
+    file.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+  } catch (const std::ios_base::failure&) {
+    // libstdc++ reports a failed read(2) so.
+    problem = "cannot be read";
+    return false;
+  }
   if (text.size() > kLongestCrsFile) {
     problem = "is longer than a CRS definition can be";
     return false;
   }
   // A UTF-8 byte-order mark, as some programs write .prj files.
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  text = Utf8Definition(text);
+  return true;
+}
+
+// Why PROJ's text cannot carry a --geoid value as one grid's name, or "": a control character
+// (a line end would start a step of its own; a tab is quoted like a blank), a double quote, a
+// comma (PROJ's list of grids) or a leading @ (PROJ's optional grid, @null for none).
+std::string GeoidNameProblem(const std::string& name) {
+  for (const char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) return "holds a control character";
+  }
+  if (name.find('"') != std::string::npos) return "holds a double quote";
+  if (name[0] == '@') {
+    return "starts with @, which PROJ reads as an optional grid (@null for none): give the grid "
+           "itself, or ./" +
+           name + " for a file so named";
+  }
+  if (name.find(',') != std::string::npos) {
+    return "holds a comma, which PROJ reads as between two grids: give one grid, by a path "
+           "without a comma";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+namespace {
+
+// A number key of --grid into `spec`, its range checked; false with `problem` after `named`.
+bool ReadGridNumber(const std::string& key, const std::string& value, const std::string& named,
+                    GridSpec& spec, std::string& problem, ConsoleEncoding encoding) {
+  double number = 0.0;
+  std::string why;
+  const std::string quoted = named + ": " + QuotedField(value, 40, encoding);
+  if (!ReadDecimal(value, number, why)) {
+    problem = quoted + " is not a finite number";
+    return false;
+  }
+  if (key == "meridian") {
+    if (std::fabs(number) > 180.0) {
+      problem = quoted + " is not a longitude from -180 to 180 degrees";
+      return false;
+    }
+    spec.meridian = number;
+  } else if (key == "false-easting") {
+    spec.falseEasting = number;
+  } else if (key == "false-northing") {
+    spec.falseNorthing = number;
+  } else if (key == "scale") {
+    // A transverse Mercator's scale on its central meridian is close to 1 (UTM's 0.9996).
+    if (!(number >= 0.9 && number <= 1.1)) {
+      problem = quoted + " is not a scale factor from 0.9 to 1.1";
+      return false;
+    }
+    spec.scale = number;
+  } else if (key == "latitude-of-origin") {
+    if (std::fabs(number) > 80.0) {
+      problem = quoted + " is not a latitude from -80 to 80 degrees";
+      return false;
+    }
+    spec.originLatitude = number;
+  } else {
+    spec.height = number;
+  }
+  return true;
+}
+
+// Whether the grid's projection surface, `heightText` above its ellipsoid, is one.
+bool SurfaceUsable(const GridSpec& spec, const std::string& heightText, std::string& problem,
+                   ConsoleEncoding encoding) {
+  // A surface lowered to the centre or past it has no radius, and the projection's scale would
+  // be 0 or negative.
+  const double surfaceAxis = ProjectionSurface(spec.ellipsoid.ellipsoid, spec.height).a;
+  if (!(surfaceAxis > 0.0)) {
+    char axis[32];
+    std::snprintf(axis, sizeof axis, "%.1f", surfaceAxis);
+    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
+              " puts the projection surface through or past the ellipsoid's centre (its "
+              "semi-major axis would be " +
+              axis + " m)";
+    return false;
+  }
+  // A projection surface lies at the height of the survey's ground: above the ellipsoid the land
+  // reaches from the Dead Sea's shore (about −450 m) to Everest's summit (about 8,850 m).
+  if (!(spec.height >= kLowestSurface && spec.height <= kHighestSurface)) {
+    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
+              " is not a height from -1000 to 9000 metres, where a grid's projection surface "
+              "lies";
+    return false;
+  }
   return true;
 }
 
@@ -71,7 +198,6 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
       problem = named + " is given twice";
       return false;
     }
-    double number = 0.0;
     std::string why;
     if (key == "ellipsoid") {
       if (!ParseEllipsoid(value, spec.ellipsoid, why)) {
@@ -80,40 +206,8 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
       }
     } else if (key == "meridian" || key == "false-easting" || key == "false-northing" ||
                key == "height" || key == "scale" || key == "latitude-of-origin") {
-      if (!ReadDecimal(value, number, why)) {
-        problem = named + ": " + QuotedField(value, 40, encoding) + " is not a finite number";
-        return false;
-      }
-      if (key == "meridian") {
-        if (std::fabs(number) > 180.0) {
-          problem = named + ": " + QuotedField(value, 40, encoding) +
-                    " is not a longitude from -180 to 180 degrees";
-          return false;
-        }
-        spec.meridian = number;
-      } else if (key == "false-easting") {
-        spec.falseEasting = number;
-      } else if (key == "false-northing") {
-        spec.falseNorthing = number;
-      } else if (key == "scale") {
-        // A transverse Mercator's scale on its central meridian is close to 1 (UTM's 0.9996).
-        if (!(number >= 0.9 && number <= 1.1)) {
-          problem = named + ": " + QuotedField(value, 40, encoding) +
-                    " is not a scale factor from 0.9 to 1.1";
-          return false;
-        }
-        spec.scale = number;
-      } else if (key == "latitude-of-origin") {
-        if (std::fabs(number) > 80.0) {
-          problem = named + ": " + QuotedField(value, 40, encoding) +
-                    " is not a latitude from -80 to 80 degrees";
-          return false;
-        }
-        spec.originLatitude = number;
-      } else {
-        spec.height = number;
-        heightText = value;
-      }
+      if (!ReadGridNumber(key, value, named, spec, problem, encoding)) return false;
+      if (key == "height") heightText = value;
     } else {
       problem = named + " is unknown (ellipsoid, meridian, false-easting, false-northing, height, "
                         "scale, latitude-of-origin)";
@@ -129,18 +223,7 @@ bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem
       return false;
     }
   }
-  // A surface lowered to the centre or past it has no radius, and the projection's scale would
-  // be 0 or negative.
-  const double surfaceAxis = ProjectionSurface(spec.ellipsoid.ellipsoid, spec.height).a;
-  if (!(surfaceAxis > 0.0)) {
-    char axis[32];
-    std::snprintf(axis, sizeof axis, "%.1f", surfaceAxis);
-    problem = "key \"height\": " + QuotedField(heightText, 40, encoding) +
-              " puts the projection surface through or past the ellipsoid's centre (its "
-              "semi-major axis would be " + axis + " m)";
-    return false;
-  }
-  return true;
+  return SurfaceUsable(spec, heightText, problem, encoding);
 }
 
 namespace {
@@ -295,7 +378,8 @@ bool ReadEllipsoidsAndGrid(Reading& r, PlaneSetup& frame) {
 
 // Coordinate systems named through PROJ, each instead of the options that describe its list; a
 // plane model cannot take geocentric coordinates.
-bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame) {
+bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame,
+                      std::vector<std::pair<std::string, std::string>>& files) {
   OptionTexts& texts = r.texts;
   std::string problem;
   const struct {
@@ -324,6 +408,7 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
                << kNothingWritten;
       return false;
     }
+    if (!value.empty() && value[0] == '@') files.emplace_back(name, value.substr(1));
   }
   for (const auto& crs : named) {
     if (geocentric || crs.list.kind != ListSystem::Kind::Geocentric) continue;
@@ -337,6 +422,38 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
   return true;
 }
 
+// The geoid grid: one grid's name PROJ's text can carry, named in the record so that its
+// pipeline reads it from any folder.
+bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& settings) {
+  const std::string& geoid = r.texts.Value(Option::Geoid);
+  if (geocentric) {
+    r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << ModelName(model)
+             << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
+    return false;
+  }
+  if (geoid.empty()) {
+    r.errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
+             << kNothingWritten;
+    return false;
+  }
+  const std::string problem = GeoidNameProblem(geoid);
+  if (!problem.empty()) {
+    r.errors << "quorvane: --geoid " << r.Quoted(geoid) << " " << problem << kNothingWritten;
+    return false;
+  }
+  PlaneSetup& frame = settings.frame;
+  frame.geoid = geoid;
+  // A grid PROJ cannot read is refused with PROJ's reason where the frame is made.
+  GeoidGrid found;
+  std::string why;
+  if (FindGeoidGrid(geoid, found, why)) {
+    frame.geoid = found.name;
+    frame.geoidFolder = found.folder;
+    settings.optionFiles.emplace_back("--geoid", found.file);
+  }
+  return true;
+}
+
 // The frame: each list's system, the geoid; and the model and the frame, which decide each other
 // here and nowhere else.
 bool ReadFrame(Reading& r, RunSettings& settings) {
@@ -344,24 +461,10 @@ bool ReadFrame(Reading& r, RunSettings& settings) {
   PlaneSetup& frame = settings.frame;
   const bool geocentric =
       model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
-  if (!ReadEllipsoidsAndGrid(r, frame) || !ReadNamedSystems(r, model, geocentric, frame)) {
+  if (!ReadEllipsoidsAndGrid(r, frame) ||
+      !ReadNamedSystems(r, model, geocentric, frame, settings.optionFiles) ||
+      (r.texts.Has(Option::Geoid) && !ReadGeoid(r, model, geocentric, settings))) {
     return false;
-  }
-  if (r.texts.Has(Option::Geoid)) {
-    const std::string& geoid = r.texts.Value(Option::Geoid);
-    if (geocentric) {
-      r.errors << "quorvane: --geoid reduces heights for a plane model, and the "
-               << ModelName(model)
-               << " model needs the ellipsoidal heights of geocentric coordinates"
-               << kNothingWritten;
-      return false;
-    }
-    if (geoid.empty()) {
-      r.errors << "quorvane: --geoid needs a grid: a name such as egm96_15.gtx, or a path"
-               << kNothingWritten;
-      return false;
-    }
-    frame.geoid = geoid;
   }
   // The model's frame is the frame of the fit; and a similarity about a grid's origin, thousands
   // of kilometres from the points, would fit a shift that is mostly the rotation times that

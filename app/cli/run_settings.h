@@ -62,6 +62,9 @@ struct RunSettings {
   /// tolerance.
   bool statistics = false;
   OutputChoice outputs;
+  /// The files options read besides the lists, each after its option: a CRS's @FILE, the geoid
+  /// grid PROJ reads; so that no output replaces one.
+  std::vector<std::pair<std::string, std::string>> optionFiles;
   /// Arguments that looked like options but are none, for a warning each.
   std::vector<std::string> unknown;
 };
@@ -77,9 +80,9 @@ bool ReadSettings(OptionTexts& texts, RunSettings& settings, std::ostream& error
 /// false-northing= (0) and height= (0) in metres, scale= (the scale on the central meridian,
 /// 0.9..1.1, default 1) and latitude-of-origin= (degrees, −80..80, default 0) optional. False
 /// with `problem` naming the key for a pair that is not key=value, an unknown or repeated key, a
-/// value that is no finite number, a missing required key, or a height that leaves the
+/// value that is no finite number, a missing required key, a height that leaves the
 /// projection surface (ProjectionSurface of the grid's ellipsoid) a semi-major axis of 0 or
-/// less.
+/// less, or one outside −1000..9000 m, the heights of the land.
 bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem,
                    ConsoleEncoding encoding);
 

@@ -100,21 +100,25 @@ void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding enc
   out << run.outcome.summaryLine << "\n\n";
   out << run.model->ReportLines(run.params);
   if (run.distortion) PrintDistortionLine(*run.distortion, out, encoding);
-  // A grid in feet is shown in feet: the frame is in metres.
+  // A grid in feet is shown in feet, its heights in theirs: the frame is in metres.
   const double unit = run.plane.destinationOnGrid ? run.plane.destination.unit : 1.0;
-  if (unit == 1.0) {
+  const double heightUnit = run.plane.destinationOnGrid ? run.plane.destination.heightUnit : 1.0;
+  if (unit == 1.0 && heightUnit == 1.0) {
     PrintBlocks(run.planeSource, run.planeDestination,
                 [&run](const Point3& p) { return run.model->Apply(run.params, p); }, out,
                 encoding);
     return;
   }
-  const auto inUnits = [unit](const Point3& p) { return Point3(p.x / unit, p.y / unit, p.z / unit); };
+  const auto inUnits = [unit, heightUnit](const Point3& p) {
+    return Point3(p.x / unit, p.y / unit, p.z / heightUnit);
+  };
   PointList source, destination;
   for (const Point3& p : run.planeSource) source.push_back(inUnits(p));
   for (const Point3& q : run.planeDestination) destination.push_back(inUnits(q));
   PrintBlocks(source, destination,
               [&](const Point3& p) {
-                return inUnits(run.model->Apply(run.params, Point3(p.x * unit, p.y * unit, p.z * unit)));
+                return inUnits(
+                    run.model->Apply(run.params, Point3(p.x * unit, p.y * unit, p.z * heightUnit)));
               },
               out, encoding);
 }
@@ -137,14 +141,15 @@ void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::
   std::string block = kTransformedLabel.In(encoding);
   block += '\n';
   // A grid's or geocentric coordinates first, then the longitude and latitude on the
-  // destination's ellipsoid; for a geographic destination its longitude, latitude and height.
+  // destination's ellipsoid; for a geographic destination its longitude, latitude and height,
+  // the height in the list's unit.
   const bool geographic = run.plane.destination.kind == ListSystem::Kind::Geographic;
   for (const AppliedPoint& point : run.applied) {
     if (run.appliedNamed) block += ConsoleName(point.name, encoding) + '\t';
     const std::pair<double, int> fields[] = {
         {point.given.x, 4},          {point.given.y, 4}, {point.given.z, 4},
         {point.destination.x, 9},    {point.destination.y, 9},
-        {point.destination.z, 4}};
+        {geographic ? point.given.z : point.destination.z, 4}};
     for (std::size_t k = geographic ? 3 : 0; k < (geographic ? 6u : 5u); ++k) {
       if (k != (geographic ? 3u : 0u)) block += '\t';
       block += FixedText(fields[k].first, fields[k].second);

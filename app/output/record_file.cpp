@@ -268,10 +268,15 @@ void WriteProjection(JsonWriter& json, const PlaneSetup& plane) {
   } else if (grid) {
     WriteSeries(json, plane.destination.grid, false, true);
   }
-  // The geoid grid the source heights were reduced with, last.
+  // The geoid grid the source heights were reduced with, last; and the folder it is relative
+  // to when it could not be named by an absolute path.
   if (!plane.geoid.empty()) {
     json.Key("geoid");
     json.String(plane.geoid);
+  }
+  if (!plane.geoidFolder.empty()) {
+    json.Key("geoidFolder");
+    json.String(plane.geoidFolder);
   }
   json.EndObject();
 }
@@ -303,6 +308,30 @@ std::string DistortionStep(const Registration& run) {
   const std::string& file = run.distortionFile;
   const bool blank = file.find_first_of(" \t") != std::string::npos;
   return " +step +proj=tinshift +file=" + (blank ? "\"" + file + "\"" : file);
+}
+
+// The model's own members after "parameters": those of quorvane.json that the record lists as
+// well ("quadric"), where the model does not give them among its record's, then the record's.
+void WriteModelMembers(JsonWriter& json, const Registration& run) {
+  static const char* const kShared[] = {"quadric"};
+  const std::vector<ResultMember> own = run.model->RecordMembers(run.params);
+  const auto has = [&own](const std::string& name) {
+    for (const ResultMember& member : own) {
+      if (member.name == name) return true;
+    }
+    return false;
+  };
+  for (const ResultMember& member : run.model->ResultMembers(run.params)) {
+    for (const char* shared : kShared) {
+      if (member.name != shared || has(shared)) continue;
+      json.Key(member.name);
+      json.Member(member);
+    }
+  }
+  for (const ResultMember& member : own) {
+    json.Key(member.name);
+    json.Member(member);
+  }
 }
 
 }  // namespace
@@ -354,10 +383,7 @@ std::string BuildRecordJson(const Registration& run) {
     json.Number(parameter.value(run.params));
   }
   json.EndObject();
-  for (const ResultMember& member : run.model->RecordMembers(run.params)) {
-    json.Key(member.name);
-    json.Member(member);
-  }
+  WriteModelMembers(json, run);
   json.Key("pairs");
   WritePairs(json, run);
   json.Key("quality");

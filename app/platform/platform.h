@@ -48,9 +48,16 @@ std::string Utf8ToGbk(const std::string& utf8);
 /// behind another process's descriptor (/proc/PID/fd/N) is appended to. A target marked
 /// read-only (no write permission for anyone, or none for this user) is refused like one that
 /// cannot be opened. On failure the old file is left as it was, the temporary one removed, and
-/// `reason` says why (the system's text). A run ended by SIGINT, SIGTERM or SIGHUP (Ctrl+C or a
-/// closed console on Windows) while the temporary file exists removes it first; SIGKILL cannot.
+/// `reason` says why (the system's text). A run ended by any signal that ends a process (SIGINT,
+/// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, …; Ctrl+C or a closed console on Windows) while
+/// the temporary file exists removes it first, and writes the interruption note, if one is set;
+/// SIGKILL cannot.
 bool ReplaceFileContents(const std::string& path, const std::string& text, std::string& reason);
+
+/// The line a run ended by a signal writes on standard error while it writes its files, saying
+/// which were replaced and which were left as they were (`note` whole, ending in a line end);
+/// "" for none. Kept until it is set again.
+void SetInterruptionNote(const std::string& note);
 
 /// Which file a path names, to tell two paths for the same file: for an existing file its device
 /// and file number (inode, or volume serial and file index); otherwise its folder's canonical path

@@ -170,11 +170,19 @@ void Arm(const std::string& temporary) {
 
 void Disarm() { gTemporaryArmed.store(false); }
 
-// SIGINT, SIGTERM or SIGHUP while a file is written: the temporary file is removed, and the
-// process then ends by the same signal, as it would have without the handler (the shell sees
-// 128 + the signal). SIGKILL cannot be caught; its temporary file stays.
+// The interruption note, for the handler likewise.
+char gNote[2 * PATH_MAX + 512];
+std::atomic<std::size_t> gNoteLength{0};
+
+// A signal that ends the process while a file is written: the temporary file is removed, the
+// note said, and the process then ends by the same signal, as it would have without the handler
+// (the shell sees 128 + the signal). SIGKILL cannot be caught; its temporary file stays.
 extern "C" void RemoveTemporaryAndEnd(int signal) {
   if (gTemporaryArmed.load()) unlink(gTemporary);
+  const std::size_t note = gNoteLength.load();
+  if (note > 0 && write(STDERR_FILENO, gNote, note) < 0) {
+    // Nothing more a handler may do.
+  }
   struct sigaction ending;
   std::memset(&ending, 0, sizeof ending);
   ending.sa_handler = SIG_DFL;
@@ -183,20 +191,27 @@ extern "C" void RemoveTemporaryAndEnd(int signal) {
   raise(signal);  // delivered once the handler returns, the signal being blocked until then
 }
 
-// Installed at the first temporary file, for each of the signals that the process would end by
-// (one that was ignored when the process started, as nohup does with SIGHUP, stays ignored).
+// Installed at the first temporary file, for each of the signals whose default ends the process
+// (one that was ignored when the process started, as nohup does with SIGHUP, stays ignored, and
+// so do SIGPIPE and SIGXFSZ, which IgnoreWriteSignals set; a handler of a sanitizer's stays).
 bool RemoveTemporaryOnSignals() {
   struct sigaction handler;
   std::memset(&handler, 0, sizeof handler);
   handler.sa_handler = RemoveTemporaryAndEnd;
   sigemptyset(&handler.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  const auto install = [&handler](int signal) {
     // Set, and put back when it replaced anything but the default: one call in the usual case.
     struct sigaction previous;
     if (sigaction(signal, &handler, &previous) == 0 && previous.sa_handler != SIG_DFL) {
       sigaction(signal, &previous, nullptr);
     }
+  };
+  for (const int signal : {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                           SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                           SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS}) {
+    install(signal);
   }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) install(signal);
   return true;
 }
 
@@ -331,6 +346,13 @@ bool ReplaceFileContents(const std::string& path, const std::string& text, std::
   // it finds nothing under that name.
   Disarm();
   return ok;
+}
+
+void SetInterruptionNote(const std::string& note) {
+  gNoteLength.store(0);
+  if (note.size() > sizeof gNote) return;
+  std::memcpy(gNote, note.data(), note.size());
+  gNoteLength.store(note.size());
 }
 
 FileIdentity IdentifyFile(const std::string& path) {

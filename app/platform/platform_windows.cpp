@@ -89,15 +89,32 @@ void Arm(const std::wstring& temporary) {
   gTemporaryArmed.store(true);
 }
 
+// The interruption note, for the handler likewise.
+char gNote[2 * 32768 + 512];
+std::atomic<std::size_t> gNoteLength{0};
+
 // Ctrl+C, Ctrl+Break or the console closed while a file is written: the temporary file is
-// deleted (it was opened sharing deletion, so it goes when the process's handle closes) and the
-// default handler then ends the process. TerminateProcess cannot be caught; its file stays.
+// deleted (it was opened sharing deletion, so it goes when the process's handle closes), the
+// note said, and the default handler then ends the process. TerminateProcess cannot be caught;
+// its file stays.
 BOOL WINAPI RemoveTemporaryOnBreak(DWORD) {
   if (gTemporaryArmed.load()) DeleteFileW(gTemporary);
+  const std::size_t note = gNoteLength.load();
+  DWORD written = 0;
+  if (note > 0) {
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), gNote, static_cast<DWORD>(note), &written, nullptr);
+  }
   return FALSE;
 }
 
 }  // namespace
+
+void SetInterruptionNote(const std::string& note) {
+  gNoteLength.store(0);
+  if (note.size() > sizeof gNote) return;
+  std::copy(note.begin(), note.end(), gNote);
+  gNoteLength.store(note.size());
+}
 
 std::string ExecutablePath() {
   // A path that does not fit comes back cut short with the whole buffer used (and, since Vista,

@@ -28,6 +28,14 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
     AppliedPoint point;
     point.source = further.points[i];
     if (run.appliedNamed) point.name = further.names[i];
+    const std::string off = OffTheEarth(run.plane.source, point.source,
+                                        run.plane.SourceGeographic(point.source), "source");
+    if (!off.empty()) {
+      step.errors << "quorvane: --apply point " << i + 1 << " (counting from 1; given as "
+                  << point.source.x << ',' << point.source.y << ',' << point.source.z << ") " << off
+                  << kNothingWritten;
+      return false;
+    }
     point.plane = run.model->Apply(run.params, run.plane.SourceToFrame(point.source));
     if (run.distortion) point.plane = Distorted(*run.distortion, point.plane, outside);
     point.destination = run.plane.FrameToDestinationGeographic(point.plane);
@@ -43,10 +51,13 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
       if (!finite || std::isnan(beyond)) {
         step.errors << " has no finite coordinates in the destination system";
       } else {
-        step.errors << " lies outside the projection's domain: more than " << kDomainLongitude
-                    << " degrees of longitude from the central meridian "
-                    << run.plane.centralMeridian << " or " << kDomainLatitude
-                    << " degrees of latitude from the equator, where the series lose their accuracy";
+        // The point the domain refuses: the source's or, when that is inside, the
+        // destination's.
+        const Point3 source = run.plane.SourceGeographic(point.source);
+        const Point3& far = run.plane.OutsideDomain(source) > 0.0 ? source : point.destination;
+        step.errors << " lies outside the projection's domain: "
+                    << DomainReach(far, run.plane.centralMeridian,
+                                   ", where the series lose their accuracy");
       }
       step.errors << kNothingWritten;
       return false;

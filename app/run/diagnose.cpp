@@ -20,6 +20,10 @@ constexpr double kImplausibleScale = 0.01;   // |scale − 1|
 // seconds of arc.
 constexpr double kSuspectGridScale = 100e-6;                             // |scale − 1|
 constexpr double kSuspectGridRotation = 0.1 * 3.141592653589793 / 180;  // radians
+// A datum change moves points by some hundreds of metres, a local one by a kilometre or two; a
+// grid described with a wrong origin latitude or false origin moves them by the arc or the
+// offset missing, hundreds or thousands of kilometres.
+constexpr double kSuspectGridShift = 10e3;  // metres, at the centroid
 
 // Whether every angle of a geographic list looks like packed ddd.mmss: the first two digits after
 // the point, and the next two, below 60 each. Decimal degrees do so by chance with a probability
@@ -95,6 +99,33 @@ std::string LikelyCause(const Step& step, const Registration& run, double rms) {
          "are taken for: check the column order";
 }
 
+// A fit into a grid that moves, scales or turns the points more than a datum change does says
+// the grid is described wrong: its scale or rotation first, as they always were warned of.
+void WarnAboutTheGrid(Step& step, const Registration& run) {
+  const double scale = run.params.transform.scale;
+  const double shift = std::hypot(run.params.transform.tx, run.params.transform.ty);
+  char figures[160];
+  if (std::fabs(scale - 1.0) > kSuspectGridScale ||
+      std::fabs(run.params.transform.rz) > kSuspectGridRotation) {
+    std::snprintf(figures, sizeof figures,
+                  "the fit into the grid has a scale of 1 %+.1f ppm and a rotation of %.4f "
+                  "degrees",
+                  (scale - 1.0) * 1e6, run.params.transform.rz * 180 / 3.141592653589793);
+    step.Warn(std::string(figures) +
+              ", more than a datum change leaves: is the grid described right? A scale factor "
+              "or projection height missing (scale=, height=) shows as scale; a wrong central "
+              "meridian or zone (meridian=, false-easting=, or another CRS) as rotation");
+  } else if (shift > kSuspectGridShift) {
+    // The shift at the centroid, which a model fitted in a grid acts about.
+    std::snprintf(figures, sizeof figures, "the fit into the grid shifts the points by %.1f km",
+                  shift / 1000);
+    step.Warn(std::string(figures) +
+              ", more than a datum change leaves: is the grid described right? An origin "
+              "latitude or a false northing missing or wrong (latitude-of-origin=, "
+              "false-northing=, or another CRS) shows as a shift north; a false easting "
+              "(false-easting=) as a shift east");
+  }
+}
 
 }  // namespace
 
@@ -166,18 +197,8 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
               ": the pairs do not look like the same points in two coordinate sets: " +
               LikelyCause(step, run, rms));
   } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
-             run.plane.destinationOnGrid &&
-             (std::fabs(scale - 1.0) > kSuspectGridScale ||
-              std::fabs(run.params.transform.rz) > kSuspectGridRotation)) {
-    char figures[160];
-    std::snprintf(figures, sizeof figures,
-                  "the fit into the grid has a scale of 1 %+.1f ppm and a rotation of %.4f "
-                  "degrees",
-                  (scale - 1.0) * 1e6, run.params.transform.rz * 180 / 3.141592653589793);
-    step.Warn(std::string(figures) +
-              ", more than a datum change leaves: is the grid described right? A scale factor "
-              "or projection height missing (scale=, height=) shows as scale; a wrong central "
-              "meridian or zone (meridian=, false-easting=, or another CRS) as rotation");
+             run.plane.destinationOnGrid) {
+    WarnAboutTheGrid(step, run);
   }
 }
 

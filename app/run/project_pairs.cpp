@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 
 namespace Quorvane {
 
@@ -39,16 +40,22 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
       const Point3& given = isSource ? run.source[i] : run.destination[i];
       const Point3 geographic =
           isSource ? plane.SourceGeographic(given) : plane.DestinationGeographic(given);
+      const std::string off = OffTheEarth(isSource ? plane.source : plane.destination, given,
+                                          geographic, isSource ? "source" : "destination");
+      if (!off.empty()) {
+        step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
+                    << " (counting from 1; given as " << given.x << ',' << given.y << ',' << given.z
+                    << ") " << off << kNothingWritten;
+        return false;
+      }
       if (plane.OutsideDomain(geographic) == 0.0) continue;
       char coordinates[100];
       std::snprintf(coordinates, sizeof coordinates, "%.12g,%.12g,%.12g", given.x, given.y,
                     given.z);
       step.errors << "quorvane: " << (isSource ? "source" : "destination") << " point " << i + 1
                   << " (counting from 1; given as " << coordinates
-                  << ") lies outside the projection's domain: more than "
-                  << kDomainLongitude << " degrees of longitude from the central meridian "
-                  << plane.DomainMeridian() << " or " << kDomainLatitude
-                  << " degrees of latitude from the equator"
+                  << ") lies outside the projection's domain: "
+                  << DomainReach(geographic, plane.DomainMeridian(), "")
                   << DomainCause(plane, isSource ? plane.source : plane.destination, given,
                                  geographic)
                   << kNothingWritten;
@@ -60,6 +67,40 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
 
 
 }  // namespace
+
+std::string OffTheEarth(const ListSystem& list, const Point3& given, const Point3& geographic,
+                        const char* which) {
+  // Survey points lie within some kilometres of the ellipsoid; 100 km is off the Earth.
+  constexpr double kOffTheEarth = 100e3;  // metres
+  if (list.kind != ListSystem::Kind::Geocentric || std::fabs(geographic.z) <= kOffTheEarth) {
+    return std::string();
+  }
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "lies %.1f km %s the ellipsoid, where the %s list's geocentric X, Y, Z (metres) "
+                "put it",
+                std::fabs(geographic.z) / 1000, geographic.z < 0 ? "below" : "above", which);
+  // Degrees and a height read as metres from the Earth's centre.
+  const bool angles = std::fabs(given.x) <= 180.0 && std::fabs(given.y) <= 90.0;
+  return std::string(text) + (angles ? " (longitude, latitude and height given for X, Y, Z?)" : "");
+}
+
+std::string DomainReach(const Point3& geographic, double meridian, const char* why) {
+  std::ostringstream text;
+  const double latitude = std::fabs(geographic.y);
+  if (!(latitude > kDomainLatitude && latitude <= 90.0)) {
+    text << "more than " << kDomainLongitude << " degrees of longitude from the central meridian "
+         << meridian << " or " << kDomainLatitude << " degrees of latitude from the equator" << why;
+    return text.str();
+  }
+  // Around a pole a site spans every longitude, which no central meridian serves.
+  text << "more than " << DomainLongitude(geographic.y)
+       << " degrees of longitude from the central meridian " << meridian << " at latitude "
+       << geographic.y << ", beyond which the series err by more than 1 mm (a site around the "
+       << "pole needs its destination in a polar grid: --destination-crs "
+       << (geographic.y > 0 ? "EPSG:5041, UPS North" : "EPSG:5042, UPS South") << ")";
+  return text.str();
+}
 
 // The frame the model is fitted in, and both lists in it; a pair without finite coordinates
 // there is refused.

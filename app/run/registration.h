@@ -72,8 +72,7 @@ struct Registration {
   /// are given; empty in a plane.
   std::vector<LocalAxes> localAxes;
 
-  Model choice;                                 // the model the command line asked for
-  std::shared_ptr<const TransformModel> model;  // that model, made
+  std::shared_ptr<const TransformModel> model;  // the model the settings ask for, made
   std::vector<Component> components;            // model->Components()
   std::vector<std::vector<PairStatus>> status;  // [component][pair]
   ModelParameters params;                       // the reported fit

@@ -145,6 +145,11 @@ int Run(int argc, const char* const* argv) {
   }
   const ConsoleEncoding encoding = texts.Has(Option::Utf8) ? ConsoleEncoding::Utf8 : ConsoleEncoding::Gbk;
   if (!complete) {
+    // An option mistyped is the likeliest cause, and the message names none.
+    for (const std::string& unknown : texts.unknown) {
+      std::cerr << "quorvane: warning: unknown option " << QuotedField(unknown, 40, encoding)
+                << ", ignored\n";
+    }
     std::fputs(kBadArgumentsMessage.In(encoding), stdout);
     return kExitBadInput;
   }

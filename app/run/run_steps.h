@@ -50,6 +50,20 @@ bool PairPoints(Step& step, ObservationList& source, ObservationList& destinatio
 /// The pairs each component fits: all but those --exclude leaves out of it.
 bool ReadExclusions(Step& step, Registration& run);
 
+/// The reach of the projection's domain that a geographic point outside it passes, for a
+/// message: "more than 6 degrees of longitude from the central meridian M or 80 degrees of
+/// latitude from the equator" followed by `why`; poleward of 80° the reach at its latitude and
+/// what a site around the pole needs.
+std::string DomainReach(const Point3& geographic, double meridian, const char* why);
+
+/// Why a point of a geocentric list, `given`, lies off the Earth, for a message ("lies 6356.1 km
+/// below the ellipsoid, where the source list's geocentric X, Y, Z (metres) put it", with the
+/// likely cause), or "" for a point within 100 km of its ellipsoid's surface or of a list of
+/// another kind; `geographic` is its longitude, latitude and height, `which` "source" or
+/// "destination". A geographic NaN (no point at all) is left to the finiteness checks.
+std::string OffTheEarth(const ListSystem& list, const Point3& given, const Point3& geographic,
+                        const char* which);
+
 /// Makes the frame of the fit and takes both lists into it; refuses a pair without finite
 /// coordinates there or outside the projection's domain.
 bool ProjectPairs(Step& step, Registration& run);

@@ -23,6 +23,7 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
   for (const ListInput* list : {&settings.source, &settings.destination, &settings.further}) {
     if (list->fileGiven && !list->path.empty()) inputs.push_back({list->fileOption, list->path});
   }
+  for (const auto& [option, path] : settings.optionFiles) inputs.push_back({option, path});
   std::vector<Named> named;
   const OutputChoice& out = settings.outputs;
   if (out.recordGiven && !out.recordPath.empty()) named.push_back({"--record", out.recordPath});
@@ -57,6 +58,29 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
   return true;
 }
 
+namespace {
+
+// "a", "a and b", "a, b and c".
+std::string Listed(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    text += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+  }
+  return text;
+}
+
+// What a signal that ends the run between two of its files says: those `written`, and those
+// `left` as they were; nothing before the first is written, when every file is as it was.
+std::string InterruptionNote(const std::vector<std::string>& written,
+                             const std::vector<std::string>& left) {
+  if (written.empty() || left.empty()) return std::string();
+  return "quorvane: ended by a signal after " + Listed(written) +
+         (written.size() == 1 ? " was" : " were") + " written; " + Listed(left) +
+         (left.size() == 1 ? " was left as it was" : " were left as they were") + ".\n";
+}
+
+}  // namespace
+
 FileTexts MakeFileTexts(const OutputChoice& outputs, const Registration& run) {
   FileTexts texts;
   texts.result = BuildResultJson(*run.model, run.params);
@@ -87,11 +111,36 @@ int WriteFiles(const RunSettings& settings, const FileTexts& texts,
                        QuotedField(path, kLongestQuotedPath, encoding) + " (" + reason + ")");
     return false;
   };
-  recordWritten = outputs.recordGiven && write(outputs.recordPath, record, "record");
-  if (outputs.plotGiven) write(outputs.plotPath, plot, "plot");
-  if (!outputs.distortionPath.empty()) {
+  // Files named on the command line follow quorvane.json: a signal between two renames says
+  // which were replaced.
+  const std::string recordName =
+      "the record " + QuotedField(outputs.recordPath, kLongestQuotedPath, encoding);
+  const std::string plotName =
+      "the picture " + QuotedField(outputs.plotPath, kLongestQuotedPath, encoding);
+  const std::string distortionName =
+      "the distortion file " + QuotedField(outputs.distortionPath, kLongestQuotedPath, encoding);
+  const bool distortionGiven = !outputs.distortionPath.empty();
+  std::vector<std::string> written;
+  if (resultWritten) written.push_back("quorvane.json");
+  if (outputs.recordGiven) {
+    std::vector<std::string> left = {recordName};
+    if (outputs.plotGiven) left.push_back(plotName);
+    if (distortionGiven) left.push_back(distortionName);
+    SetInterruptionNote(InterruptionNote(written, left));
+    recordWritten = write(outputs.recordPath, record, "record");
+    if (recordWritten) written.push_back(recordName);
+  }
+  if (outputs.plotGiven) {
+    std::vector<std::string> left = {plotName};
+    if (distortionGiven) left.push_back(distortionName);
+    SetInterruptionNote(InterruptionNote(written, left));
+    if (write(outputs.plotPath, plot, "plot")) written.push_back(plotName);
+  }
+  if (distortionGiven) {
+    SetInterruptionNote(InterruptionNote(written, {distortionName}));
     write(outputs.distortionPath, texts.distortion, "distortion file");
   }
+  SetInterruptionNote(std::string());
 
   warned = !resultWritten && !recordWritten;
   if (warned) {

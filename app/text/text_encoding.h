@@ -38,10 +38,10 @@ std::string ConsoleName(const std::string& utf8, ConsoleEncoding encoding);
 /// the line, change the terminal or hide: control bytes (escape sequences included), '"' and
 /// '\\' as \xNN; the C1 controls, the line and paragraph separators and every character of
 /// Unicode's Default_Ignorable_Code_Point property or format category Cf (byte-order mark,
-/// zero-width characters, bidirectional marks, variation selectors, tag characters, fillers) as
-/// \u{XXXX} (four to six hex digits); bytes that are neither UTF-8 nor
-/// GBK text as \xNN. Past its first `longest` bytes the field is cut, and "..." follows the
-/// closing quote.
+/// zero-width characters, bidirectional marks, variation selectors, tag characters, fillers) and
+/// the Braille pattern blank U+2800 as \u{XXXX} (four to six hex digits); bytes that are neither
+/// UTF-8 nor GBK text as \xNN. Past its first `longest` bytes the field is cut, and "..." follows
+/// the closing quote.
 std::string QuotedField(const std::string& field, std::size_t longest = 40,
                         ConsoleEncoding encoding = ConsoleEncoding::Gbk);
 

@@ -21,6 +21,7 @@ constexpr int kStatusBadInput = 255;
 struct IncompleteCase {
   const char* name;
   std::vector<std::string> arguments;
+  std::string err = "";  // a warning for each argument that looks like an option but is none
 };
 
 void PrintTo(const IncompleteCase& c, std::ostream* os) { *os << c.name; }
@@ -32,7 +33,7 @@ TEST_P(IncompleteCommandLine, PrintsOnlyTheMessageAndExitsMinusOne) {
   const ChildResult r = RunChild(QUORVANE_EXECUTABLE, GetParam().arguments, QuorvaneTest::InDirectory(cwd.path()));
   EXPECT_EQ(r.exitStatus, kStatusBadInput);
   EXPECT_EQ(r.out, kBadArgumentsGbk);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, GetParam().err);
   EXPECT_FALSE(QuorvaneTest::FileExists(cwd.path() + "/quorvane.json"));
 }
 
@@ -42,9 +43,14 @@ INSTANTIATE_TEST_SUITE_P(
         IncompleteCase{"NoArguments", {}},
         IncompleteCase{"DestinationMissing", {"--refsrc", "1,2,3"}},
         IncompleteCase{"SourceMissing", {"--refdes", "4,5,6"}},
-        IncompleteCase{"WrongCase", {"--REFSRC", "1,2,3", "--refdes", "4,5,6"}},
-        IncompleteCase{"WrongCaseDestination", {"--refsrc", "1,2,3", "--REFDES", "4,5,6"}},
-        IncompleteCase{"JoinedForm", {"--refsrc=1,2,3", "--refdes", "4,5,6"}},
+        IncompleteCase{"WrongCase", {"--REFSRC", "1,2,3", "--refdes", "4,5,6"},
+                       "quorvane: warning: unknown option \"--REFSRC\", ignored\n"},
+        IncompleteCase{"WrongCaseDestination", {"--refsrc", "1,2,3", "--REFDES", "4,5,6"},
+                       "quorvane: warning: unknown option \"--REFDES\", ignored\n"},
+        IncompleteCase{"JoinedForm", {"--refsrc=1,2,3", "--refdes", "4,5,6"},
+                       "quorvane: warning: unknown option \"--refsrc=1,2,3\", ignored\n"},
+        IncompleteCase{"JoinedFileOption", {"--refsrc-file=x", "--refdes", "4,5,6"},
+                       "quorvane: warning: unknown option \"--refsrc-file=x\", ignored\n"},
         IncompleteCase{"LaterEmptyValue", {"--refsrc", "1,2,3", "--refsrc", "", "--refdes", "4,5,6"}},
         IncompleteCase{"OptionAsValue", {"--refsrc", "--refdes", "4,5,6"}},
         IncompleteCase{"TrailingOption", {"--refsrc", "1,2,3", "--refdes"}},

@@ -115,7 +115,12 @@ INSTANTIATE_TEST_SUITE_P(
                 1200.0 / 3937.0},
         CrsCase{"Etrs89ToDutchStereographic", "EPSG:4258", "EPSG:28992", 5.3, 52.1, 1.0},
         CrsCase{"Cgcs2000ToItsZone", "EPSG:4490", "EPSG:4547", 114.3, 30.5, 1.0},
-        CrsCase{"Beijing1954ZoneToCgcs2000Zone", "EPSG:2436", "EPSG:4547", 115.6, 30.5, 1.0}),
+        CrsCase{"Beijing1954ZoneToCgcs2000Zone", "EPSG:2436", "EPSG:4547", 115.6, 30.5, 1.0},
+        // Web Mercator projects WGS 84 latitudes on a sphere, not on the ellipsoid.
+        CrsCase{"Wgs84ToWebMercator", "EPSG:4326", "EPSG:3857", -1.6, 53.8, 1.0},
+        // Westing and southing: read as easting and northing, the source lands in the northern
+        // hemisphere, turned by 180° against the grid.
+        CrsCase{"SouthOrientatedToUtm", "EPSG:2053", "EPSG:32735", 28.5, -26.0, 1.0}),
     QuorvaneTest::CaseName());
 
 }  // namespace

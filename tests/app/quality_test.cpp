@@ -319,6 +319,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UnknownCrs", {"--destination-crs", "EPSG:99999"},
                     "--destination-crs \"EPSG:99999\" PROJ cannot resolve it"},
         CommandCase{"VerticalCrs", {"--source-crs", "EPSG:5773"}, "is a vertical CRS"},
+        // NTF (Paris): grads from the Paris meridian, where the lists hold Greenwich degrees.
+        CommandCase{"GeographicCrsInGradsFromParis", {"--source-crs", "EPSG:4807"},
+                    "--source-crs \"EPSG:4807\" gives its angles in grad and counts its "
+                    "longitudes from the Paris meridian"},
+        CommandCase{"NoMapProjection", {"--destination-crs", "+proj=affine +xoff=1"},
+                    "is no map projection"},
         CommandCase{"CrsAndGrid",
                     {"--destination-crs", "EPSG:4547", "--grid", "ellipsoid=CGCS2000,meridian=114"},
                     "give --destination-crs or --grid, not both"},
@@ -326,6 +332,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "--geoid reduces heights for a plane model"},
         CommandCase{"UnreadableGeoid", {"--geoid", "no-such-geoid.gtx"},
                     "the geoid grid cannot be read"},
+        // A line end would end the step and start one of the run's and the record's own.
+        CommandCase{"GeoidNameWithALineEnd",
+                    {"--geoid", "egm96_15.gtx\n+step +proj=affine +xoff=100"},
+                    "--geoid \"egm96_15.gtx\\x0a+step +proj=affine +xoff=10\"... holds a "
+                    "control character"},
+        CommandCase{"GeoidOfPropsOptionalGrids", {"--geoid", "@null"},
+                    "--geoid \"@null\" starts with @, which PROJ reads as an optional grid"},
+        CommandCase{"GeoidPathWithAComma", {"--geoid", "grids,2024/egm96_15.gtx"},
+                    "holds a comma, which PROJ reads as between two grids"},
+        CommandCase{"CrsFileThatIsAFolder", {"--source-crs", "@."},
+                    "--source-crs \"@.\" is a folder, not a file"},
+        // Read no further than the longest definition, not until memory runs out.
+        CommandCase{"CrsFileWithoutEnd", {"--source-crs", "@/dev/zero"},
+                    "--source-crs \"@/dev/zero\" is longer than a CRS definition can be"},
         CommandCase{"GeocentricListOfAPlaneModel", {"--source-crs", "EPSG:4978"},
                     "is geocentric, and the similarity model is fitted in a plane"},
         CommandCase{"FixScaleAlone", {"--fix-scale"}, "--fix-scale needs --model site"},
