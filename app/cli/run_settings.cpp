@@ -84,20 +84,27 @@ bool CrsText(const std::string& value, std::string& text, std::string& problem) 
   return true;
 }
 
-// Why PROJ's text cannot carry a --geoid value as one grid's name, or "": a control character
-// (a line end would start a step of its own; a tab is quoted like a blank), a double quote, a
-// comma (PROJ's list of grids) or a leading @ (PROJ's optional grid, @null for none).
-std::string GeoidNameProblem(const std::string& name) {
+// Why a pipeline's text cannot carry a file's name as one step's file, or "": a control
+// character (a line end would start a step of its own; a tab is quoted like a blank), a double
+// quote or a leading @ (PROJ's optional file, @null for none).
+std::string PipelineFileProblem(const std::string& name, const std::string& what) {
   for (const char c : name) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && c != '\t') || byte == 0x7F) return "holds a control character";
   }
   if (name.find('"') != std::string::npos) return "holds a double quote";
   if (name[0] == '@') {
-    return "starts with @, which PROJ reads as an optional grid (@null for none): give the grid "
-           "itself, or ./" +
-           name + " for a file so named";
+    return "starts with @, which PROJ reads as an optional " + what +
+           " (@null for none): give the " + what + " itself, or ./" + name + " for a file so named";
   }
+  return std::string();
+}
+
+// Why PROJ's text cannot carry a --geoid value as one grid's name, or "": what no pipeline's
+// file may hold, or a comma (PROJ's list of grids).
+std::string GeoidNameProblem(const std::string& name) {
+  const std::string problem = PipelineFileProblem(name, "grid");
+  if (!problem.empty()) return problem;
   if (name.find(',') != std::string::npos) {
     return "holds a comma, which PROJ reads as between two grids: give one grid, by a path "
            "without a comma";
@@ -507,8 +514,14 @@ bool ReadDistortion(Reading& r, RunSettings& settings) {
              << kNothingWritten;
     return false;
   }
+  const std::string& path = texts.Value(Option::DistortionFile);
+  if (const std::string problem = PipelineFileProblem(path, "file"); !problem.empty()) {
+    r.errors << "quorvane: --distortion-file " << r.Quoted(path) << " " << problem
+             << ", and the record's pipeline names it" << kNothingWritten;
+    return false;
+  }
   settings.distortion = true;
-  settings.outputs.distortionPath = texts.Value(Option::DistortionFile);
+  settings.outputs.distortionPath = path;
   return true;
 }
 
