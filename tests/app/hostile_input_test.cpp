@@ -392,6 +392,24 @@ INSTANTIATE_TEST_SUITE_P(
               "iconv -f UTF-8 -t UTF-8 r.json > /dev/null && grep -o "
               "'\"name\":\"\xE5\x8C\x97\xE4\xBA\xAC" "54 [^\"]*\"' r.json",
               "\"name\":\"\xE5\x8C\x97\xE4\xBA\xAC" "54 \xE8\x87\xAA\xE5\xAE\x9A\xE4\xB9\x89\"\n"},
+        // A .prj as some programs save it, after a UTF-8 byte-order mark.
+        Fault{"CrsFileAfterAByteOrderMark",
+              {{"tokyo.prj", "\xEF\xBB\xBF" "EPSG:4301"}},
+              "",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--destination-crs", "@tokyo.prj",
+               "--record", "r.json"},
+              0,
+              "grep -o '\"destination\":\"EPSG:4301\"' r.json",
+              "\"destination\":\"EPSG:4301\"\n"},
+        // An EPSG method is a code: written as an integer, never 1033.0.
+        Fault{"EpsgMethodAnInteger",
+              {},
+              "",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "helmert", "--record",
+               "r.json"},
+              0,
+              "grep -o '\"method\":[0-9][0-9.e+]*' r.json",
+              "\"method\":1033\n"},
         // Heights on one line: the fit holds the slope across, and its statistics say so.
         Fault{"HeightPlaneOnALine",
               {},

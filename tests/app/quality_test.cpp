@@ -286,6 +286,30 @@ INSTANTIATE_TEST_SUITE_P(
                  QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
                  "ellipsoid=BJ54,meridian=114,false-easting=37500000"},
                 3, "a wrong central meridian or zone"},
+        // The hint swaps the point back and finds it inside.
+        Mistake{"LatitudeFirstIsNamed",
+                {"--refsrc",
+                 "35.721543559,139.703309802" + Tokyo()[0].substr(Tokyo()[0].find(",98.748")),
+                 "--refdes", Tokyo()[1]},
+                255, "(latitude and longitude swapped?)"},
+        // Eastings east of the meridian: the zone is the number's floor, not its rounding.
+        Mistake{"ZonePrefixEastOfTheMeridian",
+                {"--refsrc", "111.9,34.2,500,112.0,34.3,500,111.95,34.25,500", "--refdes",
+                 "37582000,3785000,500,37591000,3796000,500,37586000,3790000,500", "--grid",
+                 "ellipsoid=BJ54,meridian=111"},
+                255, "the zone number 37 in front: false-easting=37500000?"},
+        // Some angles' first two digits are below 60 and the next two are not: decimal degrees,
+        // and the pairs' other order is the cause.
+        Mistake{"RowsReversedNotPacked",
+                {"--refsrc", "139.5071,35.1234,10,139.5512,35.1842,20,139.5280,35.1455,15,139.5433,35.1109,12",
+                 "--refdes", "139.5433,35.1109,12,139.5280,35.1455,15,139.5512,35.1842,20,139.5071,35.1234,10"},
+                3, "one list is in the reverse order of the other"},
+        // Half a degree off the meridian: 0.28 degrees of rotation, 26 ppm of scale.
+        Mistake{"GridMeridianHalfADegreeOff",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
+                 "ellipsoid=BJ54,meridian=111.5,false-easting=37500000"},
+                3, "a wrong central meridian or zone"},
         Mistake{"ZonePrefixMissing",
                 {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
                  QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
@@ -368,6 +392,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--exclude", "1,2,3,4", "--distortion", "smooth", "--distortion-file",
                      "d.json"},
                     "--distortion smooth needs at least"},
+        // The source point is outside, its image, 0.3 degrees east, inside: refused for either.
+        CommandCase{"ApplyOutsideWhereItsImageIsInside",
+                    {"--refsrc", "139.7,35.6,10,139.8,35.7,20,139.75,35.65,15", "--refdes",
+                     "140.0,35.6,10,140.1,35.7,20,140.05,35.65,15", "--apply", "133.8,35.65,0"},
+                    "--apply point 1 (counting from 1; given as 133.8,35.65,0) lies outside"},
         CommandCase{"ZeroTolerance", {"--tolerance-h", "0"}, "--tolerance-h \"0\" is not a length"},
         CommandCase{"ToleranceWithUnit", {"--tolerance-v", "5mm"}, "--tolerance-v \"5mm\""},
         // 6.4° west of the central meridian, the mean of the destination longitudes.

@@ -294,6 +294,10 @@ std::string GbkWideSemicolons(const PointTexts& p, std::size_t i) {  // ； GBK
   return "\xB5\xE3" + std::to_string(i) + "\xA3\xBB" + p[1] + "\xA3\xBB" + p[0] + "\xA3\xBB" +
          p[2] + "\r\n";
 }
+std::string Utf8WideSemicolons(const PointTexts& p, std::size_t i) {  // ； UTF-8
+  return "P" + std::to_string(i) + "\xEF\xBC\x9B" + p[1] + "\xEF\xBC\x9B" + p[0] +
+         "\xEF\xBC\x9B" + p[2] + "\n";
+}
 std::string HemisphereBeforeDecimalDegrees(const PointTexts& p, std::size_t) {
   return "E" + p[0] + ",N" + p[1] + "," + p[2] + "\n";
 }
@@ -324,6 +328,9 @@ INSTANTIATE_TEST_SUITE_P(
                  EachPoint("\xB5\xE3\xBA\xC5\xA3\xBB" "B\xA3\xBBL\xA3\xBB\xD5\xFD\xB3\xA3\xB8\xDF"
                            "\xA3\xA8m\xA3\xA9\r\n",
                            GbkWideSemicolons)},
+        FileForm{"Utf8WideSemicolonsUnitsOfAngles",  // name；lat(deg)；lon(deg)；h(m)
+                 EachPoint("name\xEF\xBC\x9Blat(deg)\xEF\xBC\x9Blon(deg)\xEF\xBC\x9Bh(m)\n",
+                           Utf8WideSemicolons)},
         // The longest first line allowed, after a byte-order mark and before CRLF: the rest of
         // the file is read as well.
         FileForm{"LongestFirstLineAfterByteOrderMark",
@@ -492,6 +499,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"HeightOffTheEarth", nullptr,
                     {"--grid", std::string(kZone37) + ",height=1e300"},
                     "key \"height\": \"1e300\" is not a height from -1000 to 9000 metres"},
+        // 0.9996 typed without its point.
+        RefusedFile{"ScaleTypo", nullptr, {"--grid", std::string(kZone37) + ",scale=9996"},
+                    "key \"scale\": \"9996\" is not a scale factor from 0.9 to 1.1"},
         RefusedFile{"UnknownName", nullptr, {"--source-ellipsoid", "WGS1984"},
                     "--source-ellipsoid \"WGS1984\" is not an ellipsoid"},
         RefusedFile{"TableNameWithSuffix", nullptr, {"--source-ellipsoid", "WGS84X"},
