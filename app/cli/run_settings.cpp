@@ -461,6 +461,46 @@ bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& set
   return true;
 }
 
+// Whether and how the source is carried to the destination's datum (--datum-shift), and the
+// datum of a source the options leave on WGS 84, which PROJ takes it from.
+bool ReadDatumShift(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame) {
+  const Ellipsoid wgs84 = Wgs84().ellipsoid;
+  ListSystem& source = frame.source;
+  if (source.kind == ListSystem::Kind::Geographic && source.datumCrs.empty() &&
+      source.ellipsoid.ellipsoid.a == wgs84.a && source.ellipsoid.ellipsoid.f == wgs84.f) {
+    source.datumCrs = "EPSG:4326";
+  }
+  if (!r.texts.Has(Option::DatumShift)) return true;
+  const std::string& how = r.texts.Value(Option::DatumShift);
+  if (how == "none") {
+    frame.datumChoice = PlaneSetup::DatumChoice::None;
+    return true;
+  }
+  if (how != "proj") {
+    r.errors << "quorvane: --datum-shift " << r.Quoted(how) << " is neither proj nor none"
+             << kNothingWritten;
+    return false;
+  }
+  const char* missing = nullptr;
+  if (geocentric) {
+    r.errors << "quorvane: --datum-shift proj carries the source to the destination's datum "
+                "before a plane model, and the "
+             << ModelName(model) << " model fits the datum change itself" << kNothingWritten;
+    return false;
+  }
+  if (!r.texts.Has(Option::DestinationCrs)) {
+    missing = "--destination-crs, the CRS whose datum PROJ carries the source to";
+  } else if (source.datumCrs.empty()) {
+    missing = "the source's datum: give --source-crs (an ellipsoid alone names none)";
+  }
+  if (missing != nullptr) {
+    r.errors << "quorvane: --datum-shift proj needs " << missing << kNothingWritten;
+    return false;
+  }
+  frame.datumChoice = PlaneSetup::DatumChoice::Proj;
+  return true;
+}
+
 // The frame: each list's system, the geoid; and the model and the frame, which decide each other
 // here and nowhere else.
 bool ReadFrame(Reading& r, RunSettings& settings) {
@@ -470,6 +510,7 @@ bool ReadFrame(Reading& r, RunSettings& settings) {
       model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
   if (!ReadEllipsoidsAndGrid(r, frame) ||
       !ReadNamedSystems(r, model, geocentric, frame, settings.optionFiles) ||
+      !ReadDatumShift(r, model, geocentric, frame) ||
       (r.texts.Has(Option::Geoid) && !ReadGeoid(r, model, geocentric, settings))) {
     return false;
   }

@@ -251,6 +251,19 @@ void WriteProjection(JsonWriter& json, const PlaneSetup& plane) {
     WriteEllipsoid(json, "sourceEllipsoid", plane.source.ellipsoid);
     WriteEllipsoid(json, "destinationEllipsoid", plane.destination.ellipsoid);
   }
+  // The operation that carried the source to the destination's datum, whose steps the pipeline
+  // holds.
+  if (!plane.datumShift.name.empty()) {
+    json.Key("datumShift");
+    json.StartObject();
+    json.Key("name");
+    json.String(plane.datumShift.name);
+    json.Key("accuracy");
+    json.NumberOrNull(plane.datumShift.accuracy >= 0.0, plane.datumShift.accuracy);
+    json.Key("ballpark");
+    json.Bool(plane.datumShift.ballpark);
+    json.EndObject();
+  }
   // A projection of PROJ's, as its PROJ string without ellipsoid and unit: the source grid's,
   // and the destination grid's, the plane of a plane fit.
   if (plane.source.kind == ListSystem::Kind::Grid && !plane.source.projection.empty()) {

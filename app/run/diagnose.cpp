@@ -99,6 +99,13 @@ std::string LikelyCause(const Step& step, const Registration& run, double rms) {
          "are taken for: check the column order";
 }
 
+// Whether the source went into a projection that ignores its ellipsoid and no datum shift took
+// it to the projection's own: the fit then holds the ellipsoids' difference, which the frame's
+// warning names, and the grid is not to blame.
+bool EllipsoidLeftToTheFit(const PlaneSetup& plane) {
+  return plane.projectionIgnoresSourceEllipsoid && plane.datumShift.name.empty();
+}
+
 // A fit into a grid that moves, scales or turns the points more than a datum change does says
 // the grid is described wrong: its scale or rotation first, as they always were warned of.
 void WarnAboutTheGrid(Step& step, const Registration& run) {
@@ -197,7 +204,7 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
               ": the pairs do not look like the same points in two coordinate sets: " +
               LikelyCause(step, run, rms));
   } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
-             run.plane.destinationOnGrid) {
+             run.plane.destinationOnGrid && !EllipsoidLeftToTheFit(run.plane)) {
     WarnAboutTheGrid(step, run);
   }
 }

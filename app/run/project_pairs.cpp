@@ -65,6 +65,31 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
   return true;
 }
 
+// What the frame did about the datums that the user should know: a projection that ignores the
+// source's ellipsoid, where the source was not carried to the destination's datum, and an
+// operation of PROJ's that carries nothing.
+void WarnAboutTheDatum(Step& step, const PlaneSetup& plane) {
+  const DatumShift& shift = plane.datumShift;
+  if (plane.projectionIgnoresSourceEllipsoid && shift.name.empty()) {
+    step.Warn("the destination's projection takes no ellipsoid but its own (" +
+              step.Quoted(plane.destination.ellipsoid.name) +
+              "): the source's longitudes and latitudes on " +
+              step.Quoted(plane.source.ellipsoid.name) +
+              " go into it as if they were on that one, and the fit takes up the difference (a "
+              "scale of some hundred ppm, and centimetres over a few kilometres); " +
+              (plane.datumChoice == PlaneSetup::DatumChoice::None
+                   ? "without --datum-shift none, PROJ carries them to the destination's datum "
+                     "first"
+                   : "name the source's CRS (--source-crs), and PROJ carries them to the "
+                     "destination's datum first"));
+  }
+  if (!shift.name.empty() && shift.ballpark) {
+    step.Warn("PROJ knows no transformation from the source's datum to the destination's: its " +
+              step.Quoted(shift.name, 200) +
+              " keeps the longitudes and latitudes as they are, and the fit takes up the whole "
+              "datum change");
+  }
+}
 
 }  // namespace
 
@@ -113,6 +138,7 @@ bool ProjectPairs(Step& step, Registration& run) {
                 << kNothingWritten;
     return false;
   }
+  WarnAboutTheDatum(step, plane);
   run.planeSource.reserve(run.source.size());
   for (const Point3& p : run.source) run.planeSource.push_back(plane.SourceToFrame(p));
   run.planeDestination.reserve(run.destination.size());
