@@ -136,6 +136,34 @@ void WarnAboutTheGrid(Step& step, const Registration& run) {
 
 }  // namespace
 
+double NetworkBox::Extent() const {
+  if (!(east >= west) || !(north >= south)) return NAN;
+  return std::hypot(east - west, north - south);
+}
+
+double NetworkBox::DistanceTo(const Point3& map) const {
+  const double x = std::max({0.0, west - map.x, map.x - east});
+  const double y = std::max({0.0, south - map.y, map.y - north});
+  return std::hypot(x, y);
+}
+
+NetworkBox FittedNetworkBox(const Registration& run) {
+  const std::vector<std::vector<bool>> fitted = FittedMasks(run);
+  NetworkBox box;
+  const bool plane = run.plane.frame == PlaneSetup::Frame::Plane;
+  for (std::size_t i = 0; !fitted.empty() && i < run.planeSource.size(); ++i) {
+    if (!fitted[0][i]) continue;
+    // In a plane the destination points are drawn where they are.
+    const Point3 map = plane ? run.planeDestination[i] : run.plane.MapPoint(run.destination[i]);
+    if (!std::isfinite(map.x) || !std::isfinite(map.y)) continue;
+    box.west = std::min(box.west, map.x);
+    box.east = std::max(box.east, map.x);
+    box.south = std::min(box.south, map.y);
+    box.north = std::max(box.north, map.y);
+  }
+  return box;
+}
+
 // Warnings about a usable fit that the user should not take at face value.
 void WarnAboutTheFit(Step& step, const Registration& run) {
   const std::vector<std::vector<bool>> fitted = FittedMasks(run);

@@ -314,7 +314,21 @@ INSTANTIATE_TEST_SUITE_P(
                 {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
                  QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
                  "ellipsoid=BJ54,meridian=111"},
-                255, "false-easting=37500000?"}),
+                255, "false-easting=37500000?"},
+        // Points of Tokyo named as ETRS89, whose area of use is Europe.
+        Mistake{"SourceOutsideItsCrsArea",
+                {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--source-crs", "EPSG:4258"}, 3,
+                "lie outside the area of use of --source-crs EPSG:4258"},
+        // Latitude first: the point comes out 9,770 km away, outside the British National Grid.
+        Mistake{"ApplyPointComesOutOfTheGridsArea",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/bng-27700.txt", "--destination-crs", "EPSG:27700",
+                 "--model", "site", "--apply", "53.8,-1.6,100"},
+                3, "given as 53.8,-1.6,100) lies outside the area of use of --destination-crs"},
+        // 95 km north of a network 21.5 km across.
+        Mistake{"ApplyPointFarFromTheControlPoints",
+                {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--apply", "139.7,36.6,40"}, 3,
+                "1 of the 1 --apply points lies farther from the fitted control points"}),
     QuorvaneTest::CaseName());
 
 // Options of the model and its checks that cannot be used: one line, nothing written.
