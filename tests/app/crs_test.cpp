@@ -54,8 +54,10 @@ std::vector<PJ_COORD> Network(const CrsCase& c) {
 }
 
 // The points taken into `crs` by PROJ, with `noise` of normal noise (in the CRS's unit), as
-// "x,y,z,…" text in the order a map gives them (longitude or easting first).
-std::string PointsIn(const char* crs, const std::vector<PJ_COORD>& points, double noise) {
+// "x,y,z,…" text in the order a map gives them (longitude or easting first), the heights in
+// `unit` metres as a grid's are read.
+std::string PointsIn(const char* crs, const std::vector<PJ_COORD>& points, double noise,
+                     double unit = 1.0) {
   PJ* raw = proj_create_crs_to_crs(PJ_DEFAULT_CTX, "EPSG:4979", crs, nullptr);
   EXPECT_NE(raw, nullptr) << crs;
   PJ* transform = proj_normalize_for_visualization(PJ_DEFAULT_CTX, raw);
@@ -68,7 +70,7 @@ std::string PointsIn(const char* crs, const std::vector<PJ_COORD>& points, doubl
     const double e[3] = {noise * error(random), noise * error(random), noise * error(random)};
     char field[120];
     std::snprintf(field, sizeof field, "%s%.15g,%.15g,%.15g", text.empty() ? "" : ",",
-                  p.xyz.x + e[0], p.xyz.y + e[1], p.xyz.z + e[2]);
+                  p.xyz.x + e[0], p.xyz.y + e[1], p.xyz.z / unit + e[2]);
     text += field;
   }
   proj_destroy(transform);
@@ -83,7 +85,7 @@ TEST_P(NamedCrs, FitsToTheNoiseAndThePipelineIsApply) {
   const std::string executable = QuorvaneTest::CopyExecutableTo(home.path());
   const std::vector<PJ_COORD> network = Network(c);
   const std::string source = PointsIn(c.source, network, 0.0);
-  const std::string destination = PointsIn(c.destination, network, c.noise / c.unit);
+  const std::string destination = PointsIn(c.destination, network, c.noise / c.unit, c.unit);
   const ChildResult r = QuorvaneTest::RunChild(
       executable,
       {"--refsrc", source, "--refdes", destination, "--source-crs", c.source, "--destination-crs",
