@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
@@ -300,7 +301,161 @@ void ReadIdentity(const ProjLibrary* proj, PJ* crs, ListSystem& named) {
   }
 }
 
+// The datum of `crs` (a compound CRS's horizontal part, or a CRS bound to a +towgs84) as its
+// geographic 2D CRS, bound to the same transformation where `crs` is: what PROJ finds an
+// operation from or to, as PROJJSON; empty where PROJ gives none.
+std::string DatumCrsOf(const ProjLibrary* proj, PJ* crs) {
+  PJ_CONTEXT* context = proj->context;
+  Object part;
+  if (proj->proj_get_type(crs) == PJ_TYPE_COMPOUND_CRS) {
+    part = Own(proj, proj->proj_crs_get_sub_crs(context, crs, 0));
+    if (!part) return std::string();
+    crs = part.get();
+  }
+  const bool bound = proj->proj_get_type(crs) == PJ_TYPE_BOUND_CRS;
+  Object base;
+  if (bound) base = Own(proj, proj->proj_get_source_crs(context, crs));
+  Object datum = Own(proj, proj->proj_crs_get_geodetic_crs(context, bound ? base.get() : crs));
+  if (!datum) return std::string();
+  // Heights stay as the lists give them: PROJ keeps them through an operation between 2D CRSs.
+  if (proj->proj_get_type(datum.get()) == PJ_TYPE_GEOGRAPHIC_3D_CRS) {
+    Object flat = Own(proj, proj->proj_crs_demote_to_2D(context, nullptr, datum.get()));
+    if (flat) datum = std::move(flat);
+  }
+  if (bound) {
+    const Object hub = Own(proj, proj->proj_get_target_crs(context, crs));
+    const Object transformation = Own(proj, proj->proj_crs_get_coordoperation(context, crs));
+    Object tied;
+    if (hub && transformation) {
+      tied = Own(proj, proj->proj_crs_create_bound_crs(context, datum.get(), hub.get(),
+                                                       transformation.get()));
+    }
+    if (tied) datum = std::move(tied);
+  }
+  const char* const options[] = {"MULTILINE=NO", nullptr};
+  const char* json = proj->proj_as_projjson(context, datum.get(), options);
+  return json != nullptr ? json : std::string();
+}
+
+// The CRS's area of use, from the CRS as given or else from its horizontal part.
+AreaOfUse AreaOf(const ProjLibrary* proj, PJ* given, PJ* horizontal) {
+  AreaOfUse area;
+  for (PJ* crs : {given, horizontal}) {
+    const char* name = nullptr;
+    if (crs != nullptr &&
+        proj->proj_get_area_of_use(proj->context, crs, &area.west, &area.south, &area.east,
+                                   &area.north, &name) &&
+        area.west > -1000.0) {  // PROJ's -1000 marks a box it does not know
+      area.known = true;
+      area.name = name != nullptr ? name : "";
+      return area;
+    }
+  }
+  return AreaOfUse{};
+}
+
+// An operation's PROJ string as steps from radians to radians, to stand between the steps of a
+// pipeline that holds longitude and latitude in radians: its conversion from degrees at the
+// start and back at the end taken off, or else conversions added around it; empty for an
+// operation that does nothing. False for a text a pipeline cannot take in (a pipeline with
+// parameters of its own).
+bool StepsInRadians(const std::string& text, std::string& steps) {
+  std::istringstream words(text);
+  std::vector<std::string> parts;  // "+step …" each
+  std::string word;
+  if (!(words >> word)) return false;
+  if (word != "+proj=pipeline") parts.push_back("+step " + word);
+  while (words >> word) {
+    if (word == "+step") {
+      parts.push_back(word);
+    } else if (parts.empty()) {
+      return false;
+    } else {
+      parts.back() += " " + word;
+    }
+  }
+  const std::string toRadians = "+step +proj=unitconvert +xy_in=deg +xy_out=rad";
+  const std::string toDegrees = "+step +proj=unitconvert +xy_in=rad +xy_out=deg";
+  if (parts.size() >= 2 && parts.front() == toRadians && parts.back() == toDegrees) {
+    parts.erase(parts.begin());
+    parts.pop_back();
+  } else {
+    parts.insert(parts.begin(), toDegrees);
+    parts.push_back(toRadians);
+  }
+  steps.clear();
+  for (const std::string& part : parts) {
+    if (part != "+step +proj=noop") steps += " " + part;
+  }
+  if (steps == " " + toDegrees + " " + toRadians) steps.clear();
+  return true;
+}
+
+// An operation's name without the axis swaps PROJ names in it when it puts longitude first:
+// "axis order change (2D) + Inverse of S-JTSK to WGS 84 (5) + axis order change (2D)".
+std::string OperationName(const char* given) {
+  const std::string whole = given != nullptr ? given : "";
+  const std::string separator = " + ";
+  std::string name;
+  for (std::size_t at = 0; at <= whole.size();) {
+    std::size_t end = whole.find(separator, at);
+    if (end == std::string::npos) end = whole.size();
+    const std::string part = whole.substr(at, end - at);
+    if (part.compare(0, 17, "axis order change") != 0) {
+      name += (name.empty() ? "" : separator) + part;
+    }
+    at = end + separator.size();
+  }
+  return name.empty() ? "PROJ's operation" : name;
+}
+
 }  // namespace
+
+bool FindDatumShift(const std::string& from, const std::string& to, const Point3& at,
+                    DatumShift& shift, std::string& problem) {
+  const ProjLibrary* proj = ProjLibraryOrNull(problem);
+  if (proj == nullptr) return false;
+  PJ_CONTEXT* context = proj->context;
+  const Object source = Own(proj, proj->proj_create(context, from.c_str()));
+  const Object target = Own(proj, proj->proj_create(context, to.c_str()));
+  Object found;
+  if (source && target) {
+    found = Own(proj, proj->proj_create_crs_to_crs_from_pj(context, source.get(), target.get(),
+                                                           nullptr, nullptr));
+  }
+  // Longitude first, as the lists and the pipelines hold the angles.
+  Object operations;
+  if (found) operations = Own(proj, proj->proj_normalize_for_visualization(context, found.get()));
+  if (!operations) {
+    if (OutOfMemoryNow()) throw std::bad_alloc();
+    const std::string why = proj->LastError();
+    problem = "PROJ finds no operation between the two datums" +
+              (why.empty() ? std::string() : " (" + why + ")");
+    return false;
+  }
+  // Of several, the one cs2cs takes at that point: the first whose area holds it.
+  PJ_COORD point;
+  point.xyzt.x = at.x;
+  point.xyzt.y = at.y;
+  point.xyzt.z = 0.0;
+  point.xyzt.t = HUGE_VAL;
+  proj->proj_trans(operations.get(), PJ_FWD, point);
+  const Object used = Own(proj, proj->proj_trans_get_last_used_operation(operations.get()));
+  PJ* operation = used ? used.get() : operations.get();
+  const char* text = proj->proj_as_proj_string(context, operation, PJ_PROJ_5, nullptr);
+  DatumShift made;
+  if (text == nullptr || !StepsInRadians(text, made.steps)) {
+    const std::string why = proj->LastError();
+    problem = "PROJ's operation between the two datums has no PROJ string" +
+              (why.empty() ? std::string() : " (" + why + ")");
+    return false;
+  }
+  made.name = OperationName(proj->proj_get_name(operation));
+  made.accuracy = proj->proj_coordoperation_get_accuracy(context, operation);
+  made.ballpark = proj->proj_coordoperation_has_ballpark_transformation(context, operation) != 0;
+  shift = made;
+  return true;
+}
 
 bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& problem) {
   const ProjLibrary* proj = ProjLibraryOrNull(problem);
@@ -324,8 +479,13 @@ bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& 
   } else {
     heightUnit = HeightAxisUnit(proj, created.get());
   }
-  const Object crs = HorizontalPart(proj, std::move(created));
   ListSystem named;
+  named.datumCrs = DatumCrsOf(proj, created.get());
+  PJ* const given = created.get();
+  AreaOfUse area = AreaOf(proj, given, nullptr);
+  const Object crs = HorizontalPart(proj, std::move(created));
+  if (!area.known && crs) area = AreaOf(proj, crs.get(), nullptr);
+  named.area = area;
   if (!KindOf(crs ? proj->proj_get_type(crs.get()) : PJ_TYPE_UNKNOWN, named.kind, problem) ||
       !ReadEllipsoid(proj, crs.get(), named, problem) ||
       (named.kind == ListSystem::Kind::Grid && !ReadProjection(proj, crs.get(), named, problem)) ||

@@ -24,6 +24,15 @@ namespace Quorvane {
 /// geographic CRS in another unit than degrees or from another prime meridian than Greenwich
 /// (NTF (Paris) in grads); and for a "projected" CRS whose conversion takes no longitudes and
 /// latitudes to a plane (+proj=noop, +proj=affine).
+/// The list's `datumCrs` becomes its datum's geographic 2D CRS (bound to the same +towgs84 where
+/// the CRS is) and `area` its area of use where PROJ gives one.
 bool ReadNamedCrs(const std::string& definition, ListSystem& list, std::string& problem);
+
+/// The operation cs2cs would carry a point at `at` (longitude, latitude, degrees) with from the
+/// datum of `from` to that of `to` (each a ListSystem::datumCrs): among the operations
+/// proj_create_crs_to_crs finds, the one it uses there. False with `problem` (a phrase without
+/// a line end) when PROJ finds none or cannot write it as PROJ steps.
+bool FindDatumShift(const std::string& from, const std::string& to, const Point3& at,
+                    DatumShift& shift, std::string& problem);
 
 }  // namespace Quorvane

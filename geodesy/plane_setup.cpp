@@ -1,9 +1,11 @@
 // Every list goes to the frame through longitude and latitude on its own ellipsoid: a grid is
 // taken back by its inverse projection, geocentric coordinates by PROJ's cart; from there the
 // frame's plane (the tool's series, or a grid of PROJ's, with the plane's parameters on the
-// list's own ellipsoid) or PROJ's cart makes frame coordinates. The destination's grid, when it is
-// the plane, is taken as it is. PROJ's operations are made from the same step texts the record's
-// pipeline carries, so the tool and cct compute one thing.
+// list's own ellipsoid) or PROJ's cart makes frame coordinates. A source carried to the
+// destination's datum by PROJ's operation between the two (the one cs2cs uses) goes into the
+// plane on the destination's ellipsoid instead. The destination's grid, when it is the plane, is
+// taken as it is. PROJ's operations are made from the same step texts the record's pipeline
+// carries, so the tool and cct compute one thing.
 #include "geodesy/plane_setup.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <system_error>
 
 #include "geodesy/gauss_projector.h"
+#include "geodesy/named_crs.h"
 #include "geodesy/proj_library.h"
 
 namespace Quorvane {
@@ -86,6 +89,17 @@ std::string ProjectionStep(const ListSystem& grid, const Ellipsoid& ellipsoid) {
 std::string CartStep(const Ellipsoid& ellipsoid) {
   return "+proj=cart" + EllipsoidParameters(ellipsoid);
 }
+
+// Two projections of one point closer than this are one: an ellipsoid a projection ignores
+// moves nothing, and ellipsoids as near as WGS 84 and GRS 80 move it by a tenth of a millimetre.
+constexpr double kSameProjection = 1e-6;  // metres
+
+// Makes `operation` from `steps` unless it was made.
+bool MakeOnce(ProjOperation& operation, const std::string& steps, std::string& problem) {
+  return operation.Valid() || operation.Make("+proj=pipeline" + steps, problem);
+}
+
+bool IsNamed(const ListSystem& list) { return !list.crsCode.empty() || !list.crsJson.empty(); }
 
 constexpr char kToRadians[] = " +step +proj=unitconvert +xy_in=deg +xy_out=rad";
 constexpr char kToDegrees[] = " +step +proj=unitconvert +xy_in=rad +xy_out=deg";
@@ -213,10 +227,8 @@ bool PlaneSetup::UsesProj() const {
 
 bool PlaneSetup::Prepare(std::string& problem) {
   if (!UsesProj()) return true;
-  const auto make = [&](ProjOperation& operation, const std::string& steps) {
-    return operation.Valid() || operation.Make("+proj=pipeline" + steps, problem);
-  };
-  if (!geoid.empty() && !make(geoid_, std::string(kToRadians) + GeoidStep(geoid) + kToDegrees)) {
+  if (!geoid.empty() &&
+      !MakeOnce(geoid_, std::string(kToRadians) + GeoidStep(geoid) + kToDegrees, problem)) {
     problem = "the geoid grid cannot be read (" + problem + ")";
     return false;
   }
@@ -224,24 +236,78 @@ bool PlaneSetup::Prepare(std::string& problem) {
     const ListSystem& list = isSource ? source : destination;
     ProjOperation& grid = isSource ? sourceGrid_ : destinationGrid_;
     ProjOperation& cart = isSource ? sourceCart_ : destinationCart_;
-    ProjOperation& plane = isSource ? sourcePlane_ : destinationPlane_;
     if (list.kind == ListSystem::Kind::Grid && !list.projection.empty() &&
-        !make(grid, std::string(kToRadians) + " +step " +
-                        ProjectionStep(list, list.ellipsoid.ellipsoid))) {
+        !MakeOnce(
+            grid,
+            std::string(kToRadians) + " +step " + ProjectionStep(list, list.ellipsoid.ellipsoid),
+            problem)) {
       return false;
     }
     if ((list.kind == ListSystem::Kind::Geocentric || frame == Frame::Geocentric) &&
-        !make(cart, std::string(kToRadians) + " +step " + CartStep(list.ellipsoid.ellipsoid))) {
-      return false;
-    }
-    // The plane of a grid of PROJ's, on this list's own ellipsoid.
-    if (frame == Frame::Plane && destinationOnGrid && !destination.projection.empty() &&
-        !make(plane, std::string(kToRadians) + " +step " +
-                         ProjectionStep(destination, list.ellipsoid.ellipsoid))) {
+        !MakeOnce(cart, std::string(kToRadians) + " +step " + CartStep(list.ellipsoid.ellipsoid),
+                  problem)) {
       return false;
     }
   }
   return true;
+}
+
+bool PlaneSetup::PreparePlanes(std::string& problem) {
+  if (OwnPlane() || frame != Frame::Plane) return true;
+  // The plane of a grid of PROJ's, on the figure each list is projected on.
+  for (const bool isSource : {true, false}) {
+    const ListSystem& list = isSource ? source : destination;
+    if (!MakeOnce(isSource ? sourcePlane_ : destinationPlane_,
+                  std::string(kToRadians) + " +step " + ProjectionStep(destination, Figure(list)),
+                  problem)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+const Ellipsoid& PlaneSetup::Figure(const ListSystem& list) const {
+  const bool shifted = &list == &source && !datumShift.name.empty();
+  return (shifted ? destination : list).ellipsoid.ellipsoid;
+}
+
+Point3 PlaneSetup::DestinationCentre(const PointList& destinationGiven) const {
+  if (destination.kind == ListSystem::Kind::Geographic) return ProjectionCentre(destinationGiven);
+  PointList geographic;
+  geographic.reserve(destinationGiven.size());
+  for (const Point3& q : destinationGiven) geographic.push_back(DestinationGeographic(q));
+  return ProjectionCentre(geographic);
+}
+
+bool PlaneSetup::ChooseDatumShift(const Point3& centre, std::string& problem) {
+  datumShift = DatumShift{};
+  datum_ = ProjOperation();
+  projectionIgnoresSourceEllipsoid = false;
+  if (frame != Frame::Plane || !IsNamed(destination)) return true;
+  // Projected with each ellipsoid, one point comes out at the same place when the projection
+  // takes no ellipsoid but its own (PROJ's krovak is always on Bessel 1841) or names its figure.
+  const Ellipsoid& mine = source.ellipsoid.ellipsoid;
+  const Ellipsoid& theirs = destination.ellipsoid.ellipsoid;
+  if (destinationOnGrid && !destination.projection.empty() &&
+      (mine.a != theirs.a || mine.f != theirs.f)) {
+    ProjOperation onMine, onTheirs;
+    const std::string start = std::string("+proj=pipeline") + kToRadians + " +step ";
+    if (!onMine.Make(start + ProjectionStep(destination, mine), problem) ||
+        !onTheirs.Make(start + ProjectionStep(destination, theirs), problem)) {
+      return false;
+    }
+    const Point3 a = onMine.Forward(centre), b = onTheirs.Forward(centre);
+    projectionIgnoresSourceEllipsoid = std::hypot(a.x - b.x, a.y - b.y) < kSameProjection;
+  }
+  const bool wanted = datumChoice == DatumChoice::Proj ||
+                      (datumChoice == DatumChoice::Auto && projectionIgnoresSourceEllipsoid);
+  if (!wanted || source.datumCrs.empty() || destination.datumCrs.empty()) return true;
+  if (!FindDatumShift(source.datumCrs, destination.datumCrs, centre, datumShift, problem)) {
+    return false;
+  }
+  return datumShift.steps.empty() ||
+         datum_.Make(std::string("+proj=pipeline") + kToRadians + datumShift.steps + kToDegrees,
+                     problem);
 }
 
 Point3 PlaneSetup::ToGeographic(const ListSystem& list, const Point3& given, bool isSource) const {
@@ -284,7 +350,7 @@ Point3 PlaneSetup::GeographicToFrame(const ListSystem& list, const Point3& geogr
   if (frame == Frame::Geocentric) return (isSource ? sourceCart_ : destinationCart_).Forward(geographic);
   if (!OwnPlane()) return (isSource ? sourcePlane_ : destinationPlane_).Forward(geographic);
   return SeriesForward(geographic, centralMeridian, originLatitude, scale, falseEasting,
-                       falseNorthing, projectionHeight, list.ellipsoid.ellipsoid);
+                       falseNorthing, projectionHeight, Figure(list));
 }
 
 Point3 PlaneSetup::FrameToGeographic(const ListSystem& list, const Point3& framePoint,
@@ -292,13 +358,14 @@ Point3 PlaneSetup::FrameToGeographic(const ListSystem& list, const Point3& frame
   if (frame == Frame::Geocentric) return (isSource ? sourceCart_ : destinationCart_).Inverse(framePoint);
   if (!OwnPlane()) return (isSource ? sourcePlane_ : destinationPlane_).Inverse(framePoint);
   return SeriesInverse(framePoint, centralMeridian, originLatitude, scale, falseEasting,
-                       falseNorthing, projectionHeight, list.ellipsoid.ellipsoid);
+                       falseNorthing, projectionHeight, Figure(list));
 }
 
 Point3 PlaneSetup::SourceToFrame(const Point3& given) const {
   if (frame == Frame::Geocentric && source.kind == ListSystem::Kind::Geocentric) return given;
   Point3 geographic = ToGeographic(source, given, true);
   if (!geoid.empty()) geographic.z = geoid_.Forward(geographic).z;
+  if (datum_.Valid()) geographic = datum_.Forward(geographic);
   return GeographicToFrame(source, geographic, true);
 }
 
@@ -337,6 +404,24 @@ Point3 PlaneSetup::MapPoint(const Point3& destinationGiven) const {
   const Point3 geographic = DestinationGeographic(destinationGiven);
   return SeriesForward(geographic, centralMeridian, originLatitude, 1.0, 0.0, 0.0, 0.0,
                        destination.ellipsoid.ellipsoid);
+}
+
+bool WithinArea(const AreaOfUse& area, const Point3& geographic) {
+  if (!area.known) return true;
+  if (!std::isfinite(geographic.x) || !std::isfinite(geographic.y)) return false;
+  const double height = area.north - area.south;
+  if (geographic.y < area.south - kAreaMargin * height ||
+      geographic.y > area.north + kAreaMargin * height) {
+    return false;
+  }
+  // A box across ±180° has its west edge east of its east edge.
+  const double width =
+      area.east >= area.west ? area.east - area.west : area.east + 360.0 - area.west;
+  const double west = area.west - kAreaMargin * width;
+  const double span = width * (1.0 + 2.0 * kAreaMargin);
+  if (span >= 360.0) return true;
+  const double east = std::fmod(std::fmod(geographic.x - west, 360.0) + 360.0, 360.0);
+  return east <= span;
 }
 
 double DomainLongitude(double latitude) {
@@ -408,14 +493,15 @@ std::string PlaneSetup::SourceSteps() const {
       break;
   }
   if (!geoid.empty()) steps += GeoidStep(geoid);
+  steps += datumShift.steps;
   // Into the frame.
   if (frame == Frame::Geocentric) {
     steps += " +step " + CartStep(ellipsoid);
   } else if (!OwnPlane()) {
-    steps += " +step " + ProjectionStep(destination, ellipsoid);
+    steps += " +step " + ProjectionStep(destination, Figure(source));
   } else {
     steps += " +step " + SeriesStep(centralMeridian, originLatitude, scale, falseEasting,
-                                    falseNorthing, projectionHeight, ellipsoid);
+                                    falseNorthing, projectionHeight, Figure(source));
   }
   return steps;
 }
@@ -513,18 +599,12 @@ void PlaneSetup::UseGrid(const GridSpec& grid) {
 bool PlaneSetup::Complete(const PointList& destinationGiven, std::string& problem) {
   if (frame == Frame::Plane && destination.kind == ListSystem::Kind::Grid) UseGrid(destination.grid);
   if (!Prepare(problem)) return false;
-  if (destinationOnGrid) return true;
   // The plane of the tool's series (in geocentric space, the one the picture maps the points in)
-  // is centred on the paired destination points.
-  Point3 centre;
-  if (destination.kind == ListSystem::Kind::Geographic) {
-    centre = ProjectionCentre(destinationGiven);
-  } else {
-    PointList geographic;
-    geographic.reserve(destinationGiven.size());
-    for (const Point3& q : destinationGiven) geographic.push_back(DestinationGeographic(q));
-    centre = ProjectionCentre(geographic);
-  }
+  // is centred on the paired destination points, and PROJ chooses a datum shift there.
+  Point3 centre(NAN, NAN, NAN);
+  if (!destinationOnGrid || IsNamed(destination)) centre = DestinationCentre(destinationGiven);
+  if (!ChooseDatumShift(centre, problem) || !PreparePlanes(problem)) return false;
+  if (destinationOnGrid) return true;
   centralMeridian = centre.x;
   originLatitude = centre.y;
   return true;

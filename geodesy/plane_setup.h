@@ -23,6 +23,24 @@ struct GridSpec {
   double originLatitude = 0.0;     // decimal degrees; the northing counts from its arc
 };
 
+/// Where a coordinate reference system is meant to be used, as PROJ's database gives it: a box of
+/// longitudes and latitudes, degrees (`west` above `east` for a box across ±180°), and its name.
+struct AreaOfUse {
+  bool known = false;  // false for a CRS PROJ gives none for (a PROJ string)
+  double west = -180.0, south = -90.0, east = 180.0, north = 90.0;
+  std::string name;  // "Czechia; Slovakia."
+};
+
+/// The part of an area of use's width and height that WithinArea adds on each side: a CRS
+/// serves somewhat beyond the box its database gives, and a point farther out is most often a
+/// mistake (coordinates swapped, another CRS).
+constexpr double kAreaMargin = 0.1;
+
+/// Whether a point's longitude and latitude (degrees) lie within `area` widened on each side by
+/// kAreaMargin of its extent (across ±180° where it spans them); true for an area not known,
+/// false for a point that is not finite.
+bool WithinArea(const AreaOfUse& area, const Point3& geographic);
+
 /// What a point list's three numbers are.
 struct ListSystem {
   enum class Kind {
@@ -58,6 +76,26 @@ struct ListSystem {
   std::string crsCode;
   std::string crsJson;
   std::string crsName;
+  /// The two-dimensional geographic CRS of the list's datum as PROJ takes it (a named CRS's as
+  /// PROJJSON, with its +towgs84 where it is bound to one; "EPSG:4326" for a list left on WGS 84),
+  /// between which and another PROJ finds the operation that carries longitudes and latitudes
+  /// from one datum to the other; empty where the datum is unknown (an ellipsoid given alone).
+  std::string datumCrs;
+  /// For a system named as a CRS through PROJ, where it is used.
+  AreaOfUse area;
+};
+
+/// The operation of PROJ's that carries the source's longitudes and latitudes to the
+/// destination's datum before the plane: the one cs2cs uses between the two lists' datumCrs at
+/// the destination points' centre.
+struct DatumShift {
+  std::string name;      // PROJ's: "Inverse of S-JTSK to WGS 84 (5)"; empty for none
+  double accuracy = -1;  // metres, as PROJ's database states it; negative where it states none
+  /// PROJ knows no transformation between the datums and only keeps the longitudes and latitudes
+  /// (its ballpark offset): the fit then takes up the whole datum change.
+  bool ballpark = false;
+  /// Its PROJ steps, " +step …" each, longitude and latitude in radians in and out, heights kept.
+  std::string steps;
 };
 
 /// The plane set-up of a run: each list's system, the frame (a plane, or geocentric space), and,
@@ -88,19 +126,33 @@ struct PlaneSetup {
   /// The folder a relative `geoid` is read from, when it is not written as an absolute path
   /// (GeoidGridFile); empty otherwise.
   std::string geoidFolder;
+  /// Whether the source is first carried to the destination's datum by PROJ (--datum-shift),
+  /// in a plane frame whose destination is a named CRS: `Auto` where the destination's
+  /// projection takes no ellipsoid but its own (Krovak's always Bessel 1841), `Proj` always,
+  /// `None` never.
+  enum class DatumChoice { Auto, Proj, None };
+  DatumChoice datumChoice = DatumChoice::Auto;
+  /// What Complete found: the operation it carries the source with (`name` empty for none),
+  /// and whether the destination's projection ignores the source's ellipsoid, which the source
+  /// points then are not projected on.
+  DatumShift datumShift;
+  bool projectionIgnoresSourceEllipsoid = false;
 
-  /// Completes the set-up from what the options set (each list's system, the frame, the geoid)
-  /// and the paired destination points as given, in one call: a plane frame whose destination
-  /// is a grid takes that grid as its plane; PROJ's operations are made where a conversion needs
-  /// them; and otherwise the plane of the tool's series is centred on the destination points (the
-  /// mean of their longitudes and latitudes, taken on the circle when they lie either side of
-  /// ±180°; NaN for none). False with `problem` saying why when PROJ cannot make an operation.
+  /// Completes the set-up from what the options set (each list's system, the frame, the geoid,
+  /// the datum choice) and the paired destination points as given, in one call: a plane frame
+  /// whose destination is a grid takes that grid as its plane; PROJ's operations are made where a
+  /// conversion needs them, the datum shift among them where `datumChoice` asks for one and both
+  /// lists' datums are known; and otherwise the plane of the tool's series is centred on the
+  /// destination points (the mean of their longitudes and latitudes, taken on the circle when
+  /// they lie either side of ±180°; NaN for none). False with `problem` saying why when PROJ
+  /// cannot make an operation.
   bool Complete(const PointList& destinationGiven, std::string& problem);
   /// Whether a conversion goes through PROJ.
   bool UsesProj() const;
 
   /// A source point, as given, in the frame: easting, northing (metres, false origin included)
-  /// and height (less the geoid's undulation with a geoid), or geocentric X, Y, Z.
+  /// and height (less the geoid's undulation with a geoid; after the datum shift, on the
+  /// destination's ellipsoid), or geocentric X, Y, Z.
   Point3 SourceToFrame(const Point3& given) const;
   /// A destination point, as given, in the frame: through its own system like a source point,
   /// or as it is (in metres) when its grid is the plane.
@@ -138,6 +190,10 @@ struct PlaneSetup {
  private:
   void UseGrid(const GridSpec& grid);
   bool Prepare(std::string& problem);
+  bool PreparePlanes(std::string& problem);
+  bool ChooseDatumShift(const Point3& centre, std::string& problem);
+  Point3 DestinationCentre(const PointList& destinationGiven) const;
+  const Ellipsoid& Figure(const ListSystem& list) const;
   Point3 ToGeographic(const ListSystem& list, const Point3& given, bool source) const;
   Point3 FromGeographic(const ListSystem& list, const Point3& geographic, bool source) const;
   Point3 GeographicToFrame(const ListSystem& list, const Point3& geographic, bool source) const;
@@ -150,6 +206,7 @@ struct PlaneSetup {
   ProjOperation sourceCart_, destinationCart_;
   ProjOperation sourcePlane_, destinationPlane_;
   ProjOperation geoid_;  // degrees in and out, the height less the undulation
+  ProjOperation datum_;  // degrees in and out: the datum shift
 };
 
 /// A geoid grid as PROJ finds it.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include <proj.h>
+#include <proj_experimental.h>
 
 // The functions the tool calls, one line each; a function not listed here is not reachable.
 #define QUORVANE_PROJ_FUNCTIONS(X)        \
@@ -38,6 +39,10 @@
   X(proj_crs_get_geodetic_crs)            \
   X(proj_crs_get_coordinate_system)       \
   X(proj_crs_get_coordoperation)          \
+  X(proj_crs_demote_to_2D)                \
+  X(proj_crs_create_bound_crs)            \
+  X(proj_get_target_crs)                  \
+  X(proj_get_area_of_use)                 \
   X(proj_cs_get_type)                     \
   X(proj_cs_get_axis_count)               \
   X(proj_cs_get_axis_info)                \
@@ -52,6 +57,9 @@
   X(proj_coordoperation_get_method_info)  \
   X(proj_coordoperation_get_grid_used_count) \
   X(proj_coordoperation_get_grid_used)    \
+  X(proj_coordoperation_get_accuracy)     \
+  X(proj_coordoperation_has_ballpark_transformation) \
+  X(proj_trans_get_last_used_operation)   \
   X(proj_trans)                           \
   X(proj_errno)                           \
   X(proj_errno_reset)

@@ -80,6 +80,20 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "going through its projection on their own ellipsoid.\n"
      "Not with --destination-ellipsoid or --grid.",
      "--destination-crs EPSG:4301"},
+    {Option::DatumShift, "--datum-shift", "HOW", OptionGroup::Plane,
+     "Carry the source to the destination CRS's datum by PROJ's own operation before the\n"
+     "plane (proj), or not (none).\n"
+     "With proj, the source's longitudes and latitudes go to the datum of the CRS named\n"
+     "by --destination-crs by the operation cs2cs uses between the two CRSs' geographic\n"
+     "CRSs, and then through the destination's projection on its own ellipsoid: the fit\n"
+     "takes up only what that operation leaves. The source's datum is its\n"
+     "--source-crs's, or WGS 84's for a source left on WGS 84; the operation's name is\n"
+     "in the report and the record, and its steps in the record's pipeline. none\n"
+     "projects each list on its own ellipsoid.\n"
+     "Without the option, proj is taken where the destination's projection takes no\n"
+     "ellipsoid but its own (Krovak, EPSG:5514, is always on Bessel 1841), and none\n"
+     "elsewhere. Not with the geocentric models, which fit the datum change themselves.",
+     "--destination-crs EPSG:27700 --datum-shift proj"},
     {Option::Geoid, "--geoid", "GRID", OptionGroup::Plane,
      "A geoid model grid PROJ reads (GTX or GeoTIFF): source heights less the geoid's\n"
      "undulation.\n"

@@ -11,7 +11,8 @@ namespace Quorvane {
 // Every option, by the name the code reads it by, in the order of the table.
 #define QUORVANE_OPTION_IDS(X)                                                                  \
   X(RefSrc) X(RefDes) X(RefSrcFile) X(RefDesFile) X(Apply) X(ApplyFile) X(PackedDms)            \
-  X(SourceEllipsoid) X(DestinationEllipsoid) X(Grid) X(SourceCrs) X(DestinationCrs) X(Geoid)    \
+  X(SourceEllipsoid) X(DestinationEllipsoid) X(Grid) X(SourceCrs) X(DestinationCrs)            \
+  X(DatumShift) X(Geoid)                                                                        \
   X(Model) X(FixScale) X(Vertical) X(Convention) X(Distortion)                                  \
   X(Quality) X(Exclude) X(Snoop) X(ToleranceH) X(ToleranceV) X(Strict)                          \
   X(Record) X(Plot) X(DistortionFile) X(Utf8) X(Help) X(Version)

@@ -1,8 +1,10 @@
 #include "app/cli/run_settings.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -62,7 +64,9 @@ bool CrsText(const std::string& value, std::string& text, std::string& problem) 
   }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    problem = "cannot be read";
+    const int why = errno;
+    problem = std::string("cannot be read (") + std::strerror(why) +
+              "): give the path of the CRS file after @, or the CRS by its EPSG code";
     return false;
   }
   try {
@@ -80,6 +84,12 @@ bool CrsText(const std::string& value, std::string& text, std::string& problem) 
   }
   // A UTF-8 byte-order mark, as some programs write .prj files.
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  if (text.find_first_not_of(" \t\r\n\v\f") == std::string::npos) {
+    problem =
+        "is an empty file: a .prj file holds one WKT text of a CRS; write it again from "
+        "the GIS software, or give the CRS by its EPSG code";
+    return false;
+  }
   text = Utf8Definition(text);
   return true;
 }
@@ -410,9 +420,19 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
     }
     const std::string& value = texts.Value(crs.option);
     std::string definition;
-    if (!CrsText(value, definition, problem) || !ReadNamedCrs(definition, crs.list, problem)) {
+    if (!CrsText(value, definition, problem)) {
       r.errors << "quorvane: " << name << " " << r.Quoted(value) << " " << problem
                << kNothingWritten;
+      return false;
+    }
+    if (!ReadNamedCrs(definition, crs.list, problem)) {
+      r.errors << "quorvane: " << name << " " << r.Quoted(value) << " " << problem;
+      // A file's text that is no CRS at all: most often another file than the .prj.
+      if (!value.empty() && value[0] == '@' && problem.rfind("PROJ cannot resolve it", 0) == 0) {
+        r.errors << "; the file holds no WKT text, PROJ string or EPSG code of a CRS: give the "
+                    ".prj file that goes with the points, or the CRS by its EPSG code";
+      }
+      r.errors << kNothingWritten;
       return false;
     }
     if (!value.empty() && value[0] == '@') files.emplace_back(name, value.substr(1));
@@ -450,14 +470,64 @@ bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& set
   }
   PlaneSetup& frame = settings.frame;
   frame.geoid = geoid;
-  // A grid PROJ cannot read is refused with PROJ's reason where the frame is made.
   GeoidGrid found;
   std::string why;
-  if (FindGeoidGrid(geoid, found, why)) {
-    frame.geoid = found.name;
-    frame.geoidFolder = found.folder;
-    settings.optionFiles.emplace_back("--geoid", found.file);
+  if (!ProjAvailable(why)) {
+    r.errors << "quorvane: --geoid " << r.Quoted(geoid) << " needs PROJ: " << why
+             << kNothingWritten;
+    return false;
   }
+  if (!FindGeoidGrid(geoid, found, why)) {
+    r.errors << "quorvane: --geoid " << r.Quoted(geoid)
+             << ": the geoid grid cannot be read: PROJ finds no such grid among its own or in "
+                "the current folder; give the grid's path, or put it where PROJ keeps its "
+                "grids (proj-data ships egm96_15.gtx)"
+             << kNothingWritten;
+    return false;
+  }
+  frame.geoid = found.name;
+  frame.geoidFolder = found.folder;
+  settings.optionFiles.emplace_back("--geoid", found.file);
+  return true;
+}
+
+// Whether and how the source is carried to the destination's datum (--datum-shift), and the
+// datum of a source the options leave on WGS 84, which PROJ takes it from.
+bool ReadDatumShift(Reading& r, const Model& model, bool geocentric, PlaneSetup& frame) {
+  const Ellipsoid wgs84 = Wgs84().ellipsoid;
+  ListSystem& source = frame.source;
+  if (source.kind == ListSystem::Kind::Geographic && source.datumCrs.empty() &&
+      source.ellipsoid.ellipsoid.a == wgs84.a && source.ellipsoid.ellipsoid.f == wgs84.f) {
+    source.datumCrs = "EPSG:4326";
+  }
+  if (!r.texts.Has(Option::DatumShift)) return true;
+  const std::string& how = r.texts.Value(Option::DatumShift);
+  if (how == "none") {
+    frame.datumChoice = PlaneSetup::DatumChoice::None;
+    return true;
+  }
+  if (how != "proj") {
+    r.errors << "quorvane: --datum-shift " << r.Quoted(how) << " is neither proj nor none"
+             << kNothingWritten;
+    return false;
+  }
+  const char* missing = nullptr;
+  if (geocentric) {
+    r.errors << "quorvane: --datum-shift proj carries the source to the destination's datum "
+                "before a plane model, and the "
+             << ModelName(model) << " model fits the datum change itself" << kNothingWritten;
+    return false;
+  }
+  if (!r.texts.Has(Option::DestinationCrs)) {
+    missing = "--destination-crs, the CRS whose datum PROJ carries the source to";
+  } else if (source.datumCrs.empty()) {
+    missing = "the source's datum: give --source-crs (an ellipsoid alone names none)";
+  }
+  if (missing != nullptr) {
+    r.errors << "quorvane: --datum-shift proj needs " << missing << kNothingWritten;
+    return false;
+  }
+  frame.datumChoice = PlaneSetup::DatumChoice::Proj;
   return true;
 }
 
@@ -470,6 +540,7 @@ bool ReadFrame(Reading& r, RunSettings& settings) {
       model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
   if (!ReadEllipsoidsAndGrid(r, frame) ||
       !ReadNamedSystems(r, model, geocentric, frame, settings.optionFiles) ||
+      !ReadDatumShift(r, model, geocentric, frame) ||
       (r.texts.Has(Option::Geoid) && !ReadGeoid(r, model, geocentric, settings))) {
     return false;
   }

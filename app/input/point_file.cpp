@@ -403,11 +403,23 @@ class Parser {
       SplitUnit(text, word, unit);
       const std::string column = "column " + std::to_string(k + 1) + " " + Quoted(fields[k]);
       Role role = Role::None;
+      Role named = Role::None;  // what the word names in any kind of list
       for (const ColumnWord& entry : kColumnWords) {
         if (SameWord(word, entry.word)) {
           role = kind_.reads[static_cast<std::size_t>(entry.role)];
+          named = entry.role;
           break;
         }
+      }
+      // A grid table read as longitudes and latitudes: its system was not given.
+      if (role == Role::None && (named == Role::Easting || named == Role::Northing) &&
+          kind_.coordinates[0] == Role::Longitude) {
+        problem = Where(number) + column + " names a grid's " +
+                  (named == Role::Easting ? "easting" : "northing") +
+                  ", and this list is read as longitude, latitude and height: give the grid's "
+                  "system, --source-crs for a source list (and its --apply points), "
+                  "--destination-crs or --grid for a destination list";
+        return Fail();
       }
       if (role == Role::Ambiguous) {
         problem = Where(number) + column +

@@ -51,7 +51,8 @@ std::string RangeProblem(double longitude, double latitude);
 ///   northing, 北坐标), easting (E, easting, 东坐标) and height. Any list may add a point's a
 ///   priori precision, the σ of one horizontal coordinate (sigmaH, σH, HRMS, H.RMS, HPrec) and
 ///   of the height (sigmaV, σV, VRMS, V.RMS, VPrec), and its epoch (epoch, t, 历元). ASCII
-///   names compare without regard to case; "X" and "Y" are refused in a grid as ambiguous. A
+///   names compare without regard to case; "X" and "Y" are refused in a grid as ambiguous, and a
+///   grid's words (N, E, …) in a geographic file as a grid table whose system was not given. A
 ///   word may carry a unit in brackets ("X(m)", "E [m]", "高程（m）"): metres for lengths and σ,
 ///   degrees for angles, years (a, yr, year, 年) for epochs; another is refused. Without a header
 ///   the columns are name (when a line has four fields), then longitude, latitude and height

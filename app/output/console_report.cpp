@@ -94,11 +94,25 @@ void PrintDistortionLine(const DistortionField& field, std::ostream& out,
   out << line << "\n";
 }
 
+// The operation PROJ carried the source to the destination's datum with, before the plane.
+std::string DatumShiftLine(const PlaneSetup& plane, ConsoleEncoding encoding) {
+  const DatumShift& shift = plane.datumShift;
+  std::string line = "datum shift: " + QuotedField(shift.name, 200, encoding) + " by PROJ";
+  if (shift.accuracy >= 0.0) {
+    char accuracy[40];
+    std::snprintf(accuracy, sizeof accuracy, ", accuracy %g m", shift.accuracy);
+    line += accuracy;
+  }
+  return line + ", then the destination's projection on " +
+         ConsoleName(plane.destination.ellipsoid.name, encoding) + "\n";
+}
+
 }  // namespace
 
 void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding encoding) {
   out << run.outcome.summaryLine << "\n\n";
   out << run.model->ReportLines(run.params);
+  if (!run.plane.datumShift.name.empty()) out << DatumShiftLine(run.plane, encoding);
   if (run.distortion) PrintDistortionLine(*run.distortion, out, encoding);
   // A grid in feet is shown in feet, its heights in theirs: the frame is in metres.
   const double unit = run.plane.destinationOnGrid ? run.plane.destination.unit : 1.0;

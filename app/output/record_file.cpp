@@ -26,7 +26,22 @@ bool IsPlainPlane(const PlaneSetup& plane) {
          plane.geoid.empty();
 }
 
+// Whether the destination is a grid whose coordinates or heights are not in metres (US survey
+// feet): the record then gives its grid coordinates in its own unit, as the report does, beside
+// the metres of the frame.
+bool GridInOwnUnit(const PlaneSetup& plane) {
+  const ListSystem& grid = plane.destination;
+  return grid.kind == ListSystem::Kind::Grid && (grid.unit != 1.0 || grid.heightUnit != 1.0);
+}
+
+// A point of the frame (metres) in the destination grid's unit.
+Point3 InGridUnit(const PlaneSetup& plane, const Point3& metres) {
+  const ListSystem& grid = plane.destination;
+  return Point3(metres.x / grid.unit, metres.y / grid.unit, metres.z / grid.heightUnit);
+}
+
 void WritePairs(JsonWriter& json, const Registration& run) {
+  const bool grid = run.plane.destinationOnGrid && GridInOwnUnit(run.plane);
   json.StartArray();
   for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
     json.StartObject();
@@ -44,6 +59,12 @@ void WritePairs(JsonWriter& json, const Registration& run) {
     json.Triple(run.planeSource[i]);
     json.Key("destinationPlane");
     json.Triple(run.planeDestination[i]);
+    if (grid) {
+      json.Key("sourceGrid");
+      json.Triple(InGridUnit(run.plane, run.planeSource[i]));
+      json.Key("destinationGrid");
+      json.Triple(run.destination[i]);  // the grid is the plane: as given
+    }
     json.Key("residual");
     json.Triple(FitResidualOf(run, i));
     json.Key("status");
@@ -179,6 +200,7 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
 }
 
 void WriteApplied(JsonWriter& json, const Registration& run) {
+  const bool grid = GridInOwnUnit(run.plane);
   json.StartArray();
   for (const AppliedPoint& point : run.applied) {
     json.StartObject();
@@ -190,6 +212,10 @@ void WriteApplied(JsonWriter& json, const Registration& run) {
     json.Triple(point.source);
     json.Key("plane");
     json.Triple(point.plane);
+    if (grid) {
+      json.Key("grid");
+      json.Triple(point.given);
+    }
     json.Key("destination");
     json.Triple(point.destination);
     json.EndObject();
@@ -250,6 +276,19 @@ void WriteProjection(JsonWriter& json, const PlaneSetup& plane) {
     json.String(geocentric ? "none" : plane.destinationOnGrid ? "grid" : "centred");
     WriteEllipsoid(json, "sourceEllipsoid", plane.source.ellipsoid);
     WriteEllipsoid(json, "destinationEllipsoid", plane.destination.ellipsoid);
+  }
+  // The operation that carried the source to the destination's datum, whose steps the pipeline
+  // holds.
+  if (!plane.datumShift.name.empty()) {
+    json.Key("datumShift");
+    json.StartObject();
+    json.Key("name");
+    json.String(plane.datumShift.name);
+    json.Key("accuracy");
+    json.NumberOrNull(plane.datumShift.accuracy >= 0.0, plane.datumShift.accuracy);
+    json.Key("ballpark");
+    json.Bool(plane.datumShift.ballpark);
+    json.EndObject();
   }
   // A projection of PROJ's, as its PROJ string without ellipsoid and unit: the source grid's,
   // and the destination grid's, the plane of a plane fit.

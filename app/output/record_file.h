@@ -17,12 +17,16 @@ constexpr char kRecordFormat[] = "quorvane-record/1";
 ///     "originLatitude" (degrees), "falseEasting", "falseNorthing" (metres, 0)}; otherwise
 ///     {"method", "plane": "centred" or "grid", "sourceEllipsoid" and "destinationEllipsoid" (the
 ///     grid's) each {"name", "a", "f"}, "centralMeridian", "originLatitude", "falseEasting",
-///     "falseNorthing", "projectionHeight"};
+///     "falseNorthing", "projectionHeight"}, and where PROJ carried the source to the destination's
+///     datum, "datumShift": {"name", "accuracy" (metres, or null), "ballpark"} after the
+///     ellipsoids;
 ///   "model": FormulaOf(model);
 ///   "parameters": every parameter of the model, ParametersOf order, in metres, radians or no
 ///     unit: the reported fit;
 ///   "pairs": per pair, {"pair" (from 1), "name" (when the pairs have names), "source",
-///     "destination" (as given), "sourcePlane", "destinationPlane" ([E, N, H], metres),
+///     "destination" (as given), "sourcePlane", "destinationPlane" ([E, N, H], metres), for a
+///     grid destination in another unit than metres "sourceGrid", "destinationGrid" (the same in
+///     its units),
 ///     "residual" (the model at sourcePlane − destinationPlane), "status" ("fitted", "excluded",
 ///     "removed", and for the site model "horizontal only" or "vertical only"), then per
 ///     component its test and F quantile ("test", "critical" for the similarity;
@@ -34,7 +38,8 @@ constexpr char kRecordFormat[] = "quorvane-record/1";
 ///     "rms"}, "vertical": {the same}, "sigma": {every parameter}, "covariance": {"horizontal":
 ///     rows, "vertical": rows}};
 ///   "applied": per --apply point, {"name" (when they have names), "source" ([lon, lat, h]),
-///     "plane" ([E, N, H] after the model and the distortion), "destination" ([lon, lat, h])};
+///     "plane" ([E, N, H] after the model and the distortion), for a grid destination in another
+///     unit than metres "grid" (its E, N, H in its units), "destination" ([lon, lat, h])};
 ///   "distortion" (with --distortion only): {"method" ("tin" or "smooth"), "file" (as given),
 ///     "pairs" (that shaped it), "looRmsHorizontal", "looRmsVertical" (metres: the leave-one-out
 ///     prediction RMS of the pairs inside their hull, null when none is), "outside" (the rule

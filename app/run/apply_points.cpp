@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace Quorvane {
 
@@ -15,6 +16,58 @@ Point3 Distorted(const DistortionField& field, const Point3& p, std::size_t& out
   if (!field.Inside(at)) ++outside;
   const Point3 c = field.CorrectionAt(at);
   return Point3(p.x + c.x, p.y + c.y, p.z + c.z);
+}
+
+// The --apply points, and where they come out, held to the areas of use of the CRSs the lists
+// are named by.
+void WarnAppliedOutsideTheAreas(Step& step, const Registration& run) {
+  const PlaneSetup& plane = run.plane;
+  for (const bool isSource : {true, false}) {
+    const ListSystem& list = isSource ? plane.source : plane.destination;
+    if (!list.area.known) continue;
+    OutsideArea outside{list, isSource ? "--source-crs" : "--destination-crs",
+                        isSource ? "--apply point" : "the image of --apply point",
+                        isSource ? "--apply points" : "the images of --apply points", !isSource};
+    for (std::size_t i = 0; i < run.applied.size(); ++i) {
+      const AppliedPoint& point = run.applied[i];
+      const Point3 geographic = isSource ? plane.SourceGeographic(point.source) : point.destination;
+      if (WithinArea(list.area, geographic)) continue;
+      if (outside.labels.empty()) outside.given = GivenText(point.source);
+      outside.labels.push_back(std::to_string(i + 1) +
+                               (run.appliedNamed ? " " + step.Quoted(point.name) : ""));
+    }
+    WarnOutsideTheArea(step, outside);
+  }
+}
+
+// --apply points far from the control points the fit holds about: farther from the box they
+// span than the box is across, or 1 km when it is less, as field software warns of a
+// calibration used outside its area.
+void WarnFarApplied(Step& step, const Registration& run) {
+  constexpr double kLeastReach = 1000.0;  // metres
+  const NetworkBox box = FittedNetworkBox(run);
+  const double extent = box.Extent();
+  if (!std::isfinite(extent)) return;
+  const double reach = std::max(extent, kLeastReach);
+  std::size_t far = 0;
+  double farthest = 0.0;
+  for (const AppliedPoint& point : run.applied) {
+    // Drawn where the control points are (FittedNetworkBox): in a plane, where the fit put it.
+    const bool plane = run.plane.frame == PlaneSetup::Frame::Plane;
+    const double distance = box.DistanceTo(plane ? point.plane : run.plane.MapPoint(point.given));
+    if (!(distance > reach)) continue;
+    ++far;
+    farthest = std::max(farthest, distance);
+  }
+  if (far == 0) return;
+  char figures[200];
+  std::snprintf(figures, sizeof figures,
+                "%zu of the %zu --apply points %s farther from the fitted control points than "
+                "the %.1f km they span (or 1 km), %s%.1f km from them",
+                far, run.applied.size(), far == 1 ? "lies" : "lie", extent / 1000,
+                far == 1 ? "" : "the farthest ", farthest / 1000);
+  step.Warn(std::string(figures) +
+            ": the fit holds about its control points and is extrapolated beyond them");
 }
 
 }  // namespace
@@ -72,6 +125,8 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
               std::to_string(static_cast<long long>(std::lround(run.distortion->margin))) +
               " m of the area, and they are known no better than the model alone makes them");
   }
+  WarnAppliedOutsideTheAreas(step, run);
+  WarnFarApplied(step, run);
   return true;
 }
 

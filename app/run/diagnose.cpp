@@ -24,6 +24,22 @@ constexpr double kSuspectGridRotation = 0.1 * 3.141592653589793 / 180;  // radia
 // grid described with a wrong origin latitude or false origin moves them by the arc or the
 // offset missing, hundreds or thousands of kilometres.
 constexpr double kSuspectGridShift = 10e3;  // metres, at the centroid
+// A grid's zone or central meridian taken wrong turns the points by the difference times the
+// sine of the latitude in a plane, by the whole difference about the Earth's axis, and scales
+// them by at most a few per cent.
+constexpr double kZoneScale = 0.05;  // |scale − 1|
+// A fitted scale this close to a foot in metres or a metre in feet (international and US survey)
+// is one list in feet and the other in metres.
+constexpr double kFeetScales[] = {0.3048, 3.2808, 0.3048006, 3.2808333};
+constexpr double kFeetScaleTolerance = 1e-3;
+// Heights of one system in one unit leave centimetres to decimetres about a height surface, and
+// a geoid tilts by some tens of ppm.
+constexpr double kImplausibleVerticalSigma = 0.5;  // metres
+constexpr double kImplausibleSlope = 1000.0;       // ppm
+// Below these the seven of a geocentric model are not determined: a rotation about the Earth's
+// centre moves a small network almost as a shift does.
+constexpr double kSmallNetwork = 10e3;    // metres across
+constexpr double kLooseShiftSigma = 1.0;  // metres
 
 // Whether every angle of a geographic list looks like packed ddd.mmss: the first two digits after
 // the point, and the next two, below 60 each. Decimal degrees do so by chance with a probability
@@ -41,9 +57,58 @@ bool LooksPacked(const PointList& points) {
   return true;
 }
 
+// The fitted horizontal scale, no unit: the one place the feet-and-metres hint reads it.
+double FittedScale(const Registration& run) { return run.params.transform.scale; }
+
+// What a scale of feet against metres says; "" for another scale.
+std::string FeetAndMetresCause(const Registration& run) {
+  const double scale = FittedScale(run);
+  for (const double feet : kFeetScales) {
+    if (std::fabs(scale - feet) >= kFeetScaleTolerance) continue;
+    char text[80];
+    std::snprintf(text, sizeof text, "a scale of %.7f is %s", scale,
+                  feet < 1.0 ? "a foot in metres" : "a metre in feet");
+    return std::string(text) +
+           ": one list's coordinates are in feet and the other's in metres (a CRS in feet "
+           "named for a table in metres, or the other way round); check each list's unit";
+  }
+  return std::string();
+}
+
+// The fitted rotation about the plane's vertical, or in geocentric space about the Earth's axis
+// (radians), and the scale: the one place the wrong-zone hint reads them.
+struct Turn {
+  double angle;
+  double scale;
+};
+Turn FittedTurn(const Registration& run) {
+  return Turn{run.params.transform.rz, run.params.transform.scale};
+}
+
+// What a turn of a grid's wrong zone says; "" for a fit that turns less or scales more, or
+// where no list is a grid.
+std::string WrongZoneCause(const Registration& run) {
+  const PlaneSetup& plane = run.plane;
+  const Turn turn = FittedTurn(run);
+  if ((plane.source.kind != ListSystem::Kind::Grid &&
+       plane.destination.kind != ListSystem::Kind::Grid) ||
+      !(std::fabs(turn.angle) > kSuspectGridRotation) ||
+      !(std::fabs(turn.scale - 1.0) < kZoneScale)) {
+    return std::string();
+  }
+  char text[80];
+  std::snprintf(text, sizeof text, "the fit turns the points by %.2f degrees%s",
+                std::fabs(turn.angle) * 180 / 3.141592653589793,
+                plane.frame == PlaneSetup::Frame::Geocentric ? " about the Earth's axis" : "");
+  return std::string(text) +
+         ", as a grid's zone or central meridian taken wrong does: check the grid's zone "
+         "(meridian=, false-easting=, or the CRS's code)";
+}
+
 // Why pairs that are not the same points in two coordinate sets likely are not: angles in packed
 // ddd.mmss read as decimal degrees; pairs that fit in another order (one list reversed, or a row
-// missing or extra, which shifts every later pair); or else the columns.
+// missing or extra, which shifts every later pair); a list in feet, or a grid's wrong zone; or
+// else the columns.
 std::string LikelyCause(const Step& step, const Registration& run, double rms) {
   const PlaneSetup& plane = run.plane;
   if (!step.settings.packedDms) {
@@ -95,8 +160,18 @@ std::string LikelyCause(const Step& step, const Registration& run, double rms) {
       }
     }
   }
+  for (const std::string& cause : {FeetAndMetresCause(run), WrongZoneCause(run)}) {
+    if (!cause.empty()) return cause;
+  }
   return "a scale or rotation this far from a similarity says the columns are not what they "
          "are taken for: check the column order";
+}
+
+// Whether the source went into a projection that ignores its ellipsoid and no datum shift took
+// it to the projection's own: the fit then holds the ellipsoids' difference, which the frame's
+// warning names, and the grid is not to blame.
+bool EllipsoidLeftToTheFit(const PlaneSetup& plane) {
+  return plane.projectionIgnoresSourceEllipsoid && plane.datumShift.name.empty();
 }
 
 // A fit into a grid that moves, scales or turns the points more than a datum change does says
@@ -127,7 +202,131 @@ void WarnAboutTheGrid(Step& step, const Registration& run) {
   }
 }
 
+// What the height surface of vertical component c says: its σ̂0 (metres; its statistics' where
+// the run computed them, else the same √(Σ v² / r) over the residuals of the pairs it fitted; NaN
+// where r < 1) and its largest slope (ppm: of its parameters stated in ppm). The one place the
+// height warning reads them.
+struct HeightFit {
+  double sigma0;
+  double slope;
+};
+HeightFit HeightFitOf(const Registration& run, std::size_t c, const std::vector<bool>& fitted) {
+  HeightFit fit{NAN, 0.0};
+  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
+  for (const std::size_t k : run.components[c].parameters) {
+    if (std::string(parameters[k].unit) != "ppm") continue;
+    fit.slope =
+        std::max(fit.slope, std::fabs(parameters[k].value(run.params) * parameters[k].factor));
+  }
+  if (run.hasStatistics) {
+    if (run.statistics[c].sigma0Determined) fit.sigma0 = run.statistics[c].sigma0;
+    return fit;
+  }
+  double sum = 0.0;
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+    if (!fitted[i]) continue;
+    const double v = FitResidualOf(run, i).z;
+    sum += v * v;
+    ++m;
+  }
+  const int held = c < run.outcome.fixed.size() ? run.outcome.fixed[c] : 0;
+  const double r = static_cast<double>(m) -
+                   static_cast<double>(run.components[c].parameters.size()) +
+                   static_cast<double>(held);
+  if (r >= 1.0) fit.sigma0 = std::sqrt(sum / r);
+  return fit;
+}
+
+// Heights that a height surface fits to metres, or tilts by more than a geoid does, are heights of
+// another unit or another height system.
+void WarnAboutTheHeights(Step& step, const Registration& run,
+                         const std::vector<std::vector<bool>>& fitted) {
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    if (run.components[c].layout != ComponentLayout::Vertical) continue;
+    if (c < run.outcome.determined.size() && !run.outcome.determined[c]) continue;
+    const HeightFit fit = HeightFitOf(run, c, fitted[c]);
+    if (!(fit.sigma0 > kImplausibleVerticalSigma) && !(fit.slope > kImplausibleSlope)) continue;
+    char figures[160];
+    std::snprintf(figures, sizeof figures,
+                  "the heights fit with a sigma0 of %.3f m and a slope of %.1f ppm", fit.sigma0,
+                  fit.slope);
+    step.Warn(std::string(figures) +
+              ", more than heights of one system leave (0.5 m, 1000 ppm): one list's heights "
+              "are likely in another unit (metres against feet: each CRS's height unit) or of "
+              "another height system (ellipsoidal against normal heights: --geoid)");
+  }
+}
+
+// The largest σ of the shifts tx, ty, tz, metres; NaN without statistics. The one place the
+// small-network warning reads them.
+double ShiftSigma(const Registration& run) {
+  if (!run.hasStatistics) return NAN;
+  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
+  double largest = NAN;
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    if (!run.statistics[c].precisionDetermined) continue;
+    const std::vector<std::size_t>& own = run.components[c].parameters;
+    for (std::size_t k = 0; k < own.size(); ++k) {
+      const std::string& name = parameters[own[k]].name;
+      if (name != "tx" && name != "ty" && name != "tz") continue;
+      if (!(largest >= run.statistics[c].sigma[k])) largest = run.statistics[c].sigma[k];
+    }
+  }
+  return largest;
+}
+
+// The seven of a geocentric model fitted to a small network fit its points and not what lies
+// beyond them: a rotation about the Earth's centre moves a few kilometres almost as a shift does.
+void WarnAboutASmallNetwork(Step& step, const Registration& run) {
+  if (run.plane.frame != PlaneSetup::Frame::Geocentric) return;
+  if (!run.outcome.determined.empty() && !run.outcome.determined[0]) return;
+  const double extent = FittedNetworkBox(run).Extent();
+  const double sigma = ShiftSigma(run);
+  if (!(extent < kSmallNetwork) && !(sigma > kLooseShiftSigma)) return;
+  char figures[160];
+  std::snprintf(figures, sizeof figures, "a network %.1f km across", extent / 1000);
+  std::string text = std::string("the seven parameters are not determined by ") + figures;
+  if (std::isfinite(sigma)) {
+    std::snprintf(figures, sizeof figures, " (sigma of the shifts up to %.3f m)", sigma);
+    text += figures;
+  }
+  step.Warn(text +
+            ": over so small a network a rotation about the Earth's centre moves the points "
+            "almost as a shift does, and the seven fit the control points but not what lies "
+            "beyond them; fit --model site for a site, or molodensky-badekas, whose shifts act "
+            "about the centroid");
+}
+
 }  // namespace
+
+double NetworkBox::Extent() const {
+  if (!(east >= west) || !(north >= south)) return NAN;
+  return std::hypot(east - west, north - south);
+}
+
+double NetworkBox::DistanceTo(const Point3& map) const {
+  const double x = std::max({0.0, west - map.x, map.x - east});
+  const double y = std::max({0.0, south - map.y, map.y - north});
+  return std::hypot(x, y);
+}
+
+NetworkBox FittedNetworkBox(const Registration& run) {
+  const std::vector<std::vector<bool>> fitted = FittedMasks(run);
+  NetworkBox box;
+  const bool plane = run.plane.frame == PlaneSetup::Frame::Plane;
+  for (std::size_t i = 0; !fitted.empty() && i < run.planeSource.size(); ++i) {
+    if (!fitted[0][i]) continue;
+    // In a plane the destination points are drawn where they are.
+    const Point3 map = plane ? run.planeDestination[i] : run.plane.MapPoint(run.destination[i]);
+    if (!std::isfinite(map.x) || !std::isfinite(map.y)) continue;
+    box.west = std::min(box.west, map.x);
+    box.east = std::max(box.east, map.x);
+    box.south = std::min(box.south, map.y);
+    box.north = std::max(box.north, map.y);
+  }
+  return box;
+}
 
 // Warnings about a usable fit that the user should not take at face value.
 void WarnAboutTheFit(Step& step, const Registration& run) {
@@ -197,9 +396,11 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
               ": the pairs do not look like the same points in two coordinate sets: " +
               LikelyCause(step, run, rms));
   } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
-             run.plane.destinationOnGrid) {
+             run.plane.destinationOnGrid && !EllipsoidLeftToTheFit(run.plane)) {
     WarnAboutTheGrid(step, run);
   }
+  WarnAboutTheHeights(step, run, fitted);
+  WarnAboutASmallNetwork(step, run);
 }
 
 bool FailsStrictly(const Registration& run) {

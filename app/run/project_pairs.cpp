@@ -65,8 +65,88 @@ bool PairsInTheDomain(Step& step, const Registration& run) {
   return true;
 }
 
+// What the frame did about the datums that the user should know: a projection that ignores the
+// source's ellipsoid, where the source was not carried to the destination's datum, and an
+// operation of PROJ's that carries nothing.
+void WarnAboutTheDatum(Step& step, const PlaneSetup& plane) {
+  const DatumShift& shift = plane.datumShift;
+  if (plane.projectionIgnoresSourceEllipsoid && shift.name.empty()) {
+    step.Warn("the destination's projection takes no ellipsoid but its own (" +
+              step.Quoted(plane.destination.ellipsoid.name) +
+              "): the source's longitudes and latitudes on " +
+              step.Quoted(plane.source.ellipsoid.name) +
+              " go into it as if they were on that one, and the fit takes up the difference (a "
+              "scale of some hundred ppm, and centimetres over a few kilometres); " +
+              (plane.datumChoice == PlaneSetup::DatumChoice::None
+                   ? "without --datum-shift none, PROJ carries them to the destination's datum "
+                     "first"
+                   : "name the source's CRS (--source-crs), and PROJ carries them to the "
+                     "destination's datum first"));
+  }
+  if (!shift.name.empty() && shift.ballpark) {
+    step.Warn("PROJ knows no transformation from the source's datum to the destination's: its " +
+              step.Quoted(shift.name, 200) +
+              " keeps the longitudes and latitudes as they are, and the fit takes up the whole "
+              "datum change");
+  }
+}
+
+// Each list's points held to the area of use of the CRS it is named by.
+void WarnOutsideTheAreas(Step& step, const Registration& run) {
+  const PlaneSetup& plane = run.plane;
+  for (const bool isSource : {true, false}) {
+    const ListSystem& list = isSource ? plane.source : plane.destination;
+    if (!list.area.known) continue;
+    OutsideArea outside{list, isSource ? "--source-crs" : "--destination-crs",
+                        isSource ? "source point" : "destination point",
+                        isSource ? "source points" : "destination points", false};
+    const PointList& points = isSource ? run.source : run.destination;
+    for (std::size_t i = 0; i < run.planeSource.size(); ++i) {
+      const Point3 geographic =
+          isSource ? plane.SourceGeographic(points[i]) : plane.DestinationGeographic(points[i]);
+      if (WithinArea(list.area, geographic)) continue;
+      if (outside.labels.empty()) outside.given = GivenText(points[i]);
+      outside.labels.push_back(std::to_string(i + 1) +
+                               (run.names.empty() ? "" : " " + step.Quoted(run.names[i])));
+    }
+    WarnOutsideTheArea(step, outside);
+  }
+}
 
 }  // namespace
+
+std::string GivenText(const Point3& given) {
+  char text[100];
+  std::snprintf(text, sizeof text, "%.12g,%.12g,%.12g", given.x, given.y, given.z);
+  return text;
+}
+
+void WarnOutsideTheArea(Step& step, const OutsideArea& outside) {
+  const std::size_t count = outside.labels.size();
+  if (count == 0) return;
+  constexpr std::size_t kShown = 5;
+  std::string text = count == 1 ? std::string(outside.one) + " " + outside.labels[0] +
+                                      " (counting from 1; given as " + outside.given + ") lies"
+                                : std::string(outside.several) + " ";
+  for (std::size_t k = 0; count > 1 && k < count && k < kShown; ++k) {
+    text += (k == 0 ? "" : k + 1 == count ? " and " : ", ") + outside.labels[k];
+  }
+  if (count > kShown) text += " and " + std::to_string(count - kShown) + " more";
+  if (count > 1) text += " (counting from 1) lie";
+  const AreaOfUse& area = outside.list.area;
+  const ListSystem& list = outside.list;
+  char box[160];
+  std::snprintf(box, sizeof box, "longitudes %.2f to %.2f, latitudes %.2f to %.2f", area.west,
+                area.east, area.south, area.north);
+  text += " outside the area of use of " + std::string(outside.option) + " " +
+          (list.crsCode.empty() ? "" : list.crsCode + " ") + step.Quoted(list.crsName, 80) + " (" +
+          box + ") by more than a tenth of its extent: " +
+          (outside.images ? std::string(count == 1 ? "is the point" : "are the points") +
+                                " in the source's system, its coordinates in their order?"
+                          : std::string(count == 1 ? "is it" : "are they") +
+                                " in that CRS, its coordinates in their order?");
+  step.Warn(text);
+}
 
 std::string OffTheEarth(const ListSystem& list, const Point3& given, const Point3& geographic,
                         const char* which) {
@@ -113,6 +193,7 @@ bool ProjectPairs(Step& step, Registration& run) {
                 << kNothingWritten;
     return false;
   }
+  WarnAboutTheDatum(step, plane);
   run.planeSource.reserve(run.source.size());
   for (const Point3& p : run.source) run.planeSource.push_back(plane.SourceToFrame(p));
   run.planeDestination.reserve(run.destination.size());
@@ -148,7 +229,9 @@ bool ProjectPairs(Step& step, Registration& run) {
       return false;
     }
   }
-  return PairsInTheDomain(step, run);
+  if (!PairsInTheDomain(step, run)) return false;
+  WarnOutsideTheAreas(step, run);
+  return true;
 }
 
 }  // namespace Quorvane

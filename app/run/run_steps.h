@@ -4,6 +4,7 @@
 // holds its warnings until the input is accepted. Only the run's own files include this.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <ostream>
 #include <string>
@@ -63,6 +64,34 @@ std::string DomainReach(const Point3& geographic, double meridian, const char* w
 /// "destination". A geographic NaN (no point at all) is left to the finiteness checks.
 std::string OffTheEarth(const ListSystem& list, const Point3& given, const Point3& geographic,
                         const char* which);
+
+/// The points of one list that lie outside the area of use of the CRS it is named by.
+struct OutsideArea {
+  const ListSystem& list;             // whose `area` they are held to
+  const char* option;                 // that names its CRS: "--source-crs"
+  const char* one;                    // how the warning names one point: "source point"
+  const char* several;                // and several: "source points"
+  bool images;                        // they are where --apply points came out, not points as given
+  std::vector<std::string> labels{};  // of those outside: "3 \"P3\"", in order
+  std::string given{};                // of the first outside, as given: "47.37,8.55,400"
+};
+
+/// A point as given, for a message: "47.37,8.55,400" (12 significant digits).
+std::string GivenText(const Point3& given);
+
+/// Warns, in one line, of the points `outside` holds: nothing when it holds none.
+void WarnOutsideTheArea(Step& step, const OutsideArea& outside);
+
+/// The box the fitted control points span where the picture draws them (PlaneSetup::MapPoint of
+/// their destination points), metres.
+struct NetworkBox {
+  double west = INFINITY, south = INFINITY, east = -INFINITY, north = -INFINITY;
+  /// Its diagonal, metres; NaN for a box of no point.
+  double Extent() const;
+  /// How far a point drawn at `map` lies outside the box, metres; 0 inside.
+  double DistanceTo(const Point3& map) const;
+};
+NetworkBox FittedNetworkBox(const Registration& run);
 
 /// Makes the frame of the fit and takes both lists into it; refuses a pair without finite
 /// coordinates there or outside the projection's domain.

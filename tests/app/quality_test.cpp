@@ -314,7 +314,48 @@ INSTANTIATE_TEST_SUITE_P(
                 {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
                  QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
                  "ellipsoid=BJ54,meridian=111"},
-                255, "false-easting=37500000?"}),
+                255, "false-easting=37500000?"},
+        // Points of Tokyo named as ETRS89, whose area of use is Europe.
+        Mistake{"SourceOutsideItsCrsArea",
+                {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--source-crs", "EPSG:4258"}, 3,
+                "lie outside the area of use of --source-crs EPSG:4258"},
+        // Latitude first: the point comes out 9,770 km away, outside the British National Grid.
+        Mistake{"ApplyPointComesOutOfTheGridsArea",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/bng-27700.txt", "--destination-crs", "EPSG:27700",
+                 "--model", "site", "--apply", "53.8,-1.6,100"},
+                3, "given as 53.8,-1.6,100) lies outside the area of use of --destination-crs"},
+        // 95 km north of a network 21.5 km across.
+        Mistake{"ApplyPointFarFromTheControlPoints",
+                {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--apply", "139.7,36.6,40"}, 3,
+                "1 of the 1 --apply points lies farther from the fitted control points"},
+        // A table in metres named by the same grid in US survey feet.
+        Mistake{"MetresTableNamedInFeet",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/bng-27700.txt", "--destination-crs",
+                 "+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717 +x_0=400000 +y_0=-100000 "
+                 "+ellps=airy +units=us-ft", "--model", "site"},
+                3, "a scale of 0.3048093 is a foot in metres"},
+        // Heights in metres read as US survey feet.
+        Mistake{"HeightsInAnotherUnit",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/bng-27700.txt", "--destination-crs",
+                 "+proj=tmerc +lat_0=49 +lon_0=-2 +k=0.9996012717 +x_0=400000 +y_0=-100000 "
+                 "+ellps=airy +vunits=us-ft", "--model", "site"},
+                3, "one list's heights are likely in another unit"},
+        // The seven on the zone-37 network: sigma of tx 1.1 m.
+        Mistake{"GeocentricModelOnASmallNetwork",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/d-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
+                 "ellipsoid=BJ54,meridian=111,false-easting=37500000", "--model", "helmert"},
+                3, "the seven parameters are not determined by a network"},
+        // The table's central meridian taken two 6-degree zones east: 12 degrees about the axis.
+        Mistake{"WrongZoneUnderHelmert",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
+                 QUORVANE_SOURCE_DIR "/examples/bng-27700.txt", "--destination-crs",
+                 "+proj=tmerc +lat_0=49 +lon_0=10 +k=0.9996012717 +x_0=400000 +y_0=-100000 "
+                 "+ellps=airy", "--model", "helmert"},
+                3, "12.10 degrees about the Earth's axis, as a grid's zone or central meridian"}),
     QuorvaneTest::CaseName());
 
 // Options of the model and its checks that cannot be used: one line, nothing written.
