@@ -23,7 +23,7 @@ using namespace Quorvane;
 // The models of the benchmarks by --model name, with default settings.
 std::unique_ptr<const TransformModel> Made(const char* name) {
   Model model;
-  ModelByName(name, model.kind);
+  model.name = name;
   return MakeModel(model);
 }
 
@@ -118,18 +118,18 @@ void BM_SnoopByDowndates(benchmark::State& state) {
     FitOutcome outcome = start.outcome;
     FitStatistics stats = startStats;
     std::vector<BlunderRemoval> removals;
-    const FramePairs pairs = start.Pairs();
+    const FramePairs framePairs = start.Pairs();
     SnoopedComponent snooped;
     snooped.layout = start.model->Components()[c].layout;
     snooped.parameters = static_cast<int>(start.model->Components()[c].parameters.size());
     snooped.linearise = [&](std::size_t i, PairLinearisation& out) {
-      start.model->Linearise(c, params, pairs, i, out);
+      start.model->Linearise(c, params, framePairs, i, out);
     };
     snooped.refit = [&](const std::vector<bool>& mask) {
-      return start.model->FitComponent(c, pairs, mask, params, outcome);
+      return start.model->FitComponent(c, framePairs, mask, params, outcome);
     };
     snooped.statistics = [&](const std::vector<bool>& mask) {
-      return ComputeModelStatistics(*start.model, c, pairs, mask, params);
+      return ComputeModelStatistics(*start.model, c, framePairs, mask, params);
     };
     snooped.refitBudget = 0;
     state.ResumeTiming();

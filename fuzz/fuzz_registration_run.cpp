@@ -1,13 +1,13 @@
 // libFuzzer target over the whole registration in-process: both point lists (as option texts or
-// through the point-file reader), projection, fit of either model, console report into a
+// through the point-file reader), projection, fit of any model, console report into a
 // discarding stream, and the files: the result text, which must always be valid JSON, the record
 // and the picture, each written into a scratch folder and read back whole.
 //
 // The input is the option values: the source text up to the first NUL or newline, the
 // destination text up to the next one (an input with neither is a source text with an empty
 // destination). What follows a second separator sets the further options: its first byte is a set
-// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot, 32 a model other than
-// the similarity: site, helmert or molodensky-badekas by the source text's length, 64 the
+// of flags (1 --quality, 2 --snoop, 4 --exclude, 8 --record, 16 --plot, 32 a model of the table
+// other than the similarity, chosen by the source text's length, 64 the
 // source text as a point file, 128 the destination text as one), then comes the --exclude text
 // up to the next separator, and after it the --apply text. Every run's record text is built and
 // must be valid JSON as well, and its picture must hold no NaN or infinity.
@@ -18,11 +18,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 #include <rapidjson/reader.h>
 
@@ -150,7 +150,7 @@ void CheckWritten(const std::string& name, const std::string& text) {
   Require(ReadBack(path) == text, "a written file reads back whole");
 }
 
-void CheckResultText(const std::string& json, const Quorvane::TransformParams& params,
+void CheckResultText(const std::string& json, const Quorvane::ContractFigures& fit,
                      const std::string& model) {
   Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
 
@@ -160,14 +160,11 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
 
   // Rotations are written in degrees, value · 180 / 3.141592653589793, which can overflow.
   const auto degrees = [](double radians) { return radians * 180.0 / 3.141592653589793; };
-  const std::string expected = std::string("{\"offset\"[") + Expected(params.tx) +
-                               Expected(params.ty) + Expected(params.tz) + "]\"rotate\"[" +
-                               Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
-                               Expected(degrees(params.rz)) + "]\"scale\"" +
-                               Expected(params.scale) +
-                               (model == "site"      ? "\"model\"?\"slope\"["
-                                : model == "similarity" ? "}"
-                                                        : "\"model\"?\"convention\"?");
+  const std::string expected = std::string("{\"offset\"[") + Expected(fit.offset[0]) +
+                               Expected(fit.offset[1]) + Expected(fit.offset[2]) + "]\"rotate\"[" +
+                               Expected(degrees(fit.rotate[0])) + Expected(degrees(fit.rotate[1])) +
+                               Expected(degrees(fit.rotate[2])) + "]\"scale\"" +
+                               Expected(fit.scale) + (model == "similarity" ? "}" : "\"model\"?");
   Require(handler.shape.compare(0, expected.size(), expected) == 0,
           "three numbers, three numbers, one; null where not finite");
 }
@@ -208,8 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((flags & (1u << k)) != 0) texts.given[flagged[k]] = "";
       }
       if ((flags & 32u) != 0) {
-        const char* const models[] = {"site", "helmert", "molodensky-badekas"};
-        texts.given["--model"] = models[texts.sourceText.size() % 3];
+        // Each model of the table but the default.
+        const std::vector<Quorvane::ModelEntry>& models = Quorvane::ModelTable();
+        texts.given["--model"] = models[1 + texts.sourceText.size() % (models.size() - 1)].name;
       }
       const std::size_t third = input.find_first_of(std::string("\0\n", 2), second + 2);
       if (texts.Has("--exclude")) texts.given["--exclude"] = input.substr(second + 2, third - (second + 2));
@@ -245,8 +243,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostream errors(&errorBuffer);
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
-  const Quorvane::TransformParams& params = run.params.transform;
-  const std::string model = Quorvane::ModelName(run.choice);
+  const Quorvane::ContractFigures fit =
+      run.model != nullptr ? run.model->Figures(run.params) : Quorvane::ContractFigures{};
+  const std::string model = run.choice.name;
   const std::string reported = report.str();
 
   switch (code) {
@@ -276,11 +275,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         CheckWritten("plot.svg", svg);
       }
-      Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
-                  std::isfinite(params.rz) && std::isfinite(params.scale),
-              "a fit that succeeded is finite");
+      for (const double value : run.params.values) {
+        Require(std::isfinite(value), "a fit that succeeded is finite");
+      }
       // rx and ry take no part in the plane models, so no fit moves them.
-      Require(run.model->FrameOf() != Quorvane::Frame::Plane || (params.rx == 0.0 && params.ry == 0.0),
+      Require(run.model->FrameOf() != Quorvane::Frame::Plane ||
+                  (fit.rotate[0] == 0.0 && fit.rotate[1] == 0.0),
               "rx and ry stay 0 in the plane");
       break;
     case Quorvane::kExitBadInput:
@@ -297,15 +297,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // With no complete source point there is nothing to fit, and the start values stay.
   if (source.empty() && code != Quorvane::kExitBadInput) {
-    const Quorvane::TransformParams start;
-    Require(code == Quorvane::kExitSuccess &&
-                std::memcmp(&params, &start, sizeof params) == 0,
-            "an empty fit keeps the start values");
+    bool start = fit.scale == 1.0;
+    for (int k = 0; k < 3; ++k) start = start && fit.offset[k] == 0.0 && fit.rotate[k] == 0.0;
+    Require(code == Quorvane::kExitSuccess && start, "an empty fit keeps the start values");
   }
 
   if (run.model == nullptr) return 0;  // refused before the model was made
   const std::string result = Quorvane::BuildResultJson(*run.model, run.params);
-  CheckResultText(result, params, model);
+  CheckResultText(result, fit, model);
   CheckWritten("quorvane.json", result);
   return 0;
 }

@@ -46,6 +46,69 @@ bool CrsText(const std::string& value, std::string& text, std::string& problem) 
   return true;
 }
 
+// --model and the settings of a model, each refused for a model whose table line does not take
+// it, and an unknown value refused with the values there are.
+bool ReadModel(const OptionTexts& texts, Model& model, std::ostream& errors,
+               ConsoleEncoding encoding) {
+  const auto quoted = [&](const std::string& value) { return QuotedField(value, 40, encoding); };
+  if (texts.Has("--model")) {
+    if (FindModel(texts.Value("--model")) == nullptr) {
+      errors << "quorvane: --model " << quoted(texts.Value("--model")) << " is not a model: give "
+             << ModelNames() << kNothingWritten;
+      return false;
+    }
+    model.name = texts.Value("--model");
+  }
+  const ModelEntry& entry = *FindModel(model.name);
+  if (texts.Has("--fix-scale") && !entry.Takes(kTakesFixScale)) {
+    errors << "quorvane: --fix-scale needs --model "
+           << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesFixScale); }) << " (the "
+           << model.name << " model always fits its scale)" << kNothingWritten;
+    return false;
+  }
+  model.fixScale = texts.Has("--fix-scale");
+  if (texts.Has("--vertical")) {
+    const std::string& vertical = texts.Value("--vertical");
+    if (!entry.Takes(kTakesVertical)) {
+      errors << "quorvane: --vertical needs --model "
+             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesVertical); }) << " (the "
+             << model.name << " model scales heights with the rest)" << kNothingWritten;
+      return false;
+    }
+    if (vertical == "constant") {
+      model.vertical = Model::Vertical::Constant;
+    } else if (vertical == "quadric") {
+      model.vertical = Model::Vertical::Quadric;
+    } else if (vertical == "auto") {
+      model.vertical = Model::Vertical::Auto;
+    } else if (vertical != "plane") {
+      errors << "quorvane: --vertical " << quoted(vertical)
+             << " is neither plane, constant, quadric nor auto" << kNothingWritten;
+      return false;
+    }
+  }
+  if (texts.Has("--convention")) {
+    const std::string& convention = texts.Value("--convention");
+    if (!entry.Takes(kTakesConvention)) {
+      errors << "quorvane: --convention needs --model "
+             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesConvention); })
+             << " (the " << model.name
+             << (entry.frame == Frame::Plane ? " model has no rotations about X and Y)"
+                                             : " model has no rotation angles to sign)")
+             << kNothingWritten;
+      return false;
+    }
+    if (convention == "coordinate-frame") {
+      model.convention = Model::Convention::CoordinateFrame;
+    } else if (convention != "position-vector") {
+      errors << "quorvane: --convention " << quoted(convention)
+             << " is neither position-vector nor coordinate-frame" << kNothingWritten;
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseGridSpec(const std::string& text, GridSpec& spec, std::string& problem,
@@ -166,56 +229,8 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
   settings.packedDms = texts.Has("--packed-dms");
 
   // The model.
-  if (texts.Has("--model") && !ModelByName(texts.Value("--model"), settings.model.kind)) {
-    errors << "quorvane: --model " << quoted(texts.Value("--model"))
-           << " is not a model: give similarity, site, helmert or molodensky-badekas"
-           << kNothingWritten;
-    return false;
-  }
-  const bool site = settings.model.kind == Model::Kind::Site;
-  const bool geocentric = settings.model.kind == Model::Kind::Helmert ||
-                          settings.model.kind == Model::Kind::MolodenskyBadekas;
-  if (texts.Has("--fix-scale") && !site) {
-    errors << "quorvane: --fix-scale needs --model site (the "
-           << ModelName(settings.model) << " model always fits its scale)" << kNothingWritten;
-    return false;
-  }
-  settings.model.fixScale = texts.Has("--fix-scale");
-  if (texts.Has("--vertical")) {
-    const std::string& vertical = texts.Value("--vertical");
-    if (!site) {
-      errors << "quorvane: --vertical needs --model site (the " << ModelName(settings.model)
-             << " model scales heights with the rest)" << kNothingWritten;
-      return false;
-    }
-    if (vertical == "constant") {
-      settings.model.vertical = Model::Vertical::Constant;
-    } else if (vertical == "quadric") {
-      settings.model.vertical = Model::Vertical::Quadric;
-    } else if (vertical == "auto") {
-      settings.model.vertical = Model::Vertical::Auto;
-    } else if (vertical != "plane") {
-      errors << "quorvane: --vertical " << quoted(vertical)
-             << " is neither plane, constant, quadric nor auto" << kNothingWritten;
-      return false;
-    }
-  }
-  if (texts.Has("--convention")) {
-    const std::string& convention = texts.Value("--convention");
-    if (!geocentric) {
-      errors << "quorvane: --convention needs --model helmert or molodensky-badekas (the "
-             << ModelName(settings.model) << " model has no rotations about X and Y)"
-             << kNothingWritten;
-      return false;
-    }
-    if (convention == "coordinate-frame") {
-      settings.model.convention = Model::Convention::CoordinateFrame;
-    } else if (convention != "position-vector") {
-      errors << "quorvane: --convention " << quoted(convention)
-             << " is neither position-vector nor coordinate-frame" << kNothingWritten;
-      return false;
-    }
-  }
+  if (!ReadModel(texts, settings.model, errors, encoding)) return false;
+  const bool geocentric = FindModel(settings.model.name)->frame == Frame::Geocentric;
 
   // The checks.
   const struct {
@@ -302,8 +317,9 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
     for (const auto& crs : named) {
       if (crs.list.kind == ListSystem::Kind::Geocentric) {
         errors << "quorvane: " << crs.option << " " << quoted(texts.Value(crs.option))
-               << " is geocentric, and the " << ModelName(settings.model)
-               << " model is fitted in a plane; give --model helmert or molodensky-badekas"
+               << " is geocentric, and the " << settings.model.name
+               << " model is fitted in a plane; give --model "
+               << ModelNames([](const ModelEntry& m) { return m.frame == Frame::Geocentric; })
                << kNothingWritten;
         return false;
       }
@@ -313,7 +329,7 @@ bool ReadSettings(OptionTexts texts, RunSettings& result, std::ostream& errors) 
     const std::string& geoid = texts.Value("--geoid");
     if (geocentric) {
       errors << "quorvane: --geoid reduces heights for a plane model, and the "
-             << ModelName(settings.model)
+             << settings.model.name
              << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
       return false;
     }

@@ -601,39 +601,9 @@ std::string LikelyCause(const Step& step, const Registration& run, double rms) {
 // Warnings about a usable fit that the user should not take at face value.
 void WarnAboutTheFit(Step& step, const Registration& run) {
   const std::vector<std::vector<bool>> fitted = FittedMasks(run);
-  for (std::size_t c = 0; c < run.components.size(); ++c) {
-    if (c < run.outcome.determined.size() && run.outcome.determined[c]) continue;
-    const std::size_t m = static_cast<std::size_t>(std::count(fitted[c].begin(), fitted[c].end(), true));
-    const std::size_t terms = run.components[c].parameters.size();
-    if (run.components[c].layout == ComponentLayout::Vertical) {
-      if (terms == 6) {
-        step.Warn("the height quadric is not determined by the points given: the " +
-                  std::to_string(m) + " pairs fitted vertically do not fix its six terms (six "
-                  "at least, not on one conic); the terms they do not fix are left at 0");
-      } else {
-        step.Warn("the vertical plane is not determined by the points given: the " +
-                  std::to_string(m) + " pairs fitted vertically do not span a plane (three at "
-                  "least, not on one line); the slopes across are left at 0");
-      }
-      continue;
-    }
-    std::string text = "the transform is not determined by the points given: ";
-    if (run.components.size() > 1) text = "the horizontal transform is not determined by the points given: ";
-    const bool geocentric = terms == 7;
-    if (m < (geocentric ? 3u : 2u)) {
-      text += std::to_string(m) + (m == 1 ? " pair is" : " pairs are") + " fitted";
-    } else if (geocentric) {
-      text += "the " + std::to_string(m) + " fitted source points lie on one line";
-    } else {
-      text += "the " + std::to_string(m) + " fitted source points lie within " +
-              std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
-              " mm of each other in the plane";
-    }
-    text += geocentric ? ", and the seven parameters need three pairs not on one line; the "
-                         "rotations they do not fix are left at 0."
-                       : ", and a rotation and scale need at least two apart; the values are one "
-                         "of many that fit them equally well.";
-    step.Warn(text);
+  // What the model says of each component its pairs do not determine.
+  for (std::size_t c = 0; c < run.outcome.determined.size(); ++c) {
+    if (!run.outcome.determined[c]) step.Warn(run.outcome.notDetermined.at(c));
   }
   if (run.outcome.stoppedEarly) {
     step.Warn("the solver stopped without converging (" + run.outcome.message +
@@ -653,7 +623,8 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
     }
     rms = std::sqrt(sum / static_cast<double>(m));
   }
-  const double scale = run.params.transform.scale;
+  const ContractFigures fit = run.model->Figures(run.params);
+  const double scale = fit.scale;
   // A transform the points do not determine, or destination points on one spot, have been warned
   // of, and their scale means nothing.
   const bool determined = (run.outcome.determined.empty() || run.outcome.determined[0]) &&
@@ -668,12 +639,12 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
   } else if (determined && run.plane.frame == PlaneSetup::Frame::Plane &&
              run.plane.destinationOnGrid &&
              (std::fabs(scale - 1.0) > kSuspectGridScale ||
-              std::fabs(run.params.transform.rz) > kSuspectGridRotation)) {
+              std::fabs(fit.rotate[2]) > kSuspectGridRotation)) {
     char figures[160];
     std::snprintf(figures, sizeof figures,
                   "the fit into the grid has a scale of 1 %+.1f ppm and a rotation of %.4f "
                   "degrees",
-                  (scale - 1.0) * 1e6, run.params.transform.rz * 180 / 3.141592653589793);
+                  (scale - 1.0) * 1e6, fit.rotate[2] * 180 / 3.141592653589793);
     step.Warn(std::string(figures) +
               ", more than a datum change leaves: is the grid described right? A scale factor "
               "or projection height missing (scale=, height=) shows as scale; a wrong central "
