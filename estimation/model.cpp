@@ -14,7 +14,8 @@
   X("similarity", MakeSimilarityModel, Frame::Plane, 0)                                        \
   X("site", MakeSiteModel, Frame::Plane, kTakesFixScale | kTakesVertical)                      \
   X("helmert", MakeHelmertModel, Frame::Geocentric, kTakesConvention)                          \
-  X("molodensky-badekas", MakeMolodenskyBadekasModel, Frame::Geocentric, kTakesConvention)
+  X("molodensky-badekas", MakeMolodenskyBadekasModel, Frame::Geocentric, kTakesConvention)     \
+  X("affine", MakeAffineModel, Frame::Geocentric, 0)
 
 namespace Quorvane {
 

@@ -86,8 +86,9 @@ const OptionSpec kOptions[] = {
     // Model.
     {"--model", "NAME", OptionGroup::Model,
      "similarity (the default); site: a horizontal\nsimilarity and a height surface, fitted "
-     "apart;\nhelmert or molodensky-badekas: the seven\nparameters in geocentric coordinates",
-     "similarity (the default), site, helmert or molodensky\\-badekas.\n"
+     "apart;\nhelmert or molodensky-badekas: the seven\nparameters in geocentric coordinates; "
+     "affine:\nX' = T + A*X, twelve parameters, geocentric",
+     "similarity (the default), site, helmert, molodensky\\-badekas or affine.\n"
      "The site model fits (E',N') = (E0,N0) + t + scale\\(**R(rz)\\(**((E,N) \\- (E0,N0))\n"
      "horizontally and H' = H + tz + slopeNorth\\(**(N \\- N0) + slopeEast\\(**(E \\- E0)\n"
      "vertically, about the centroid (E0,N0) of its source points, as two least\\-squares\n"
@@ -95,7 +96,9 @@ const OptionSpec kOptions[] = {
      "helmert fits X' = T + (1 + s)\\(**R\\(**X to geocentric coordinates, each list on its\n"
      "own ellipsoid (EPSG method 1033, PROJ's helmert step);\n"
      "molodensky\\-badekas the same about the centroid Xp of the source points,\n"
-     "X' = Xp + T + (1 + s)\\(**R\\(**(X \\- Xp) (EPSG 1061)."},
+     "X' = Xp + T + (1 + s)\\(**R\\(**(X \\- Xp) (EPSG 1061).\n"
+     "affine fits X' = T + A\\(**X, A a general 3 \\(mu 3 matrix, to geocentric coordinates\n"
+     "(twelve parameters, PROJ's affine step)."},
     {"--fix-scale", nullptr, OptionGroup::Model, "site model: the horizontal scale held at 1",
      "Site model: the horizontal scale held at exactly 1."},
     {"--vertical", "KIND", OptionGroup::Model,
@@ -280,7 +283,8 @@ constexpr char kManualHead[] =
     "source points onto the destination points in the least\\-squares sense; or, with\n"
     "\\-\\-model site, a horizontal similarity and a vertical shift or inclined plane,\n"
     "fitted apart; or, with \\-\\-model helmert or molodensky\\-badekas, the\n"
-    "seven\\-parameter transformation of geocentric coordinates.\n"
+    "seven\\-parameter transformation of geocentric coordinates, and with \\-\\-model\n"
+    "affine their twelve\\-parameter affine transformation.\n"
     ".PP\n"
     "The report on standard output gives the solver's summary, the model's parameters\n"
     "(for the default model the line\n"

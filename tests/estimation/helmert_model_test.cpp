@@ -39,7 +39,8 @@ std::vector<double> Reported(const TransformModel& model, const ModelParameters&
 }
 
 // Points PROJ made from EPSG:1314 without noise come back to the published values, in either
-// convention (the coordinate frame's rotations with the opposite sign) and about either point.
+// convention (the coordinate frame's rotations with the opposite sign) and about either point;
+// the affine transformation fitted to them states the same shift, rotations and scale.
 TEST(HelmertModel, FitsEpsg1314BackFromPointsInEitherConventionAndAboutEitherPoint) {
   constexpr double kShift = 1e-3;     // metres, as asked of a datum's published shift
   constexpr double kRotation = 1e-5;  // arc seconds
@@ -53,7 +54,8 @@ TEST(HelmertModel, FitsEpsg1314BackFromPointsInEitherConventionAndAboutEitherPoi
   const Case cases[] = {
       {"helmert", Model::Convention::PositionVector, "position_vector", 1},
       {"helmert", Model::Convention::CoordinateFrame, "coordinate_frame", -1},
-      {"molodensky-badekas", Model::Convention::PositionVector, "position_vector", 1}};
+      {"molodensky-badekas", Model::Convention::PositionVector, "position_vector", 1},
+      {"affine", Model::Convention::PositionVector, "position_vector", 1}};
   for (const Case& c : cases) {
     const GeocentricNetwork net(40, Epsg1314Step(c.name, c.sign), 0.0);
     Model choice;
