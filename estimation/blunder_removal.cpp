@@ -15,24 +15,21 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
 #include <utility>
 
 #include <Eigen/Dense>
 
 #include "estimation/fixed_shapes.h"
 
-
 namespace Quorvane {
 
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-// As in the statistics: residuals below this fraction of the largest coordinate are rounding.
-constexpr double kRoundingResidualRatio = 1e-12;
-
-// As in the statistics: a pair whose block of the redundancy matrix has an eigenvalue below this
+// As in the statistics: residuals below this fraction of the largest coordinate are rounding, and
+// a pair whose block of the redundancy matrix has an eigenvalue below kSmallestRedundancyShare
 // alone fixes some combination of the parameters and cannot be tested.
+constexpr double kRoundingResidualRatio = 1e-12;
 const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::epsilon());
 
 // The inverse of a pair's D × D block Q of the redundancy matrix (in the corner of `q`, D from 1

@@ -106,16 +106,6 @@ bool DeletedResidual(const Eigen::MatrixXd& U, Eigen::Index first, const double*
   return true;
 }
 
-}  // namespace
-
-Point3 PointOf(const double* rows, int d) {
-  if (d == 3) return Point3(rows[0], rows[1], rows[2]);
-  if (d == 2) return Point3(rows[0], rows[1], 0.0);
-  return Point3(0.0, 0.0, rows[0]);
-}
-
-namespace {
-
 // The tests of a component of D rows a pair and U parameters, each Eigen::Dynamic for any.
 template <int D, int U>
 void TestPairsWith(const WhitenedComponent& at, const Eigen::MatrixXd& Umatrix,
@@ -184,6 +174,12 @@ void TestPairs(const WhitenedComponent& at, const Eigen::MatrixXd& U,
   QUORVANE_FIXED_SHAPES(QUORVANE_TEST_PAIRS_WITH)
 #undef QUORVANE_TEST_PAIRS_WITH
   TestPairsWith<Eigen::Dynamic, Eigen::Dynamic>(at, U, scaling, stats);
+}
+
+Point3 PointOf(const double* rows, int d) {
+  if (d == 3) return Point3(rows[0], rows[1], rows[2]);
+  if (d == 2) return Point3(rows[0], rows[1], 0.0);
+  return Point3(0.0, 0.0, rows[0]);
 }
 
 }  // namespace Quorvane
