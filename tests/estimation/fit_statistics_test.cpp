@@ -41,17 +41,15 @@ void Network(double noise, double blunder, PointList& source, PointList& destina
   destination[4].y += blunder;
 }
 
-// The similarity fitted to the pairs `fitted` marks and its statistics; the fit into `params`
-// and `outcome` where given.
+// The similarity fitted to the pairs `fitted` marks and its statistics; the fit's outcome into
+// `outcome` where given.
 FitStatistics FitAndTest(const PointList& source, const PointList& destination,
-                         const std::vector<bool>& fitted, FitOutcome* outcome = nullptr,
-                         ModelParameters* params = nullptr) {
+                         const std::vector<bool>& fitted, FitOutcome* outcome = nullptr) {
   const auto similarity = QuorvaneTest::Made("similarity");
   const FramePairs pairs{source, destination};
   ModelParameters fit;
   const FitOutcome made = similarity->Fit(pairs, {fitted}, fit, 0);
   if (outcome != nullptr) *outcome = made;
-  if (params != nullptr) *params = fit;
   return ComputeModelStatistics(*similarity, 0, pairs, fitted, fit);
 }
 
