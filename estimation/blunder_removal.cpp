@@ -33,12 +33,13 @@ constexpr double kRoundingResidualRatio = 1e-12;
 const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::epsilon());
 
 // The inverse of a pair's D × D block Q of the redundancy matrix (in the corner of `q`, D from 1
-// to 3) into the corner of `inverse`; false when Q's smallest eigenvalue is below
+// to 3) into the corner of `inverse`, zero beyond it; false when Q's smallest eigenvalue is below
 // kSmallestRedundancyShare. Closed forms, the direct eigenvalues of a small symmetric matrix and
 // its cofactor inverse, as the search for the worst pair takes many of them.
-template <int D>
-bool InvertSmall(const Eigen::Matrix3d& q, Eigen::Matrix3d& inverse) {
-  const Eigen::Matrix<double, D, D> block = q.topLeftCorner<D, D>();
+template <int D, class Square>
+bool InvertSmall(const Square& q, Square& inverse) {
+  const Eigen::Matrix<double, D, D> block = q.template topLeftCorner<D, D>();
+  inverse.setZero();
   if constexpr (D == 1) {
     if (!(block(0, 0) > kSmallestRedundancyShare)) return false;
   } else {
@@ -46,8 +47,7 @@ bool InvertSmall(const Eigen::Matrix3d& q, Eigen::Matrix3d& inverse) {
     eigen.computeDirect(block, Eigen::EigenvaluesOnly);
     if (!(eigen.eigenvalues()[0] > kSmallestRedundancyShare)) return false;
   }
-  inverse.setZero();
-  inverse.topLeftCorner<D, D>() = block.inverse();
+  inverse.template topLeftCorner<D, D>() = block.inverse();
   return true;
 }
 
@@ -72,6 +72,12 @@ std::size_t WorstFailing(const FitStatistics& stats, const std::vector<bool>& fi
 // where a general matrix product's set-up would cost more than its arithmetic.
 template <int D, int U>  // rows a pair and parameters, each Eigen::Dynamic for any
 class Downdated {
+  // A pair's rows and its block of the redundancy matrix: D of them, or for a shape of run-time
+  // size three, those beyond its d rows zero.
+  static constexpr int kRows = D != Eigen::Dynamic ? D : 3;
+  using PairRows = Eigen::Matrix<double, kRows, 1>;
+  using PairSquare = Eigen::Matrix<double, kRows, kRows>;
+
  public:
   // Linearises every pair at the current fit; false when N is singular (nothing to test).
   bool Start(const SnoopedComponent& component, const std::vector<bool>& fitted) {
@@ -113,17 +119,17 @@ class Downdated {
   }
 
   // The residual of pair i at the current state, in its first d rows (the others 0).
-  Eigen::Vector3d Residual(std::size_t i) const {
-    Eigen::Vector3d v = Eigen::Vector3d::Zero();
+  PairRows Residual(std::size_t i) const {
+    PairRows v = PairRows::Zero();
     for (int r = 0; r < Rows(); ++r) v[r] = start_[At(i) + r] + Dot(Row(i, r), shift_.data());
     return v;
   }
 
   // Δ_i = v_iᵀ Q_ii⁻¹ v_i at the current state; false when pair i is not testable.
   bool Drop(std::size_t i, double& drop) {
-    Eigen::Matrix3d inverse;
+    PairSquare inverse;
     if (!RedundancyInverse(i, inverse)) return false;
-    const Eigen::Vector3d v = Residual(i);
+    const PairRows v = Residual(i);
     drop = v.dot(inverse * v);
     return std::isfinite(drop);
   }
@@ -131,10 +137,10 @@ class Downdated {
   // Leaves pair k out.
   void Remove(std::size_t k, std::vector<bool>& fitted) {
     // A pair removed was testable, so Q_kk is regular.
-    Eigen::Matrix3d inverse;
+    PairSquare inverse = PairSquare::Zero();
     RedundancyInverse(k, inverse);
-    const Eigen::Vector3d v = Residual(k);
-    const Eigen::Vector3d w = inverse * v;
+    const PairRows v = Residual(k);
+    const PairRows w = inverse * v;
     // δ += (J_k N⁻¹)ᵀ w and N⁻¹ += (J_k N⁻¹)ᵀ Q_kk⁻¹ (J_k N⁻¹).
     const Eigen::MatrixXd weighted = inverse.topLeftCorner(Rows(), Rows()) * a_;
     for (int r = 0; r < Rows(); ++r) shift_ += w[r] * a_.row(r).transpose();
@@ -158,7 +164,7 @@ class Downdated {
     const Eigen::VectorXd moved = shift_ - epochShift_;
     const double distance = std::sqrt(std::max(0.0, moved.dot(epochNormal_.lazyProduct(moved))));
     grown_.noalias() = epochFactor_.transpose().lazyProduct(inverse_).lazyProduct(epochFactor_);
-    const double growth = growth_.compute(grown_, Eigen::EigenvaluesOnly).eigenvalues().maxCoeff();
+    const double growth = LargestEigenvalue(grown_);
     std::size_t best = kNone;
     double bestDrop = -1.0;
     std::size_t evaluated = 0;
@@ -272,11 +278,21 @@ class Downdated {
     return sum;
   }
 
+  // The largest eigenvalue of the symmetric u × u `matrix`; of three parameters in closed form.
+  double LargestEigenvalue(const Eigen::MatrixXd& matrix) {
+    if constexpr (U == 3) {
+      Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> direct;
+      direct.computeDirect(Eigen::Matrix3d(matrix), Eigen::EigenvaluesOnly);
+      return direct.eigenvalues()[2];
+    }
+    return growth_.compute(matrix, Eigen::EigenvaluesOnly).eigenvalues().maxCoeff();
+  }
+
   // Q_ii⁻¹, Q_ii = I − J_i N⁻¹ J_iᵀ of pair i, in the d × d corner of `inverse` (0 beyond it),
   // with J_i N⁻¹ left in a_ (N⁻¹ is symmetric: its columns are its rows); false when Q_ii is
   // singular to working precision.
-  bool RedundancyInverse(std::size_t i, Eigen::Matrix3d& inverse) {
-    Eigen::Matrix3d q = Eigen::Matrix3d::Identity();
+  bool RedundancyInverse(std::size_t i, PairSquare& inverse) {
+    PairSquare q = PairSquare::Identity();
     for (int r = 0; r < Rows(); ++r) {
       for (Eigen::Index k = 0; k < Cols(); ++k) a_(r, k) = Dot(Row(i, r), &inverse_(0, k));
     }
@@ -287,7 +303,6 @@ class Downdated {
         q(r, s) -= sum;
       }
     }
-    if constexpr (D != Eigen::Dynamic) return InvertSmall<D>(q, inverse);
     if constexpr (D != Eigen::Dynamic) return InvertSmall<D>(q, inverse);
     return Rows() == 3 ? InvertSmall<3>(q, inverse)
            : Rows() == 2 ? InvertSmall<2>(q, inverse)
@@ -359,7 +374,7 @@ void DowndateWith(const SnoopedComponent& component, std::size_t componentIndex,
 void Downdate(const SnoopedComponent& component, std::size_t componentIndex, std::size_t first,
               const PairTest& test, std::vector<bool>& fitted,
               std::vector<BlunderRemoval>& removals) {
-  const int d = RowsOf(component.layout), u = component.parameters;
+  [[maybe_unused]] const int d = RowsOf(component.layout), u = component.parameters;
 #define QUORVANE_DOWNDATE_WITH(rows, parameters)                                              \
   if (d == rows && u == parameters) {                                                         \
     return DowndateWith<rows, parameters>(component, componentIndex, first, test, fitted,     \

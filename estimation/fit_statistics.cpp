@@ -85,7 +85,7 @@ WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::v
 WhitenedComponent LineariseAny(ComponentLayout layout, int u, const std::vector<bool>& fitted,
                                const LinearisePair& linearise,
                                const std::vector<Precision>* precision, FitStatistics& stats) {
-  const int d = RowsOf(layout);
+  [[maybe_unused]] const int d = RowsOf(layout);
 #define QUORVANE_LINEARISE_WITH(rows, parameters)                                     \
   if (d == rows && u == parameters) {                                                 \
     return Linearise<rows, parameters>(layout, u, fitted, linearise, precision, stats); \

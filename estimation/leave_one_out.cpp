@@ -166,7 +166,7 @@ void TestPairsWith(const WhitenedComponent& at, const Eigen::MatrixXd& Umatrix,
 
 void TestPairs(const WhitenedComponent& at, const Eigen::MatrixXd& U,
                const Eigen::VectorXd& scaling, FitStatistics& stats) {
-  const Eigen::Index u = U.cols();
+  [[maybe_unused]] const Eigen::Index u = U.cols();
 #define QUORVANE_TEST_PAIRS_WITH(rows, parameters)                 \
   if (at.d == rows && u == parameters) {                           \
     return TestPairsWith<rows, parameters>(at, U, scaling, stats); \

@@ -110,14 +110,14 @@ class SiteModel final : public TransformModel {
     outcome.notDetermined.resize(2);
     outcome.fixed.resize(2, 0);
     std::vector<double>& v = params.values;
-    const std::size_t m = CountOf(used);
     if (c == 0) {
       const HorizontalFit fit = FitHorizontal(pairs.source, pairs.destination, used, fixScale_,
                                               params.reference, pairs.precision);
       v[kTx] = fit.tx, v[kTy] = fit.ty, v[kRz] = fit.rz, v[kScale] = fit.scale;
       outcome.determined[0] = fit.determined;
       outcome.notDetermined[0] =
-          fit.determined ? std::string() : PlaneSimilarityNotDetermined("horizontal transform", m);
+          fit.determined ? std::string()
+                         : PlaneSimilarityNotDetermined("horizontal transform", CountOf(used));
       outcome.fixed[0] = fit.fixed;
     } else if (vertical_ == Model::Vertical::Quadric) {
       const QuadricFit fit = FitQuadric(pairs.source, pairs.destination, used,
@@ -128,7 +128,7 @@ class SiteModel final : public TransformModel {
       outcome.notDetermined[1] =
           fit.determined ? std::string()
                          : "the height quadric is not determined by the points given: the " +
-                               std::to_string(m) +
+                               std::to_string(CountOf(used)) +
                                " pairs fitted vertically do not fix its six terms (six at least, "
                                "not on one conic); the terms they do not fix are left at 0";
       outcome.fixed[1] = fit.fixed;
@@ -141,7 +141,7 @@ class SiteModel final : public TransformModel {
       outcome.notDetermined[1] =
           fit.determined ? std::string()
                          : "the vertical plane is not determined by the points given: the " +
-                               std::to_string(m) +
+                               std::to_string(CountOf(used)) +
                                " pairs fitted vertically do not span a plane (three at least, not "
                                "on one line); the slopes across are left at 0";
       outcome.fixed[1] = fit.fixed;
