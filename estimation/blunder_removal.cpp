@@ -370,7 +370,8 @@ void DowndateWith(const SnoopedComponent& component, std::size_t componentIndex,
   }
 }
 
-// The same for a component of any shape: with fixed sizes for the shapes of QUORVANE_FIXED_SHAPES.
+// The same for a component of any shape, with fixed sizes for those of
+// QUORVANE_FIXED_DOWNDATE_SHAPES.
 void Downdate(const SnoopedComponent& component, std::size_t componentIndex, std::size_t first,
               const PairTest& test, std::vector<bool>& fitted,
               std::vector<BlunderRemoval>& removals) {
@@ -380,7 +381,7 @@ void Downdate(const SnoopedComponent& component, std::size_t componentIndex, std
     return DowndateWith<rows, parameters>(component, componentIndex, first, test, fitted,     \
                                           removals);                                          \
   }
-  QUORVANE_FIXED_SHAPES(QUORVANE_DOWNDATE_WITH)
+  QUORVANE_FIXED_DOWNDATE_SHAPES(QUORVANE_DOWNDATE_WITH)
 #undef QUORVANE_DOWNDATE_WITH
   DowndateWith<Eigen::Dynamic, Eigen::Dynamic>(component, componentIndex, first, test, fitted,
                                                 removals);

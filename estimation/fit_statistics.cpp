@@ -33,7 +33,6 @@ WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::v
   const int d = D != Eigen::Dynamic ? D : RowsOf(layout);
   const int u = U != Eigen::Dynamic ? U : parameters;
   out.d = d;
-  out.rows.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     if (fitted[i]) out.rows.push_back(i);
   }
@@ -81,7 +80,8 @@ WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::v
   return out;
 }
 
-// Linearise of a component of any shape: with fixed sizes for the shapes of QUORVANE_FIXED_SHAPES.
+// Linearise of a component of any shape, with fixed sizes for those of
+// QUORVANE_FIXED_STATISTICS_SHAPES.
 WhitenedComponent LineariseAny(ComponentLayout layout, int u, const std::vector<bool>& fitted,
                                const LinearisePair& linearise,
                                const std::vector<Precision>* precision, FitStatistics& stats) {
@@ -90,7 +90,7 @@ WhitenedComponent LineariseAny(ComponentLayout layout, int u, const std::vector<
   if (d == rows && u == parameters) {                                                 \
     return Linearise<rows, parameters>(layout, u, fitted, linearise, precision, stats); \
   }
-  QUORVANE_FIXED_SHAPES(QUORVANE_LINEARISE_WITH)
+  QUORVANE_FIXED_STATISTICS_SHAPES(QUORVANE_LINEARISE_WITH)
 #undef QUORVANE_LINEARISE_WITH
   return Linearise<Eigen::Dynamic, Eigen::Dynamic>(layout, u, fitted, linearise, precision, stats);
 }

@@ -171,7 +171,7 @@ void TestPairs(const WhitenedComponent& at, const Eigen::MatrixXd& U,
   if (at.d == rows && u == parameters) {                           \
     return TestPairsWith<rows, parameters>(at, U, scaling, stats); \
   }
-  QUORVANE_FIXED_SHAPES(QUORVANE_TEST_PAIRS_WITH)
+  QUORVANE_FIXED_STATISTICS_SHAPES(QUORVANE_TEST_PAIRS_WITH)
 #undef QUORVANE_TEST_PAIRS_WITH
   TestPairsWith<Eigen::Dynamic, Eigen::Dynamic>(at, U, scaling, stats);
 }
