@@ -10,6 +10,7 @@
 #include <ostream>
 #include <sstream>
 #include <streambuf>
+#include <utility>
 
 #include "app/cli/command_line.h"
 #include "app/run/registration_run.h"
@@ -37,10 +38,10 @@ class CountingBuffer : public std::streambuf {
 
 // A whole run without its files, keeping only the fit.
 int RegisterPoints(const Quorvane::OptionTexts& texts, std::ostream& report, std::ostream& errors,
-                   Quorvane::TransformParams& params) {
+                   Quorvane::ModelParameters& params) {
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
-  params = run.params.transform;
+  params = std::move(run.params);
   return code;
 }
 
@@ -56,7 +57,7 @@ void BM_RegisterPoints(benchmark::State& state) {
   std::ostringstream errors;
   for (auto _ : state) {
     discard.bytes = 0;
-    Quorvane::TransformParams params;
+    Quorvane::ModelParameters params;
     const int code = RegisterPoints(texts, report, errors, params);
     benchmark::DoNotOptimize(params);
     if (code != Quorvane::kExitSuccess) {

@@ -15,22 +15,41 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
+#include <utility>
 
 #include <Eigen/Dense>
-#include <boost/math/distributions/fisher_f.hpp>
 
-#include "estimation/component_shapes.h"
+#include "estimation/fixed_shapes.h"
 
 namespace Quorvane {
 
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-// As in the statistics: a pair whose share of the redundancy is below this cannot be tested, and
-// residuals below this fraction of the largest coordinate are rounding.
-const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::epsilon());
+// As in the statistics: residuals below this fraction of the largest coordinate are rounding, and
+// a pair whose block of the redundancy matrix has an eigenvalue below kSmallestRedundancyShare
+// alone fixes some combination of the parameters and cannot be tested.
 constexpr double kRoundingResidualRatio = 1e-12;
+const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::epsilon());
+
+// The inverse of a pair's D × D block Q of the redundancy matrix (in the corner of `q`, D from 1
+// to 3) into the corner of `inverse`, zero beyond it; false when Q's smallest eigenvalue is below
+// kSmallestRedundancyShare. Closed forms, the direct eigenvalues of a small symmetric matrix and
+// its cofactor inverse, as the search for the worst pair takes many of them.
+template <int D, class Square>
+bool InvertSmall(const Square& q, Square& inverse) {
+  const Eigen::Matrix<double, D, D> block = q.template topLeftCorner<D, D>();
+  inverse.setZero();
+  if constexpr (D == 1) {
+    if (!(block(0, 0) > kSmallestRedundancyShare)) return false;
+  } else {
+    Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, D, D>> eigen;
+    eigen.computeDirect(block, Eigen::EigenvaluesOnly);
+    if (!(eigen.eigenvalues()[0] > kSmallestRedundancyShare)) return false;
+  }
+  inverse.template topLeftCorner<D, D>() = block.inverse();
+  return true;
+}
 
 // The fitted, testable pair with the largest failing statistic in `stats`, or kNone.
 std::size_t WorstFailing(const FitStatistics& stats, const std::vector<bool>& fitted) {
@@ -45,92 +64,93 @@ std::size_t WorstFailing(const FitStatistics& stats, const std::vector<bool>& fi
   return worst;
 }
 
-// The linearised component after a number of removals, kept up to date by rank-d downdates.
-// Parameters are scaled so that every column of J has unit length at the start, which keeps N
-// near a correlation matrix whatever the units.
-template <int D, int U>
+// The linearised component after a number of removals, kept up to date by rank-d downdates, for
+// any number of rows a pair (up to three) and of parameters. Rows are whitened by their a priori
+// σ, and parameters are scaled so that every column of J has unit length at the start, which
+// keeps N near a correlation matrix whatever the units. A pair's products are of its few rows and
+// of N's few columns: written out as loops over the parameters, which cost what they compute,
+// where a general matrix product's set-up would cost more than its arithmetic.
+template <int D, int U>  // rows a pair and parameters, each Eigen::Dynamic for any
 class Downdated {
- public:
-  using Block = Eigen::Matrix<double, D, U>;
-  using Rows = Eigen::Matrix<double, D, 1>;
-  using Square = Eigen::Matrix<double, U, U>;
-  using Vector = Eigen::Matrix<double, U, 1>;
+  // A pair's rows and its block of the redundancy matrix: D of them, or for a shape of run-time
+  // size three, those beyond its d rows zero.
+  static constexpr int kRows = D != Eigen::Dynamic ? D : 3;
+  using PairRows = Eigen::Matrix<double, kRows, 1>;
+  using PairSquare = Eigen::Matrix<double, kRows, kRows>;
 
+ public:
   // Linearises every pair at the current fit; false when N is singular (nothing to test).
   bool Start(const SnoopedComponent& component, const std::vector<bool>& fitted) {
     const std::size_t n = fitted.size();
-    blocks_.resize(n);
-    start_.resize(n);
-    double jacobian[D * U];
+    u_ = component.parameters;
+    d_ = RowsOf(component.layout);
+    blocks_.resize(At(n), Cols());
+    start_.resize(At(n));
     PairLinearisation pair;
-    pair.jacobian = jacobian;
-    Vector norms = Vector::Zero();
     largest_ = 0.0;
+    largestWeight_ = 1.0;
+    Eigen::VectorXd norms = Eigen::VectorXd::Zero(Cols());
     for (std::size_t i = 0; i < n; ++i) {
       if (!fitted[i]) continue;
+      pair.jacobian = Row(i, 0);
       component.linearise(i, pair);
-      for (int r = 0; r < D; ++r) {
-        start_[i][r] = pair.residual[r];
-        for (int k = 0; k < U; ++k) blocks_[i](r, k) = jacobian[r * U + k];
+      double whitening[3];
+      RowWhitening(component.layout, component.precision, i, whitening);
+      for (int r = 0; r < Rows(); ++r) {
+        start_[At(i) + r] = whitening[r] * pair.residual[r];
+        double* row = Row(i, r);
+        for (Eigen::Index k = 0; k < Cols(); ++k) {
+          row[k] *= whitening[r];
+          norms[k] += row[k] * row[k];
+        }
+        largestWeight_ = std::max(largestWeight_, whitening[r] * whitening[r]);
       }
-      norms += blocks_[i].colwise().squaredNorm().transpose();
       largest_ = std::max(largest_, pair.largestCoordinate);
     }
-    for (int k = 0; k < U; ++k) {
+    for (Eigen::Index k = 0; k < Cols(); ++k) {
       if (!(norms[k] > 0.0) || !std::isfinite(norms[k])) return false;
     }
-    const Vector scaling = norms.cwiseSqrt().cwiseInverse();
-    for (std::size_t i = 0; i < n; ++i) {
-      if (fitted[i]) blocks_[i] = blocks_[i] * scaling.asDiagonal();
-    }
-    shift_ = Vector::Zero();
+    blocks_.array().rowwise() *= norms.cwiseSqrt().cwiseInverse().transpose().array();
+    shift_ = Eigen::VectorXd::Zero(Cols());
+    a_.resize(Rows(), Cols());
+    grown_.resize(Cols(), Cols());
+    growth_ = Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(Cols());
     return NewEpoch(fitted);
   }
 
-  // The residual of pair i at the current state.
-  Rows Residual(std::size_t i) const { return start_[i] + blocks_[i] * shift_; }
+  // The residual of pair i at the current state, in its first d rows (the others 0).
+  PairRows Residual(std::size_t i) const {
+    PairRows v = PairRows::Zero();
+    for (int r = 0; r < Rows(); ++r) v[r] = start_[At(i) + r] + Dot(Row(i, r), shift_.data());
+    return v;
+  }
 
   // Δ_i = v_iᵀ Q_ii⁻¹ v_i at the current state; false when pair i is not testable.
-  bool Drop(std::size_t i, double& drop, Rows* misclosure = nullptr) const {
-    const Block a = blocks_[i] * inverse_;
-    const Eigen::Matrix<double, D, D> q =
-        Eigen::Matrix<double, D, D>::Identity() - a * blocks_[i].transpose();
-    const Rows v = Residual(i);
-    Rows w;
-    if constexpr (D == 1) {
-      if (!(q(0, 0) > kSmallestRedundancyShare)) return false;
-      w[0] = v[0] / q(0, 0);
-    } else {
-      const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, D, D>> eigen(q);
-      if (!(eigen.eigenvalues()[0] > kSmallestRedundancyShare)) return false;
-      w = eigen.eigenvectors() *
-          (eigen.eigenvectors().transpose() * v).cwiseQuotient(eigen.eigenvalues());
-    }
-    drop = v.dot(w);
-    if (misclosure != nullptr) *misclosure = w;
+  bool Drop(std::size_t i, double& drop) {
+    PairSquare inverse;
+    if (!RedundancyInverse(i, inverse)) return false;
+    const PairRows v = Residual(i);
+    drop = v.dot(inverse * v);
     return std::isfinite(drop);
   }
 
   // Leaves pair k out.
   void Remove(std::size_t k, std::vector<bool>& fitted) {
-    const Block a = blocks_[k] * inverse_;  // J_k N⁻¹
-    const Eigen::Matrix<double, D, D> q =
-        Eigen::Matrix<double, D, D>::Identity() - a * blocks_[k].transpose();
-    const Rows v = Residual(k);
-    Rows w;
-    Block qa;  // Q_kk⁻¹ J_k N⁻¹
-    if constexpr (D == 1) {
-      // A single row: Q_kk is a number (and LDLT's pivoting of a 1 × 1 matrix only misleads
-      // the compiler's bounds checks).
-      w[0] = v[0] / q(0, 0);
-      qa = a / q(0, 0);
-    } else {
-      const Eigen::LDLT<Eigen::Matrix<double, D, D>> qInverse(q);
-      w = qInverse.solve(v);
-      qa = qInverse.solve(a);
+    // A pair removed was testable, so Q_kk is regular.
+    PairSquare inverse = PairSquare::Zero();
+    RedundancyInverse(k, inverse);
+    const PairRows v = Residual(k);
+    const PairRows w = inverse * v;
+    // δ += (J_k N⁻¹)ᵀ w and N⁻¹ += (J_k N⁻¹)ᵀ Q_kk⁻¹ (J_k N⁻¹).
+    const Eigen::MatrixXd weighted = inverse.topLeftCorner(Rows(), Rows()) * a_;
+    for (int r = 0; r < Rows(); ++r) shift_ += w[r] * a_.row(r).transpose();
+    for (Eigen::Index col = 0; col < Cols(); ++col) {
+      for (Eigen::Index row = 0; row < Cols(); ++row) {
+        double sum = 0.0;
+        for (int r = 0; r < Rows(); ++r) sum += a_(r, row) * weighted(r, col);
+        inverse_(row, col) += sum;
+      }
     }
-    shift_ += a.transpose() * w;
-    inverse_ += a.transpose() * qa;
     sumOfSquares_ -= v.dot(w);
     fitted[k] = false;
     --pairs_;
@@ -141,11 +161,10 @@ class Downdated {
   std::size_t Worst(const std::vector<bool>& fitted, double& drop) {
     // How far the state has moved since the epoch began, in the metric of the epoch's N, and by
     // how much N⁻¹ has grown against the epoch's (the largest eigenvalue of L_eᵀ N⁻¹ L_e).
-    const Vector moved = shift_ - epochShift_;
-    const double distance = std::sqrt(std::max(0.0, moved.dot(epochNormal_ * moved)));
-    const Square grown = epochFactor_.transpose() * inverse_ * epochFactor_;
-    const double growth =
-        Eigen::SelfAdjointEigenSolver<Square>(grown, Eigen::EigenvaluesOnly).eigenvalues()[U - 1];
+    const Eigen::VectorXd moved = shift_ - epochShift_;
+    const double distance = std::sqrt(std::max(0.0, moved.dot(epochNormal_.lazyProduct(moved))));
+    grown_.noalias() = epochFactor_.transpose().lazyProduct(inverse_).lazyProduct(epochFactor_);
+    const double growth = LargestEigenvalue(grown_);
     std::size_t best = kNone;
     double bestDrop = -1.0;
     std::size_t evaluated = 0;
@@ -163,10 +182,10 @@ class Downdated {
     }
     const double capRoot = std::sqrt(leverageCap_);
     const double shrink = 1.0 - growth * leverageCap_;
-    for (const std::size_t i : byResidual_) {
+    for (const auto& [length, i] : byResidual_) {
       if (!fitted[i]) continue;
       if (shrink > 0.0) {
-        const double reach = length_[i] + capRoot * distance;
+        const double reach = length + capRoot * distance;
         if (reach * reach / shrink < bestDrop) break;
       }
       consider(i);
@@ -177,28 +196,43 @@ class Downdated {
     return best;
   }
 
+  int RowsPerPair() const { return Rows(); }
   bool Stale() const { return stale_; }
   double SumOfSquares() const { return sumOfSquares_; }
   std::size_t Pairs() const { return pairs_; }
-  double LargestCoordinate() const { return largest_; }
+  // The sum of squares that is rounding of the coordinates, in the whitened rows' units.
+  double Rounding() const {
+    const double rounding = kRoundingResidualRatio * largest_;
+    return static_cast<double>(Rows()) * pairs_ * rounding * rounding * largestWeight_;
+  }
 
   // Starts a new epoch at the current state: N⁻¹ and the sum of squares formed afresh, which
   // also clears the rounding that the downdates accumulate, and the pairs sorted by the length
   // of their residuals.
   bool NewEpoch(const std::vector<bool>& fitted) {
     const std::size_t n = fitted.size();
-    Square normal = Square::Zero();
+    // Its lower triangle summed, held apart from J (in place, for a fixed shape).
+    Eigen::Matrix<double, U, U> normal = Eigen::Matrix<double, U, U>::Zero(Cols(), Cols());
     sumOfSquares_ = 0.0;
     pairs_ = 0;
+    length_.assign(n, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
       if (!fitted[i]) continue;
-      normal.noalias() += blocks_[i].transpose() * blocks_[i];
-      sumOfSquares_ += Residual(i).squaredNorm();
+      for (int r = 0; r < Rows(); ++r) {
+        const double* row = Row(i, r);
+        for (Eigen::Index col = 0; col < Cols(); ++col) {
+          for (Eigen::Index k = col; k < Cols(); ++k) normal(k, col) += row[k] * row[col];
+        }
+      }
+      const double square = Residual(i).squaredNorm();
+      sumOfSquares_ += square;
+      length_[i] = std::sqrt(square);
       ++pairs_;
     }
-    const Eigen::LLT<Square> factor(normal);
+    normal.template triangularView<Eigen::StrictlyUpper>() = normal.transpose();
+    const Eigen::LLT<Eigen::MatrixXd> factor(normal);
     if (factor.info() != Eigen::Success) return false;
-    inverse_ = factor.solve(Square::Identity());
+    inverse_ = factor.solve(Eigen::MatrixXd::Identity(Cols(), Cols()));
     if (!inverse_.allFinite()) return false;
     epochNormal_ = normal;
     epochFactor_ = factor.matrixL();
@@ -206,75 +240,129 @@ class Downdated {
     stale_ = false;
 
     // Pairs of high leverage are evaluated every time; the bound serves the others.
-    leverageCap_ = std::min(0.25, 8.0 * U / std::max<double>(1.0, static_cast<double>(pairs_)));
-    length_.assign(n, 0.0);
+    leverageCap_ = std::min(0.25, 8.0 * static_cast<double>(Cols()) /
+                                      std::max<double>(1.0, static_cast<double>(pairs_)));
     levered_.clear();
     byResidual_.clear();
     for (std::size_t i = 0; i < n; ++i) {
       if (!fitted[i]) continue;
-      const double leverage = (blocks_[i] * inverse_ * blocks_[i].transpose()).trace();
-      length_[i] = Residual(i).norm();
+      double leverage = 0.0;  // trace of J_i N⁻¹ J_iᵀ
+      for (int r = 0; r < Rows(); ++r) {
+        const double* row = Row(i, r);
+        for (Eigen::Index k = 0; k < Cols(); ++k) leverage += row[k] * Dot(row, &inverse_(0, k));
+      }
       if (leverage > leverageCap_) {
         levered_.push_back(i);
       } else {
-        byResidual_.push_back(i);
+        byResidual_.emplace_back(length_[i], i);
       }
     }
-    std::sort(byResidual_.begin(), byResidual_.end(), [this](std::size_t a, std::size_t b) {
-      return length_[a] > length_[b] || (length_[a] == length_[b] && a < b);
+    // Longest first, and of equal lengths the first pair first.
+    std::sort(byResidual_.begin(), byResidual_.end(), [](const auto& a, const auto& b) {
+      return a.first > b.first || (a.first == b.first && a.second < b.second);
     });
     return true;
   }
 
  private:
-  std::vector<Block, Eigen::aligned_allocator<Block>> blocks_;  // J_i, columns scaled
-  std::vector<Rows, Eigen::aligned_allocator<Rows>> start_;     // v_i at the linearisation
-  Vector shift_ = Vector::Zero();                               // δ since the linearisation
-  Square inverse_ = Square::Zero();                             // N⁻¹ at the current state
+  // The rows a pair and the parameters, fixed at compile time for a specialised shape.
+  int Rows() const { return D != Eigen::Dynamic ? D : d_; }
+  Eigen::Index Cols() const { return U != Eigen::Dynamic ? U : u_; }
+  Eigen::Index At(std::size_t i) const { return static_cast<Eigen::Index>(i) * Rows(); }
+  // Row r of J_i, u entries.
+  double* Row(std::size_t i, int r) { return &blocks_(At(i) + r, 0); }
+  const double* Row(std::size_t i, int r) const { return &blocks_(At(i) + r, 0); }
+  double Dot(const double* a, const double* b) const {
+    double sum = 0.0;
+    for (Eigen::Index k = 0; k < Cols(); ++k) sum += a[k] * b[k];
+    return sum;
+  }
+
+  // The largest eigenvalue of the symmetric u × u `matrix`; of three parameters in closed form.
+  double LargestEigenvalue(const Eigen::MatrixXd& matrix) {
+    if constexpr (U == 3) {
+      Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> direct;
+      direct.computeDirect(Eigen::Matrix3d(matrix), Eigen::EigenvaluesOnly);
+      return direct.eigenvalues()[2];
+    }
+    return growth_.compute(matrix, Eigen::EigenvaluesOnly).eigenvalues().maxCoeff();
+  }
+
+  // Q_ii⁻¹, Q_ii = I − J_i N⁻¹ J_iᵀ of pair i, in the d × d corner of `inverse` (0 beyond it),
+  // with J_i N⁻¹ left in a_ (N⁻¹ is symmetric: its columns are its rows); false when Q_ii is
+  // singular to working precision.
+  bool RedundancyInverse(std::size_t i, PairSquare& inverse) {
+    PairSquare q = PairSquare::Identity();
+    for (int r = 0; r < Rows(); ++r) {
+      for (Eigen::Index k = 0; k < Cols(); ++k) a_(r, k) = Dot(Row(i, r), &inverse_(0, k));
+    }
+    for (int r = 0; r < Rows(); ++r) {
+      for (int s = 0; s < Rows(); ++s) {
+        double sum = 0.0;
+        for (Eigen::Index k = 0; k < Cols(); ++k) sum += a_(r, k) * Row(i, s)[k];
+        q(r, s) -= sum;
+      }
+    }
+    if constexpr (D != Eigen::Dynamic) return InvertSmall<D>(q, inverse);
+    return Rows() == 3 ? InvertSmall<3>(q, inverse)
+           : Rows() == 2 ? InvertSmall<2>(q, inverse)
+                         : InvertSmall<1>(q, inverse);
+  }
+
+  int d_ = 3;           // rows a pair
+  Eigen::Index u_ = 0;  // parameters
+  // J, d rows a pair (those of the pairs not fitted never read), columns scaled; row-major, so
+  // that a pair's rows lie together.
+  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> blocks_;
+  Eigen::VectorXd start_;    // v at the linearisation, d rows a pair
+  Eigen::VectorXd shift_;    // δ since the linearisation
+  Eigen::MatrixXd inverse_;  // N⁻¹ at the current state
+  Eigen::MatrixXd a_;        // J_k N⁻¹ of the pair at hand
+  // L_eᵀ N⁻¹ L_e and the solver of its largest eigenvalue, kept from one search to the next.
+  Eigen::MatrixXd grown_;
+  Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> growth_;
   double sumOfSquares_ = 0.0;
   std::size_t pairs_ = 0;
   double largest_ = 0.0;
+  double largestWeight_ = 1.0;  // of the rows' 1/σ²
   // The epoch: N at its start and its Cholesky factor, the shift then, and the bound's data.
-  Square epochNormal_ = Square::Zero();
-  Square epochFactor_ = Square::Zero();
-  Vector epochShift_ = Vector::Zero();
+  Eigen::MatrixXd epochNormal_;
+  Eigen::MatrixXd epochFactor_;
+  Eigen::VectorXd epochShift_;
   double leverageCap_ = 0.0;
   std::vector<double> length_;
   std::vector<std::size_t> levered_;
-  std::vector<std::size_t> byResidual_;
+  std::vector<std::pair<double, std::size_t>> byResidual_;  // the others' |v_i| and i
   bool stale_ = false;
 };
 
 // Removes pairs by downdates, starting with `first` (already judged by exact statistics), until
 // no testable pair fails in the linearised problem.
 template <int D, int U>
-void DowndateWhileFailing(const SnoopedComponent& component, std::size_t componentIndex,
-                          std::size_t first, double firstStatistic, double firstCritical,
-                          std::vector<bool>& fitted, std::vector<BlunderRemoval>& removals) {
+void DowndateWith(const SnoopedComponent& component, std::size_t componentIndex,
+                  std::size_t first, const PairTest& test, std::vector<bool>& fitted,
+                  std::vector<BlunderRemoval>& removals) {
   Downdated<D, U> state;
   const bool started = state.Start(component, fitted);
-  removals.push_back({first, firstStatistic, firstCritical, componentIndex});
+  removals.push_back({first, test.statistic, test.critical, componentIndex});
   if (!started) {
     fitted[first] = false;
     return;
   }
   state.Remove(first, fitted);
   if (component.progress) component.progress(removals.size());
+  const int d = state.RowsPerPair();
   for (;;) {
-    const int dfRest = D * static_cast<int>(state.Pairs()) - U - D;
+    const int dfRest = d * static_cast<int>(state.Pairs()) - component.parameters - d;
     if (dfRest < 1) return;
-    const double rounding = kRoundingResidualRatio * state.LargestCoordinate();
-    const double sum = state.SumOfSquares();
-    if (!(sum > static_cast<double>(D) * state.Pairs() * rounding * rounding)) return;
+    if (!(state.SumOfSquares() > state.Rounding())) return;
     if (state.Stale() && !state.NewEpoch(fitted)) return;
     double drop = 0.0;
     const std::size_t worst = state.Worst(fitted, drop);
     if (worst == kNone || !(drop > 0.0)) return;
-    const boost::math::fisher_f_distribution<double> distribution(static_cast<double>(D), dfRest);
-    const double critical =
-        boost::math::quantile(boost::math::complement(distribution, kBlunderTestLevel));
+    const double critical = BlunderTestCritical(d, dfRest);
     const double rest = state.SumOfSquares() - drop;
-    const double statistic = drop / (static_cast<double>(D) * std::max(rest, 0.0) / dfRest);
+    const double statistic = drop / (static_cast<double>(d) * std::max(rest, 0.0) / dfRest);
     if (!(statistic > critical)) return;
     removals.push_back({worst, statistic, critical, componentIndex});
     state.Remove(worst, fitted);
@@ -282,19 +370,21 @@ void DowndateWhileFailing(const SnoopedComponent& component, std::size_t compone
   }
 }
 
+// The same for a component of any shape, with fixed sizes for those of
+// QUORVANE_FIXED_DOWNDATE_SHAPES.
 void Downdate(const SnoopedComponent& component, std::size_t componentIndex, std::size_t first,
               const PairTest& test, std::vector<bool>& fitted,
               std::vector<BlunderRemoval>& removals) {
-#define QUORVANE_DOWNDATE_OF(shapeLayout, shapeParameters)                                   \
-  if (component.layout == shapeLayout && component.parameters == shapeParameters) {          \
-    return DowndateWhileFailing<RowsOf(shapeLayout), shapeParameters>(                        \
-        component, componentIndex, first, test.statistic, test.critical, fitted, removals); \
+  [[maybe_unused]] const int d = RowsOf(component.layout), u = component.parameters;
+#define QUORVANE_DOWNDATE_WITH(rows, parameters)                                              \
+  if (d == rows && u == parameters) {                                                         \
+    return DowndateWith<rows, parameters>(component, componentIndex, first, test, fitted,     \
+                                          removals);                                          \
   }
-  QUORVANE_COMPONENT_SHAPES(QUORVANE_DOWNDATE_OF)
-#undef QUORVANE_DOWNDATE_OF
-  // A shape the list lacks: the pair is removed alone and the refit judges the rest.
-  removals.push_back({first, test.statistic, test.critical, componentIndex});
-  fitted[first] = false;
+  QUORVANE_FIXED_DOWNDATE_SHAPES(QUORVANE_DOWNDATE_WITH)
+#undef QUORVANE_DOWNDATE_WITH
+  DowndateWith<Eigen::Dynamic, Eigen::Dynamic>(component, componentIndex, first, test, fitted,
+                                                removals);
 }
 
 }  // namespace
@@ -319,27 +409,6 @@ void SnoopComponent(const SnoopedComponent& component, std::size_t componentInde
     if (!component.refit(fitted)) return;
     stats = component.statistics(fitted);
   }
-}
-
-void RemoveBlunders(const PointList& source, const PointList& destination,
-                    std::vector<bool>& fitted, TransformParams& params,
-                    ceres::Solver::Summary& summary, FitStatistics& stats,
-                    std::vector<BlunderRemoval>& removals) {
-  if (summary.termination_type == ceres::FAILURE || !std::isfinite(summary.final_cost)) return;
-  SnoopedComponent component;
-  component.layout = ComponentLayout::Whole;
-  component.parameters = 5;  // tx, ty, tz, rz, scale
-  component.linearise = [&](std::size_t i, PairLinearisation& out) {
-    LineariseSimilarity(source[i], destination[i], params, out);
-  };
-  component.refit = [&](const std::vector<bool>& mask) {
-    FitTransform(source, destination, mask, params, summary);
-    return summary.termination_type != ceres::FAILURE && std::isfinite(summary.final_cost);
-  };
-  component.statistics = [&](const std::vector<bool>& mask) {
-    return ComputeFitStatistics(source, destination, mask, params);
-  };
-  SnoopComponent(component, 0, fitted, stats, removals);
 }
 
 }  // namespace Quorvane

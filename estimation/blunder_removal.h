@@ -6,11 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include <ceres/solver.h>
-
 #include "common/point_list.h"
 #include "estimation/fit_statistics.h"
-#include "estimation/fit_transform.h"
 
 namespace Quorvane {
 
@@ -31,7 +28,10 @@ constexpr std::size_t kSnoopRefitBudget = 200000;
 /// What snooping needs of one component of a model, all at its current fit.
 struct SnoopedComponent {
   ComponentLayout layout = ComponentLayout::Whole;
-  int parameters = 0;
+  int parameters = 0;  // any number, at least 1
+  /// Each pair's a priori σ, which weight its rows (ComputeComponentStatistics); null for unit
+  /// weights.
+  const std::vector<Precision>* precision = nullptr;
   /// The pair's residual and Jacobian at the current fit.
   LinearisePair linearise;
   /// Fits the component again to the pairs `fitted` marks; false when that gives no usable
@@ -65,15 +65,6 @@ struct SnoopedComponent {
 /// has them appended in the order of removal, each with `componentIndex`.
 void SnoopComponent(const SnoopedComponent& component, std::size_t componentIndex,
                     std::vector<bool>& fitted, FitStatistics& stats,
-                    std::vector<BlunderRemoval>& removals);
-
-/// Data snooping on the similarity fit of `source` and `destination` (SnoopComponent with its one
-/// component): on entry `params`, `summary` and `stats` are the fit and statistics of the pairs
-/// `fitted` marks; on return they are those of the last fit, which is left in `params` and
-/// `summary` for the caller to judge when it is not usable.
-void RemoveBlunders(const PointList& source, const PointList& destination,
-                    std::vector<bool>& fitted, TransformParams& params,
-                    ceres::Solver::Summary& summary, FitStatistics& stats,
                     std::vector<BlunderRemoval>& removals);
 
 }  // namespace Quorvane

@@ -1,127 +1,133 @@
 // Least-squares statistics of a fitted component. The residuals and their Jacobian come from the
-// same model the fit minimises, so they describe exactly the problem that was solved. The test
-// of each pair is the leave-one-out (externally studentised) outlier test of regression
-// diagnostics, for a block of d observations (Cook and Weisberg, Residuals and Influence in
-// Regression, 1982, ch. 2 and 4; in geodesy the multivariate form of Pope's τ test).
+// same model the fit minimises, so they describe exactly the problem that was solved; with a
+// priori σ every row is divided by its σ (whitened), which makes them those of the weighted least
+// squares. The test of each pair is in leave_one_out.cpp.
 #include "estimation/fit_statistics.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include <ceres/jet.h>
 #include <Eigen/Dense>
 #include <boost/math/distributions/fisher_f.hpp>
 
-#include "estimation/component_shapes.h"
-#include "estimation/register_point2point_error.h"
+#include "estimation/fixed_shapes.h"
+#include "estimation/leave_one_out.h"
 
 namespace Quorvane {
 
 namespace {
 
-using Jet = ceres::Jet<double, 7>;
-// The similarity's parameters that enter it, tx, ty, tz, rz, scale, at their positions among the
-// functor's seven blocks (rx and ry, 3 and 4, never enter).
-constexpr int kSimilarityParameters = 5;
-constexpr int kParameterBlock[kSimilarityParameters] = {0, 1, 2, 5, 6};
-
 // J counts as regular while its column-scaled condition number stays below 1/√ε: beyond that the
 // covariance, whose rounding error grows with the condition number, has fewer than eight digits.
 const double kSmallestSingularValueRatio = std::sqrt(std::numeric_limits<double>::epsilon());
-// Q_ii has its eigenvalues in [0, 1]; below this one the pair alone fixes some combination of the
-// parameters, its residual there is zero by construction and nothing can be tested.
-const double kSmallestRedundancyShare = std::sqrt(std::numeric_limits<double>::epsilon());
-// Residuals below this fraction of the largest coordinate are rounding (exact data ends the solve
-// with residuals of a few ulps of the coordinates, 1e-15 of them): a sum of squares at that level
-// says nothing about any pair, and every pair's statistic is 0.
-constexpr double kRoundingResidualRatio = 1e-12;
-// Σ|v|² − Δ_i loses the digits Δ_i shares with Σ|v|², and Δ_i carries the rounding of Q_ii⁻¹:
-// when the difference is below this fraction of Σ|v|² (a pair that holds nearly all of the misfit,
-// as on three pairs spread over a continent) it is computed again from the other pairs alone.
-constexpr double kCancellationRatio = 1e-6;
 
-double LargestCoordinate(const Point3& p) {
-  return std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+// The component's rows at the fit, whitened, and each pair's residual in metres into `stats`;
+// D rows a pair and U parameters, each Eigen::Dynamic for any.
+template <int D, int U>
+WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::vector<bool>& fitted,
+                            const LinearisePair& linearise,
+                            const std::vector<Precision>* precision, FitStatistics& stats) {
+  const std::size_t n = fitted.size();
+  WhitenedComponent out;
+  const int d = D != Eigen::Dynamic ? D : RowsOf(layout);
+  const int u = U != Eigen::Dynamic ? U : parameters;
+  out.d = d;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (fitted[i]) out.rows.push_back(i);
+  }
+  const Eigen::Index m = static_cast<Eigen::Index>(out.rows.size());
+  out.J.resize(d * m, u);
+  out.values.resize(d * m);
+  std::vector<double> jacobian(static_cast<std::size_t>(d * u));
+  PairLinearisation pair;
+  pair.jacobian = jacobian.data();
+  Eigen::Index at = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    linearise(i, pair);
+    stats.residuals[i] = PointOf(pair.residual, d);
+    if (!fitted[i]) continue;
+    for (int r = 0; r < d; ++r) {
+      for (int k = 0; k < u; ++k) out.J(at + r, k) = jacobian[r * u + k];
+      out.values[at + r] = pair.residual[r];
+    }
+    at += d;
+    out.largestCoordinate = std::max(out.largestCoordinate, pair.largestCoordinate);
+    const Point3& v = stats.residuals[i];
+    if (layout != ComponentLayout::Vertical) out.sumHorizontal += v.x * v.x + v.y * v.y;
+    if (layout != ComponentLayout::Horizontal) out.sumVertical += v.z * v.z;
+  }
+  out.plainSum = out.sumHorizontal + out.sumVertical;
+  stats.sumOfSquares = out.plainSum;
+  if (precision == nullptr) return out;
+  // Each row divided by its σ, and the sums of the rows so divided.
+  out.whitening.resize(d * m);
+  double horizontal = 0.0, vertical = 0.0;
+  for (Eigen::Index row = 0; row < m; ++row) {
+    double whitening[3];
+    RowWhitening(layout, precision, out.rows[static_cast<std::size_t>(row)], whitening);
+    for (int r = 0; r < d; ++r) {
+      const Eigen::Index k = d * row + r;
+      out.whitening[k] = whitening[r];
+      out.J.row(k) *= whitening[r];
+      out.values[k] *= whitening[r];
+      out.largestWeight = std::max(out.largestWeight, whitening[r] * whitening[r]);
+      const double w = out.values[k];
+      (layout == ComponentLayout::Vertical || r == 2 ? vertical : horizontal) += w * w;
+    }
+  }
+  stats.sumOfSquares = horizontal + vertical;
+  return out;
 }
 
-// The sum of squares of the other pairs' residuals after a fit without pair `left` (row block
-// `leftRow`), linearised at the fit: min over δ of |v_rest + J_rest δ|², solved by QR of the
-// column-scaled J_rest, which does not go through the difference of two nearly equal sums.
-template <int D>
-double SumOfSquaresWithout(const Eigen::MatrixXd& J, const Eigen::VectorXd& v, std::size_t leftRow,
-                           const Eigen::VectorXd& scaling) {
-  const Eigen::Index rows = J.rows() - D;
-  Eigen::MatrixXd rest(rows, J.cols());
-  Eigen::VectorXd values(rows);
-  const Eigen::Index cut = static_cast<Eigen::Index>(D * leftRow);
-  rest.topRows(cut) = J.topRows(cut);
-  rest.bottomRows(rows - cut) = J.bottomRows(rows - cut);
-  values.head(cut) = v.head(cut);
-  values.tail(rows - cut) = v.tail(rows - cut);
-  rest = rest * scaling.asDiagonal();
-  const Eigen::VectorXd step = rest.colPivHouseholderQr().solve(-values);
-  return (values + rest * step).squaredNorm();
+// Linearise of a component of any shape, with fixed sizes for those of
+// QUORVANE_FIXED_STATISTICS_SHAPES.
+WhitenedComponent LineariseAny(ComponentLayout layout, int u, const std::vector<bool>& fitted,
+                               const LinearisePair& linearise,
+                               const std::vector<Precision>* precision, FitStatistics& stats) {
+  [[maybe_unused]] const int d = RowsOf(layout);
+#define QUORVANE_LINEARISE_WITH(rows, parameters)                                     \
+  if (d == rows && u == parameters) {                                                 \
+    return Linearise<rows, parameters>(layout, u, fitted, linearise, precision, stats); \
+  }
+  QUORVANE_FIXED_STATISTICS_SHAPES(QUORVANE_LINEARISE_WITH)
+#undef QUORVANE_LINEARISE_WITH
+  return Linearise<Eigen::Dynamic, Eigen::Dynamic>(layout, u, fitted, linearise, precision, stats);
 }
 
-template <ComponentLayout L, int U>
-FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const LinearisePair& linearise) {
-  constexpr int D = RowsOf(L);
+}  // namespace
+
+double BlunderTestCritical(int rows, int degreesOfFreedom) {
+  const boost::math::fisher_f_distribution<double> distribution(static_cast<double>(rows),
+                                                                degreesOfFreedom);
+  return boost::math::quantile(boost::math::complement(distribution, kBlunderTestLevel));
+}
+
+FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
+                                         const std::vector<bool>& fitted,
+                                         const LinearisePair& linearise,
+                                         const std::vector<Precision>* precision) {
+  const int u = parameters;
   const std::size_t n = fitted.size();
   FitStatistics stats;
   stats.residuals.resize(n);
   stats.tests.resize(n);
-  stats.covariance = Eigen::MatrixXd::Zero(U, U);
-  stats.sigma.assign(U, 0.0);
-
-  std::vector<std::size_t> rows;  // the fitted pairs, in pair order
-  for (std::size_t i = 0; i < n; ++i) {
-    if (fitted[i]) rows.push_back(i);
-  }
-  const std::size_t m = rows.size();
+  stats.covariance = Eigen::MatrixXd::Zero(u, u);
+  stats.sigma.assign(static_cast<std::size_t>(u), 0.0);
+  const WhitenedComponent at = LineariseAny(layout, u, fitted, linearise, precision, stats);
+  const std::size_t m = at.rows.size();
   stats.fittedPairs = m;
-  stats.redundancy = D * static_cast<int>(m) - U;
-
-  // Each pair's residual rows, in the coordinates of its layout.
-  const auto toPoint = [](const double* r) {
-    if constexpr (L == ComponentLayout::Whole) return Point3(r[0], r[1], r[2]);
-    if constexpr (L == ComponentLayout::Horizontal) return Point3(r[0], r[1], 0.0);
-    return Point3(0.0, 0.0, r[0]);
-  };
-  Eigen::MatrixXd J(D * m, U);
-  Eigen::VectorXd values(D * m);
-  Eigen::Matrix<double, D, U> block;
-  double jacobian[D * U];
-  PairLinearisation pair;
-  pair.jacobian = jacobian;
-  double sumHorizontal = 0.0;
-  double sumVertical = 0.0;
-  double largestCoordinate = 0.0;
-  for (std::size_t i = 0, row = 0; i < n; ++i) {
-    linearise(i, pair);
-    stats.residuals[i] = toPoint(pair.residual);
-    if (!fitted[i]) continue;
-    for (int r = 0; r < D; ++r) {
-      for (int k = 0; k < U; ++k) block(r, k) = jacobian[r * U + k];
-      values[D * row + r] = pair.residual[r];
-    }
-    J.middleRows<D>(D * row++) = block;
-    largestCoordinate = std::max(largestCoordinate, pair.largestCoordinate);
-    const Point3& v = stats.residuals[i];
-    if constexpr (L != ComponentLayout::Vertical) sumHorizontal += v.x * v.x + v.y * v.y;
-    if constexpr (L != ComponentLayout::Horizontal) sumVertical += v.z * v.z;
-  }
-  stats.sumOfSquares = sumHorizontal + sumVertical;
+  stats.redundancy = at.d * static_cast<int>(m) - u;
   // Residuals beyond about 1e154 m (heights near the double's limit) overflow their squares:
   // nothing is determined then, rather than a statistic that is infinite or NaN.
-  if (!std::isfinite(stats.sumOfSquares)) return stats;
+  if (!std::isfinite(at.plainSum) || !std::isfinite(stats.sumOfSquares)) return stats;
   if (m >= 1) {
     stats.rmsDetermined = true;
-    stats.rmsHorizontal = std::sqrt(sumHorizontal / static_cast<double>(m));
-    stats.rmsVertical = std::sqrt(sumVertical / static_cast<double>(m));
+    stats.rmsHorizontal = std::sqrt(at.sumHorizontal / static_cast<double>(m));
+    stats.rmsVertical = std::sqrt(at.sumVertical / static_cast<double>(m));
   }
   const int r = stats.redundancy;
-  if (r < 1) return stats;
+  if (r < 1 || u < 1) return stats;
   stats.sigma0Determined = true;
   const double sigma0Squared = stats.sumOfSquares / r;
   stats.sigma0 = std::sqrt(sigma0Squared);
@@ -130,18 +136,18 @@ FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const Linearise
   // against radians) and of the network's distance from the origin; then J·D = U Σ Vᵀ gives
   // (JᵀJ)⁻¹ = D V Σ⁻² Vᵀ D and the hat matrix J(JᵀJ)⁻¹Jᵀ = U Uᵀ without forming JᵀJ, whose
   // condition number would be the square.
-  Eigen::Matrix<double, U, 1> scaling;
-  for (int k = 0; k < U; ++k) {
-    const double norm = J.col(k).norm();
+  Eigen::VectorXd scaling(u);
+  for (int k = 0; k < u; ++k) {
+    const double norm = at.J.col(k).norm();
     if (!(norm > 0.0) || !std::isfinite(norm)) return stats;
     scaling[k] = 1.0 / norm;
   }
-  const Eigen::MatrixXd scaled = J * scaling.asDiagonal();
+  const Eigen::MatrixXd scaled = at.J * scaling.asDiagonal();
   const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled, Eigen::ComputeThinU | Eigen::ComputeThinV);
   const auto& singular = svd.singularValues();
-  if (!(singular[U - 1] > kSmallestSingularValueRatio * singular[0])) return stats;
+  if (!(singular[u - 1] > kSmallestSingularValueRatio * singular[0])) return stats;
 
-  const Eigen::Matrix<double, U, U> normalInverse =
+  const Eigen::MatrixXd normalInverse =
       scaling.asDiagonal() *
       (svd.matrixV() * singular.array().square().inverse().matrix().asDiagonal() *
        svd.matrixV().transpose()) *
@@ -150,104 +156,14 @@ FitStatistics ComputeStatistics(const std::vector<bool>& fitted, const Linearise
   // when J is well conditioned: such a covariance is not determined either.
   if (!(sigma0Squared * normalInverse).allFinite()) return stats;
   stats.precisionDetermined = true;
-  for (int a = 0; a < U; ++a) {
-    for (int b = 0; b < U; ++b) {
+  for (int a = 0; a < u; ++a) {
+    for (int b = 0; b < u; ++b) {
       stats.covariance(a, b) = sigma0Squared * normalInverse(a, b);
     }
     stats.sigma[a] = std::sqrt(std::max(0.0, stats.covariance(a, a)));
   }
-
-  // Leaving pair i out of the fit removes Δ_i = v_iᵀ Q_ii⁻¹ v_i from the sum of squares and leaves
-  // it with the residual Q_ii⁻¹ v_i (the block form of the deleted-residual identities); the other
-  // pairs then estimate the variance with r − d degrees of freedom, independently of pair i, and
-  // T_i = Δ_i / (d σ̂²_(i)) follows F(d, r − d) when the pair holds no blunder.
-  const int dfRest = r - D;
-  if (dfRest < 1) return stats;
-  const boost::math::fisher_f_distribution<double> distribution(static_cast<double>(D), dfRest);
-  const double critical =
-      boost::math::quantile(boost::math::complement(distribution, kBlunderTestLevel));
-  const double roundingResidual = kRoundingResidualRatio * largestCoordinate;
-  const bool exact =
-      stats.sumOfSquares <= static_cast<double>(D) * m * roundingResidual * roundingResidual;
-  const Eigen::MatrixXd& Umatrix = svd.matrixU();
-  const Eigen::VectorXd columnScaling = scaling;
-  for (std::size_t row = 0; row < m; ++row) {
-    const std::size_t i = rows[row];
-    const Eigen::Matrix<double, D, U> Ui = Umatrix.middleRows<D>(D * row);
-    const Eigen::Matrix<double, D, D> Qii = Eigen::Matrix<double, D, D>::Identity() - Ui * Ui.transpose();
-    const Eigen::Matrix<double, D, 1> v = values.segment<D>(D * row);
-    Eigen::Matrix<double, D, 1> w;
-    if constexpr (D == 1) {
-      if (!(Qii(0, 0) > kSmallestRedundancyShare)) continue;
-      w[0] = v[0] / Qii(0, 0);
-    } else {
-      const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, D, D>> eigen(Qii);
-      if (!(eigen.eigenvalues()[0] > kSmallestRedundancyShare)) continue;
-      w = eigen.eigenvectors() *
-          (eigen.eigenvectors().transpose() * v).cwiseQuotient(eigen.eigenvalues());
-    }
-    const double drop = v.dot(w);
-    PairTest& test = stats.tests[i];
-    test.testable = true;
-    test.misclosure = toPoint(w.data());
-    test.sumOfSquaresDrop = drop;
-    test.critical = critical;
-    double rest = stats.sumOfSquares - drop;
-    if (!exact && drop > 0.0 && rest < kCancellationRatio * stats.sumOfSquares) {
-      rest = SumOfSquaresWithout<D>(J, values, row, columnScaling);
-      // What is left at the rounding level of the coordinates is no misfit: the others fit exactly.
-      if (rest <= static_cast<double>(D) * (m - 1) * roundingResidual * roundingResidual) rest = 0.0;
-    }
-    // When the other pairs fit exactly (the difference may even come out below zero) any
-    // misclosure of this one is a blunder: the statistic is then infinite.
-    test.statistic =
-        exact || !(drop > 0.0) ? 0.0 : drop / (static_cast<double>(D) * std::max(rest, 0.0) / dfRest);
-    test.suspect = test.statistic > critical;
-  }
+  TestPairs(at, svd.matrixU(), scaling, stats);
   return stats;
-}
-
-}  // namespace
-
-FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
-                                         const std::vector<bool>& fitted,
-                                         const LinearisePair& linearise) {
-  // Each shape is the same arithmetic with fixed-size blocks.
-#define QUORVANE_STATISTICS_OF(shapeLayout, shapeParameters)                       \
-  if (layout == shapeLayout && parameters == shapeParameters) {                      \
-    return ComputeStatistics<shapeLayout, shapeParameters>(fitted, linearise);      \
-  }
-  QUORVANE_COMPONENT_SHAPES(QUORVANE_STATISTICS_OF)
-#undef QUORVANE_STATISTICS_OF
-  return {};
-}
-
-void LineariseSimilarity(const Point3& p, const Point3& q, const TransformParams& params,
-                         PairLinearisation& out) {
-  const double values[7] = {params.tx, params.ty, params.tz,   params.rx,
-                            params.ry, params.rz, params.scale};
-  Jet blocks[7];
-  for (int k = 0; k < 7; ++k) blocks[k] = Jet(values[k], k);
-  Jet r[3];
-  const RegisterPoint2PointError functor(p.x, p.y, p.z, q.x, q.y, q.z);
-  functor(&blocks[0], &blocks[1], &blocks[2], &blocks[3], &blocks[4], &blocks[5], &blocks[6], r);
-  for (int row = 0; row < 3; ++row) {
-    out.residual[row] = r[row].a;
-    for (int k = 0; k < kSimilarityParameters; ++k) {
-      out.jacobian[row * kSimilarityParameters + k] = r[row].v[kParameterBlock[k]];
-    }
-  }
-  out.largestCoordinate = std::max(LargestCoordinate(p), LargestCoordinate(q));
-}
-
-FitStatistics ComputeFitStatistics(const PointList& source, const PointList& destination,
-                                   const std::vector<bool>& fitted, const TransformParams& params) {
-  const LinearisePair linearise = [&](std::size_t i, PairLinearisation& out) {
-    LineariseSimilarity(source[i], destination[i], params, out);
-  };
-  const std::vector<bool> mask(fitted.begin(),
-                               fitted.begin() + static_cast<std::ptrdiff_t>(source.size()));
-  return ComputeComponentStatistics(ComponentLayout::Whole, kSimilarityParameters, mask, linearise);
 }
 
 bool DeterminesTransform(const PointList& source, const std::vector<bool>& fitted) {

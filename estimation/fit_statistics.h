@@ -18,6 +18,11 @@ namespace Quorvane {
 /// independent errors of equal variance in every coordinate of the component).
 constexpr double kBlunderTestLevel = 0.001;
 
+/// The critical value of the blunder test of a pair of `rows` residual rows (1 to 3) whose
+/// fit without it leaves `degreesOfFreedom` (at least 1): the F(rows, degreesOfFreedom) quantile
+/// at 1 − kBlunderTestLevel.
+double BlunderTestCritical(int rows, int degreesOfFreedom);
+
 /// The plane coordinates a component explains, in the order of its residual rows.
 enum class ComponentLayout {
   Whole,       // easting, northing, height: three rows
@@ -49,6 +54,11 @@ struct PairTest {
 
 /// Statistics of one fitted component. Counts and sums are over its fitted pairs; residuals and
 /// tests are given for every pair, in pair order.
+///
+/// With a priori precision (weights p = 1/σ² per residual row, FramePairs::precision) the least
+/// squares are weighted: the sums of squares, σ̂0 and the tests are those of the rows divided by
+/// their σ (no unit; σ̂0 is then the factor by which the a priori σ are too small or too large),
+/// while residuals, misclosures and RMS stay in metres. Without (unit weights) both are in metres.
 struct FitStatistics {
   std::size_t fittedPairs = 0;  // m
   int redundancy = 0;           // r = d·m − u; negative when the pairs cannot determine it
@@ -56,19 +66,20 @@ struct FitStatistics {
   /// v_i = T(p_i) − q_i for every pair, fitted or not (for one not fitted, its misclosure as a
   /// check point), metres, in the coordinates the component explains and 0 in the others.
   PointList residuals;
-  double sumOfSquares = 0.0;  // Σ|v_i|² over the fitted pairs, square metres
+  /// Σ v_iᵀ P_i v_i over the fitted pairs: Σ|v_i|² in square metres for unit weights.
+  double sumOfSquares = 0.0;
 
   /// r ≥ 1 and Σ|v_i|² finite (it overflows only for residuals beyond about 1e154 m; then nothing
   /// below is determined, RMS included).
   bool sigma0Determined = false;
-  double sigma0 = 0.0;         // σ̂0 = √(Σ|v_i|² / r), metres
+  double sigma0 = 0.0;         // σ̂0 = √(Σ v_iᵀ P_i v_i / r): metres for unit weights
   bool rmsDetermined = false;  // m ≥ 1 and Σ|v_i|² finite
   double rmsHorizontal = 0.0;  // √(Σ(vE² + vN²) / m), metres; 0 for a vertical component
   double rmsVertical = 0.0;    // √(Σ vH² / m), metres; 0 for a horizontal component
 
-  /// r ≥ 1 and JᵀJ regular to working precision; otherwise sigma and covariance are zeros.
+  /// r ≥ 1 and JᵀPJ regular to working precision; otherwise sigma and covariance are zeros.
   bool precisionDetermined = false;
-  /// C = σ̂0² (JᵀJ)⁻¹, J the d·m × u Jacobian of the residuals at the fit, over the component's
+  /// C = σ̂0² (JᵀPJ)⁻¹, J the d·m × u Jacobian of the residuals at the fit, over the component's
   /// parameters in its order (u × u; for the similarity tx, ty, tz in metres, rz in radians,
   /// scale), entries in the products of the parameters' units.
   Eigen::MatrixXd covariance;
@@ -90,31 +101,32 @@ struct PairLinearisation {
 /// A component's linearisation of pair i, i below the pair count.
 using LinearisePair = std::function<void(std::size_t i, PairLinearisation& out)>;
 
-/// The statistics of one component with `parameters` parameters and the given layout, a shape of
-/// QUORVANE_COMPONENT_SHAPES (estimation/component_shapes.h; any other gives empty statistics),
-/// at a fit to the pairs i with fitted[i] true, i below fitted.size(); `linearise` gives each
-/// pair's residual and Jacobian at that fit. Finite input is assumed; nothing is reported.
+/// The statistics of one component with `parameters` parameters (at least 1) and the given
+/// layout, at a fit to the pairs i with fitted[i] true, i below fitted.size(); `linearise` gives
+/// each pair's residual and Jacobian at that fit. `precision`, when not null, holds each pair's a
+/// priori σ (every one above 0), which weight its rows as FitStatistics says. Finite input is
+/// assumed; nothing is reported.
 ///
-/// Numerically singular means that the columns of J, each scaled to unit length, have a
-/// condition number above 1/√ε (about 6.7e7): the covariance would then carry fewer than about
-/// eight correct digits. All coincident source points, a single pair, or points spread along a
-/// few millimetres far from the origin come out so.
+/// Numerically singular means that the columns of J (with weights, of P^½·J), each scaled to
+/// unit length, have a condition number above 1/√ε (about 6.7e7): the covariance would then carry
+/// fewer than about eight correct digits. All coincident source points, a single pair, or points
+/// spread along a few millimetres far from the origin come out so.
 FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
                                          const std::vector<bool>& fitted,
-                                         const LinearisePair& linearise);
+                                         const LinearisePair& linearise,
+                                         const std::vector<Precision>* precision = nullptr);
 
-/// The similarity's part in one pair at `params`: the residual rows (easting, northing, height)
-/// of the solver's own functor and their derivatives by tx, ty, tz, rz, scale (five columns), by
-/// its automatic differentiation.
-void LineariseSimilarity(const Point3& source, const Point3& destination,
-                         const TransformParams& params, PairLinearisation& out);
-
-/// The statistics of the similarity `params` fitted to the pairs (source[i], destination[i]) for
-/// which fitted[i] is true, i below source.size() (destination and fitted have at least as many
-/// entries): its one component of three rows per pair over tx, ty, tz, rz, scale, linearised
-/// with the solver's own residual functor. Plane coordinates in metres.
-FitStatistics ComputeFitStatistics(const PointList& source, const PointList& destination,
-                                   const std::vector<bool>& fitted, const TransformParams& params);
+/// The factors that whiten pair i's residual rows in a component of `layout`, in its row order:
+/// 1/σ of each row (the horizontal σ of easting and northing, the vertical σ of the height or
+/// up) from `precision`, or 1 each when `precision` is null.
+inline void RowWhitening(ComponentLayout layout, const std::vector<Precision>* precision,
+                         std::size_t i, double whitening[3]) {
+  const double horizontal = precision != nullptr ? 1.0 / (*precision)[i].horizontal : 1.0;
+  const double vertical = precision != nullptr ? 1.0 / (*precision)[i].vertical : 1.0;
+  whitening[0] = layout == ComponentLayout::Vertical ? vertical : horizontal;
+  whitening[1] = horizontal;
+  whitening[2] = vertical;
+}
 
 /// Largest horizontal distance, metres, at which source points still count as one position:
 /// control points closer than that cannot fix a rotation or a scale.

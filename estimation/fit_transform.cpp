@@ -35,9 +35,27 @@ Point3 TransformPoint(const TransformParams& params, const Point3& point) {
 
 namespace {
 
-constexpr int kMaxIterations = 10000;
+// A pair's residual rows divided by their a priori σ: the solver's sum of squares is then the
+// weighted one.
+struct WeightedError {
+  RegisterPoint2PointError error;
+  double horizontal;  // 1/σ of easting and northing
+  double vertical;    // 1/σ of the height
 
-void Fit(const PointList& source, const PointList& destination, TransformParams& params,
+  template <typename Scalar>
+  bool operator()(const Scalar* const tx, const Scalar* const ty, const Scalar* const tz,
+                  const Scalar* const rx, const Scalar* const ry, const Scalar* const rz,
+                  const Scalar* const scale, Scalar* residual) const {
+    error(tx, ty, tz, rx, ry, rz, scale, residual);
+    residual[0] *= horizontal;
+    residual[1] *= horizontal;
+    residual[2] *= vertical;
+    return true;
+  }
+};
+
+void Fit(const PointList& source, const PointList& destination,
+         const std::vector<Precision>* precision, TransformParams& params,
          ceres::Solver::Summary& summary, int maxIterations) {
   ceres::Problem problem;  // default options: it owns and deletes the cost functions
   params = TransformParams{};
@@ -49,8 +67,17 @@ void Fit(const PointList& source, const PointList& destination, TransformParams&
   for (std::size_t i = 0; i < pairs; ++i) {
     const Point3& p = source[i];
     const Point3& q = destination[i];
-    problem.AddResidualBlock(RegisterPoint2PointError::Create(p.x, p.y, p.z, q.x, q.y, q.z),
-                             nullptr, blocks, 7);
+    if (precision == nullptr) {
+      problem.AddResidualBlock(RegisterPoint2PointError::Create(p.x, p.y, p.z, q.x, q.y, q.z),
+                               nullptr, blocks, 7);
+      continue;
+    }
+    const Precision& sigma = (*precision)[i];
+    problem.AddResidualBlock(
+        new ceres::AutoDiffCostFunction<WeightedError, 3, 1, 1, 1, 1, 1, 1, 1>(
+            new WeightedError{RegisterPoint2PointError(p.x, p.y, p.z, q.x, q.y, q.z),
+                              1.0 / sigma.horizontal, 1.0 / sigma.vertical}),
+        nullptr, blocks, 7);
   }
 
   ceres::Solver::Options options;
@@ -62,36 +89,40 @@ void Fit(const PointList& source, const PointList& destination, TransformParams&
   ceres::Solve(options, &problem, &summary);
 }
 
-// The pairs `fitted` marks, in pair order.
-void Select(const PointList& source, const PointList& destination, const std::vector<bool>& fitted,
-            PointList& fittedSource, PointList& fittedDestination) {
-  for (std::size_t i = 0; i < source.size(); ++i) {
-    if (!fitted[i]) continue;
-    fittedSource.push_back(source[i]);
-    fittedDestination.push_back(destination[i]);
-  }
-}
-
 }  // namespace
 
 void FitTransform(const PointList& source, const PointList& destination, TransformParams& params,
                   ceres::Solver::Summary& summary) {
-  Fit(source, destination, params, summary, kMaxIterations);
+  Fit(source, destination, nullptr, params, summary, kSolverIterations);
 }
 
 void FitTransform(const PointList& source, const PointList& destination,
                   const std::vector<bool>& fitted, TransformParams& params,
                   ceres::Solver::Summary& summary) {
-  FitTransform(source, destination, fitted, params, summary, kMaxIterations);
+  FitTransform(source, destination, fitted, nullptr, params, summary, kSolverIterations);
 }
 
 void FitTransform(const PointList& source, const PointList& destination,
                   const std::vector<bool>& fitted, TransformParams& params,
                   ceres::Solver::Summary& summary, int maxIterations) {
+  FitTransform(source, destination, fitted, nullptr, params, summary, maxIterations);
+}
+
+void FitTransform(const PointList& source, const PointList& destination,
+                  const std::vector<bool>& fitted, const std::vector<Precision>* precision,
+                  TransformParams& params, ceres::Solver::Summary& summary, int maxIterations) {
+  // The pairs `fitted` marks, in pair order.
   PointList fittedSource;
   PointList fittedDestination;
-  Select(source, destination, fitted, fittedSource, fittedDestination);
-  Fit(fittedSource, fittedDestination, params, summary, maxIterations);
+  std::vector<Precision> fittedPrecision;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!fitted[i]) continue;
+    fittedSource.push_back(source[i]);
+    fittedDestination.push_back(destination[i]);
+    if (precision != nullptr) fittedPrecision.push_back((*precision)[i]);
+  }
+  Fit(fittedSource, fittedDestination, precision != nullptr ? &fittedPrecision : nullptr, params,
+      summary, maxIterations);
 }
 
 }  // namespace Quorvane

@@ -50,34 +50,156 @@ constexpr int kMolodenskyBadekasCoordinateFrame = 1034;
 constexpr double kLeastSpread = 1e-6;
 
 using Vector3 = Eigen::Matrix<Real, 3, 1>;
+using Matrix3 = Eigen::Matrix<Real, 3, 3>;
 
 Vector3 ToVector(const Point3& p) { return Vector3(p.x, p.y, p.z); }
+
+// The seven in the position-vector convention, as the formulas take them: shift (metres),
+// rotations (radians), m = 1 + s.
+struct Seven {
+  double tx = 0.0, ty = 0.0, tz = 0.0, rx = 0.0, ry = 0.0, rz = 0.0, scale = 1.0;
+};
+
+// The used pairs about their centroids, summed about the first used pair in long double, so that
+// the centring loses nothing to the 6.4e6 m.
+struct Centring {
+  std::size_t count = 0;
+  Vector3 first = Vector3::Zero(), firstImage = Vector3::Zero();
+  Vector3 mean = Vector3::Zero(), meanImage = Vector3::Zero();
+
+  Centring(const FramePairs& pairs, const std::vector<bool>& used) {
+    for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+      if (!used[i]) continue;
+      if (count++ == 0) {
+        first = ToVector(pairs.source[i]), firstImage = ToVector(pairs.destination[i]);
+      }
+      mean += ToVector(pairs.source[i]) - first;
+      meanImage += ToVector(pairs.destination[i]) - firstImage;
+    }
+    if (count == 0) return;
+    mean /= static_cast<Real>(count);
+    meanImage /= static_cast<Real>(count);
+  }
+  // A pair's source and destination points about their centroids.
+  Vector3 Source(const Point3& p) const { return (ToVector(p) - first) - mean; }
+  Vector3 Image(const Point3& q) const { return (ToVector(q) - firstImage) - meanImage; }
+};
+
+// What the points' spread lets the fit determine: the scale where they spread at all, and the
+// rotations about the axes they span; the sums of the closed form on the way.
+struct Spread {
+  Real spread = 0, along = 0;
+  Matrix3 inertia = Matrix3::Zero();
+  Vector3 turn = Vector3::Zero();
+  bool full = false;            // every rotation determined
+  int fixed = 4;                // the scale and rotations held
+  std::vector<Vector3> axes;    // the axes the rotations about are determined
+  std::vector<double> moments;  // the inertia about each of them
+};
+
+Spread SpreadOf(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c) {
+  Spread s;
+  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+    if (!used[i]) continue;
+    const Vector3 d = c.Source(pairs.source[i]);
+    const Vector3 e = c.Image(pairs.destination[i]);
+    s.spread += d.squaredNorm();
+    s.along += d.dot(e);
+    s.inertia += d.squaredNorm() * Matrix3::Identity() - d * d.transpose();
+    s.turn += d.cross(e);
+  }
+  if (!(s.spread > 0)) return s;
+  // The rotation about every axis the points span; about a line they lie on, none (the smallest
+  // rotation that fits best).
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(s.inertia.cast<double>());
+  const double least = kLeastSpread * static_cast<double>(c.count);
+  s.full = eigen.eigenvalues()[0] > least;
+  s.fixed = 0;
+  for (int k = 0; k < 3; ++k) {
+    const double value = eigen.eigenvalues()[k];
+    if (!(value > least)) {
+      ++s.fixed;
+      continue;
+    }
+    s.axes.push_back(eigen.eigenvectors().col(k).cast<Real>());
+    s.moments.push_back(value);
+  }
+  return s;
+}
+
+// The local rows of pair i divided by their a priori σ: east, north (horizontal σ) and up
+// (vertical σ), or X, Y, Z without local axes.
+Matrix3 WhitenedAxes(const FramePairs& pairs, std::size_t i) {
+  Matrix3 axes = Matrix3::Identity();
+  if (pairs.axes != nullptr) {
+    const LocalAxes& local = (*pairs.axes)[i];
+    for (int k = 0; k < 3; ++k) {
+      axes(0, k) = local.east[k], axes(1, k) = local.north[k], axes(2, k) = local.up[k];
+    }
+  }
+  const Precision& sigma = (*pairs.precision)[i];
+  axes.row(0) /= sigma.horizontal;
+  axes.row(1) /= sigma.horizontal;
+  axes.row(2) /= sigma.vertical;
+  return axes;
+}
+
+// The weighted least squares of X' − c' = s + m·d + w × d over the shift s between the centroids,
+// μ = m − 1 and w along the determined axes (with d, the source point about its centroid, and
+// the destination about its own): linear, solved by QR of the whitened, column-scaled design.
+// Returns s; `scale` and `w` take the rest.
+Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
+                      const Spread& spread, Real& scale, Vector3& w) {
+  const Eigen::Index unknowns =
+      3 + (spread.spread > 0 ? 1 : 0) + static_cast<Eigen::Index>(spread.axes.size());
+  Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
+  Eigen::VectorXd observed(design.rows());
+  Eigen::Index row = 0;
+  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+    if (!used[i]) continue;
+    const Vector3 d = c.Source(pairs.source[i]);
+    Eigen::Matrix<Real, 3, Eigen::Dynamic> columns(3, unknowns);
+    columns.leftCols<3>().setIdentity();
+    if (spread.spread > 0) columns.col(3) = d;
+    for (std::size_t k = 0; k < spread.axes.size(); ++k) {
+      columns.col(4 + static_cast<Eigen::Index>(k)) = spread.axes[k].cross(d);
+    }
+    const Matrix3 whitened = WhitenedAxes(pairs, i);
+    design.middleRows<3>(row) = (whitened * columns).cast<double>();
+    observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
+    row += 3;
+  }
+  Eigen::VectorXd scaling(unknowns);
+  for (Eigen::Index k = 0; k < unknowns; ++k) {
+    const double norm = design.col(k).norm();
+    scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
+  }
+  const Eigen::VectorXd x =
+      scaling.asDiagonal() * (design * scaling.asDiagonal()).colPivHouseholderQr().solve(observed);
+  scale = 1 + (spread.spread > 0 ? static_cast<Real>(x[3]) : 0);
+  w = Vector3::Zero();
+  for (std::size_t k = 0; k < spread.axes.size(); ++k) {
+    w += spread.axes[k] * static_cast<Real>(x[4 + static_cast<Eigen::Index>(k)]);
+  }
+  return Vector3(x[0], x[1], x[2]);
+}
 
 class HelmertModel final : public TransformModel {
  public:
   HelmertModel(bool aboutCentroid, Model::Convention convention)
       : aboutCentroid_(aboutCentroid), sign_(convention == Model::Convention::CoordinateFrame ? -1 : 1) {
-    const double sign = sign_;
     parameters_ = {
-        {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
-        {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
-        {"tz", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tz; }},
-        {"rx", "arcsec", kArcSecondsPerRadian, 4,
-         [sign](const ModelParameters& p) { return sign * p.transform.rx; }},
-        {"ry", "arcsec", kArcSecondsPerRadian, 4,
-         [sign](const ModelParameters& p) { return sign * p.transform.ry; }},
-        {"rz", "arcsec", kArcSecondsPerRadian, 4,
-         [sign](const ModelParameters& p) { return sign * p.transform.rz; }},
-        {"scale", "ppm", kPartsPerMillion, 4,
-         [](const ModelParameters& p) { return p.transform.scale; }},
+        {"tx", "m", 1.0, 4},
+        {"ty", "m", 1.0, 4},
+        {"tz", "m", 1.0, 4},
+        {"rx", "arcsec", kArcSecondsPerRadian, 4},
+        {"ry", "arcsec", kArcSecondsPerRadian, 4},
+        {"rz", "arcsec", kArcSecondsPerRadian, 4},
+        {"scale", "ppm", kPartsPerMillion, 4},
     };
     components_ = {{"", ComponentLayout::Whole, {0, 1, 2, 3, 4, 5, 6}}};
   }
 
-  const char* Name() const override {
-    return aboutCentroid_ ? "molodensky-badekas" : "helmert";
-  }
-  Frame FrameOf() const override { return Frame::Geocentric; }
   const std::vector<ParameterInfo>& Parameters() const override { return parameters_; }
   const std::vector<Component>& Components() const override { return components_; }
 
@@ -93,78 +215,50 @@ class HelmertModel final : public TransformModel {
 
   bool FitComponent(std::size_t, const FramePairs& pairs, const std::vector<bool>& used,
                     ModelParameters& params, FitOutcome& outcome) const override {
-    const PointList& source = pairs.source;
-    const PointList& destination = pairs.destination;
-    // Means about the first used pair, so that the centring loses nothing to the 6.4e6 m.
-    std::size_t count = 0;
-    Vector3 first = Vector3::Zero(), firstImage = Vector3::Zero();
-    Vector3 mean = Vector3::Zero(), meanImage = Vector3::Zero();
-    for (std::size_t i = 0; i < source.size(); ++i) {
-      if (!used[i]) continue;
-      if (count++ == 0) first = ToVector(source[i]), firstImage = ToVector(destination[i]);
-      mean += ToVector(source[i]) - first;
-      meanImage += ToVector(destination[i]) - firstImage;
-    }
+    const Centring c(pairs, used);
     outcome.determined.assign(1, false);
     outcome.fixed.assign(1, 0);
-    TransformParams& t = params.transform;
-    t = TransformParams{};
-    if (count == 0) {
+    Seven t;
+    if (c.count == 0) {
+      outcome.notDetermined.assign(1, NotDetermined(0, false));
+      Store(t, params);
       outcome.usable = true;
       return true;
     }
-    mean /= static_cast<Real>(count);
-    meanImage /= static_cast<Real>(count);
-    Real spread = 0, along = 0;
-    Eigen::Matrix<Real, 3, 3> inertia = Eigen::Matrix<Real, 3, 3>::Zero();
-    Vector3 turn = Vector3::Zero();
-    for (std::size_t i = 0; i < source.size(); ++i) {
-      if (!used[i]) continue;
-      const Vector3 d = (ToVector(source[i]) - first) - mean;
-      const Vector3 e = (ToVector(destination[i]) - firstImage) - meanImage;
-      spread += d.squaredNorm();
-      along += d.dot(e);
-      inertia += d.squaredNorm() * Eigen::Matrix<Real, 3, 3>::Identity() - d * d.transpose();
-      turn += d.cross(e);
-    }
+    const Spread spread = SpreadOf(pairs, used, c);
     Real scale = 1;
     Vector3 w = Vector3::Zero();
-    // Without spread the scale and the three rotations are held; about a line, the rotation
-    // about it.
-    outcome.fixed[0] = 4;
-    if (spread > 0) {
-      scale = along / spread;
-      // The rotation about every axis the points span; about a line they lie on, none (the
-      // smallest rotation that fits best).
-      const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(inertia.cast<double>());
-      const double least = kLeastSpread * static_cast<double>(count);
-      const bool full = eigen.eigenvalues()[0] > least;
-      outcome.fixed[0] = 0;
-      for (int k = 0; k < 3; ++k) outcome.fixed[0] += eigen.eigenvalues()[k] > least ? 0 : 1;
-      if (full) {
-        w = inertia.ldlt().solve(turn);
+    Vector3 shift = Vector3::Zero();  // between the centroids, beyond the scale and rotation
+    if (pairs.precision != nullptr) {
+      shift = WeightedSolve(pairs, used, c, spread, scale, w);
+    } else if (spread.spread > 0) {
+      scale = spread.along / spread.spread;
+      if (spread.full) {
+        w = spread.inertia.ldlt().solve(spread.turn);
       } else {
-        for (int k = 0; k < 3; ++k) {
-          const double value = eigen.eigenvalues()[k];
-          if (!(value > least)) continue;
-          const Vector3 axis = eigen.eigenvectors().col(k).cast<Real>();
-          w += axis * (axis.dot(turn) / static_cast<Real>(value));
+        for (std::size_t k = 0; k < spread.axes.size(); ++k) {
+          const Vector3& axis = spread.axes[k];
+          w += axis * (axis.dot(spread.turn) / static_cast<Real>(spread.moments[k]));
         }
       }
-      outcome.determined[0] = full;
     }
+    outcome.fixed[0] = spread.fixed;
+    outcome.determined[0] = spread.spread > 0 && spread.full;
+    outcome.notDetermined.assign(1, NotDetermined(c.count, outcome.determined[0]));
     // The shift of the pivot: Ȳ = Xp + T + m·(X̄ − Xp) + w × (X̄ − Xp).
     const Vector3 pivot = ToVector(params.reference);
-    const Vector3 arm = (first - pivot) + mean;
-    const Vector3 shift = ((firstImage - pivot) + meanImage) - scale * arm - w.cross(arm);
-    t.tx = static_cast<double>(shift[0]);
-    t.ty = static_cast<double>(shift[1]);
-    t.tz = static_cast<double>(shift[2]);
+    const Vector3 arm = (c.first - pivot) + c.mean;
+    Vector3 moved = ((c.firstImage - pivot) + c.meanImage) - scale * arm - w.cross(arm);
+    if (pairs.precision != nullptr) moved += shift;
+    t.tx = static_cast<double>(moved[0]);
+    t.ty = static_cast<double>(moved[1]);
+    t.tz = static_cast<double>(moved[2]);
     const Vector3 rotation = w / scale;
     t.rx = static_cast<double>(rotation[0]);
     t.ry = static_cast<double>(rotation[1]);
     t.rz = static_cast<double>(rotation[2]);
     t.scale = static_cast<double>(scale);
+    Store(t, params);
     outcome.usable = AllFinite(params);
     return outcome.usable;
   }
@@ -187,7 +281,7 @@ class HelmertModel final : public TransformModel {
 
   void Linearise(std::size_t, const ModelParameters& params, const FramePairs& pairs,
                  std::size_t i, PairLinearisation& out) const override {
-    const TransformParams& t = params.transform;
+    const Seven t = Internal(params);
     const Eigen::Vector3d pivot(params.reference.x, params.reference.y, params.reference.z);
     const Point3& p = pairs.source[i];
     const Point3& q = pairs.destination[i];
@@ -220,7 +314,7 @@ class HelmertModel final : public TransformModel {
   }
 
   Point3 Apply(const ModelParameters& params, const Point3& point) const override {
-    const TransformParams& t = params.transform;
+    const Seven t = Internal(params);
     const Point3& o = params.reference;
     const double dx = point.x - o.x, dy = point.y - o.y, dz = point.z - o.z;
     // d + Ω × d, then the scale and the shift.
@@ -231,14 +325,13 @@ class HelmertModel final : public TransformModel {
   }
 
   std::string ReportLines(const ModelParameters& params) const override {
-    const TransformParams& p = params.transform;
-    std::string lines = Printed("after:%.8f,%.8f,%.8f,%.8f,%.8f,%.8f,%.8f\n", p.tx, p.ty, p.tz,
-                                sign_ * p.rx, sign_ * p.ry, sign_ * p.rz, p.scale);
+    const std::vector<double>& v = params.values;
+    std::string lines = AfterLine(params);
     lines += Printed("%s: tx=%.4f m, ty=%.4f m, tz=%.4f m, rx=%.6f arcsec, ry=%.6f arcsec, "
                      "rz=%.6f arcsec, s=%.6f ppm, convention=%s",
-                     Name(), p.tx, p.ty, p.tz, sign_ * p.rx * kArcSecondsPerRadian,
-                     sign_ * p.ry * kArcSecondsPerRadian, sign_ * p.rz * kArcSecondsPerRadian,
-                     (p.scale - 1.0) * kPartsPerMillion, ConventionName());
+                     Name(), v[0], v[1], v[2], v[3] * kArcSecondsPerRadian,
+                     v[4] * kArcSecondsPerRadian, v[5] * kArcSecondsPerRadian,
+                     (v[6] - 1.0) * kPartsPerMillion, ConventionName());
     if (StatesReference(params)) {
       const Point3& o = params.reference;
       lines += Printed(", reference X=%.4f m, Y=%.4f m, Z=%.4f m", o.x, o.y, o.z);
@@ -246,23 +339,12 @@ class HelmertModel final : public TransformModel {
     return lines + "\n";
   }
 
+  // The default members and the convention after "model".
   std::vector<ResultMember> ResultMembers(const ModelParameters& params) const override {
-    const TransformParams& p = params.transform;
-    ResultMember model{"model"};
-    model.text = Name();
+    std::vector<ResultMember> members = TransformModel::ResultMembers(params);
     ResultMember convention{"convention"};
     convention.text = ConventionName();
-    std::vector<ResultMember> members = {
-        {"offset", {p.tx, p.ty, p.tz}, true},
-        {"rotate", {Degrees(sign_ * p.rx), Degrees(sign_ * p.ry), Degrees(sign_ * p.rz)}, true},
-        {"scale", {p.scale}},
-        model,
-        convention,
-    };
-    if (StatesReference(params)) {
-      const Point3& o = params.reference;
-      members.push_back({"reference", {o.x, o.y, o.z}, true});
-    }
+    members.insert(members.begin() + 4, convention);
     return members;
   }
 
@@ -278,19 +360,19 @@ class HelmertModel final : public TransformModel {
   }
 
   std::string ProjSteps(const ModelParameters& params) const override {
-    const TransformParams& p = params.transform;
-    const double numbers[] = {p.tx, p.ty, p.tz, p.rx, p.ry, p.rz, p.scale,
+    const std::vector<double>& v = params.values;
+    const double numbers[] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6],
                               params.reference.x, params.reference.y, params.reference.z};
     for (const double number : numbers) {
       if (!std::isfinite(number)) return std::string();
     }
     std::string step = std::string(" +step +proj=") + (aboutCentroid_ ? "molobadekas" : "helmert") +
-                       " +x=" + PipelineNumber(p.tx) + " +y=" + PipelineNumber(p.ty) +
-                       " +z=" + PipelineNumber(p.tz) +
-                       " +rx=" + PipelineNumber(sign_ * p.rx * kArcSecondsPerRadian) +
-                       " +ry=" + PipelineNumber(sign_ * p.ry * kArcSecondsPerRadian) +
-                       " +rz=" + PipelineNumber(sign_ * p.rz * kArcSecondsPerRadian) +
-                       " +s=" + PipelineNumber((p.scale - 1.0) * kPartsPerMillion);
+                       " +x=" + PipelineNumber(v[0]) + " +y=" + PipelineNumber(v[1]) +
+                       " +z=" + PipelineNumber(v[2]) +
+                       " +rx=" + PipelineNumber(v[3] * kArcSecondsPerRadian) +
+                       " +ry=" + PipelineNumber(v[4] * kArcSecondsPerRadian) +
+                       " +rz=" + PipelineNumber(v[5] * kArcSecondsPerRadian) +
+                       " +s=" + PipelineNumber((v[6] - 1.0) * kPartsPerMillion);
     if (aboutCentroid_) {
       step += " +px=" + PipelineNumber(params.reference.x) +
               " +py=" + PipelineNumber(params.reference.y) +
@@ -308,7 +390,7 @@ class HelmertModel final : public TransformModel {
     code.integer = true;
     // +towgs84 takes the Bursa–Wolf terms in the position-vector convention: about the pivot,
     // T_bw = Xp + T − (1 + s)·R·Xp.
-    const TransformParams& t = params.transform;
+    const Seven t = Internal(params);
     const Point3 origin = Apply(params, Point3());
     return {code,
             {"towgs84",
@@ -321,12 +403,30 @@ class HelmertModel final : public TransformModel {
   std::string PlotTitle() const override {
     return aboutCentroid_ ? kMolodenskyTitle : kBursaWolfTitle;
   }
-  bool RecordsCorrelation() const override { return true; }
   bool StatesReference(const ModelParameters&) const override { return aboutCentroid_; }
 
  private:
   const char* ConventionName() const {
     return sign_ > 0 ? "position_vector" : "coordinate_frame";
+  }
+
+  // The values as reported hold the rotations in the model's convention.
+  Seven Internal(const ModelParameters& params) const {
+    const std::vector<double>& v = params.values;
+    return {v[0], v[1], v[2], sign_ * v[3], sign_ * v[4], sign_ * v[5], v[6]};
+  }
+  void Store(const Seven& t, ModelParameters& params) const {
+    params.values = {t.tx, t.ty, t.tz, sign_ * t.rx, sign_ * t.ry, sign_ * t.rz, t.scale};
+  }
+
+  // Why `m` pairs do not determine the seven, and what the fit held.
+  static std::string NotDetermined(std::size_t m, bool determined) {
+    if (determined) return std::string();
+    return "the transform is not determined by the points given: " +
+           (m < 3 ? PairsFitted(m)
+                  : "the " + std::to_string(m) + " fitted source points lie on one line") +
+           ", and the seven parameters need three pairs not on one line; the rotations they do "
+           "not fix are left at 0.";
   }
 
   bool aboutCentroid_;
@@ -337,9 +437,12 @@ class HelmertModel final : public TransformModel {
 
 }  // namespace
 
-std::unique_ptr<const TransformModel> MakeHelmertModel(const Model& model) {
-  return std::make_unique<HelmertModel>(model.kind == Model::Kind::MolodenskyBadekas,
-                                        model.convention);
+std::unique_ptr<TransformModel> MakeHelmertModel(const Model& model) {
+  return std::make_unique<HelmertModel>(false, model.convention);
+}
+
+std::unique_ptr<TransformModel> MakeMolodenskyBadekasModel(const Model& model) {
+  return std::make_unique<HelmertModel>(true, model.convention);
 }
 
 }  // namespace Quorvane

@@ -7,53 +7,125 @@
 
 #include "estimation/model_support.h"
 
+// The model table: one line a model, X(--model name, maker, frame, settings it takes), in the
+// order --help lists them, the default first. The maker is defined in the model's own file,
+// estimation/*_model.cpp, which the build takes in by its name.
+#define QUORVANE_MODELS(X)                                                                     \
+  X("similarity", MakeSimilarityModel, Frame::Plane, 0)                                        \
+  X("site", MakeSiteModel, Frame::Plane, kTakesFixScale | kTakesVertical)                      \
+  X("helmert", MakeHelmertModel, Frame::Geocentric, kTakesConvention)                          \
+  X("molodensky-badekas", MakeMolodenskyBadekasModel, Frame::Geocentric, kTakesConvention)     \
+  X("affine", MakeAffineModel, Frame::Geocentric, 0)
+
 namespace Quorvane {
 
-// Each model's maker, in the model's own file.
-std::unique_ptr<const TransformModel> MakeSimilarityModel(const Model& model);
-std::unique_ptr<const TransformModel> MakeSiteModel(const Model& model);
-std::unique_ptr<const TransformModel> MakeHelmertModel(const Model& model);
+#define QUORVANE_DECLARE_MAKER(name, maker, frame, settings) \
+  std::unique_ptr<TransformModel> maker(const Model& model);
+QUORVANE_MODELS(QUORVANE_DECLARE_MAKER)
+#undef QUORVANE_DECLARE_MAKER
 
-namespace {
-
-using Maker = std::unique_ptr<const TransformModel> (*)(const Model&);
-
-// The models, by kind and --model name.
-const struct {
-  Model::Kind kind;
-  const char* name;
-  Maker make;
-} kModels[] = {
-    {Model::Kind::Similarity, "similarity", &MakeSimilarityModel},
-    {Model::Kind::Site, "site", &MakeSiteModel},
-    {Model::Kind::Helmert, "helmert", &MakeHelmertModel},
-    {Model::Kind::MolodenskyBadekas, "molodensky-badekas", &MakeHelmertModel},
-};
-
-}  // namespace
-
-const char* ModelName(const Model& model) {
-  for (const auto& entry : kModels) {
-    if (entry.kind == model.kind) return entry.name;
-  }
-  return "";
+const std::vector<ModelEntry>& ModelTable() {
+#define QUORVANE_TABLE_LINE(name, maker, frame, settings) {name, &maker, frame, settings},
+  static const std::vector<ModelEntry> table = {QUORVANE_MODELS(QUORVANE_TABLE_LINE)};
+#undef QUORVANE_TABLE_LINE
+  return table;
 }
 
-bool ModelByName(const std::string& name, Model::Kind& kind) {
-  for (const auto& entry : kModels) {
-    if (name == entry.name) {
-      kind = entry.kind;
-      return true;
-    }
+const ModelEntry* FindModel(const std::string& name) {
+  for (const ModelEntry& entry : ModelTable()) {
+    if (name == entry.name) return &entry;
   }
-  return false;
+  return nullptr;
+}
+
+std::string ModelNames(bool (*which)(const ModelEntry& model)) {
+  std::vector<const char*> names;
+  for (const ModelEntry& entry : ModelTable()) {
+    if (which == nullptr || which(entry)) names.push_back(entry.name);
+  }
+  std::string sentence;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (k > 0) sentence += k + 1 == names.size() ? " or " : ", ";
+    sentence += names[k];
+  }
+  return sentence;
 }
 
 std::unique_ptr<const TransformModel> MakeModel(const Model& model) {
-  for (const auto& entry : kModels) {
-    if (entry.kind == model.kind) return entry.make(model);
+  const ModelEntry* entry = FindModel(model.name);
+  if (entry == nullptr) return nullptr;
+  std::unique_ptr<TransformModel> made = entry->make(model);
+  made->entry_ = entry;
+  return made;
+}
+
+double TransformModel::ValueOf(const ModelParameters& params, const char* name,
+                               double otherwise) const {
+  const std::vector<ParameterInfo>& parameters = Parameters();
+  for (std::size_t k = 0; k < parameters.size() && k < params.values.size(); ++k) {
+    if (parameters[k].name == name) return params.values[k];
   }
-  return MakeSimilarityModel(model);
+  return otherwise;
+}
+
+ContractFigures TransformModel::Figures(const ModelParameters& params) const {
+  ContractFigures figures;
+  const char* const offsets[3] = {"tx", "ty", "tz"};
+  const char* const rotations[3] = {"rx", "ry", "rz"};
+  for (int k = 0; k < 3; ++k) {
+    figures.offset[k] = ValueOf(params, offsets[k], 0.0);
+    figures.rotate[k] = ValueOf(params, rotations[k], 0.0);
+  }
+  figures.scale = ValueOf(params, "scale", 1.0);
+  return figures;
+}
+
+std::vector<ResultMember> TransformModel::ContractMembers(const ModelParameters& params) const {
+  using ModelSupport::Degrees;
+  const ContractFigures f = Figures(params);
+  return {
+      {"offset", {f.offset[0], f.offset[1], f.offset[2]}, true},
+      {"rotate", {Degrees(f.rotate[0]), Degrees(f.rotate[1]), Degrees(f.rotate[2])}, true},
+      {"scale", {f.scale}},
+  };
+}
+
+std::string TransformModel::AfterLine(const ModelParameters& params) const {
+  const ContractFigures f = Figures(params);
+  return ModelSupport::Printed("after:%.8f,%.8f,%.8f,%.8f,%.8f,%.8f,%.8f\n", f.offset[0],
+                               f.offset[1], f.offset[2], f.rotate[0], f.rotate[1], f.rotate[2],
+                               f.scale);
+}
+
+std::string TransformModel::ReportLines(const ModelParameters& params) const {
+  using ModelSupport::Printed;
+  const std::vector<ParameterInfo>& parameters = Parameters();
+  std::string line = std::string(Name()) + ":";
+  for (std::size_t k = 0; k < parameters.size() && k < params.values.size(); ++k) {
+    const ParameterInfo& p = parameters[k];
+    line += (k == 0 ? " " : ", ") + p.name + "=" +
+            Printed("%.*f", p.valueDecimals, params.values[k]) +
+            (*p.valueUnit != '\0' ? std::string(" ") + p.valueUnit : std::string());
+  }
+  if (StatesReference(params)) {
+    const Point3& c = params.reference;
+    line += FrameOf() == Frame::Plane
+                ? Printed(", reference E0=%.4f m, N0=%.4f m, H0=%.4f m", c.x, c.y, c.z)
+                : Printed(", reference X=%.4f m, Y=%.4f m, Z=%.4f m", c.x, c.y, c.z);
+  }
+  return line + "\n";
+}
+
+std::vector<ResultMember> TransformModel::ResultMembers(const ModelParameters& params) const {
+  std::vector<ResultMember> members = ContractMembers(params);
+  ResultMember model{"model"};
+  model.text = Name();
+  members.push_back(model);
+  if (StatesReference(params)) {
+    const Point3& c = params.reference;
+    members.push_back({"reference", {c.x, c.y, c.z}, true});
+  }
+  return members;
 }
 
 std::vector<ResultMember> TransformModel::RecordMembers(const ModelParameters&) const {
@@ -62,7 +134,7 @@ std::vector<ResultMember> TransformModel::RecordMembers(const ModelParameters&) 
 
 std::string TransformModel::PlotTitle() const { return std::string(); }
 
-bool TransformModel::RecordsCorrelation() const { return false; }
+bool TransformModel::RecordsCorrelation() const { return FrameOf() == Frame::Geocentric; }
 
 bool TransformModel::StatesReference(const ModelParameters&) const { return true; }
 
@@ -96,52 +168,14 @@ std::string AffineStep(const AffineTerms& affine) {
   return step;
 }
 
-std::vector<Component> ComponentsOf(const Model& model) { return MakeModel(model)->Components(); }
-
-FitOutcome FitModel(const Model& model, const PointList& source, const PointList& destination,
-                    const std::vector<std::vector<bool>>& used, ModelParameters& params,
-                    int maxIterations) {
-  return MakeModel(model)->Fit(FramePairs{source, destination}, used, params, maxIterations);
-}
-
-bool FitComponent(const Model& model, std::size_t c, const PointList& source,
-                  const PointList& destination, const std::vector<bool>& used,
-                  ModelParameters& params, FitOutcome& outcome) {
-  return MakeModel(model)->FitComponent(c, FramePairs{source, destination}, used, params, outcome);
-}
-
-void LineariseComponent(const Model& model, std::size_t c, const ModelParameters& params,
-                        const Point3& source, const Point3& destination, PairLinearisation& out) {
-  const PointList sources{source};
-  const PointList destinations{destination};
-  const std::unique_ptr<const TransformModel> made = MakeModel(model);
-  std::vector<double> storage;
-  if (out.jacobian == nullptr) {
-    storage.resize(3 * made->Parameters().size());
-    out.jacobian = storage.data();
-  }
-  made->Linearise(c, params, FramePairs{sources, destinations}, 0, out);
-  if (!storage.empty()) out.jacobian = nullptr;
-}
-
-Point3 ApplyModel(const Model& model, const ModelParameters& params, const Point3& point) {
-  return MakeModel(model)->Apply(params, point);
-}
-
 FitStatistics ComputeModelStatistics(const TransformModel& model, std::size_t c,
                                      const FramePairs& pairs, const std::vector<bool>& used,
                                      const ModelParameters& params) {
   const Component& component = model.Components()[c];
   return ComputeComponentStatistics(
       component.layout, static_cast<int>(component.parameters.size()), used,
-      [&](std::size_t i, PairLinearisation& out) { model.Linearise(c, params, pairs, i, out); });
-}
-
-FitStatistics ComputeModelStatistics(const Model& model, std::size_t c, const PointList& source,
-                                     const PointList& destination, const std::vector<bool>& used,
-                                     const ModelParameters& params) {
-  return ComputeModelStatistics(*MakeModel(model), c, FramePairs{source, destination}, used,
-                                params);
+      [&](std::size_t i, PairLinearisation& out) { model.Linearise(c, params, pairs, i, out); },
+      pairs.precision);
 }
 
 void CountOutFixed(FitStatistics& stats, int fixed) {
@@ -165,6 +199,7 @@ void SnoopModel(const TransformModel& model, std::size_t c, const FramePairs& pa
   SnoopedComponent snooped;
   snooped.layout = component.layout;
   snooped.parameters = static_cast<int>(component.parameters.size());
+  snooped.precision = pairs.precision;
   snooped.linearise = [&](std::size_t i, PairLinearisation& out) {
     model.Linearise(c, params, pairs, i, out);
   };
@@ -210,6 +245,20 @@ std::string Printed(const char* format, ...) {
   if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
   va_end(again);
   return text;
+}
+
+std::string PairsFitted(std::size_t m) {
+  return std::to_string(m) + (m == 1 ? " pair is" : " pairs are") + " fitted";
+}
+
+std::string PlaneSimilarityNotDetermined(const char* what, std::size_t m) {
+  return std::string("the ") + what + " is not determined by the points given: " +
+         (m < 2 ? PairsFitted(m)
+                : "the " + std::to_string(m) + " fitted source points lie within " +
+                      std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
+                      " mm of each other in the plane") +
+         ", and a rotation and scale need at least two apart; the values are one of many that "
+         "fit them equally well.";
 }
 
 }  // namespace ModelSupport

@@ -29,12 +29,8 @@ inline std::size_t CountOf(const std::vector<bool>& used) {
 }
 
 inline bool AllFinite(const ModelParameters& params) {
-  const TransformParams& p = params.transform;
-  bool finite = std::isfinite(p.tx) && std::isfinite(p.ty) && std::isfinite(p.tz) &&
-                std::isfinite(p.rx) && std::isfinite(p.ry) && std::isfinite(p.rz) &&
-                std::isfinite(p.scale) && std::isfinite(params.slopeNorth) &&
-                std::isfinite(params.slopeEast);
-  for (const double value : params.further) finite = finite && std::isfinite(value);
+  bool finite = true;
+  for (const double value : params.values) finite = finite && std::isfinite(value);
   return finite;
 }
 
@@ -42,13 +38,11 @@ inline bool AllFinite(const ModelParameters& params) {
 // in the order of the plane models' parameter lists.
 inline std::vector<ParameterInfo> PlaneSimilarityParameters() {
   return {
-      {"tx", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tx; }},
-      {"ty", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.ty; }},
-      {"tz", "m", 1.0, 4, [](const ModelParameters& p) { return p.transform.tz; }},
-      {"rz", "arcsec", kArcSecondsPerRadian, 3,
-       [](const ModelParameters& p) { return p.transform.rz; }},
-      {"scale", "ppm", kPartsPerMillion, 3,
-       [](const ModelParameters& p) { return p.transform.scale; }},
+      {"tx", "m", 1.0, 4},
+      {"ty", "m", 1.0, 4},
+      {"tz", "m", 1.0, 4},
+      {"rz", "arcsec", kArcSecondsPerRadian, 3},
+      {"scale", "ppm", kPartsPerMillion, 3},
   };
 }
 
@@ -64,6 +58,13 @@ inline bool IsOrigin(const Point3& p) { return p.x == 0.0 && p.y == 0.0 && p.z =
 /// none is marked. Summed in long double about the first such point, so that coordinates of
 /// millions of metres lose nothing.
 Point3 CentroidOf(const PointList& source, const std::vector<std::vector<bool>>& used);
+
+/// "1 pair is fitted", "2 pairs are fitted".
+std::string PairsFitted(std::size_t m);
+
+/// Why a similarity in the plane fitted to `m` pairs is not determined and what the fit gives
+/// instead, for the warning: `what` is "transform" or "horizontal transform".
+std::string PlaneSimilarityNotDetermined(const char* what, std::size_t m);
 
 /// Text formatted as printf formats it, whole whatever its length (a number near the double's
 /// limit has hundreds of digits in "%.8f").

@@ -18,15 +18,52 @@ namespace {
 
 using Real = long double;
 
-// Centroid sums of the used pairs about the first used source and destination points.
-struct Centred {
-  std::size_t count = 0;
-  Real p0x = 0, p0y = 0, q0x = 0, q0y = 0;  // the reference points
-  Real pmx = 0, pmy = 0, qmx = 0, qmy = 0;  // means relative to them
+// Pairs of one unknown precision, every one of weight 1: the multiplications by it fold away, and
+// the sums are those of the unweighted closed forms.
+struct EqualWeights {
+  static constexpr bool kEqual = true;
+  Real operator[](std::size_t) const { return 1; }
 };
 
+// Each used pair's weight 1/σ² (of its horizontal or its vertical σ) over the mean of the used
+// pairs' weights: relative weights keep the weighted sums of squares in square metres and of the
+// sizes unweighted ones have, so that the tests of spread apply to them unchanged.
+class RelativeWeights {
+ public:
+  static constexpr bool kEqual = false;
+  RelativeWeights(const std::vector<Precision>& precision, const std::vector<bool>& used,
+                  bool horizontal) {
+    weights_.assign(used.size(), 0);
+    Real sum = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < used.size() && i < precision.size(); ++i) {
+      if (!used[i]) continue;
+      const Real sigma = horizontal ? precision[i].horizontal : precision[i].vertical;
+      weights_[i] = 1 / (sigma * sigma);
+      sum += weights_[i];
+      ++count;
+    }
+    if (count == 0) return;
+    for (Real& weight : weights_) weight /= sum / count;
+  }
+  RelativeWeights() = default;
+  Real operator[](std::size_t i) const { return weights_[i]; }
+
+ private:
+  std::vector<Real> weights_;
+};
+
+// Weighted centroid sums of the used pairs about the first used source and destination points.
+struct Centred {
+  std::size_t count = 0;
+  Real weight = 0;                          // Σ w
+  Real p0x = 0, p0y = 0, q0x = 0, q0y = 0;  // the reference points
+  Real pmx = 0, pmy = 0, qmx = 0, qmy = 0;  // weighted means relative to them
+};
+
+template <class Weights>
 Centred Centre(const PointList& source, const PointList& destination,
-               const std::vector<bool>& used) {
+               const std::vector<bool>& used, const Weights& w) {
   Centred c;
   for (std::size_t i = 0; i < source.size(); ++i) {
     if (!used[i]) continue;
@@ -35,30 +72,33 @@ Centred Centre(const PointList& source, const PointList& destination,
       c.q0x = destination[i].x, c.q0y = destination[i].y;
     }
     ++c.count;
-    c.pmx += source[i].x - c.p0x, c.pmy += source[i].y - c.p0y;
-    c.qmx += destination[i].x - c.q0x, c.qmy += destination[i].y - c.q0y;
+    if constexpr (!Weights::kEqual) c.weight += w[i];
+    c.pmx += w[i] * (source[i].x - c.p0x), c.pmy += w[i] * (source[i].y - c.p0y);
+    c.qmx += w[i] * (destination[i].x - c.q0x), c.qmy += w[i] * (destination[i].y - c.q0y);
   }
-  if (c.count > 0) c.pmx /= c.count, c.pmy /= c.count, c.qmx /= c.count, c.qmy /= c.count;
+  if constexpr (Weights::kEqual) c.weight = c.count;
+  if (c.count > 0) c.pmx /= c.weight, c.pmy /= c.weight, c.qmx /= c.weight, c.qmy /= c.weight;
   return c;
 }
 
-}  // namespace
-
-HorizontalFit FitHorizontal(const PointList& source, const PointList& destination,
-                            const std::vector<bool>& used, bool fixScale, const Point3& reference) {
+template <class Weights>
+HorizontalFit Horizontal(const PointList& source, const PointList& destination,
+                         const std::vector<bool>& used, bool fixScale, const Point3& reference,
+                         const Weights& w) {
   HorizontalFit fit;
-  const Centred c = Centre(source, destination, used);
+  const Centred c = Centre(source, destination, used, w);
   if (c.count == 0) return fit;
-  // With centred coordinates p', q': A = Σ p'·q', B = Σ (p'x q'y − p'y q'x), P = Σ |p'|².
+  // With centred coordinates p', q' and weights w: A = Σ w p'·q', B = Σ w (p'x q'y − p'y q'x),
+  // P = Σ w |p'|².
   Real a = 0, b = 0, spread = 0;
   bool apart = false;
   for (std::size_t i = 0; i < source.size(); ++i) {
     if (!used[i]) continue;
     const Real px = (source[i].x - c.p0x) - c.pmx, py = (source[i].y - c.p0y) - c.pmy;
     const Real qx = (destination[i].x - c.q0x) - c.qmx, qy = (destination[i].y - c.q0y) - c.qmy;
-    a += px * qx + py * qy;
-    b += px * qy - py * qx;
-    spread += px * px + py * py;
+    a += w[i] * (px * qx + py * qy);
+    b += w[i] * (px * qy - py * qx);
+    spread += w[i] * (px * px + py * py);
     apart = apart || std::hypot(static_cast<double>(source[i].x - c.p0x),
                                 static_cast<double>(source[i].y - c.p0y)) > kCoincidenceDistance;
   }
@@ -83,20 +123,25 @@ HorizontalFit FitHorizontal(const PointList& source, const PointList& destinatio
   return fit;
 }
 
-VerticalFit FitVertical(const PointList& source, const PointList& destination,
-                        const std::vector<bool>& used, bool plane, const Point3& reference) {
+template <class Weights>
+VerticalFit Vertical(const PointList& source, const PointList& destination,
+                     const std::vector<bool>& used, bool plane, const Point3& reference,
+                     const Weights& w) {
   VerticalFit fit;
   std::size_t count = 0;
+  Real weight = 0;
   Real e0 = 0, n0 = 0, me = 0, mn = 0, md = 0;
   for (std::size_t i = 0; i < source.size(); ++i) {
     if (!used[i]) continue;
     if (count == 0) e0 = source[i].x, n0 = source[i].y;
     ++count;
-    me += source[i].x - e0, mn += source[i].y - n0;
-    md += static_cast<Real>(destination[i].z) - source[i].z;
+    if constexpr (!Weights::kEqual) weight += w[i];
+    me += w[i] * (source[i].x - e0), mn += w[i] * (source[i].y - n0);
+    md += w[i] * (static_cast<Real>(destination[i].z) - source[i].z);
   }
   if (count == 0) return fit;
-  me /= count, mn /= count, md /= count;
+  if constexpr (Weights::kEqual) weight = count;
+  me /= weight, mn /= weight, md /= weight;
   if (!plane) {
     fit.tz = static_cast<double>(md);
     fit.determined = true;
@@ -109,8 +154,8 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
     if (!used[i]) continue;
     const Real e = (source[i].x - e0) - me, n = (source[i].y - n0) - mn;
     const Real d = (static_cast<Real>(destination[i].z) - source[i].z) - md;
-    see += e * e, sen += e * n, snn += n * n;
-    sed += e * d, snd += n * d;
+    see += w[i] * (e * e), sen += w[i] * (e * n), snn += w[i] * (n * n);
+    sed += w[i] * (e * d), snd += w[i] * (n * d);
   }
   // The 2 × 2 matrix's eigenvalues: the points' spread along and across their main direction.
   const Real half = (see + snn) / 2;
@@ -145,6 +190,28 @@ VerticalFit FitVertical(const PointList& source, const PointList& destination,
   return fit;
 }
 
+}  // namespace
+
+HorizontalFit FitHorizontal(const PointList& source, const PointList& destination,
+                            const std::vector<bool>& used, bool fixScale, const Point3& reference,
+                            const std::vector<Precision>* precision) {
+  if (precision == nullptr) {
+    return Horizontal(source, destination, used, fixScale, reference, EqualWeights());
+  }
+  return Horizontal(source, destination, used, fixScale, reference,
+                    RelativeWeights(*precision, used, true));
+}
+
+VerticalFit FitVertical(const PointList& source, const PointList& destination,
+                        const std::vector<bool>& used, bool plane, const Point3& reference,
+                        const std::vector<Precision>* precision) {
+  if (precision == nullptr) {
+    return Vertical(source, destination, used, plane, reference, EqualWeights());
+  }
+  return Vertical(source, destination, used, plane, reference,
+                  RelativeWeights(*precision, used, false));
+}
+
 double SimilarityRms(const PointList& source, const PointList& destination) {
   const std::size_t m = std::min(source.size(), destination.size());
   if (m == 0) return 0.0;
@@ -165,10 +232,13 @@ namespace {
 
 // The design of a height model of `terms` terms over the pairs `used` marks, about (E0, N0): a
 // row per pair [1, dN, dE, n², n·e, e²] (n, e in kilometres) cut to `terms`, and the height
-// differences H' − H.
+// differences H' − H, each row multiplied by the square root of its relative weight.
 void HeightDesign(const PointList& source, const PointList& destination,
                   const std::vector<bool>& used, int terms, const Point3& reference,
-                  Eigen::MatrixXd& design, Eigen::VectorXd& differences) {
+                  const std::vector<Precision>* precision, Eigen::MatrixXd& design,
+                  Eigen::VectorXd& differences) {
+  const RelativeWeights weights =
+      precision == nullptr ? RelativeWeights() : RelativeWeights(*precision, used, false);
   std::size_t m = 0;
   for (std::size_t i = 0; i < source.size(); ++i) m += used[i] ? 1 : 0;
   design.resize(static_cast<Eigen::Index>(m), terms);
@@ -179,8 +249,10 @@ void HeightDesign(const PointList& source, const PointList& destination,
     const double dN = source[i].y - reference.y, dE = source[i].x - reference.x;
     const double n = dN * kQuadricKilometresPerMetre, e = dE * kQuadricKilometresPerMetre;
     const double all[6] = {1.0, dN, dE, n * n, n * e, e * e};
-    for (int k = 0; k < terms; ++k) design(row, k) = all[k];
-    differences[row++] = destination[i].z - source[i].z;
+    const double root =
+        precision == nullptr ? 1.0 : std::sqrt(static_cast<double>(weights[i]));
+    for (int k = 0; k < terms; ++k) design(row, k) = root * all[k];
+    differences[row++] = root * (destination[i].z - source[i].z);
   }
 }
 
@@ -201,11 +273,12 @@ const double kRankThreshold = std::sqrt(std::numeric_limits<double>::epsilon());
 }  // namespace
 
 QuadricFit FitQuadric(const PointList& source, const PointList& destination,
-                      const std::vector<bool>& used, const Point3& reference) {
+                      const std::vector<bool>& used, const Point3& reference,
+                      const std::vector<Precision>* precision) {
   QuadricFit fit;
   Eigen::MatrixXd design;
   Eigen::VectorXd differences;
-  HeightDesign(source, destination, used, 6, reference, design, differences);
+  HeightDesign(source, destination, used, 6, reference, precision, design, differences);
   if (design.rows() == 0) return fit;
   const Eigen::VectorXd scaling = ColumnScaling(design);
   const Eigen::MatrixXd scaled = design * scaling.asDiagonal();
@@ -226,11 +299,12 @@ QuadricFit FitQuadric(const PointList& source, const PointList& destination,
 }
 
 double PredictionError(const PointList& source, const PointList& destination,
-                       const std::vector<bool>& used, int terms, const Point3& reference) {
+                       const std::vector<bool>& used, int terms, const Point3& reference,
+                       const std::vector<Precision>* precision) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   Eigen::MatrixXd design;
   Eigen::VectorXd differences;
-  HeightDesign(source, destination, used, terms, reference, design, differences);
+  HeightDesign(source, destination, used, terms, reference, precision, design, differences);
   const Eigen::Index m = design.rows();
   if (m <= terms) return kInfinity;
   const Eigen::MatrixXd scaled = design * ColumnScaling(design).asDiagonal();

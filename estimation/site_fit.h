@@ -41,14 +41,20 @@ struct VerticalFit {
 /// Sums are taken about the first used point in long double, so coordinates of tens of
 /// millions of metres (a prefixed grid easting) lose nothing to the centring. With no used pair
 /// the start values stay.
+///
+/// With `precision` (each pair's a priori σ, above 0) every pair counts with the weight 1/σ² of
+/// its horizontal σ here, of its vertical σ in the height models below: the weighted least
+/// squares, about the weighted centroid. Null gives equal weights.
 HorizontalFit FitHorizontal(const PointList& source, const PointList& destination,
-                            const std::vector<bool>& used, bool fixScale, const Point3& reference);
+                            const std::vector<bool>& used, bool fixScale, const Point3& reference,
+                            const std::vector<Precision>* precision = nullptr);
 
 /// The least-squares optimum of the vertical part over the pairs i with used[i] true: the shift
 /// alone (`plane` false: the mean height difference), or shift and slopes (`plane` true), from
 /// the normal equations about the mean position.
 VerticalFit FitVertical(const PointList& source, const PointList& destination,
-                        const std::vector<bool>& used, bool plane, const Point3& reference);
+                        const std::vector<bool>& used, bool plane, const Point3& reference,
+                        const std::vector<Precision>* precision = nullptr);
 
 /// The horizontal RMS, metres, that the least-squares four-parameter similarity leaves between
 /// source[i] and destination[i] over all pairs (√(Σ(vE² + vN²) / m)); for telling which of
@@ -72,14 +78,17 @@ constexpr double kQuadricKilometresPerMetre = 1e-3;
 /// The least-squares optimum of the height quadric over the pairs i with used[i] true, by
 /// column-pivoted QR of the design about `reference` with its columns scaled to unit length.
 QuadricFit FitQuadric(const PointList& source, const PointList& destination,
-                      const std::vector<bool>& used, const Point3& reference);
+                      const std::vector<bool>& used, const Point3& reference,
+                      const std::vector<Precision>* precision = nullptr);
 
 /// How well a height model of `terms` terms (1 a shift, 3 a plane, 6 a quadric) predicts the
 /// pairs it did not see: √(Σ (v_i / (1 − h_ii))² / m) over the m pairs `used` marks, metres (the
 /// root mean square of the leave-one-out prediction errors, PRESS), v_i the pair's residual and
-/// h_ii its leverage, about `reference`. Infinity when some pair alone fixes a term (h_ii = 1)
-/// or there are not more pairs than terms.
+/// h_ii its leverage, about `reference`; with `precision` the weighted mean square with the
+/// relative weights of the fit. Infinity when some pair alone fixes a term (h_ii = 1) or there
+/// are not more pairs than terms.
 double PredictionError(const PointList& source, const PointList& destination,
-                       const std::vector<bool>& used, int terms, const Point3& reference);
+                       const std::vector<bool>& used, int terms, const Point3& reference,
+                       const std::vector<Precision>* precision = nullptr);
 
 }  // namespace Quorvane

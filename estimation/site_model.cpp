@@ -61,17 +61,12 @@ class SiteModel final : public TransformModel {
   SiteModel(const Model& model, const HeightChoice& choice)
       : fixScale_(model.fixScale), vertical_(model.vertical), choice_(choice) {
     parameters_ = PlaneSimilarityParameters();
-    parameters_.push_back({"slopeNorth", "ppm", kPartsPerMillion, 3,
-                           [](const ModelParameters& p) { return p.slopeNorth; }});
-    parameters_.push_back({"slopeEast", "ppm", kPartsPerMillion, 3,
-                           [](const ModelParameters& p) { return p.slopeEast; }});
+    parameters_.push_back({"slopeNorth", "ppm", kPartsPerMillion, 3});
+    parameters_.push_back({"slopeEast", "ppm", kPartsPerMillion, 3});
     // The quadric's terms in metres per square kilometre, their σ in millimetres.
     if (vertical_ == Model::Vertical::Quadric) {
       for (const char* name : {"qNN", "qNE", "qEE"}) {
-        const std::size_t k = parameters_.size() - kQNN;
-        parameters_.push_back({name, "mm/km2", 1e3, 3, [k](const ModelParameters& p) {
-                                 return k < p.further.size() ? p.further[k] : 0.0;
-                               }});
+        parameters_.push_back({name, "mm/km2", 1e3, 3});
       }
     }
     Component horizontal{"horizontal", ComponentLayout::Horizontal, {kTx, kTy, kRz}};
@@ -87,8 +82,6 @@ class SiteModel final : public TransformModel {
     components_ = {horizontal, vertical};
   }
 
-  const char* Name() const override { return "site"; }
-  Frame FrameOf() const override { return Frame::Plane; }
   const std::vector<ParameterInfo>& Parameters() const override { return parameters_; }
   const std::vector<Component>& Components() const override { return components_; }
 
@@ -108,35 +101,49 @@ class SiteModel final : public TransformModel {
 
   bool FitComponent(std::size_t c, const FramePairs& pairs, const std::vector<bool>& used,
                     ModelParameters& params, FitOutcome& outcome) const override {
+    if (params.values.size() != parameters_.size()) {
+      params.values.assign(parameters_.size(), 0.0);
+      params.values[kScale] = 1.0;
+    }
     // Whether the part's pairs determine it is known from its closed form alone.
     outcome.determined.resize(2, false);
+    outcome.notDetermined.resize(2);
     outcome.fixed.resize(2, 0);
+    std::vector<double>& v = params.values;
     if (c == 0) {
-      const HorizontalFit fit =
-          FitHorizontal(pairs.source, pairs.destination, used, fixScale_, params.reference);
-      params.transform.tx = fit.tx;
-      params.transform.ty = fit.ty;
-      params.transform.rz = fit.rz;
-      params.transform.scale = fit.scale;
+      const HorizontalFit fit = FitHorizontal(pairs.source, pairs.destination, used, fixScale_,
+                                              params.reference, pairs.precision);
+      v[kTx] = fit.tx, v[kTy] = fit.ty, v[kRz] = fit.rz, v[kScale] = fit.scale;
       outcome.determined[0] = fit.determined;
+      outcome.notDetermined[0] =
+          fit.determined ? std::string()
+                         : PlaneSimilarityNotDetermined("horizontal transform", CountOf(used));
       outcome.fixed[0] = fit.fixed;
     } else if (vertical_ == Model::Vertical::Quadric) {
-      const QuadricFit fit =
-          FitQuadric(pairs.source, pairs.destination, used, params.heightReference);
-      params.transform.tz = fit.tz;
-      params.slopeNorth = fit.slopeNorth;
-      params.slopeEast = fit.slopeEast;
-      params.further = {fit.qNN, fit.qNE, fit.qEE};
+      const QuadricFit fit = FitQuadric(pairs.source, pairs.destination, used,
+                                        params.heightReference, pairs.precision);
+      v[kTz] = fit.tz, v[kSlopeNorth] = fit.slopeNorth, v[kSlopeEast] = fit.slopeEast;
+      v[kQNN] = fit.qNN, v[kQNE] = fit.qNE, v[kQEE] = fit.qEE;
       outcome.determined[1] = fit.determined;
+      outcome.notDetermined[1] =
+          fit.determined ? std::string()
+                         : "the height quadric is not determined by the points given: the " +
+                               std::to_string(CountOf(used)) +
+                               " pairs fitted vertically do not fix its six terms (six at least, "
+                               "not on one conic); the terms they do not fix are left at 0";
       outcome.fixed[1] = fit.fixed;
     } else {
       const VerticalFit fit = FitVertical(pairs.source, pairs.destination, used,
                                           vertical_ == Model::Vertical::Plane,
-                                          params.heightReference);
-      params.transform.tz = fit.tz;
-      params.slopeNorth = fit.slopeNorth;
-      params.slopeEast = fit.slopeEast;
+                                          params.heightReference, pairs.precision);
+      v[kTz] = fit.tz, v[kSlopeNorth] = fit.slopeNorth, v[kSlopeEast] = fit.slopeEast;
       outcome.determined[1] = fit.determined;
+      outcome.notDetermined[1] =
+          fit.determined ? std::string()
+                         : "the vertical plane is not determined by the points given: the " +
+                               std::to_string(CountOf(used)) +
+                               " pairs fitted vertically do not span a plane (three at least, not "
+                               "on one line); the slopes across are left at 0";
       outcome.fixed[1] = fit.fixed;
     }
     outcome.usable = AllFinite(params);
@@ -165,27 +172,28 @@ class SiteModel final : public TransformModel {
     const Point3& p = pairs.source[i];
     const Point3& q = pairs.destination[i];
     const Point3& o = c == 0 ? params.reference : params.heightReference;
-    const TransformParams& t = params.transform;
+    const std::vector<double>& v = params.values;
     const double dE = p.x - o.x, dN = p.y - o.y;
     if (c == 0) {
       // r = o + t + scale·R(rz)·d − q over tx, ty, rz[, scale].
-      const double cs = std::cos(t.rz), sn = std::sin(t.rz);
+      const double scale = v[kScale];
+      const double cs = std::cos(v[kRz]), sn = std::sin(v[kRz]);
       const double rx = cs * dE - sn * dN, ry = sn * dE + cs * dN;  // R·d
-      out.residual[0] = (o.x + t.tx + t.scale * rx) - q.x;
-      out.residual[1] = (o.y + t.ty + t.scale * ry) - q.y;
+      out.residual[0] = (o.x + v[kTx] + scale * rx) - q.x;
+      out.residual[1] = (o.y + v[kTy] + scale * ry) - q.y;
       const int u = fixScale_ ? 3 : 4;
       double* j = out.jacobian;
-      j[0] = 1.0, j[1] = 0.0, j[2] = -t.scale * ry;
-      j[u] = 0.0, j[u + 1] = 1.0, j[u + 2] = t.scale * rx;
+      j[0] = 1.0, j[1] = 0.0, j[2] = -scale * ry;
+      j[u] = 0.0, j[u + 1] = 1.0, j[u + 2] = scale * rx;
       if (!fixScale_) j[3] = rx, j[u + 3] = ry;
       out.largestCoordinate = Largest({p.x, p.y, q.x, q.y, o.x, o.y});
       return;
     }
     // r = H + tz + slopeNorth·dN + slopeEast·dE [+ the quadric's terms] − H' over tz[,
     // slopeNorth, slopeEast[, qNN, qNE, qEE]].
-    const double north = params.slopeNorth * dN, east = params.slopeEast * dE;
+    const double north = v[kSlopeNorth] * dN, east = v[kSlopeEast] * dE;
     const double curved = Curvature(params, dN, dE);
-    out.residual[0] = p.z + t.tz + north + east + curved - q.z;
+    out.residual[0] = p.z + v[kTz] + north + east + curved - q.z;
     out.jacobian[0] = 1.0;
     if (vertical_ != Model::Vertical::Constant) {
       out.jacobian[1] = dN;
@@ -197,33 +205,33 @@ class SiteModel final : public TransformModel {
       out.jacobian[4] = n * e;
       out.jacobian[5] = e * e;
     }
-    out.largestCoordinate = Largest({p.z, q.z, t.tz, north, east, curved});
+    out.largestCoordinate = Largest({p.z, q.z, v[kTz], north, east, curved});
   }
 
   Point3 Apply(const ModelParameters& params, const Point3& point) const override {
-    const TransformParams& t = params.transform;
+    const std::vector<double>& v = params.values;
     const Point3& o = params.reference;
     const Point3& h = params.heightReference;
     const double dE = point.x - o.x, dN = point.y - o.y;
-    const double cs = std::cos(t.rz), sn = std::sin(t.rz);
+    const double cs = std::cos(v[kRz]), sn = std::sin(v[kRz]);
     const double hN = point.y - h.y, hE = point.x - h.x;
-    return Point3(o.x + t.tx + t.scale * (cs * dE - sn * dN),
-                  o.y + t.ty + t.scale * (sn * dE + cs * dN),
-                  point.z + t.tz + params.slopeNorth * hN + params.slopeEast * hE +
+    return Point3(o.x + v[kTx] + v[kScale] * (cs * dE - sn * dN),
+                  o.y + v[kTy] + v[kScale] * (sn * dE + cs * dN),
+                  point.z + v[kTz] + v[kSlopeNorth] * hN + v[kSlopeEast] * hE +
                       Curvature(params, hN, hE));
   }
 
   std::string ReportLines(const ModelParameters& params) const override {
-    const TransformParams& p = params.transform;
+    const std::vector<double>& v = params.values;
     const Point3& o = params.reference;
     std::string line = Printed(
         "site: tx=%.8f m, ty=%.8f m, tz=%.8f m, rz=%.8f rad, scale=%.8f, slopeNorth=%.6f ppm, "
         "slopeEast=%.6f ppm, reference E0=%.4f m, N0=%.4f m, H0=%.4f m",
-        p.tx, p.ty, p.tz, p.rz, p.scale, params.slopeNorth * kPartsPerMillion,
-        params.slopeEast * kPartsPerMillion, o.x, o.y, o.z);
-    if (vertical_ == Model::Vertical::Quadric && params.further.size() == 3) {
-      line += Printed(", qNN=%.6f mm/km2, qNE=%.6f mm/km2, qEE=%.6f mm/km2",
-                      params.further[0] * 1e3, params.further[1] * 1e3, params.further[2] * 1e3);
+        v[kTx], v[kTy], v[kTz], v[kRz], v[kScale], v[kSlopeNorth] * kPartsPerMillion,
+        v[kSlopeEast] * kPartsPerMillion, o.x, o.y, o.z);
+    if (vertical_ == Model::Vertical::Quadric) {
+      line += Printed(", qNN=%.6f mm/km2, qNE=%.6f mm/km2, qEE=%.6f mm/km2", v[kQNN] * 1e3,
+                      v[kQNE] * 1e3, v[kQEE] * 1e3);
     }
     if (HeightAboutItsOwn(params)) {
       line += Printed(", heights about E0=%.4f m, N0=%.4f m", params.heightReference.x,
@@ -242,19 +250,17 @@ class SiteModel final : public TransformModel {
   }
 
   std::vector<ResultMember> ResultMembers(const ModelParameters& params) const override {
-    const TransformParams& p = params.transform;
+    const std::vector<double>& v = params.values;
     const Point3& o = params.reference;
     ResultMember model{"model"};
-    model.text = "site";
-    std::vector<ResultMember> members = {
-        {"offset", {p.tx, p.ty, p.tz}, true},
-        {"rotate", {Degrees(p.rx), Degrees(p.ry), Degrees(p.rz)}, true},
-        {"scale", {p.scale}},
-        model,
-        {"slope", {params.slopeNorth, params.slopeEast}, true},
-        {"reference", {o.x, o.y, o.z}, true},
-    };
-    if (vertical_ == Model::Vertical::Quadric) members.push_back({"quadric", params.further, true});
+    model.text = Name();
+    std::vector<ResultMember> members = ContractMembers(params);
+    members.push_back(model);
+    members.push_back({"slope", {v[kSlopeNorth], v[kSlopeEast]}, true});
+    members.push_back({"reference", {o.x, o.y, o.z}, true});
+    if (vertical_ == Model::Vertical::Quadric) {
+      members.push_back({"quadric", {v[kQNN], v[kQNE], v[kQEE]}, true});
+    }
     if (HeightAboutItsOwn(params)) {
       members.push_back(
           {"heightReference", {params.heightReference.x, params.heightReference.y}, true});
@@ -273,18 +279,19 @@ class SiteModel final : public TransformModel {
   }
 
   std::string ProjSteps(const ModelParameters& params) const override {
-    const TransformParams& p = params.transform;
+    const std::vector<double>& v = params.values;
     const Point3& o = params.reference;
     const Point3& h = params.heightReference;
-    const double cs = std::cos(p.rz);
-    const double sn = std::sin(p.rz);
+    const double cs = std::cos(v[kRz]);
+    const double sn = std::sin(v[kRz]);
+    const double scale = v[kScale], slopeNorth = v[kSlopeNorth], slopeEast = v[kSlopeEast];
     // (E', N') = A·(E, N) + o + t − A·o with A = scale·R; H' = H + sE·E + sN·N + tz − sE·E0 −
     // sN·N0.
-    const double a11 = p.scale * cs, a12 = -p.scale * sn, a21 = p.scale * sn, a22 = p.scale * cs;
+    const double a11 = scale * cs, a12 = -scale * sn, a21 = scale * sn, a22 = scale * cs;
     const AffineTerms affine{
-        {{a11, a12, 0.0}, {a21, a22, 0.0}, {params.slopeEast, params.slopeNorth, 1.0}},
-        {o.x + p.tx - (a11 * o.x + a12 * o.y), o.y + p.ty - (a21 * o.x + a22 * o.y),
-         p.tz - params.slopeEast * h.x - params.slopeNorth * h.y}};
+        {{a11, a12, 0.0}, {a21, a22, 0.0}, {slopeEast, slopeNorth, 1.0}},
+        {o.x + v[kTx] - (a11 * o.x + a12 * o.y), o.y + v[kTy] - (a21 * o.x + a22 * o.y),
+         v[kTz] - slopeEast * h.x - slopeNorth * h.y}};
     const std::string linear = AffineStep(affine);
     if (vertical_ != Model::Vertical::Quadric || linear.empty()) return linear;
     // PROJ's affine step is linear; the quadric's terms are added to the height first, from the
@@ -292,8 +299,8 @@ class SiteModel final : public TransformModel {
     // real polynomial (horner: x' = Σ c·(E − E0)^i·(N − N0)^j, in the order 1, e, e², n, e·n,
     // n²), added to the height (affine, z' = z + x'), and the point taken back (pop).
     const double perSquareMetre = kQuadricKilometresPerMetre * kQuadricKilometresPerMetre;
-    const double terms[] = {params.further[2] * perSquareMetre, params.further[1] * perSquareMetre,
-                            params.further[0] * perSquareMetre, h.x, h.y};
+    const double terms[] = {v[kQEE] * perSquareMetre, v[kQNE] * perSquareMetre,
+                            v[kQNN] * perSquareMetre, h.x, h.y};
     for (const double term : terms) {
       if (!std::isfinite(term)) return std::string();
     }
@@ -342,23 +349,26 @@ class SiteModel final : public TransformModel {
     std::size_t best = 0;
     for (std::size_t k = 0; k < 3; ++k) {
       choice.press[k] = PredictionError(pairs.source, pairs.destination, used[1],
-                                        kHeightModels[k].terms, centre);
+                                        kHeightModels[k].terms, centre, pairs.precision);
       if (choice.press[k] < choice.press[best]) best = k;
     }
     choice.chosen = kHeightModels[best].name;
     Model settled;
-    settled.kind = Model::Kind::Site;
+    settled.name = Name();
     settled.fixScale = fixScale_;
     settled.vertical = kHeightModels[best].vertical;
-    return std::make_unique<SiteModel>(settled, choice);
+    auto made = std::make_unique<SiteModel>(settled, choice);
+    made->SameLineAs(*this);
+    return made;
   }
 
  private:
   // The quadric's terms at a point dN, dE metres from the height reference, metres.
   static double Curvature(const ModelParameters& params, double dN, double dE) {
-    if (params.further.size() != 3) return 0.0;
+    const std::vector<double>& v = params.values;
+    if (v.size() <= kQEE) return 0.0;
     const double n = dN * kQuadricKilometresPerMetre, e = dE * kQuadricKilometresPerMetre;
-    return params.further[0] * n * n + params.further[1] * n * e + params.further[2] * e * e;
+    return v[kQNN] * n * n + v[kQNE] * n * e + v[kQEE] * e * e;
   }
 
   // Whether the height surface acts about a centroid of its own (the parts fit different pairs).
@@ -376,7 +386,7 @@ class SiteModel final : public TransformModel {
 
 }  // namespace
 
-std::unique_ptr<const TransformModel> MakeSiteModel(const Model& model) {
+std::unique_ptr<TransformModel> MakeSiteModel(const Model& model) {
   return std::make_unique<SiteModel>(model, HeightChoice{});
 }
 

@@ -266,7 +266,7 @@ bool Settings(const std::string& input, std::size_t at, Quorvane::OptionTexts& t
   return textTaken;
 }
 
-void CheckResultText(const std::string& json, const Quorvane::TransformParams& params,
+void CheckResultText(const std::string& json, const Quorvane::ContractFigures& fit,
                      const std::string& model) {
   Require(json.find_first_of(" \t\r\n") == std::string::npos, "result text has no whitespace");
 
@@ -276,14 +276,11 @@ void CheckResultText(const std::string& json, const Quorvane::TransformParams& p
 
   // Rotations are written in degrees, value · 180 / 3.141592653589793, which can overflow.
   const auto degrees = [](double radians) { return radians * 180.0 / 3.141592653589793; };
-  const std::string expected = std::string("{\"offset\"[") + Expected(params.tx) +
-                               Expected(params.ty) + Expected(params.tz) + "]\"rotate\"[" +
-                               Expected(degrees(params.rx)) + Expected(degrees(params.ry)) +
-                               Expected(degrees(params.rz)) + "]\"scale\"" +
-                               Expected(params.scale) +
-                               (model == "site"         ? "\"model\"?\"slope\"["
-                                : model == "similarity" ? ""
-                                                        : "\"model\"?\"convention\"?");
+  const std::string expected = std::string("{\"offset\"[") + Expected(fit.offset[0]) +
+                               Expected(fit.offset[1]) + Expected(fit.offset[2]) + "]\"rotate\"[" +
+                               Expected(degrees(fit.rotate[0])) + Expected(degrees(fit.rotate[1])) +
+                               Expected(degrees(fit.rotate[2])) + "]\"scale\"" +
+                               Expected(fit.scale) + (model == "similarity" ? "" : "\"model\"?");
   Require(handler.shape.compare(0, expected.size(), expected) == 0,
           "three numbers, three numbers, one; null where not finite");
   // A similarity ends there, or, fitted in a grid about its centroid, states that.
@@ -354,7 +351,7 @@ bool ReadInput(const std::string& input, Quorvane::OptionTexts& texts) {
 // The outputs of a fitted run: what it reports, its statistics, its record and its picture.
 void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts& texts,
                  const std::string& reported, bool namesFromFile, bool crsFromInput) {
-  const Quorvane::TransformParams& params = run.params.transform;
+  const Quorvane::ContractFigures fit = run.model->Figures(run.params);
   // Warnings of an undetermined or unconverged fit may go to standard error.
   Require(!reported.empty(), "a fit is reported");
   Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
@@ -382,11 +379,12 @@ void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts&
     }
     CheckWritten("plot.svg", svg);
   }
-  Require(std::isfinite(params.tx) && std::isfinite(params.ty) && std::isfinite(params.tz) &&
-              std::isfinite(params.rz) && std::isfinite(params.scale),
-          "a fit that succeeded is finite");
+  for (const double value : run.params.values) {
+    Require(std::isfinite(value), "a fit that succeeded is finite");
+  }
   // rx and ry take no part in the plane models, so no fit moves them.
-  Require(run.model->FrameOf() != Quorvane::Frame::Plane || (params.rx == 0.0 && params.ry == 0.0),
+  Require(run.model->FrameOf() != Quorvane::Frame::Plane ||
+              (fit.rotate[0] == 0.0 && fit.rotate[1] == 0.0),
           "rx and ry stay 0 in the plane");
 }
 
@@ -419,7 +417,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostream errors(&errorBuffer);
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
-  const Quorvane::TransformParams& params = run.params.transform;
+  const Quorvane::ContractFigures fit =
+      run.model != nullptr ? run.model->Figures(run.params) : Quorvane::ContractFigures{};
   // The model the run made: the one --model names (the flags or the settings choose it).
   const std::string model = run.model != nullptr ? run.model->Name() : "similarity";
   const std::string reported = report.str();
@@ -442,15 +441,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // With no complete source point there is nothing to fit, and the start values stay.
   if (source.empty() && code != Quorvane::kExitBadInput) {
-    const Quorvane::TransformParams start;
-    Require(code == Quorvane::kExitSuccess &&
-                std::memcmp(&params, &start, sizeof params) == 0,
-            "an empty fit keeps the start values");
+    bool start = fit.scale == 1.0;
+    for (int k = 0; k < 3; ++k) start = start && fit.offset[k] == 0.0 && fit.rotate[k] == 0.0;
+    Require(code == Quorvane::kExitSuccess && start, "an empty fit keeps the start values");
   }
 
   if (run.model == nullptr) return 0;  // refused before the model was made
   const std::string result = Quorvane::BuildResultJson(*run.model, run.params);
-  CheckResultText(result, params, model);
+  CheckResultText(result, fit, model);
   CheckWritten("quorvane.json", result);
   return 0;
 }

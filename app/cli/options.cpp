@@ -106,7 +106,8 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "--geoid egm96_15.gtx"},
     // Model.
     {Option::Model, "--model", "NAME", OptionGroup::Model,
-     "The model fitted: similarity (the default), site, helmert or molodensky-badekas.\n"
+     "The model fitted: similarity (the default), site, helmert, molodensky-badekas or\n"
+     "affine.\n"
      "The site model fits (E',N') = (E0,N0) + t + scale*R(rz)*((E,N) - (E0,N0))\n"
      "horizontally and H' = H + tz + slopeNorth*(N - N0) + slopeEast*(E - E0)\n"
      "vertically, about the centroid (E0,N0) of its source points, as two least-squares\n"
@@ -114,7 +115,8 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "helmert fits X' = T + (1 + s)*R*X to geocentric coordinates, each list on its own\n"
      "ellipsoid (EPSG method 1033, PROJ's helmert step); molodensky-badekas the same\n"
      "about the centroid Xp of the source points, X' = Xp + T + (1 + s)*R*(X - Xp)\n"
-     "(EPSG 1061).",
+     "(EPSG 1061). affine fits X' = T + A*X, A a general 3 × 3 matrix, to geocentric\n"
+     "coordinates (twelve parameters, PROJ's affine step).",
      "--model site"},
     {Option::FixScale, "--fix-scale", nullptr, OptionGroup::Model,
      "Site model: the horizontal scale held at exactly 1.", "--model site --fix-scale"},
@@ -323,7 +325,8 @@ constexpr char kManualHead[] =
     "source points onto the destination points in the least\\-squares sense; or, with\n"
     "\\-\\-model site, a horizontal similarity and a vertical shift or inclined plane,\n"
     "fitted apart; or, with \\-\\-model helmert or molodensky\\-badekas, the\n"
-    "seven\\-parameter transformation of geocentric coordinates.\n"
+    "seven\\-parameter transformation of geocentric coordinates, and with \\-\\-model\n"
+    "affine their twelve\\-parameter affine transformation.\n"
     ".PP\n"
     "The report on standard output gives the solver's summary, the model's parameters\n"
     "(for the default model the line\n"

@@ -276,30 +276,33 @@ void ReadListInputs(Reading& r, RunSettings& settings) {
   settings.packedDms = r.texts.Has(Option::PackedDms);
 }
 
-// The model and its settings.
+// --model and the settings of a model, each refused for a model whose table line does not take
+// it, and an unknown value refused with the values there are.
 bool ReadModel(Reading& r, Model& model) {
   OptionTexts& texts = r.texts;
   std::ostream& errors = r.errors;
-  if (texts.Has(Option::Model) && !ModelByName(texts.Value(Option::Model), model.kind)) {
-    errors << "quorvane: --model " << r.Quoted(texts.Value(Option::Model))
-           << " is not a model: give similarity, site, helmert or molodensky-badekas"
-           << kNothingWritten;
-    return false;
+  if (texts.Has(Option::Model)) {
+    if (FindModel(texts.Value(Option::Model)) == nullptr) {
+      errors << "quorvane: --model " << r.Quoted(texts.Value(Option::Model))
+             << " is not a model: give " << ModelNames() << kNothingWritten;
+      return false;
+    }
+    model.name = texts.Value(Option::Model);
   }
-  const bool site = model.kind == Model::Kind::Site;
-  const bool geocentric =
-      model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
-  if (texts.Has(Option::FixScale) && !site) {
-    errors << "quorvane: --fix-scale needs --model site (the " << ModelName(model)
-           << " model always fits its scale)" << kNothingWritten;
+  const ModelEntry& entry = *FindModel(model.name);
+  if (texts.Has(Option::FixScale) && !entry.Takes(kTakesFixScale)) {
+    errors << "quorvane: --fix-scale needs --model "
+           << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesFixScale); }) << " (the "
+           << model.name << " model always fits its scale)" << kNothingWritten;
     return false;
   }
   model.fixScale = texts.Has(Option::FixScale);
   if (texts.Has(Option::Vertical)) {
     const std::string& vertical = texts.Value(Option::Vertical);
-    if (!site) {
-      errors << "quorvane: --vertical needs --model site (the " << ModelName(model)
-             << " model scales heights with the rest)" << kNothingWritten;
+    if (!entry.Takes(kTakesVertical)) {
+      errors << "quorvane: --vertical needs --model "
+             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesVertical); }) << " (the "
+             << model.name << " model scales heights with the rest)" << kNothingWritten;
       return false;
     }
     if (vertical == "constant") {
@@ -316,9 +319,13 @@ bool ReadModel(Reading& r, Model& model) {
   }
   if (texts.Has(Option::Convention)) {
     const std::string& convention = texts.Value(Option::Convention);
-    if (!geocentric) {
-      errors << "quorvane: --convention needs --model helmert or molodensky-badekas (the "
-             << ModelName(model) << " model has no rotations about X and Y)" << kNothingWritten;
+    if (!entry.Takes(kTakesConvention)) {
+      errors << "quorvane: --convention needs --model "
+             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesConvention); })
+             << " (the " << model.name
+             << (entry.frame == Frame::Plane ? " model has no rotations about X and Y)"
+                                             : " model has no rotation angles to sign)")
+             << kNothingWritten;
       return false;
     }
     if (convention == "coordinate-frame") {
@@ -441,8 +448,8 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
     if (geocentric || crs.list.kind != ListSystem::Kind::Geocentric) continue;
     r.errors << "quorvane: " << OptionOf(crs.option).name << " "
              << r.Quoted(texts.Value(crs.option)) << " is geocentric, and the "
-             << ModelName(model)
-             << " model is fitted in a plane; give --model helmert or molodensky-badekas"
+             << model.name << " model is fitted in a plane; give --model "
+             << ModelNames([](const ModelEntry& m) { return m.frame == Frame::Geocentric; })
              << kNothingWritten;
     return false;
   }
@@ -454,7 +461,7 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
 bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& settings) {
   const std::string& geoid = r.texts.Value(Option::Geoid);
   if (geocentric) {
-    r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << ModelName(model)
+    r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << model.name
              << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
     return false;
   }
@@ -515,7 +522,7 @@ bool ReadDatumShift(Reading& r, const Model& model, bool geocentric, PlaneSetup&
   if (geocentric) {
     r.errors << "quorvane: --datum-shift proj carries the source to the destination's datum "
                 "before a plane model, and the "
-             << ModelName(model) << " model fits the datum change itself" << kNothingWritten;
+             << model.name << " model fits the datum change itself" << kNothingWritten;
     return false;
   }
   if (!r.texts.Has(Option::DestinationCrs)) {
@@ -536,8 +543,7 @@ bool ReadDatumShift(Reading& r, const Model& model, bool geocentric, PlaneSetup&
 bool ReadFrame(Reading& r, RunSettings& settings) {
   Model& model = settings.model;
   PlaneSetup& frame = settings.frame;
-  const bool geocentric =
-      model.kind == Model::Kind::Helmert || model.kind == Model::Kind::MolodenskyBadekas;
+  const bool geocentric = FindModel(model.name)->frame == Frame::Geocentric;
   if (!ReadEllipsoidsAndGrid(r, frame) ||
       !ReadNamedSystems(r, model, geocentric, frame, settings.optionFiles) ||
       !ReadDatumShift(r, model, geocentric, frame) ||
@@ -574,8 +580,8 @@ bool ReadDistortion(Reading& r, RunSettings& settings) {
   }
   if (settings.frame.frame != PlaneSetup::Frame::Plane) {
     r.errors << "quorvane: --distortion models what a plane model leaves, and the "
-             << ModelName(settings.model)
-             << " model is fitted in geocentric space; give --model similarity or site"
+             << settings.model.name << " model is fitted in geocentric space; give --model "
+             << ModelNames([](const ModelEntry& m) { return m.frame == Frame::Plane; })
              << kNothingWritten;
     return false;
   }

@@ -417,9 +417,10 @@ std::string BuildRecordJson(const Registration& run) {
   }
   json.Key("parameters");
   json.StartObject();
-  for (const ParameterInfo& parameter : run.model->Parameters()) {
-    json.Key(parameter.name);
-    json.Number(parameter.value(run.params));
+  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
+  for (std::size_t k = 0; k < parameters.size(); ++k) {
+    json.Key(parameters[k].name);
+    json.Number(run.params.values[k]);
   }
   json.EndObject();
   WriteModelMembers(json, run);

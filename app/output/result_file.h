@@ -20,10 +20,11 @@ constexpr char kResultFileName[] = "quorvane.json";
 /// as null, so the text is always valid JSON.
 std::string BuildResultJson(const TransformParams& params);
 
-/// The result of a fit of `model`: for the similarity BuildResultJson(params.transform); for the
-/// site model its three members with the same meaning (offset tx, ty, tz; rotate [0, 0, rz in
-/// degrees]; scale), then "model":"site" and "slope":[slopeNorth,slopeEast] (no unit), so that no
-/// reader takes a site fit for a similarity.
+/// The result of a fit of `model`, its ResultMembers in order: for the similarity the three
+/// members of BuildResultJson(TransformParams) (and "reference" in a grid); for the other models
+/// the same three with the same meaning (TransformModel::Figures), then "model" and their own
+/// (the site model "slope":[slopeNorth,slopeEast], no unit), so that no reader takes them for a
+/// similarity.
 std::string BuildResultJson(const TransformModel& model, const ModelParameters& params);
 
 /// Where the result file of an executable at `executablePath` goes: the directory part of the

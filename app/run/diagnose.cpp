@@ -58,7 +58,7 @@ bool LooksPacked(const PointList& points) {
 }
 
 // The fitted horizontal scale, no unit: the one place the feet-and-metres hint reads it.
-double FittedScale(const Registration& run) { return run.params.transform.scale; }
+double FittedScale(const Registration& run) { return run.model->Figures(run.params).scale; }
 
 // What a scale of feet against metres says; "" for another scale.
 std::string FeetAndMetresCause(const Registration& run) {
@@ -82,7 +82,8 @@ struct Turn {
   double scale;
 };
 Turn FittedTurn(const Registration& run) {
-  return Turn{run.params.transform.rz, run.params.transform.scale};
+  const ContractFigures fit = run.model->Figures(run.params);
+  return Turn{fit.rotate[2], fit.scale};
 }
 
 // What a turn of a grid's wrong zone says; "" for a fit that turns less or scales more, or
@@ -177,15 +178,15 @@ bool EllipsoidLeftToTheFit(const PlaneSetup& plane) {
 // A fit into a grid that moves, scales or turns the points more than a datum change does says
 // the grid is described wrong: its scale or rotation first, as they always were warned of.
 void WarnAboutTheGrid(Step& step, const Registration& run) {
-  const double scale = run.params.transform.scale;
-  const double shift = std::hypot(run.params.transform.tx, run.params.transform.ty);
+  const ContractFigures fit = run.model->Figures(run.params);
+  const double scale = fit.scale;
+  const double shift = std::hypot(fit.offset[0], fit.offset[1]);
   char figures[160];
-  if (std::fabs(scale - 1.0) > kSuspectGridScale ||
-      std::fabs(run.params.transform.rz) > kSuspectGridRotation) {
+  if (std::fabs(scale - 1.0) > kSuspectGridScale || std::fabs(fit.rotate[2]) > kSuspectGridRotation) {
     std::snprintf(figures, sizeof figures,
                   "the fit into the grid has a scale of 1 %+.1f ppm and a rotation of %.4f "
                   "degrees",
-                  (scale - 1.0) * 1e6, run.params.transform.rz * 180 / 3.141592653589793);
+                  (scale - 1.0) * 1e6, fit.rotate[2] * 180 / 3.141592653589793);
     step.Warn(std::string(figures) +
               ", more than a datum change leaves: is the grid described right? A scale factor "
               "or projection height missing (scale=, height=) shows as scale; a wrong central "
@@ -215,8 +216,8 @@ HeightFit HeightFitOf(const Registration& run, std::size_t c, const std::vector<
   const std::vector<ParameterInfo>& parameters = run.model->Parameters();
   for (const std::size_t k : run.components[c].parameters) {
     if (std::string(parameters[k].unit) != "ppm") continue;
-    fit.slope =
-        std::max(fit.slope, std::fabs(parameters[k].value(run.params) * parameters[k].factor));
+    if (k >= run.params.values.size()) continue;
+    fit.slope = std::max(fit.slope, std::fabs(run.params.values[k] * parameters[k].factor));
   }
   if (run.hasStatistics) {
     if (run.statistics[c].sigma0Determined) fit.sigma0 = run.statistics[c].sigma0;
@@ -331,39 +332,9 @@ NetworkBox FittedNetworkBox(const Registration& run) {
 // Warnings about a usable fit that the user should not take at face value.
 void WarnAboutTheFit(Step& step, const Registration& run) {
   const std::vector<std::vector<bool>> fitted = FittedMasks(run);
-  for (std::size_t c = 0; c < run.components.size(); ++c) {
-    if (c < run.outcome.determined.size() && run.outcome.determined[c]) continue;
-    const std::size_t m = static_cast<std::size_t>(std::count(fitted[c].begin(), fitted[c].end(), true));
-    const std::size_t terms = run.components[c].parameters.size();
-    if (run.components[c].layout == ComponentLayout::Vertical) {
-      if (terms == 6) {
-        step.Warn("the height quadric is not determined by the points given: the " +
-                  std::to_string(m) + " pairs fitted vertically do not fix its six terms (six "
-                  "at least, not on one conic); the terms they do not fix are left at 0");
-      } else {
-        step.Warn("the vertical plane is not determined by the points given: the " +
-                  std::to_string(m) + " pairs fitted vertically do not span a plane (three at "
-                  "least, not on one line); the slopes across are left at 0");
-      }
-      continue;
-    }
-    std::string text = "the transform is not determined by the points given: ";
-    if (run.components.size() > 1) text = "the horizontal transform is not determined by the points given: ";
-    const bool geocentric = terms == 7;
-    if (m < (geocentric ? 3u : 2u)) {
-      text += std::to_string(m) + (m == 1 ? " pair is" : " pairs are") + " fitted";
-    } else if (geocentric) {
-      text += "the " + std::to_string(m) + " fitted source points lie on one line";
-    } else {
-      text += "the " + std::to_string(m) + " fitted source points lie within " +
-              std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
-              " mm of each other in the plane";
-    }
-    text += geocentric ? ", and the seven parameters need three pairs not on one line; the "
-                         "rotations they do not fix are left at 0."
-                       : ", and a rotation and scale need at least two apart; the values are one "
-                         "of many that fit them equally well.";
-    step.Warn(text);
+  // What the model says of each component its pairs do not determine.
+  for (std::size_t c = 0; c < run.outcome.determined.size(); ++c) {
+    if (!run.outcome.determined[c]) step.Warn(run.outcome.notDetermined.at(c));
   }
   if (run.outcome.stoppedEarly) {
     step.Warn("the solver stopped without converging (" + run.outcome.message +
@@ -383,7 +354,7 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
     }
     rms = std::sqrt(sum / static_cast<double>(m));
   }
-  const double scale = run.params.transform.scale;
+  const double scale = run.model->Figures(run.params).scale;
   // A transform the points do not determine, or destination points on one spot, have been warned
   // of, and their scale means nothing.
   const bool determined = (run.outcome.determined.empty() || run.outcome.determined[0]) &&

@@ -376,7 +376,8 @@ TEST_P(RefusedOption, SaysWhichAndWritesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedOption,
     ::testing::Values(
-        CommandCase{"UnknownModel", {"--model", "affine"}, "--model \"affine\" is not a model"},
+        CommandCase{"UnknownModel", {"--model", "bursa-wolf"},
+                    "--model \"bursa-wolf\" is not a model"},
         CommandCase{"ConventionOfAPlaneModel", {"--convention", "coordinate-frame"},
                     "--convention needs --model helmert or molodensky-badekas"},
         CommandCase{"UnknownConvention", {"--model", "helmert", "--convention", "frame"},

@@ -1,5 +1,6 @@
-// Fit statistics against an independent evaluation at the closed-form optimum, the leave-one-out
-// identities against real refits, and the blunder test on a planted blunder.
+// The similarity's statistics against an independent evaluation at the closed-form optimum, the
+// leave-one-out identities against real refits, and the blunder test and snooping on planted
+// blunders, through the model the table makes.
 #include "estimation/fit_statistics.h"
 
 #include <cmath>
@@ -9,7 +10,9 @@
 #include <Eigen/Dense>
 
 #include "estimation/blunder_removal.h"
+#include "estimation/model.h"
 #include "tests/estimation/closed_form_fit.h"
+#include "tests/estimation/networks.h"
 
 namespace Quorvane {
 namespace {
@@ -38,22 +41,38 @@ void Network(double noise, double blunder, PointList& source, PointList& destina
   destination[4].y += blunder;
 }
 
+// The similarity fitted to the pairs `fitted` marks and its statistics; the fit's outcome into
+// `outcome` where given.
 FitStatistics FitAndTest(const PointList& source, const PointList& destination,
-                         const std::vector<bool>& fitted,
-                         ceres::Solver::Summary* summary = nullptr) {
-  TransformParams params;
-  ceres::Solver::Summary local;
-  FitTransform(source, destination, fitted, params, summary ? *summary : local);
-  return ComputeFitStatistics(source, destination, fitted, params);
+                         const std::vector<bool>& fitted, FitOutcome* outcome = nullptr) {
+  const auto similarity = QuorvaneTest::Made("similarity");
+  const FramePairs pairs{source, destination};
+  ModelParameters fit;
+  const FitOutcome made = similarity->Fit(pairs, {fitted}, fit, 0);
+  if (outcome != nullptr) *outcome = made;
+  return ComputeModelStatistics(*similarity, 0, pairs, fitted, fit);
+}
+
+// Snooping on the similarity from the fit and statistics of the pairs `fitted` marks.
+std::vector<BlunderRemoval> Snoop(const PointList& source, const PointList& destination,
+                                  std::vector<bool>& fitted, FitStatistics& stats) {
+  const auto similarity = QuorvaneTest::Made("similarity");
+  const FramePairs pairs{source, destination};
+  ModelParameters params;
+  FitOutcome outcome = similarity->Fit(pairs, {fitted}, params, 0);
+  stats = ComputeModelStatistics(*similarity, 0, pairs, fitted, params);
+  std::vector<BlunderRemoval> removals;
+  SnoopModel(*similarity, 0, pairs, fitted, params, outcome, stats, removals, {});
+  return removals;
 }
 
 TEST(FitStatistics, AgreeWithAnIndependentEvaluationAtTheOptimum) {
   PointList source, destination;
   Network(0.02, 0.0, source, destination);
-  ceres::Solver::Summary summary;
+  FitOutcome outcome;
   const FitStatistics stats =
-      FitAndTest(source, destination, std::vector<bool>(12, true), &summary);
-  EXPECT_NEAR(stats.sumOfSquares, 2 * summary.final_cost, 1e-12 * stats.sumOfSquares);
+      FitAndTest(source, destination, std::vector<bool>(12, true), &outcome);
+  EXPECT_NEAR(stats.sumOfSquares, 2 * outcome.summary.final_cost, 1e-12 * stats.sumOfSquares);
 
   // Residuals at the exact optimum in long double, and J by central differences of them.
   using Real = long double;
@@ -121,12 +140,8 @@ TEST(FitStatistics, LeavingAPairOutGivesWhatARefitGives) {
   // The planted 0.5 m is the one pair flagged, and snooping removes it alone.
   for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(stats.tests[i].suspect, i == 4) << "pair " << i;
   std::vector<bool> fitted = all;
-  TransformParams params;
-  ceres::Solver::Summary summary;
-  FitTransform(source, destination, fitted, params, summary);
-  FitStatistics snooped = ComputeFitStatistics(source, destination, fitted, params);
-  std::vector<BlunderRemoval> removals;
-  RemoveBlunders(source, destination, fitted, params, summary, snooped, removals);
+  FitStatistics snooped;
+  const std::vector<BlunderRemoval> removals = Snoop(source, destination, fitted, snooped);
   ASSERT_EQ(removals.size(), 1u);
   EXPECT_EQ(removals[0].pair, 4u);
   EXPECT_EQ(removals[0].statistic, stats.tests[4].statistic);
@@ -141,15 +156,12 @@ TEST(FitStatistics, SnoopingRemovesTheLargestFailingStatisticFirst) {
   Network(0.02, 1.0, source, destination, 24);
   destination[9].x += 1.1;  // metres, a second blunder on pair 10
   std::vector<bool> fitted(24, true);
-  TransformParams params;
-  ceres::Solver::Summary summary;
-  FitTransform(source, destination, fitted, params, summary);
-  FitStatistics stats = ComputeFitStatistics(source, destination, fitted, params);
+  const FitStatistics stats = FitAndTest(source, destination, fitted);
   ASSERT_TRUE(stats.tests[4].suspect && stats.tests[9].suspect);
   const std::size_t worse = stats.tests[9].statistic > stats.tests[4].statistic ? 9 : 4;
   const double largest = stats.tests[worse].statistic;
-  std::vector<BlunderRemoval> removals;
-  RemoveBlunders(source, destination, fitted, params, summary, stats, removals);
+  FitStatistics snooped;
+  const std::vector<BlunderRemoval> removals = Snoop(source, destination, fitted, snooped);
   ASSERT_GE(removals.size(), 1u);
   EXPECT_EQ(removals[0].pair, worse);
   EXPECT_EQ(removals[0].statistic, largest);
