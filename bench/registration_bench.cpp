@@ -7,6 +7,7 @@
 // The option texts are the very ones scripts/bench passes to the executable (MakeArgumentTexts).
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
@@ -73,14 +74,13 @@ BENCHMARK(BM_RegisterPoints)->ArgName("pairs")->Arg(4)->Arg(4369)->Unit(benchmar
 
 // The result text of a run, without the file it goes into.
 void BM_BuildResultJson(benchmark::State& state) {
-  Quorvane::TransformParams params;
-  params.tx = 292.04400939374076;
-  params.ty = -359.0709055748972;
-  params.tz = -36.717342148758508;
-  params.rz = -4.5967e-7;
-  params.scale = 1.0001193431804179;
+  const std::unique_ptr<const Quorvane::TransformModel> model =
+      Quorvane::MakeModel(Quorvane::Model{});
+  Quorvane::ModelParameters params;
+  params.values = {292.04400939374076, -359.0709055748972, -36.717342148758508, -4.5967e-7,
+                   1.0001193431804179};
   for (auto _ : state) {
-    std::string json = Quorvane::BuildResultJson(params);
+    std::string json = Quorvane::BuildResultJson(*model, params);
     benchmark::DoNotOptimize(json);
   }
 }

@@ -16,16 +16,6 @@ namespace Quorvane {
 
 namespace {
 
-// "after:" and the seven values with eight decimals, formatted by the C library.
-std::string AfterLine(const TransformParams& p) {
-  constexpr char kFormat[] = "after:%.8f,%.8f,%.8f,%.8f,%.8f,%.8f,%.8f\n";
-  const int length = std::snprintf(nullptr, 0, kFormat, p.tx, p.ty, p.tz, p.rx, p.ry, p.rz,
-                                   p.scale);
-  std::string line(static_cast<std::size_t>(length), '\0');
-  std::snprintf(line.data(), line.size() + 1, kFormat, p.tx, p.ty, p.tz, p.rx, p.ry, p.rz,
-                p.scale);
-  return line;
-}
 
 
 // One point line, ended by a newline and a flush so that a reader of a pipe sees each line as it
@@ -137,19 +127,6 @@ void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding enc
               out, encoding);
 }
 
-void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
-                        const PointList& source, const PointList& destination,
-                        std::ostream& out, ConsoleEncoding encoding) {
-  out << summary.BriefReport() << "\n\n";
-  out << AfterLine(params);
-  PrintBlocks(source, destination,
-              [&params](const Point3& p) { return TransformPoint(params, p); }, out, encoding);
-}
-
-void PrintConsoleReport(const ceres::Solver::Summary& summary, const TransformParams& params,
-                        const PointList& source, const PointList& destination) {
-  PrintConsoleReport(summary, params, source, destination, std::cout);
-}
 
 void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::ostream& out) {
   std::string block = kTransformedLabel.In(encoding);

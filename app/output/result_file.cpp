@@ -1,35 +1,10 @@
 #include "app/output/result_file.h"
 
-#include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "app/output/json_text.h"
 
 namespace Quorvane {
-
-namespace {
-
-// π as the double the result file's degrees are computed with.
-constexpr double kPi = 3.141592653589793;
-
-double Degrees(double radians) { return radians * 180.0 / kPi; }
-
-}  // namespace
-
-std::string BuildResultJson(const TransformParams& params) {
-  std::string text;
-  JsonWriter json(text);
-  json.StartObject();
-  json.Key("offset");
-  json.Triple(Point3(params.tx, params.ty, params.tz));
-  json.Key("rotate");
-  json.Triple(Point3(Degrees(params.rx), Degrees(params.ry), Degrees(params.rz)));
-  json.Key("scale");
-  json.Number(params.scale);
-  json.EndObject();
-  return text;
-}
 
 std::string BuildResultJson(const TransformModel& model, const ModelParameters& params) {
   std::string text;

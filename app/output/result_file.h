@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/platform/platform.h"
-#include "estimation/fit_transform.h"
 #include "estimation/model.h"
 
 namespace Quorvane {
@@ -12,19 +11,16 @@ namespace Quorvane {
 /// Name of the result file.
 constexpr char kResultFileName[] = "quorvane.json";
 
-/// The result as one line of JSON, with no whitespace, no line end and no byte-order mark:
-///   {"offset":[tx,ty,tz],"rotate":[rx,ry,rz],"scale":scale}
-/// Offsets in metres and scale as fitted; rotations in degrees, each as value · 180 then
-/// ÷ 3.141592653589793. Numbers are written by RapidJSON's Writer (shortest text that reads back
-/// to the same double, e.g. 1.0, 90.0, -0.0, 1e-7, 1e21). A value that is not finite is written
-/// as null, so the text is always valid JSON.
-std::string BuildResultJson(const TransformParams& params);
-
-/// The result of a fit of `model`, its ResultMembers in order: for the similarity the three
-/// members of BuildResultJson(TransformParams) (and "reference" in a grid); for the other models
-/// the same three with the same meaning (TransformModel::Figures), then "model" and their own
-/// (the site model "slope":[slopeNorth,slopeEast], no unit), so that no reader takes them for a
-/// similarity.
+/// The result of a fit of `model` as one line of JSON, with no whitespace, no line end and no
+/// byte-order mark, its ResultMembers in order: first, for every model,
+///   {"offset":[tx,ty,tz],"rotate":[rx,ry,rz],"scale":scale
+/// (TransformModel::Figures: offsets in metres and scale as fitted; rotations in degrees, each as
+/// value · 180 then ÷ 3.141592653589793), which is all of a similarity's (but "reference" in a
+/// grid); the other models then give "model" and their own (the site model
+/// "slope":[slopeNorth,slopeEast], no unit), so that no reader takes them for a similarity.
+/// Numbers are written by RapidJSON's Writer (shortest text that reads back to the same double,
+/// e.g. 1.0, 90.0, -0.0, 1e-7, 1e21). A value that is not finite is written as null, so the text
+/// is always valid JSON.
 std::string BuildResultJson(const TransformModel& model, const ModelParameters& params);
 
 /// Where the result file of an executable at `executablePath` goes: the directory part of the
