@@ -225,9 +225,10 @@ class SiteModel final : public TransformModel {
     const std::vector<double>& v = params.values;
     const Point3& o = params.reference;
     std::string line = Printed(
-        "site: tx=%.8f m, ty=%.8f m, tz=%.8f m, rz=%.8f rad, scale=%.8f, slopeNorth=%.6f ppm, "
+        "site: tx=%.8f m, ty=%.8f m, tz=%.8f m, rz=%.6f arcsec, scale=%.8f, slopeNorth=%.6f ppm, "
         "slopeEast=%.6f ppm, reference E0=%.4f m, N0=%.4f m, H0=%.4f m",
-        v[kTx], v[kTy], v[kTz], v[kRz], v[kScale], v[kSlopeNorth] * kPartsPerMillion,
+        v[kTx], v[kTy], v[kTz], v[kRz] * kArcSecondsPerRadian, v[kScale],
+        v[kSlopeNorth] * kPartsPerMillion,
         v[kSlopeEast] * kPartsPerMillion, o.x, o.y, o.z);
     if (vertical_ == Model::Vertical::Quadric) {
       line += Printed(", qNN=%.6f mm/km2, qNE=%.6f mm/km2, qEE=%.6f mm/km2", v[kQNN] * 1e3,
