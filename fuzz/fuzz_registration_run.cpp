@@ -417,8 +417,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostream errors(&errorBuffer);
   Quorvane::Registration run;
   const int code = Quorvane::RegisterPoints(texts, report, errors, run);
+  // A run refused before its fit holds no parameters, and its model's figures are not read.
+  const bool fitted =
+      run.model != nullptr && run.params.values.size() == run.model->Parameters().size();
   const Quorvane::ContractFigures fit =
-      run.model != nullptr ? run.model->Figures(run.params) : Quorvane::ContractFigures{};
+      fitted ? run.model->Figures(run.params) : Quorvane::ContractFigures{};
   // The model the run made: the one --model names (the flags or the settings choose it).
   const std::string model = run.model != nullptr ? run.model->Name() : "similarity";
   const std::string reported = report.str();
@@ -446,7 +449,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(code == Quorvane::kExitSuccess && start, "an empty fit keeps the start values");
   }
 
-  if (run.model == nullptr) return 0;  // refused before the model was made
+  if (!fitted) return 0;  // refused before the fit: the product writes no quorvane.json
   const std::string result = Quorvane::BuildResultJson(*run.model, run.params);
   CheckResultText(result, fit, model);
   CheckWritten("quorvane.json", result);
