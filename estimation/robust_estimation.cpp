@@ -46,6 +46,9 @@ constexpr double kRoundingResidualRatio = 1e-12;
 constexpr double kWeightsSettled = 1e-3;
 constexpr double kStepSettled = 1e-3;
 constexpr int kMostIterations = 50;
+// Gauss–Newton steps the fit of the kept pairs takes at most: from the reweighted fit the models
+// converge in two or three.
+constexpr int kMostKeptSteps = 10;
 
 // SplitMix64 (Steele, Lea and Flood 2014): the same draws on every platform, unlike <random>'s
 // distributions.
@@ -131,9 +134,11 @@ class Estimator {
   double Standardised(std::size_t k, const RowMajor& jn, double w) const;
   double Floor() const;
   bool Start(RobustOutcome& outcome, std::vector<double>& w);
+  double InlierShare(std::vector<double>& costs) const;
   double Score(const ModelParameters& trial, const std::vector<std::size_t>& scoring,
                std::vector<double>& costs);
   int Reweighting(std::vector<double>& w);
+  bool FitKept(const std::vector<double>& w, Eigen::MatrixXd& inverse);
   bool Readmit(std::vector<bool>& kept, RobustOutcome& outcome);
   RobustTest TestAgainstKept(std::size_t k, const RowMajor& jn, double variance,
                              int redundancy) const;
@@ -190,14 +195,11 @@ void Estimator::Linearise() {
 // singular.
 bool Estimator::Solve(const std::vector<double>& w, Eigen::MatrixXd& inverse,
                       Eigen::VectorXd* step) {
-  Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(u_, u_);
-  Eigen::VectorXd gradient = Eigen::VectorXd::Zero(u_);
-  for (std::size_t k = 0; k < Count(); ++k) {
-    if (!(w[k] > 0.0)) continue;
-    const auto rows = J_.middleRows(At(k), d_);
-    normal.noalias() += w[k] * rows.transpose() * rows;
-    gradient.noalias() += w[k] * rows.transpose() * v_.segment(At(k), d_);
-  }
+  Eigen::VectorXd rowWeights(At(Count()));
+  for (std::size_t k = 0; k < Count(); ++k) rowWeights.segment(At(k), d_).setConstant(w[k]);
+  const Eigen::MatrixXd weighted = rowWeights.asDiagonal() * J_;
+  const Eigen::MatrixXd normal = weighted.transpose() * J_;
+  const Eigen::VectorXd gradient = weighted.transpose() * v_;
   const Eigen::VectorXd diagonal = normal.diagonal();
   if (!(diagonal.array() > 0.0).all() || !diagonal.allFinite()) return false;
   const Eigen::VectorXd scaling = diagonal.cwiseSqrt().cwiseInverse();
@@ -211,15 +213,17 @@ bool Estimator::Solve(const std::vector<double>& w, Eigen::MatrixXd& inverse,
 }
 
 // T = v̄ᵀR⁻¹v̄ of the k-th eligible pair, R = I + (1 − 2w)·J̄ N⁻¹ J̄ᵀ, `jn` = J̄ N⁻¹; 0 where R is
-// singular (the pair alone fixes some combination of the values, and its residual says
+// (nearly) singular (the pair alone fixes some combination of the values, and its residual says
 // nothing).
 double Estimator::Standardised(std::size_t k, const RowMajor& jn, double w) const {
   const Block hat = jn.middleRows(At(k), d_) * J_.middleRows(At(k), d_).transpose();
   const Block r = Block::Identity(d_, d_) + (1.0 - 2.0 * w) * hat;
-  const Eigen::SelfAdjointEigenSolver<Block> eigen(r);
-  if (!(eigen.eigenvalues()[0] > std::sqrt(kSingularRatio))) return 0.0;
-  const BlockVector along = eigen.eigenvectors().transpose() * v_.segment(At(k), d_);
-  return along.cwiseAbs2().cwiseQuotient(eigen.eigenvalues()).sum();
+  const Eigen::LDLT<Block> ldlt(r);
+  if (ldlt.info() != Eigen::Success || !(ldlt.vectorD().minCoeff() > std::sqrt(kSingularRatio))) {
+    return 0.0;
+  }
+  const BlockVector v = v_.segment(At(k), d_);
+  return v.dot(ldlt.solve(v));
 }
 
 // Σ v̄ᵀv̄ of a pair at the rounding of the coordinates: a variance below it is no variance.
@@ -245,8 +249,29 @@ double Estimator::Score(const ModelParameters& trial, const std::vector<std::siz
   return costs[h];
 }
 
+// Subsets to draw so that one of them holds no blunder with probability kRobustConfidence, when a
+// share `inliers` of the pairs holds none (Fischler and Bolles 1981).
+std::size_t SubsetsNeeded(double inliers, std::size_t s) {
+  const double clean = std::pow(inliers, static_cast<double>(s));
+  if (!(clean > 0.0)) return kRobustSubsets;
+  if (!(clean < 1.0)) return 1;
+  const double needed = std::log(1.0 - kRobustConfidence) / std::log1p(-clean);
+  return needed >= kRobustSubsets ? kRobustSubsets : static_cast<std::size_t>(std::ceil(needed));
+}
+
+// The share of the scoring pairs within IGG III's cut of a subset's fit, at σ0 = 1 or, without
+// absolute σ, at the scale of the median cost.
+double Estimator::InlierShare(std::vector<double>& costs) const {
+  if (costs.empty()) return 0.0;
+  const double scale = known_ ? 1.0 : std::max(MedianOf(costs) / igg_.Median(), Floor());
+  std::size_t inliers = 0;
+  for (const double cost : costs) inliers += cost / scale < igg_.Cut() ? 1 : 0;
+  return static_cast<double>(inliers) / static_cast<double>(costs.size());
+}
+
 // The start: the best of the minimal subsets by Score, every one while they are at most
-// kRobustSubsets, else that many drawn; then weight 1 for the pairs within IGG III's cut of its
+// kRobustSubsets, else as many drawn as SubsetsNeeded says for the best fit so far (at most
+// kRobustSubsets); then weight 1 for the pairs within IGG III's cut of its
 // fit and 0 for the others. The scale without absolute σ is the LMS scale, the median cost over
 // the median of χ²(d) with Rousseeuw's small-sample factor (1 + 5/(n − s))².
 bool Estimator::Start(RobustOutcome& outcome, std::vector<double>& w) {
@@ -271,6 +296,7 @@ bool Estimator::Start(RobustOutcome& outcome, std::vector<double>& w) {
   std::vector<double> costs;
   double best = std::numeric_limits<double>::infinity();
   ModelParameters bestValues;
+  std::size_t needed = count;
   for (std::size_t t = 0; t < count; ++t) {
     if (!every) {
       for (std::size_t j = 0; j < s; ++j) {
@@ -293,7 +319,11 @@ bool Estimator::Start(RobustOutcome& outcome, std::vector<double>& w) {
     if (!usable) continue;
     ++outcome.subsets;
     const double score = Score(trial, scoring, costs);
-    if (score < best) best = score, bestValues = std::move(trial);
+    if (!(score < best)) continue;
+    best = score;
+    bestValues = std::move(trial);
+    if (!every) needed = std::min(needed, SubsetsNeeded(InlierShare(costs), s));
+    if (t + 1 >= needed) break;
   }
   if (!std::isfinite(best)) return false;
   params_ = std::move(bestValues);
@@ -315,8 +345,8 @@ int Estimator::Reweighting(std::vector<double>& w) {
   Eigen::MatrixXd inverse;
   Eigen::VectorXd step;
   std::vector<double> t(Count());
+  Linearise();
   for (int round = 1; round <= kMostIterations; ++round) {
-    Linearise();
     if (!Solve(w, inverse, &step)) return round - 1;
     for (int p = 0; p < u_; ++p) params_.values[component_.parameters[p]] += step[p];
     const double moved = (J_ * step).cwiseAbs().maxCoeff();
@@ -358,24 +388,34 @@ RobustTest Estimator::TestAgainstKept(std::size_t k, const RowMajor& jn, double 
   return test;
 }
 
+// The least squares of the pairs w marks (w = 1) by Gauss–Newton steps from the values at hand,
+// a reweighted fit close to it, until a step moves no residual by more than a thousandth of its
+// σ; linearised at that fit, with its N⁻¹. False when they do not determine the values.
+bool Estimator::FitKept(const std::vector<double>& w, Eigen::MatrixXd& inverse) {
+  Eigen::VectorXd step;
+  for (int round = 0; round < kMostKeptSteps; ++round) {
+    Linearise();
+    if (!Solve(w, inverse, &step)) return false;
+    for (int p = 0; p < u_; ++p) params_.values[component_.parameters[p]] += step[p];
+    if ((J_ * step).cwiseAbs().maxCoeff() < kStepSettled * std::sqrt(variance_)) break;
+  }
+  Linearise();
+  return Solve(w, inverse, nullptr);
+}
+
 // Fits the kept pairs by least squares and gives back every other pair that passes its test
 // against that fit, until none passes; the pairs still out get their test against the last
 // fit. False when the kept pairs do not determine the component.
 bool Estimator::Readmit(std::vector<bool>& kept, RobustOutcome& outcome) {
-  std::vector<bool> mask(pairs_.source.size(), false);
   std::vector<double> w(Count());
   Eigen::MatrixXd inverse;
   for (;;) {
     std::size_t m = 0;
     for (std::size_t k = 0; k < Count(); ++k) {
-      mask[eligible_[k]] = kept[k];
       w[k] = kept[k] ? 1.0 : 0.0;
       m += kept[k] ? 1 : 0;
     }
-    FitOutcome fitted;
-    if (!model_.FitComponent(c_, pairs_, mask, params_, fitted)) return false;
-    Linearise();
-    if (!Solve(w, inverse, nullptr)) return false;
+    if (!FitKept(w, inverse)) return false;
     double sum = 0.0;
     for (std::size_t k = 0; k < Count(); ++k) {
       if (kept[k]) sum += v_.segment(At(k), d_).squaredNorm();

@@ -18,10 +18,13 @@ namespace Quorvane {
 constexpr double kIggK0 = 1.5;
 constexpr double kIggK1 = 3.0;
 
-/// Minimal subsets the start fits: every one while there are at most this many, else this many
-/// drawn at random (with a fixed seed, so that a run repeats itself). 500 draws of two pairs out
-/// of pairs half of which are wrong all miss a clean subset with probability 0.75⁵⁰⁰.
+/// Minimal subsets the start fits: every one while there are at most this many, else drawn at
+/// random (with a fixed seed, so that a run repeats itself) until one holds no blunder with
+/// probability kRobustConfidence at the share of pairs the best fit so far explains, and never
+/// more than this many. 500 draws of two pairs out of pairs half of which are wrong all miss a
+/// clean subset with probability 0.75⁵⁰⁰.
 constexpr std::size_t kRobustSubsets = 500;
+constexpr double kRobustConfidence = 0.999;
 
 /// Pairs a subset is judged by: all the component's pairs up to this many, else this many drawn
 /// at random. With kRobustSubsets this bounds the start's work whatever the number of pairs.
