@@ -151,6 +151,8 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
     }
   }
 
+  // Robust estimation ran first, snooping on what it kept.
+  if (!run.robust.empty()) block += RobustBlock(run, encoding);
   if (snooped) {
     block += kRemovalsLabel.In(encoding);
     block += '\n';
@@ -165,7 +167,6 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
       block += '\n';
     }
   }
-  if (!run.robust.empty()) block += RobustBlock(run, encoding);
   out << block << std::flush;
 }
 
