@@ -29,7 +29,7 @@ std::string RobustBlock(const Registration& run, ConsoleEncoding encoding) {
     const ConsoleText* prefix = LabelsOf(run.components[c]).prefix;
     if (prefix != nullptr) block += std::string(prefix->In(encoding)) + '\t';
     if (!robust.started) {
-      block += "too few pairs for a robust start: none removed\n";
+      block += "no robust start (too few pairs, or none that determine the fit): none removed\n";
       continue;
     }
     block += std::string(robust.consensus ? "MSAC" : "LMS") + " over " +
