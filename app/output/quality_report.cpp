@@ -82,6 +82,56 @@ std::string Marks(const Registration& run, std::size_t i, ConsoleEncoding encodi
   return marks;
 }
 
+// Component c's figures: pairs, redundancy, σ̂0 (and with absolute σ its test), RMS and the
+// parameters' σ (with absolute σ, scaled by σ̂0 beside them).
+std::string ComponentBlock(const Registration& run, std::size_t c, ConsoleEncoding encoding) {
+  std::string block;
+  const Component& component = run.components[c];
+  const FitStatistics& stats = run.statistics[c];
+  if (const ConsoleText* section = LabelsOf(component).section) {
+    block += section->In(encoding);
+    block += '\n';
+  }
+  block += std::string(kFittedPairsLabel.In(encoding)) + '\t' +
+           std::to_string(stats.fittedPairs) + '\n';
+  block += std::string(kRedundancyLabel.In(encoding)) + '\t' +
+           std::to_string(stats.redundancy) + '\n';
+  // Weighted, σ̂0 is the factor of the a priori σ and has no unit.
+  block += kSigma0Label.In(encoding) +
+           Measured(stats.sigma0Determined, stats.sigma0, 4, run.Weighted() ? "" : "m",
+                    encoding) +
+           '\n';
+  if (stats.varianceTest.tested) {
+    const VarianceTest& test = stats.varianceTest;
+    block += kVarianceTestLabel.In(encoding) + ('\t' + FixedText(test.factor, 3) + '\t' +
+                                                FixedText(test.lower, 3) + '\t' +
+                                                FixedText(test.upper, 3) + '\t') +
+             (test.passed ? kPassedMark : kFailedMark).In(encoding) + '\n';
+  }
+  if (component.layout != ComponentLayout::Vertical) {
+    block += kRmsHorizontalLabel.In(encoding) +
+             Measured(stats.rmsDetermined, stats.rmsHorizontal, 4, "m", encoding) + '\n';
+  }
+  if (component.layout != ComponentLayout::Horizontal) {
+    block += kRmsVerticalLabel.In(encoding) +
+             Measured(stats.rmsDetermined, stats.rmsVertical, 4, "m", encoding) + '\n';
+  }
+  const bool scaled = stats.varianceKnown;
+  block += (scaled ? kScaledSigmaLabel : kParameterSigmaLabel).In(encoding);
+  block += '\n';
+  for (std::size_t k = 0; k < component.parameters.size(); ++k) {
+    const ParameterInfo& info = run.model->Parameters()[component.parameters[k]];
+    block += info.name + Measured(stats.precisionDetermined, stats.sigma[k] * info.factor,
+                                  info.decimals, info.unit, encoding);
+    if (scaled && stats.precisionDetermined) {
+      block += Measured(true, stats.sigmaScaled[k] * info.factor, info.decimals, info.unit,
+                        encoding);
+    }
+    block += '\n';
+  }
+  return block;
+}
+
 }  // namespace
 
 void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding encoding,
@@ -106,49 +156,7 @@ void PrintQualityBlock(const Registration& run, bool snooped, ConsoleEncoding en
   }
 
   for (std::size_t c = 0; c < run.components.size(); ++c) {
-    const Component& component = run.components[c];
-    const FitStatistics& stats = run.statistics[c];
-    if (const ConsoleText* section = LabelsOf(component).section) {
-      block += section->In(encoding);
-      block += '\n';
-    }
-    block += std::string(kFittedPairsLabel.In(encoding)) + '\t' +
-             std::to_string(stats.fittedPairs) + '\n';
-    block += std::string(kRedundancyLabel.In(encoding)) + '\t' +
-             std::to_string(stats.redundancy) + '\n';
-    // Weighted, σ̂0 is the factor of the a priori σ and has no unit.
-    block += kSigma0Label.In(encoding) +
-             Measured(stats.sigma0Determined, stats.sigma0, 4, run.Weighted() ? "" : "m",
-                      encoding) +
-             '\n';
-    if (stats.varianceTest.tested) {
-      const VarianceTest& test = stats.varianceTest;
-      block += kVarianceTestLabel.In(encoding) + ('\t' + FixedText(test.factor, 3) + '\t' +
-                                                  FixedText(test.lower, 3) + '\t' +
-                                                  FixedText(test.upper, 3) + '\t') +
-               (test.passed ? kPassedMark : kFailedMark).In(encoding) + '\n';
-    }
-    if (component.layout != ComponentLayout::Vertical) {
-      block += kRmsHorizontalLabel.In(encoding) +
-               Measured(stats.rmsDetermined, stats.rmsHorizontal, 4, "m", encoding) + '\n';
-    }
-    if (component.layout != ComponentLayout::Horizontal) {
-      block += kRmsVerticalLabel.In(encoding) +
-               Measured(stats.rmsDetermined, stats.rmsVertical, 4, "m", encoding) + '\n';
-    }
-    const bool scaled = stats.varianceKnown;
-    block += (scaled ? kScaledSigmaLabel : kParameterSigmaLabel).In(encoding);
-    block += '\n';
-    for (std::size_t k = 0; k < component.parameters.size(); ++k) {
-      const ParameterInfo& info = run.model->Parameters()[component.parameters[k]];
-      block += info.name + Measured(stats.precisionDetermined, stats.sigma[k] * info.factor,
-                                    info.decimals, info.unit, encoding);
-      if (scaled && stats.precisionDetermined) {
-        block += Measured(true, stats.sigmaScaled[k] * info.factor, info.decimals, info.unit,
-                          encoding);
-      }
-      block += '\n';
-    }
+    block += ComponentBlock(run, c, encoding);
   }
 
   // Robust estimation ran first, snooping on what it kept.
