@@ -186,9 +186,9 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "variance factor is tested, each pair is tested against chi-square, and the\n"
      "parameters' precision comes from the a priori σ. A pair whose points give σ\n"
      "columns takes those instead (docs/point-files.md).",
-     "--sigma-h 0.01"},
+     "--sigma-v 0.02 --sigma-h 0.01"},
     {Option::SigmaV, "--sigma-v", "S", OptionGroup::Quality,
-     "The same for the height (or up) of a pair's misclosure.", "--sigma-v 0.02"},
+     "The same for the height (or up) of a pair's misclosure.", "--sigma-h 0.01 --sigma-v 0.02"},
     {Option::ToleranceH, "--tolerance-h", "M", OptionGroup::Quality,
      "Mark fitted pairs whose horizontal residual exceeds M metres (implies --quality).\n"
      "They are marked with 超限.",
