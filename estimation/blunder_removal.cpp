@@ -352,17 +352,20 @@ void DowndateWith(const SnoopedComponent& component, std::size_t componentIndex,
   state.Remove(first, fitted);
   if (component.progress) component.progress(removals.size());
   const int d = state.RowsPerPair();
+  const bool known = component.varianceKnown && component.precision != nullptr;
   for (;;) {
     const int dfRest = d * static_cast<int>(state.Pairs()) - component.parameters - d;
-    if (dfRest < 1) return;
+    if (dfRest < (known ? 0 : 1)) return;
     if (!(state.SumOfSquares() > state.Rounding())) return;
     if (state.Stale() && !state.NewEpoch(fitted)) return;
     double drop = 0.0;
     const std::size_t worst = state.Worst(fitted, drop);
     if (worst == kNone || !(drop > 0.0)) return;
-    const double critical = BlunderTestCritical(d, dfRest);
+    const double critical =
+        known ? KnownVarianceTestCritical(d) : BlunderTestCritical(d, dfRest);
     const double rest = state.SumOfSquares() - drop;
-    const double statistic = drop / (static_cast<double>(d) * std::max(rest, 0.0) / dfRest);
+    const double statistic =
+        known ? drop : drop / (static_cast<double>(d) * std::max(rest, 0.0) / dfRest);
     if (!(statistic > critical)) return;
     removals.push_back({worst, statistic, critical, componentIndex});
     state.Remove(worst, fitted);

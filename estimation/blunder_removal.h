@@ -32,6 +32,8 @@ struct SnoopedComponent {
   /// Each pair's a priori σ, which weight its rows (ComputeComponentStatistics); null for unit
   /// weights.
   const std::vector<Precision>* precision = nullptr;
+  /// The σ of `precision` are absolute (σ0 = 1 known): pairs are tested by χ²(d), not by F.
+  bool varianceKnown = false;
   /// The pair's residual and Jacobian at the current fit.
   LinearisePair linearise;
   /// Fits the component again to the pairs `fitted` marks; false when that gives no usable

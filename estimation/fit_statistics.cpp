@@ -9,6 +9,7 @@
 #include <limits>
 
 #include <Eigen/Dense>
+#include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 
 #include "estimation/fixed_shapes.h"
@@ -103,10 +104,30 @@ double BlunderTestCritical(int rows, int degreesOfFreedom) {
   return boost::math::quantile(boost::math::complement(distribution, kBlunderTestLevel));
 }
 
+double KnownVarianceTestCritical(int rows) {
+  const boost::math::chi_squared_distribution<double> distribution(static_cast<double>(rows));
+  return boost::math::quantile(boost::math::complement(distribution, kBlunderTestLevel));
+}
+
+VarianceTest TestVarianceFactor(double factor, int redundancy) {
+  // σ̂0²/σ0² = vᵀPv / r, and vᵀPv / σ0² follows χ²(r) when the a priori σ are right.
+  const boost::math::chi_squared_distribution<double> distribution(redundancy);
+  const double r = static_cast<double>(redundancy);
+  VarianceTest test;
+  test.tested = true;
+  test.factor = factor;
+  test.lower = boost::math::quantile(distribution, kVarianceTestLevel / 2) / r;
+  test.upper =
+      boost::math::quantile(boost::math::complement(distribution, kVarianceTestLevel / 2)) / r;
+  test.passed = factor >= test.lower && factor <= test.upper;
+  return test;
+}
+
 FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
                                          const std::vector<bool>& fitted,
                                          const LinearisePair& linearise,
-                                         const std::vector<Precision>* precision) {
+                                         const std::vector<Precision>* precision,
+                                         bool varianceKnown) {
   const int u = parameters;
   const std::size_t n = fitted.size();
   FitStatistics stats;
@@ -114,6 +135,8 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
   stats.tests.resize(n);
   stats.covariance = Eigen::MatrixXd::Zero(u, u);
   stats.sigma.assign(static_cast<std::size_t>(u), 0.0);
+  stats.varianceKnown = varianceKnown && precision != nullptr;
+  if (stats.varianceKnown) stats.sigmaScaled.assign(static_cast<std::size_t>(u), 0.0);
   const WhitenedComponent at = LineariseAny(layout, u, fitted, linearise, precision, stats);
   const std::size_t m = at.rows.size();
   stats.fittedPairs = m;
@@ -131,6 +154,9 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
   stats.sigma0Determined = true;
   const double sigma0Squared = stats.sumOfSquares / r;
   stats.sigma0 = std::sqrt(sigma0Squared);
+  if (stats.varianceKnown) stats.varianceTest = TestVarianceFactor(sigma0Squared, r);
+  // The variance the parameters' precision is scaled by: σ0² = 1 when known, else its estimate.
+  const double variance = stats.varianceKnown ? 1.0 : sigma0Squared;
 
   // Scaling every column to unit length makes the condition number independent of units (metres
   // against radians) and of the network's distance from the origin; then J·D = U Σ Vᵀ gives
@@ -154,13 +180,16 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
       scaling.asDiagonal();
   // Column norms far from 1 (coordinates of 1e-200 m or 1e200 m) can overflow the product even
   // when J is well conditioned: such a covariance is not determined either.
-  if (!(sigma0Squared * normalInverse).allFinite()) return stats;
+  if (!(variance * normalInverse).allFinite() || !(sigma0Squared * normalInverse).allFinite()) {
+    return stats;
+  }
   stats.precisionDetermined = true;
   for (int a = 0; a < u; ++a) {
     for (int b = 0; b < u; ++b) {
-      stats.covariance(a, b) = sigma0Squared * normalInverse(a, b);
+      stats.covariance(a, b) = variance * normalInverse(a, b);
     }
     stats.sigma[a] = std::sqrt(std::max(0.0, stats.covariance(a, a)));
+    if (stats.varianceKnown) stats.sigmaScaled[a] = stats.sigma[a] * stats.sigma0;
   }
   TestPairs(at, svd.matrixU(), scaling, stats);
   return stats;

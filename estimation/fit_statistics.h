@@ -23,6 +23,27 @@ constexpr double kBlunderTestLevel = 0.001;
 /// at 1 − kBlunderTestLevel.
 double BlunderTestCritical(int rows, int degreesOfFreedom);
 
+/// The same test when the variance is known a priori (the σ are absolute, σ0 = 1): the χ²(rows)
+/// quantile at 1 − kBlunderTestLevel.
+double KnownVarianceTestCritical(int rows);
+
+/// Probability that the global test of the variance factor fails a fit whose a priori σ are
+/// right (normal, independent errors), split equally between the two tails.
+constexpr double kVarianceTestLevel = 0.05;
+
+/// The global test of a fit whose a priori σ are absolute: the variance factor σ̂0²/σ0² (σ0 = 1)
+/// against its distribution χ²(r)/r.
+struct VarianceTest {
+  bool tested = false;  // the σ are absolute and r ≥ 1 with Σ vᵀPv finite
+  double factor = 0.0;  // σ̂0²/σ0², no unit
+  double lower = 0.0;   // χ²(r)/r at kVarianceTestLevel / 2
+  double upper = 0.0;   // χ²(r)/r at 1 − kVarianceTestLevel / 2
+  bool passed = false;  // lower ≤ factor ≤ upper
+};
+
+/// The global test of the variance factor `factor` of a fit of redundancy r ≥ 1.
+VarianceTest TestVarianceFactor(double factor, int redundancy);
+
 /// The plane coordinates a component explains, in the order of its residual rows.
 enum class ComponentLayout {
   Whole,       // easting, northing, height: three rows
@@ -35,15 +56,19 @@ constexpr int RowsOf(ComponentLayout layout) {
   return layout == ComponentLayout::Whole ? 3 : layout == ComponentLayout::Horizontal ? 2 : 1;
 }
 
-/// The leave-one-out test of one fitted pair, externally studentised.
+/// The leave-one-out test of one fitted pair, externally studentised; with absolute σ, the
+/// pair's χ² test against the a priori variance.
 struct PairTest {
   /// False for a pair that took no part in the fit, and for a fitted one when the other pairs
-  /// leave no redundancy (r − d < 1, d the component's rows per pair), the parameters are not
-  /// determined, or the pair alone determines some combination of them (Q_ii singular): then
-  /// nothing below is meaningful.
+  /// leave no redundancy (r − d < 1, d the component's rows per pair; with absolute σ r < d),
+  /// the parameters are not determined, or the pair alone determines some combination of them
+  /// (Q_ii singular): then nothing below is meaningful.
   bool testable = false;
-  double statistic = 0.0;  // T_i, no unit; +∞ when the other pairs fit exactly
-  double critical = 0.0;   // the F(d, r − d) quantile at 1 − kBlunderTestLevel
+  /// T_i, no unit: Δ_i / (d σ̂²_(i)), +∞ when the other pairs fit exactly; with absolute σ
+  /// Δ_i / σ0² = Δ_i.
+  double statistic = 0.0;
+  /// The F(d, r − d) quantile at 1 − kBlunderTestLevel; with absolute σ the χ²(d) quantile.
+  double critical = 0.0;
   bool suspect = false;    // statistic > critical
   /// Q_ii⁻¹ v_i: the pair's residual when it is left out and the others are fitted alone,
   /// metres, in the coordinates of the component (zeros in the others).
@@ -59,6 +84,8 @@ struct PairTest {
 /// squares are weighted: the sums of squares, σ̂0 and the tests are those of the rows divided by
 /// their σ (no unit; σ̂0 is then the factor by which the a priori σ are too small or too large),
 /// while residuals, misclosures and RMS stay in metres. Without (unit weights) both are in metres.
+/// When the σ are absolute (varianceKnown: σ0 = 1 known a priori) the parameters' precision and
+/// the pairs' tests take the a priori variance instead of σ̂0², and the variance factor is tested.
 struct FitStatistics {
   std::size_t fittedPairs = 0;  // m
   int redundancy = 0;           // r = d·m − u; negative when the pairs cannot determine it
@@ -77,13 +104,21 @@ struct FitStatistics {
   double rmsHorizontal = 0.0;  // √(Σ(vE² + vN²) / m), metres; 0 for a vertical component
   double rmsVertical = 0.0;    // √(Σ vH² / m), metres; 0 for a horizontal component
 
+  /// The a priori σ are absolute: σ0 = 1 is known, and the tests and C below take it.
+  bool varianceKnown = false;
+  /// With varianceKnown, the global test of σ̂0²; not tested otherwise.
+  VarianceTest varianceTest;
+
   /// r ≥ 1 and JᵀPJ regular to working precision; otherwise sigma and covariance are zeros.
   bool precisionDetermined = false;
   /// C = σ̂0² (JᵀPJ)⁻¹, J the d·m × u Jacobian of the residuals at the fit, over the component's
   /// parameters in its order (u × u; for the similarity tx, ty, tz in metres, rz in radians,
-  /// scale), entries in the products of the parameters' units.
+  /// scale), entries in the products of the parameters' units; with varianceKnown
+  /// C = σ0² (JᵀPJ)⁻¹.
   Eigen::MatrixXd covariance;
   std::vector<double> sigma;  // √ of C's diagonal
+  /// With varianceKnown, σ scaled by the estimated factor, σ · σ̂0; empty otherwise.
+  std::vector<double> sigmaScaled;
 
   std::vector<PairTest> tests;  // one per pair
 };
@@ -104,8 +139,9 @@ using LinearisePair = std::function<void(std::size_t i, PairLinearisation& out)>
 /// The statistics of one component with `parameters` parameters (at least 1) and the given
 /// layout, at a fit to the pairs i with fitted[i] true, i below fitted.size(); `linearise` gives
 /// each pair's residual and Jacobian at that fit. `precision`, when not null, holds each pair's a
-/// priori σ (every one above 0), which weight its rows as FitStatistics says. Finite input is
-/// assumed; nothing is reported.
+/// priori σ (every one above 0), which weight its rows as FitStatistics says; `varianceKnown`
+/// says they are absolute (and is ignored without them). Finite input is assumed; nothing is
+/// reported.
 ///
 /// Numerically singular means that the columns of J (with weights, of P^½·J), each scaled to
 /// unit length, have a condition number above 1/√ε (about 6.7e7): the covariance would then carry
@@ -114,7 +150,8 @@ using LinearisePair = std::function<void(std::size_t i, PairLinearisation& out)>
 FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
                                          const std::vector<bool>& fitted,
                                          const LinearisePair& linearise,
-                                         const std::vector<Precision>* precision = nullptr);
+                                         const std::vector<Precision>* precision = nullptr,
+                                         bool varianceKnown = false);
 
 /// The factors that whiten pair i's residual rows in a component of `layout`, in its row order:
 /// 1/σ of each row (the horizontal σ of easting and northing, the vertical σ of the height or

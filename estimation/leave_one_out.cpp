@@ -1,6 +1,8 @@
 // The leave-one-out test of each fitted pair of a component, for a block of d observations
 // (Cook and Weisberg, Residuals and Influence in Regression, 1982, ch. 2 and 4; in geodesy the
-// multivariate form of Pope's τ test), from the hat matrix U Uᵀ of the whitened Jacobian.
+// multivariate form of Pope's τ test), from the hat matrix U Uᵀ of the whitened Jacobian; with
+// the variance known a priori, Baarda's w test in its multivariate form, Δ_i = v_iᵀ Q_ii⁻¹ v_i
+// against χ²(d).
 #include "estimation/leave_one_out.h"
 
 #include <algorithm>
@@ -116,9 +118,12 @@ void TestPairsWith(const WhitenedComponent& at, const Eigen::MatrixXd& Umatrix,
   // it with the residual Q_ii⁻¹ v_i (the block form of the deleted-residual identities); the other
   // pairs then estimate the variance with r − d degrees of freedom, independently of pair i, and
   // T_i = Δ_i / (d σ̂²_(i)) follows F(d, r − d) when the pair holds no blunder.
+  // With the variance known a priori, Δ_i / σ0² follows χ²(d) by itself, and the other pairs
+  // need leave no redundancy of their own.
+  const bool known = stats.varianceKnown;
   const int dfRest = stats.redundancy - d;
-  if (dfRest < 1) return;
-  const double critical = BlunderTestCritical(d, dfRest);
+  if (dfRest < (known ? 0 : 1)) return;
+  const double critical = known ? KnownVarianceTestCritical(d) : BlunderTestCritical(d, dfRest);
   const double roundingResidual = kRoundingResidualRatio * at.largestCoordinate;
   const bool exact =
       at.plainSum <= static_cast<double>(d) * m * roundingResidual * roundingResidual;
@@ -145,6 +150,11 @@ void TestPairsWith(const WhitenedComponent& at, const Eigen::MatrixXd& Umatrix,
     test.misclosure = PointOf(w, d);
     test.sumOfSquaresDrop = drop;
     test.critical = critical;
+    if (known) {
+      test.statistic = exact ? 0.0 : drop;
+      test.suspect = test.statistic > critical;
+      continue;
+    }
     double rest = stats.sumOfSquares - drop;
     if (!exact && drop > 0.0 && rest < kCancellationRatio * stats.sumOfSquares) {
       rest = SumOfSquaresWithout(at.J, at.values, first, d, scaling);

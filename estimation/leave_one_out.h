@@ -29,8 +29,9 @@ struct WhitenedComponent {
 Point3 PointOf(const double* rows, int d);
 
 /// Fills stats.tests for every fitted pair of `at` (externally studentised, Cook and Weisberg's
-/// deleted residuals), given the thin U of the SVD of the whitened J with its columns multiplied
-/// by `scaling`, and stats' redundancy and sum of squares.
+/// deleted residuals; with stats.varianceKnown against the a priori variance), given the thin U
+/// of the SVD of the whitened J with its columns multiplied by `scaling`, and stats' redundancy
+/// and sum of squares.
 void TestPairs(const WhitenedComponent& at, const Eigen::MatrixXd& U,
                const Eigen::VectorXd& scaling, FitStatistics& stats);
 

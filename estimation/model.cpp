@@ -175,7 +175,7 @@ FitStatistics ComputeModelStatistics(const TransformModel& model, std::size_t c,
   return ComputeComponentStatistics(
       component.layout, static_cast<int>(component.parameters.size()), used,
       [&](std::size_t i, PairLinearisation& out) { model.Linearise(c, params, pairs, i, out); },
-      pairs.precision);
+      pairs.precision, pairs.varianceKnown);
 }
 
 void CountOutFixed(FitStatistics& stats, int fixed) {
@@ -184,10 +184,14 @@ void CountOutFixed(FitStatistics& stats, int fixed) {
   if (stats.redundancy >= 1 && std::isfinite(stats.sumOfSquares)) {
     stats.sigma0Determined = true;
     stats.sigma0 = std::sqrt(stats.sumOfSquares / stats.redundancy);
+    if (stats.varianceKnown) {
+      stats.varianceTest = TestVarianceFactor(stats.sigma0 * stats.sigma0, stats.redundancy);
+    }
   }
   stats.precisionDetermined = false;
   stats.covariance.setZero();
   std::fill(stats.sigma.begin(), stats.sigma.end(), 0.0);
+  std::fill(stats.sigmaScaled.begin(), stats.sigmaScaled.end(), 0.0);
   for (PairTest& test : stats.tests) test = PairTest{};
 }
 
@@ -200,6 +204,7 @@ void SnoopModel(const TransformModel& model, std::size_t c, const FramePairs& pa
   snooped.layout = component.layout;
   snooped.parameters = static_cast<int>(component.parameters.size());
   snooped.precision = pairs.precision;
+  snooped.varianceKnown = pairs.varianceKnown;
   snooped.linearise = [&](std::size_t i, PairLinearisation& out) {
     model.Linearise(c, params, pairs, i, out);
   };

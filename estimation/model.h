@@ -156,6 +156,9 @@ struct FramePairs {
   const std::vector<Precision>* precision = nullptr;
   /// Each pair's epoch, decimal years; null when the pairs have none.
   const std::vector<double>* epochs = nullptr;
+  /// The σ of `precision` are absolute, σ0 = 1 known a priori (FitStatistics::varianceKnown);
+  /// false when they are relative weights only. The fit is the same either way.
+  bool varianceKnown = false;
 };
 
 /// A member of quorvane.json or the record that a model gives: a number, an array of numbers, or

@@ -170,6 +170,25 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "Automatic blunder removal: the pair with the largest test statistic goes first,\n"
      "and it repeats until none fails or too few pairs remain to test.",
      "--snoop"},
+    {Option::Robust, "--robust", nullptr, OptionGroup::Quality,
+     "Find several blunders at once by a robust estimation before the fit (implies\n"
+     "--quality).\n"
+     "A start from minimal subsets of pairs (least median of squares, or with\n"
+     "--sigma-h/--sigma-v the largest consensus), then IGG III reweighting, then every\n"
+     "pair it cut is tested against the fit of the pairs kept and given back where it\n"
+     "passes; the pairs still cut are removed, and the fit is the least squares of the\n"
+     "rest. With --snoop, snooping then goes on over the pairs kept.",
+     "--robust"},
+    {Option::SigmaH, "--sigma-h", "S", OptionGroup::Quality,
+     "The a priori standard deviation of a pair's misclosure in east and in north, S\n"
+     "metres.\n"
+     "The fit is weighted by 1/S² and the statistics take the variance as known: the\n"
+     "variance factor is tested, each pair is tested against chi-square, and the\n"
+     "parameters' precision comes from the a priori σ. A pair whose points give σ\n"
+     "columns takes those instead (docs/point-files.md).",
+     "--sigma-v 0.02 --sigma-h 0.01"},
+    {Option::SigmaV, "--sigma-v", "S", OptionGroup::Quality,
+     "The same for the height (or up) of a pair's misclosure.", "--sigma-h 0.01 --sigma-v 0.02"},
     {Option::ToleranceH, "--tolerance-h", "M", OptionGroup::Quality,
      "Mark fitted pairs whose horizontal residual exceeds M metres (implies --quality).\n"
      "They are marked with 超限.",

@@ -14,7 +14,8 @@ namespace Quorvane {
   X(SourceEllipsoid) X(DestinationEllipsoid) X(Grid) X(SourceCrs) X(DestinationCrs)            \
   X(DatumShift) X(Geoid)                                                                        \
   X(Model) X(FixScale) X(Vertical) X(Convention) X(Distortion)                                  \
-  X(Quality) X(Exclude) X(Snoop) X(ToleranceH) X(ToleranceV) X(Strict)                          \
+  X(Quality) X(Exclude) X(Snoop) X(Robust) X(SigmaH) X(SigmaV) X(ToleranceH) X(ToleranceV)     \
+  X(Strict)                                                                                     \
   X(Record) X(Plot) X(DistortionFile) X(Utf8) X(Help) X(Version)
 
 /// An option of the table. The code reads an option by this name, never by its text, so a

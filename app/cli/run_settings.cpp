@@ -339,7 +339,7 @@ bool ReadModel(Reading& r, Model& model) {
   return true;
 }
 
-// The checks: tolerances, exclusions, snooping, --strict.
+// The checks: tolerances, exclusions, a priori σ, snooping and robust estimation, --strict.
 bool ReadChecks(Reading& r, RunSettings& settings) {
   const struct {
     Option option;
@@ -347,6 +347,8 @@ bool ReadChecks(Reading& r, RunSettings& settings) {
   } limits[] = {
       {Option::ToleranceH, settings.tolerances.horizontal},
       {Option::ToleranceV, settings.tolerances.vertical},
+      {Option::SigmaH, settings.sigma.horizontal},
+      {Option::SigmaV, settings.sigma.vertical},
   };
   for (const auto& limit : limits) {
     if (r.texts.Has(limit.option) && !ReadLength(r.texts.Value(limit.option), limit.value)) {
@@ -359,6 +361,7 @@ bool ReadChecks(Reading& r, RunSettings& settings) {
   settings.excludeGiven = r.texts.Has(Option::Exclude);
   settings.exclude = r.texts.Value(Option::Exclude);
   settings.snoop = r.texts.Has(Option::Snoop);
+  settings.robust = r.texts.Has(Option::Robust);
   settings.strict = r.texts.Has(Option::Strict);
   return true;
 }
@@ -610,7 +613,8 @@ void ReadOutputs(Reading& r, RunSettings& settings) {
   outputs.plotGiven = r.texts.Has(Option::Plot);
   outputs.plotPath = r.texts.Value(Option::Plot);
   outputs.qualityBlock =
-      r.texts.Has(Option::Quality) || settings.snoop || settings.tolerances.Any();
+      r.texts.Has(Option::Quality) || settings.snoop || settings.robust ||
+      settings.tolerances.Any();
   settings.statistics =
       outputs.qualityBlock || outputs.recordGiven || outputs.plotGiven || settings.strict;
 }

@@ -28,7 +28,7 @@ struct ListInput {
 
 /// What the run writes besides the report.
 struct OutputChoice {
-  bool qualityBlock = false;  // --quality, --snoop or a tolerance
+  bool qualityBlock = false;  // --quality, --snoop, --robust or a tolerance
   bool recordGiven = false;   // --record, even with an empty path
   std::string recordPath;
   bool plotGiven = false;     // --plot, even with an empty path
@@ -52,6 +52,10 @@ struct RunSettings {
   bool excludeGiven = false;  // --exclude, even with an empty value
   std::string exclude;
   bool snoop = false;   // --snoop
+  bool robust = false;  // --robust
+  /// --sigma-h and --sigma-v, metres: the a priori σ of a pair's misclosure where its points
+  /// give none; 0 where the option is not given.
+  Precision sigma;
   bool strict = false;  // --strict
   Tolerances tolerances;
   /// --distortion: what the plane model leaves is modelled by `distortionMethod` and written to

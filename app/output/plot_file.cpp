@@ -262,6 +262,7 @@ struct Drawing {
   double canvasHeight = 0.0;
   double middleE = 0.0;  // the plane's point at the frame's centre
   double middleN = 0.0;
+  bool robust = false;  // --robust ran: it removes pairs as --snoop does
 
   // Pixels of a plane point, northing up (the SVG's y runs down).
   double X(double easting) const {
@@ -448,7 +449,8 @@ std::string Legend(const Drawing& d) {
   std::string svg = Text(kPanelLeft, y, kLegendLabel, " font-weight=\"bold\"");
   const std::string names[] = {kFittedName, kSuspectMark.utf8,
                                std::string(kExcludedMark.utf8) + " (--exclude)",
-                               std::string(kRemovedMark.utf8) + " (--snoop)"};
+                               std::string(kRemovedMark.utf8) +
+                                   (d.robust ? " (--robust, --snoop)" : " (--snoop)")};
   for (const Kind kind : kKinds) {
     y += 28;
     svg += std::string("<g class=\"legend-entry ") + StyleOf(kind).name +
@@ -476,6 +478,7 @@ std::string Legend(const Drawing& d) {
 
 std::string BuildPlotSvg(const Registration& run) {
   Drawing drawing;
+  drawing.robust = !run.robust.empty();
   PlacePairs(run, drawing);
   ScalePlane(drawing);
   const std::string modelTitle = run.model->PlotTitle();

@@ -67,8 +67,22 @@ void WritePairs(JsonWriter& json, const Registration& run) {
     }
     json.Key("residual");
     json.Triple(FitResidualOf(run, i));
+    const PairFate fate = FateOf(run, i);
     json.Key("status");
-    json.String(FateOf(run, i).status);
+    json.String(fate.status);
+    // A weighted or robust run's record says what removed a pair, and the σ each pair took; an
+    // unweighted run's without --robust keeps the layout it always had.
+    if (*fate.by != '\0' && (run.Weighted() || !run.robust.empty())) {
+      json.Key("by");
+      json.String(fate.by);
+    }
+    if (run.Weighted()) {
+      json.Key("sigma");
+      json.StartArray();
+      json.Number(run.precision[i].horizontal);
+      json.Number(run.precision[i].vertical);
+      json.EndArray();
+    }
     bool anyTested = false;
     bool suspect = false;
     for (std::size_t c = 0; c < run.components.size(); ++c) {
@@ -145,7 +159,32 @@ void WriteSigma(JsonWriter& json, const Registration& run) {
   json.EndObject();
 }
 
-// "pairs", "redundancy" and "sigma0" of one component.
+// With absolute σ, "sigmaScaled": {…}, each parameter's σ times σ̂0, null where not determined.
+void WriteScaledSigma(JsonWriter& json, const Registration& run) {
+  bool any = false;
+  for (const FitStatistics& stats : run.statistics) any = any || stats.varianceKnown;
+  if (!run.hasStatistics || !any) return;
+  json.Key("sigmaScaled");
+  json.StartObject();
+  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
+  for (std::size_t parameter = 0; parameter < parameters.size(); ++parameter) {
+    bool known = false;
+    double sigma = 0.0;
+    for (std::size_t c = 0; c < run.components.size(); ++c) {
+      const std::vector<std::size_t>& own = run.components[c].parameters;
+      for (std::size_t k = 0; k < own.size(); ++k) {
+        if (own[k] != parameter || !run.statistics[c].precisionDetermined) continue;
+        known = true;
+        sigma = run.statistics[c].sigmaScaled[k];
+      }
+    }
+    json.Key(parameters[parameter].name);
+    json.NumberOrNull(known, sigma);
+  }
+  json.EndObject();
+}
+
+// "pairs", "redundancy" and "sigma0" of one component; with absolute σ "varianceTest".
 void WriteCounts(JsonWriter& json, const FitStatistics& stats, bool known) {
   json.Key("pairs");
   json.Integer(static_cast<std::int64_t>(stats.fittedPairs));
@@ -153,6 +192,60 @@ void WriteCounts(JsonWriter& json, const FitStatistics& stats, bool known) {
   json.Integer(stats.redundancy);
   json.Key("sigma0");
   json.NumberOrNull(known && stats.sigma0Determined, stats.sigma0);
+  if (!known || !stats.varianceKnown) return;
+  json.Key("varianceTest");
+  if (!stats.varianceTest.tested) {
+    json.Null();
+    return;
+  }
+  json.StartObject();
+  json.Key("factor");
+  json.Number(stats.varianceTest.factor);
+  json.Key("lower");
+  json.Number(stats.varianceTest.lower);
+  json.Key("upper");
+  json.Number(stats.varianceTest.upper);
+  json.Key("passed");
+  json.Bool(stats.varianceTest.passed);
+  json.EndObject();
+}
+
+// With --robust, "robust": per component (an array in the order of the components) the start,
+// the rounds, and the pairs removed and given back with their tests.
+void WriteRobust(JsonWriter& json, const Registration& run) {
+  if (run.robust.empty()) return;
+  const auto tests = [&](const char* member, const std::vector<RobustTest>& list) {
+    json.Key(member);
+    json.StartArray();
+    for (const RobustTest& test : list) {
+      json.StartObject();
+      json.Key("pair");
+      json.Integer(static_cast<std::int64_t>(test.pair + 1));
+      json.Key("test");
+      json.NumberOrNull(test.testable, test.statistic);
+      json.Key("critical");
+      json.NumberOrNull(test.testable, test.critical);
+      json.EndObject();
+    }
+    json.EndArray();
+  };
+  json.Key("robust");
+  json.StartArray();
+  for (const RobustOutcome& robust : run.robust) {
+    json.StartObject();
+    json.Key("start");
+    json.String(!robust.started ? "none" : robust.consensus ? "msac" : "lms");
+    json.Key("subsets");
+    json.Integer(static_cast<std::int64_t>(robust.subsets));
+    json.Key("subsetPairs");
+    json.Integer(static_cast<std::int64_t>(robust.subsetPairs));
+    json.Key("iterations");
+    json.Integer(robust.iterations);
+    tests("removed", robust.removed);
+    tests("readmitted", robust.readmitted);
+    json.EndObject();
+  }
+  json.EndArray();
 }
 
 // A model of one component has its figures flat; one of several has them per component.
@@ -168,12 +261,14 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
     json.Key("rmsVertical");
     json.NumberOrNull(known && stats.rmsDetermined, stats.rmsVertical);
     WriteSigma(json, run);
+    WriteScaledSigma(json, run);
     json.Key("covariance");
     WriteMatrix(json, precise, stats, false);
     if (run.model->RecordsCorrelation()) {
       json.Key("correlation");
       WriteMatrix(json, precise, stats, true);
     }
+    WriteRobust(json, run);
     json.EndObject();
     return;
   }
@@ -189,6 +284,7 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
     json.EndObject();
   }
   WriteSigma(json, run);
+  WriteScaledSigma(json, run);
   json.Key("covariance");
   json.StartObject();
   for (std::size_t c = 0; c < run.components.size(); ++c) {
@@ -196,6 +292,7 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
     WriteMatrix(json, known && run.statistics[c].precisionDetermined, run.statistics[c], false);
   }
   json.EndObject();
+  WriteRobust(json, run);
   json.EndObject();
 }
 

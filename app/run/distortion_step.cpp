@@ -9,8 +9,8 @@ namespace Quorvane {
 bool ModelTheDistortion(Step& step, Registration& run) {
   const RunSettings& settings = step.settings;
   if (!settings.distortion) return true;
-  // A pair left out of any component by --exclude or --snoop shapes nothing: its residual in the
-  // others would carry what made it be left out.
+  // A pair left out of any component by --exclude, --robust or --snoop shapes nothing: its
+  // residual in the others would carry what made it be left out.
   std::vector<PlanePoint> at;
   std::vector<Point3> corrections;
   for (std::size_t i = 0; i < run.planeSource.size(); ++i) {

@@ -45,6 +45,23 @@ class Progress {
 };
 
 
+// --robust: each component's blunders found by the robust estimation from the first fit, then
+// the model fitted again to the pairs it keeps (about their centroid, as after snooping).
+bool Robust(Registration& run, const FramePairs& pairs, std::vector<std::vector<bool>>& fitted) {
+  const TransformModel& model = *run.model;
+  run.robust.resize(run.components.size());
+  bool removed = false;
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    run.robust[c] = RobustComponent(model, c, pairs, fitted[c], run.params);
+    for (const RobustTest& test : run.robust[c].removed) {
+      run.status[c][test.pair] = PairStatus::Removed;
+      removed = true;
+    }
+  }
+  if (removed) run.outcome = model.Fit(pairs, fitted, run.params, 0);
+  return run.outcome.usable;
+}
+
 }  // namespace
 
 std::vector<std::vector<bool>> FittedMasks(const Registration& run) {
@@ -66,8 +83,8 @@ bool DestinationCollapsed(const Registration& run, const std::vector<bool>& fitt
 }
 
 
-// The model fitted to the pairs each component keeps; then, when asked for, its statistics and
-// the blunders removed.
+// The model fitted to the pairs each component keeps; then, when asked for, the blunders the
+// robust estimation finds, the statistics, and the blunders snooping removes from what is kept.
 void Fit(Step& step, Registration& run) {
   std::vector<std::vector<bool>> fitted = FittedMasks(run);
   const bool collapsed = DestinationCollapsed(run, fitted[0]);
@@ -87,6 +104,7 @@ void Fit(Step& step, Registration& run) {
               "scale would be 0), and the values are not a fit");
   }
   if (!run.outcome.usable || !step.settings.statistics) return;
+  if (step.settings.robust && !Robust(run, pairs, fitted)) return;
   Progress progress(step.settings.snoop && StandardErrorIsTerminal());
   // The statistics count out what the fit held rather than estimated (the slope across points
   // on one line), so that they say what the warning says the fit did.

@@ -92,21 +92,45 @@ bool PairByOrder(Step& step, std::size_t sources, std::size_t destinations) {
   return true;
 }
 
-// Each pair's precision and epoch from its two points. The misclosure of a pair holds the errors
-// of both points, so its variance is the sum of theirs. A pair's epoch is its source point's, or
+// Each pair's a priori σ: the misclosure of a pair holds the errors of both points, so its
+// variance is the sum of the variances its points give; a pair whose points give none takes
+// --sigma-h/--sigma-v. A pair left without one, horizontally or vertically, while others have
+// one is refused: weights for some pairs and none for others would say nothing.
+bool PairPrecision(Step& step, const ObservationList& source, const ObservationList& destination,
+                   const std::vector<std::size_t>& partner, Registration& run) {
+  const Precision& option = step.settings.sigma;
+  const bool given = option.horizontal > 0.0 || option.vertical > 0.0;
+  if (!source.HasPrecision() && !destination.HasPrecision() && !given) return true;
+  run.varianceKnown = given;
+  const std::size_t n = partner.size();
+  run.precision.assign(n, Precision{});
+  for (std::size_t i = 0; i < n; ++i) {
+    const Precision p = source.HasPrecision() ? source.precision[i] : Precision{};
+    const Precision q =
+        destination.HasPrecision() ? destination.precision[partner[i]] : Precision{};
+    Precision& pair = run.precision[i];
+    pair = {std::hypot(p.horizontal, q.horizontal), std::hypot(p.vertical, q.vertical)};
+    if (!(pair.horizontal > 0.0)) pair.horizontal = option.horizontal;
+    if (!(pair.vertical > 0.0)) pair.vertical = option.vertical;
+    if (pair.horizontal > 0.0 && pair.vertical > 0.0) continue;
+    const bool horizontal = !(pair.horizontal > 0.0);
+    step.errors << "quorvane: pair " << i + 1 << " (counting from 1"
+                << (run.names.empty() ? "" : ", " + step.Quoted(run.names[i])) << ") has no "
+                << (horizontal ? "horizontal" : "vertical")
+                << " sigma: its points give none and " << (horizontal ? "--sigma-h" : "--sigma-v")
+                << " is not given; give a sigma to every pair or to none" << kNothingWritten;
+    return false;
+  }
+  return true;
+}
+
+// Each pair's precision and epoch from its two points. A pair's epoch is its source point's, or
 // its destination point's where only that one has one; two different epochs for one pair are
 // refused.
 bool PairExtras(Step& step, const ObservationList& source, const ObservationList& destination,
                 const std::vector<std::size_t>& partner, Registration& run) {
   const std::size_t n = partner.size();
-  if (source.HasPrecision() || destination.HasPrecision()) {
-    run.precision.assign(n, Precision{});
-    for (std::size_t i = 0; i < n; ++i) {
-      const Precision p = source.HasPrecision() ? source.precision[i] : Precision{};
-      const Precision q = destination.HasPrecision() ? destination.precision[partner[i]] : Precision{};
-      run.precision[i] = {std::hypot(p.horizontal, q.horizontal), std::hypot(p.vertical, q.vertical)};
-    }
-  }
+  if (!PairPrecision(step, source, destination, partner, run)) return false;
   if (!source.HasEpochs() && !destination.HasEpochs()) return true;
   run.epochs.assign(n, NAN);
   for (std::size_t i = 0; i < n; ++i) {

@@ -88,6 +88,14 @@ PairFate FateOf(const Registration& run, std::size_t pair) {
     if (status == PairStatus::Removed) ++removed;
     suspect = suspect || IsSuspect(run, c, pair);
   }
+  if (removed > 0) {
+    fate.by = "snoop";
+    for (const RobustOutcome& robust : run.robust) {
+      for (const RobustTest& test : robust.removed) {
+        if (test.pair == pair) fate.by = "robust";
+      }
+    }
+  }
   fate.everyExcluded = excluded == components;
   fate.everyRemoved = removed == components;
   fate.kind = suspect         ? PairFate::Kind::Suspect

@@ -15,6 +15,7 @@
 #include "estimation/distortion.h"
 #include "estimation/fit_statistics.h"
 #include "estimation/model.h"
+#include "estimation/robust_estimation.h"
 #include "geodesy/plane_setup.h"
 
 namespace Quorvane {
@@ -23,7 +24,7 @@ namespace Quorvane {
 enum class PairStatus {
   Fitted,    // took part in the reported fit
   Excluded,  // left out by --exclude; a check point
-  Removed,   // left out by --snoop as a blunder; a check point
+  Removed,   // left out by --robust or --snoop as a blunder; a check point
 };
 
 /// Residual limits a fitted pair must keep (--tolerance-h, --tolerance-v), metres; 0 for none.
@@ -57,9 +58,13 @@ struct Registration {
   /// The pairs' names (the source's, or the destination's when only it has names), one per
   /// pair, UTF-8; empty when neither list names its points.
   std::vector<std::string> names;
-  /// Each pair's a priori precision, the σ of its misclosure (its two points' σ combined),
-  /// metres; empty unless a list gives σ. Zero where neither point has one.
+  /// Each pair's a priori precision, the σ of its misclosure (the variances its two points give,
+  /// summed; --sigma-h/--sigma-v where they give none), metres, all above 0; empty unless a list
+  /// or an option gives σ.
   std::vector<Precision> precision;
+  /// The σ are absolute (--sigma-h or --sigma-v given): σ0 = 1 is known, and the statistics
+  /// test against it; otherwise they weight the pairs relatively and σ0 is estimated.
+  bool varianceKnown = false;
   /// Each pair's epoch, decimal years (NaN where neither point has one); empty unless a list
   /// gives epochs.
   std::vector<double> epochs;
@@ -81,6 +86,9 @@ struct Registration {
   bool hasStatistics = false;
   std::vector<FitStatistics> statistics;  // [component], of the reported fit
   std::vector<BlunderRemoval> removals;   // by --snoop, in order
+  /// With --robust, what it did in each component, before the fit and any snooping; empty
+  /// otherwise.
+  std::vector<RobustOutcome> robust;
   Tolerances tolerances;
 
   /// With --distortion, the field modelled from the corrections of the pairs fitted in every
@@ -99,7 +107,8 @@ struct Registration {
   /// The pairs in the frame, as the model takes them.
   FramePairs Pairs() const {
     return FramePairs{planeSource, planeDestination, localAxes.empty() ? nullptr : &localAxes,
-                      Weighted() ? &precision : nullptr, epochs.empty() ? nullptr : &epochs};
+                      Weighted() ? &precision : nullptr, epochs.empty() ? nullptr : &epochs,
+                      Weighted() && varianceKnown};
   }
   /// Whether the fit is weighted: every pair has a precision above 0, horizontally and
   /// vertically.
@@ -129,8 +138,12 @@ struct PairFate {
   };
   Kind kind = Kind::Fitted;  // the first that applies, in the order Suspect, Excluded, Removed
   /// The record's status: "fitted", "excluded" (out of every component by --exclude),
-  /// "removed" (out of every one, by --snoop for one at least), or "<component> only".
+  /// "removed" (out of every one, by --robust or --snoop for one at least), or "<component>
+  /// only".
   std::string status;
+  /// What removed it: "robust" where --robust removed it from a component, else "snoop"; empty
+  /// for a pair neither removed.
+  const char* by = "";
   bool everyExcluded = false;  // --exclude left it out of every component
   bool everyRemoved = false;   // --snoop did
 };

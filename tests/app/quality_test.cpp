@@ -91,6 +91,54 @@ TEST(QualityBlock, SnoopRemovesABlunderOnTheFirstPair) {
             "\xD7\xD4\xB6\xAF\xCC\xDE\xB3\xFD\xA3\xBA\n1\t8590.94\t12.55\n");
 }
 
+// Masking: ten pairs over 2 km with 1 cm of noise and pairs 1, 7 and 10 displaced by 15 to 40 cm
+// together inflate σ̂0 so that no leave-one-out test fails, and --snoop removes nothing. With the
+// a priori σ the χ² tests do not divide by σ̂0 and snooping finds all three; --robust finds them
+// without σ; the record says what removed each and, weighted, the σ each pair took.
+TEST(QualityBlock, MaskedBlundersAreFoundWithSigmaGivenAndByRobustEstimation) {
+  const std::string source =
+      "116.294349678,39.900206844,56.197,116.306002002,39.902131392,50.020,116.307268049,"
+      "39.907230546,52.406,116.290633595,39.898812895,64.435,116.299460758,39.906574041,50.420,"
+      "116.297632023,39.905845590,66.726,116.308616155,39.895395473,53.008,116.290164688,"
+      "39.896762442,60.318,116.301207434,39.903714198,61.898,116.302051465,39.899010746,63.851";
+  const std::string destination =
+      "116.294362274,39.900199541,86.364,116.306016092,39.902124414,80.005,116.307282085,"
+      "39.907223160,82.401,116.290647541,39.898805901,94.421,116.299474875,39.906566740,80.436,"
+      "116.297646106,39.905838501,96.726,116.308630632,39.895387447,83.246,116.290178720,"
+      "39.896755287,90.316,116.301221559,39.903706901,91.911,116.302066275,39.899004954,93.777";
+  const struct {
+    std::vector<std::string> options;
+    std::vector<int> removed;
+    const char* by;
+  } ways[] = {
+      {{"--snoop"}, {}, ""},
+      {{"--sigma-h", "0.01", "--sigma-v", "0.01", "--snoop"}, {1, 7, 10}, "snoop"},
+      {{"--robust"}, {1, 7, 10}, "robust"},
+      {{"--robust", "--snoop"}, {1, 7, 10}, "robust"},
+  };
+  Installation q;
+  for (const auto& way : ways) {
+    std::vector<std::string> arguments = {"--refsrc", source, "--refdes", destination,
+                                          "--record", "r.json"};
+    arguments.insert(arguments.end(), way.options.begin(), way.options.end());
+    const ChildResult r = q.Run(arguments);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const nlohmann::json record = nlohmann::json::parse(ReadFile(q.home.path() + "/r.json"));
+    std::vector<int> removed;
+    for (const nlohmann::json& pair : record["pairs"]) {
+      if (pair["status"] != "removed") continue;
+      removed.push_back(pair["pair"].get<int>());
+      EXPECT_EQ(pair["by"], way.by) << way.options[0];
+    }
+    EXPECT_EQ(removed, way.removed) << way.options[0];
+    const bool weighted = way.options[0] == "--sigma-h";
+    EXPECT_EQ(record["pairs"][0].contains("sigma"), weighted);
+    if (weighted) {
+      EXPECT_EQ(record["pairs"][0]["sigma"], nlohmann::json::array({0.01, 0.01}));
+    }
+  }
+}
+
 struct CommandCase {
   const char* name;
   std::vector<std::string> arguments;  // after the Tokyo lists
@@ -378,6 +426,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandCase{"UnknownModel", {"--model", "bursa-wolf"},
                     "--model \"bursa-wolf\" is not a model"},
+        CommandCase{"SigmaNotALength", {"--sigma-v", "0"},
+                    "--sigma-v \"0\" is not a length in metres above 0"},
+        CommandCase{"SigmaForOneDirectionOnly", {"--sigma-h", "0.01"},
+                    "pair 1 (counting from 1) has no vertical sigma"},
         CommandCase{"ConventionOfAPlaneModel", {"--convention", "coordinate-frame"},
                     "--convention needs --model helmert or molodensky-badekas"},
         CommandCase{"UnknownConvention", {"--model", "helmert", "--convention", "frame"},

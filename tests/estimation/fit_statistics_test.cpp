@@ -1,6 +1,7 @@
 // The similarity's statistics against an independent evaluation at the closed-form optimum, the
-// leave-one-out identities against real refits, and the blunder test and snooping on planted
-// blunders, through the model the table makes.
+// leave-one-out identities against real refits, the blunder test and snooping on planted
+// blunders, the tests with σ known against a dense evaluation, and the robust estimation's
+// re-admission, through the model the table makes.
 #include "estimation/fit_statistics.h"
 
 #include <cmath>
@@ -8,9 +9,11 @@
 
 #include <gtest/gtest.h>
 #include <Eigen/Dense>
+#include <boost/math/distributions/chi_squared.hpp>
 
 #include "estimation/blunder_removal.h"
 #include "estimation/model.h"
+#include "estimation/robust_estimation.h"
 #include "tests/estimation/closed_form_fit.h"
 #include "tests/estimation/networks.h"
 
@@ -211,6 +214,125 @@ TEST(FitStatistics, EdgesOfDetermination) {
   const FitStatistics overflow = FitAndTest(source, high, std::vector<bool>(12, true));
   EXPECT_FALSE(overflow.sigma0Determined || overflow.rmsDetermined ||
                overflow.precisionDetermined || overflow.tests[0].testable);
+}
+
+// The whitened Jacobian (d·n × 5) and residuals of the similarity at `params`, every row divided
+// by `sigma`, in pair order.
+void Whitened(const TransformModel& model, const FramePairs& pairs, const ModelParameters& params,
+              double sigma, Eigen::MatrixXd& J, Eigen::VectorXd& v) {
+  const std::size_t n = pairs.source.size();
+  J.resize(3 * n, 5);
+  v.resize(3 * n);
+  double jacobian[15];
+  PairLinearisation out;
+  out.jacobian = jacobian;
+  for (std::size_t i = 0; i < n; ++i) {
+    model.Linearise(0, params, pairs, i, out);
+    for (int r = 0; r < 3; ++r) {
+      v[3 * i + r] = out.residual[r] / sigma;
+      for (int p = 0; p < 5; ++p) J(3 * i + r, p) = jacobian[r * 5 + p] / sigma;
+    }
+  }
+}
+
+// With σ known a priori (1 cm), the variance factor and each pair's T_i = v_iᵀ Q_vv,ii⁻¹ v_i
+// against a dense Q_vv = I − J N⁻¹ Jᵀ at the same fit, and the critical values against printed
+// χ² tables (r = 31, d = 3).
+TEST(FitStatistics, KnownVarianceTestsAgreeWithADenseEvaluation) {
+  constexpr double kSigma = 0.01;      // metres, every row
+  constexpr double kTable = 5e-4;      // the tables' three decimals
+  constexpr double kRounding = 1e-9;   // relative: the same fit, two ways of rounding
+  PointList source, destination;
+  Network(0.01, 0.08, source, destination);
+  const std::vector<Precision> precision(12, Precision{kSigma, kSigma});
+  const FramePairs pairs{source, destination, nullptr, &precision, nullptr, true};
+  const auto similarity = QuorvaneTest::Made("similarity");
+  ModelParameters fit;
+  ASSERT_TRUE(similarity->Fit(pairs, {std::vector<bool>(12, true)}, fit, 0).usable);
+  const FitStatistics stats =
+      ComputeModelStatistics(*similarity, 0, pairs, std::vector<bool>(12, true), fit);
+
+  Eigen::MatrixXd J;
+  Eigen::VectorXd v;
+  Whitened(*similarity, pairs, fit, kSigma, J, v);
+  const Eigen::MatrixXd Q = Eigen::MatrixXd::Identity(36, 36) -
+                            J * (J.transpose() * J).inverse() * J.transpose();
+  ASSERT_TRUE(stats.varianceTest.tested);
+  EXPECT_NEAR(stats.varianceTest.factor, v.squaredNorm() / 31, kRounding * v.squaredNorm());
+  EXPECT_NEAR(stats.varianceTest.lower, 17.539 / 31, kTable / 31);
+  EXPECT_NEAR(stats.varianceTest.upper, 48.232 / 31, kTable / 31);
+  EXPECT_FALSE(stats.varianceTest.passed);  // the 8 cm blunder of pair 5
+  for (int i = 0; i < 12; ++i) {
+    const Eigen::Vector3d vi = v.segment<3>(3 * i);
+    const double T = vi.dot(Q.block<3, 3>(3 * i, 3 * i).inverse() * vi);
+    ASSERT_TRUE(stats.tests[i].testable) << i;
+    EXPECT_NEAR(stats.tests[i].statistic, T, kRounding * T + 1e-9) << i;
+    EXPECT_NEAR(stats.tests[i].critical, 16.266, kTable);
+    EXPECT_EQ(stats.tests[i].suspect, i == 4) << i;
+  }
+  // σ from σ0 = 1, and beside them scaled by σ̂0.
+  const Eigen::MatrixXd C = (J.transpose() * J).inverse();
+  for (int p = 0; p < 5; ++p) {
+    EXPECT_NEAR(stats.sigma[p], std::sqrt(C(p, p)), kSigmaTolerance * std::sqrt(C(p, p)));
+    EXPECT_NEAR(stats.sigmaScaled[p], stats.sigma[p] * stats.sigma0, 1e-12);
+  }
+}
+
+// --robust on an exact network with a 30 cm blunder on pair 8 and pair 3 moved east so that, out
+// of the fit, its Δ lies half-way between IGG III's cut (z = 3) and the χ²(3) test at 0.999: the
+// reweighting cuts it, the re-admission test against the fit of the ten good pairs gives it back
+// with that Δ, and only the blunder stays out.
+TEST(FitStatistics, RobustEstimationGivesBackAGoodPairThatReweightingCut) {
+  constexpr double kSigma = 0.01;     // metres, every row
+  constexpr double kConverged = 1e-6;  // relative: the kept pairs' fit by Gauss–Newton steps
+  PointList source, destination;
+  Network(0.0, 0.0, source, destination);
+  destination[7].y += 0.30;
+  const std::vector<Precision> precision(12, Precision{kSigma, kSigma});
+  const FramePairs pairs{source, destination, nullptr, &precision, nullptr, true};
+  const auto similarity = QuorvaneTest::Made("similarity");
+  std::vector<bool> good(12, true);
+  good[2] = good[7] = false;
+  ModelParameters exact;
+  ASSERT_TRUE(similarity->Fit(pairs, {good}, exact, 0).usable);
+
+  // Δ of a 1 m move east of pair 3 against the ten good pairs, then the move that puts it
+  // half-way.
+  Eigen::MatrixXd J;
+  Eigen::VectorXd v;
+  Whitened(*similarity, pairs, exact, kSigma, J, v);
+  Eigen::MatrixXd N = Eigen::MatrixXd::Zero(5, 5);
+  for (int i = 0; i < 12; ++i) {
+    if (good[i]) N += J.middleRows<3>(3 * i).transpose() * J.middleRows<3>(3 * i);
+  }
+  const Eigen::MatrixXd Ji = J.middleRows<3>(6);
+  const Eigen::Matrix3d R = Eigen::Matrix3d::Identity() + Ji * N.inverse() * Ji.transpose();
+  const Eigen::Vector3d east(1.0 / kSigma, 0.0, 0.0);
+  const double perMetre = east.dot(R.inverse() * east);
+  const boost::math::chi_squared_distribution<double> chi(3);
+  const double cut = boost::math::quantile(boost::math::complement(chi, std::erfc(3.0 / std::sqrt(2.0))));
+  const double test = boost::math::quantile(boost::math::complement(chi, 0.001));
+  const double delta = (cut + test) / 2;
+  destination[2].x += std::sqrt(delta / perMetre);
+
+  ModelParameters params;
+  std::vector<bool> used(12, true);
+  ASSERT_TRUE(similarity->Fit(pairs, {used}, params, 0).usable);
+  const RobustOutcome robust = RobustComponent(*similarity, 0, pairs, used, params);
+  ASSERT_TRUE(robust.started);
+  EXPECT_TRUE(robust.consensus);
+  ASSERT_EQ(robust.removed.size(), 1u);
+  EXPECT_EQ(robust.removed[0].pair, 7u);
+  bool given = false;
+  for (const RobustTest& back : robust.readmitted) {
+    if (back.pair != 2) continue;
+    given = true;
+    EXPECT_NEAR(back.statistic, delta, kConverged * delta);
+    EXPECT_NEAR(back.critical, test, 1e-9);
+  }
+  EXPECT_TRUE(given);
+  EXPECT_EQ(used, std::vector<bool>({true, true, true, true, true, true, true, false, true, true,
+                                     true, true}));
 }
 
 }  // namespace
