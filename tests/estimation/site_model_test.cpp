@@ -3,7 +3,9 @@
 // leave-one-out identities are the models' contract test's).
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <Eigen/Dense>
@@ -186,6 +188,44 @@ TEST(SiteModel, QuadricIsItsOptimumAndAutoChoosesByPredictionError) {
     ASSERT_NE(settled, nullptr);
     EXPECT_EQ(settled->Components()[1].parameters.size(), curved ? 6u : 3u) << curved;
   }
+}
+
+// Pair 8 (E0 + 1000, N0 + 2000) left out of the vertical part of a 3 × 4 grid: the heights' centroid
+// keeps the easting of the horizontal one and moves 45.5 m south. Apply is the plane that QR of the
+// vertically fitted pairs gives; the files' members, read by their documented formula, give the
+// same heights; H0 is the vertical pairs' mean source height.
+TEST(SiteModel, HeightsActAboutTheirOwnCentroidAsTheFilesSay) {
+  PointList source, destination;
+  for (int k = 0; k < 12; ++k) {
+    const Point3 p{500000.0 + 1000 * (k % 3), 3800000.0 + 1000 * (k / 3), 100.0 + 7 * k};
+    source.push_back(p);
+    destination.push_back({p.x + 0.2, p.y - 0.1,
+                           p.z - 36.7 + 3e-6 * (p.y - 3801500) + 1e-3 * (k % 4) - 1.5e-3});
+  }
+  std::vector<std::vector<bool>> used = All(12, 2);
+  used[1][7] = false;
+  const auto site = Made("site");
+  ModelParameters params;
+  ASSERT_TRUE(site->Fit(FramePairs{source, destination}, used, params, 0).usable);
+  Eigen::MatrixXd V(11, 3);
+  Eigen::VectorXd d(11), z(11);
+  for (int i = 0, row = 0; i < 12; ++i) {
+    if (!used[1][i]) continue;
+    V.row(row) << 1, source[i].y, source[i].x;
+    d[row] = destination[i].z - source[i].z, z[row++] = source[i].z;
+  }
+  const Eigen::Vector3d plane = V.householderQr().solve(d);
+  EXPECT_NEAR(params.reference.z, z.mean(), kClosedFormAgreement);  // H0
+  std::map<std::string, std::vector<double>> member;
+  for (const ResultMember& m : site->ResultMembers(params)) member[m.name] = m.numbers;
+  const std::vector<double>& about =
+      member.count("heightReference") ? member["heightReference"] : member["reference"];
+  const Point3 p{502500, 3797000, 50};  // outside the grid, where the 45.5 m tell
+  const double filed = p.z + member["offset"][2] + member["slope"][0] * (p.y - about[1]) +
+                       member["slope"][1] * (p.x - about[0]);
+  EXPECT_NEAR(site->Apply(params, p).z, p.z + plane[0] + plane[1] * p.y + plane[2] * p.x,
+              kClosedFormAgreement);
+  EXPECT_NEAR(filed, site->Apply(params, p).z, kClosedFormAgreement);
 }
 
 // Points that do not fix the quadric's six terms: along one grid line, two lines crossing at their
