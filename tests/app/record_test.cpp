@@ -426,6 +426,8 @@ TEST(PlaneRecord, DestinationOnItsOwnEllipsoidFitsToTheNoise) {
 // report's after: line gives the same rotations in the run's own convention (radians).
 void ExpectTowgs84(const nlohmann::ordered_json& record, const std::string& report) {
   constexpr double kAfterLine = 1e-8;  // radians: the line's eight decimals
+  constexpr double kDegrees = 1e-8;    // a millimetre, as the applied points are written
+  constexpr double kHeight = 1e-3;     // metres
   const std::vector<double> t = record["towgs84"];
   std::string steps = "+proj=pipeline +step +proj=unitconvert +xy_in=deg +xy_out=rad +step "
                       "+proj=cart +ellps=WGS84 +step +proj=helmert +convention=position_vector";
@@ -438,9 +440,9 @@ void ExpectTowgs84(const nlohmann::ordered_json& record, const std::string& repo
     const nlohmann::ordered_json& s = point["source"];
     const nlohmann::ordered_json& mine = point["destination"];
     const PJ_COORD theirs = proj_trans(helmert, PJ_FWD, proj_coord(s[0], s[1], s[2], 0));
-    EXPECT_NEAR(theirs.lpz.lam, mine[0].get<double>(), 1e-8);  // degrees: a millimetre
-    EXPECT_NEAR(theirs.lpz.phi, mine[1].get<double>(), 1e-8);
-    EXPECT_NEAR(theirs.lpz.z, mine[2].get<double>(), 1e-3);
+    EXPECT_NEAR(theirs.lpz.lam, mine[0].get<double>(), kDegrees);
+    EXPECT_NEAR(theirs.lpz.phi, mine[1].get<double>(), kDegrees);
+    EXPECT_NEAR(theirs.lpz.z, mine[2].get<double>(), kHeight);
   }
   proj_destroy(helmert);
   const double sign = record["method"] == 1032 || record["method"] == 1034 ? -1 : 1;
