@@ -270,6 +270,51 @@ Eigen::VectorXd ColumnScaling(const Eigen::MatrixXd& design) {
 // millimetre's worth over some kilometres), as the plane's "points on one line" does.
 const double kRankThreshold = std::sqrt(std::numeric_limits<double>::epsilon());
 
+// Which of the first `terms` terms of the height design (1, dN, dE, n², n·e, e²) the used points
+// fix, in that order. The geometry alone decides, not the columns' sizes: the monomials are
+// taken in coordinates about `reference` divided by the points' RMS distance L from it, and a
+// term counts when its column departs from the span of the counted ones before it by more than
+// kCoincidenceDistance / L at the points (RMS), by Gram–Schmidt with a second pass. So points
+// within about a millimetre of a line, of two lines or of a conic (a ring) fix no term across
+// it, and a column that is only the rounding of the coordinates (dN along a grid line) fixes
+// nothing; scaled to unit length, such noise would pass for a direction of its own.
+std::vector<bool> TermsFixed(const PointList& source, const std::vector<bool>& used, int terms,
+                             const Point3& reference) {
+  std::vector<double> north, east;
+  double sum = 0.0;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (!used[i]) continue;
+    north.push_back(source[i].y - reference.y);
+    east.push_back(source[i].x - reference.x);
+    sum += north.back() * north.back() + east.back() * east.back();
+  }
+  std::vector<bool> fixed(static_cast<std::size_t>(terms), false);
+  const Eigen::Index m = static_cast<Eigen::Index>(north.size());
+  if (m == 0) return fixed;
+  fixed[0] = true;
+  const double size = std::sqrt(sum / static_cast<double>(m));
+  if (!(size > kCoincidenceDistance)) return fixed;
+  const double least = kCoincidenceDistance / size * std::sqrt(static_cast<double>(m));
+  std::vector<Eigen::VectorXd> kept = {Eigen::VectorXd::Ones(m) /
+                                       std::sqrt(static_cast<double>(m))};
+  for (int k = 1; k < terms; ++k) {
+    Eigen::VectorXd column(m);
+    for (Eigen::Index r = 0; r < m; ++r) {
+      const double n = north[r] / size, e = east[r] / size;
+      const double all[6] = {1.0, n, e, n * n, n * e, e * e};
+      column[r] = all[k];
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const Eigen::VectorXd& q : kept) column -= q.dot(column) * q;
+    }
+    const double norm = column.norm();
+    if (!(norm > least)) continue;
+    fixed[static_cast<std::size_t>(k)] = true;
+    kept.push_back(column / norm);
+  }
+  return fixed;
+}
+
 }  // namespace
 
 QuadricFit FitQuadric(const PointList& source, const PointList& destination,
@@ -280,15 +325,31 @@ QuadricFit FitQuadric(const PointList& source, const PointList& destination,
   Eigen::VectorXd differences;
   HeightDesign(source, destination, used, 6, reference, precision, design, differences);
   if (design.rows() == 0) return fit;
-  const Eigen::VectorXd scaling = ColumnScaling(design);
-  const Eigen::MatrixXd scaled = design * scaling.asDiagonal();
-  Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> decomposition;
-  decomposition.setThreshold(kRankThreshold);
-  decomposition.compute(scaled);
-  // The minimum-norm least-squares terms, which for a full rank are the least-squares ones.
-  const Eigen::VectorXd terms = scaling.asDiagonal() * decomposition.solve(differences);
-  fit.determined = decomposition.rank() == 6;
-  fit.fixed = 6 - static_cast<int>(decomposition.rank());
+  const std::vector<bool> fixed = TermsFixed(source, used, 6, reference);
+  const int rank = static_cast<int>(std::count(fixed.begin(), fixed.end(), true));
+  fit.determined = rank == 6;
+  fit.fixed = 6 - rank;
+  Eigen::VectorXd terms = Eigen::VectorXd::Zero(6);
+  if (fit.determined) {
+    const Eigen::VectorXd scaling = ColumnScaling(design);
+    Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> decomposition;
+    decomposition.setThreshold(kRankThreshold);
+    decomposition.compute(design * scaling.asDiagonal());
+    terms = scaling.asDiagonal() * decomposition.solve(differences);
+  } else {
+    // The least squares of the terms the points fix; the others stay at 0.
+    Eigen::MatrixXd part(design.rows(), rank);
+    for (int k = 0, c = 0; k < 6; ++k) {
+      if (fixed[static_cast<std::size_t>(k)]) part.col(c++) = design.col(k);
+    }
+    const Eigen::VectorXd scaling = ColumnScaling(part);
+    const Eigen::VectorXd solved = scaling.asDiagonal() *
+                                   (part * scaling.asDiagonal()).colPivHouseholderQr().solve(
+                                       differences);
+    for (int k = 0, c = 0; k < 6; ++k) {
+      if (fixed[static_cast<std::size_t>(k)]) terms[k] = solved[c++];
+    }
+  }
   fit.tz = terms[0];
   fit.slopeNorth = terms[1];
   fit.slopeEast = terms[2];
@@ -307,6 +368,8 @@ double PredictionError(const PointList& source, const PointList& destination,
   HeightDesign(source, destination, used, terms, reference, precision, design, differences);
   const Eigen::Index m = design.rows();
   if (m <= terms) return kInfinity;
+  const std::vector<bool> fixed = TermsFixed(source, used, terms, reference);
+  if (std::count(fixed.begin(), fixed.end(), true) < terms) return kInfinity;
   const Eigen::MatrixXd scaled = design * ColumnScaling(design).asDiagonal();
   // The thin Q of the design spans its columns: h_ii = |Q_i|², v = d − Q Qᵀ d.
   Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(scaled.rows(), scaled.cols());

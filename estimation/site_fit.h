@@ -66,8 +66,10 @@ double SimilarityRms(const PointList& source, const PointList& destination);
 struct QuadricFit {
   double tz = 0.0, slopeNorth = 0.0, slopeEast = 0.0;  // metres, metres per metre
   double qNN = 0.0, qNE = 0.0, qEE = 0.0;              // metres per square kilometre
-  /// False when the used points do not determine the six (fewer than six, or all on one conic to
-  /// working precision); the terms are then the smallest that fit best.
+  /// False when the used points do not determine the six (fewer than six, or all within about a
+  /// millimetre of one conic: a line, two lines, a ring). Then each term that the points do not
+  /// tell from those before it, in the order tz, slopeNorth, slopeEast, qNN, qNE, qEE, is held at
+  /// exactly 0, and the others are the least squares of the rest.
   bool determined = false;
   int fixed = 0;  // the combinations of the terms held at 0 then: six less the rank
 };
@@ -76,7 +78,8 @@ struct QuadricFit {
 constexpr double kQuadricKilometresPerMetre = 1e-3;
 
 /// The least-squares optimum of the height quadric over the pairs i with used[i] true, by
-/// column-pivoted QR of the design about `reference` with its columns scaled to unit length.
+/// complete orthogonal decomposition of the design about `reference` with its columns scaled to
+/// unit length; which terms the points fix is judged from their geometry alone (QuadricFit).
 QuadricFit FitQuadric(const PointList& source, const PointList& destination,
                       const std::vector<bool>& used, const Point3& reference,
                       const std::vector<Precision>* precision = nullptr);
@@ -85,8 +88,8 @@ QuadricFit FitQuadric(const PointList& source, const PointList& destination,
 /// pairs it did not see: √(Σ (v_i / (1 − h_ii))² / m) over the m pairs `used` marks, metres (the
 /// root mean square of the leave-one-out prediction errors, PRESS), v_i the pair's residual and
 /// h_ii its leverage, about `reference`; with `precision` the weighted mean square with the
-/// relative weights of the fit. Infinity when some pair alone fixes a term (h_ii = 1) or there
-/// are not more pairs than terms.
+/// relative weights of the fit. Infinity when some pair alone fixes a term (h_ii = 1), there
+/// are not more pairs than terms, or the points do not fix every term (as FitQuadric judges it).
 double PredictionError(const PointList& source, const PointList& destination,
                        const std::vector<bool>& used, int terms, const Point3& reference,
                        const std::vector<Precision>* precision = nullptr);

@@ -423,6 +423,38 @@ INSTANTIATE_TEST_SUITE_P(
               "'\xE6\x97\xA0\xE6\xB3\x95\xE7\xA1\xAE\xE5\xAE\x9A'; grep -a -A2 "
               "'^\xE9\xAB\x98\xE7\xA8\x8B\xEF\xBC\x9A' out.txt | tail -1",
               "3\n\xE5\xA4\x9A\xE4\xBD\x99\xE8\xA7\x82\xE6\xB5\x8B\xE6\x95\xB0\xEF\xBC\x9A\t2\n"},
+        // One pair fitted vertically allows no candidate with redundancy: the simplest is taken.
+        Fault{"VerticalAutoWithoutACandidate",
+              {},
+              "",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "site", "--vertical",
+               "auto", "--exclude", "2v,3v,4v,5v,6v"},
+              0,
+              "grep -a -o 'vertical auto: [a-z]*' out.txt",
+              "vertical auto: constant\n"},
+        // Three sources on one spot: rz and the scale held, so 6 rows less 2 estimated leave 4.
+        Fault{"SiteOnOneSpotCountsWhatItHeld",
+              {},
+              "",
+              {"--refsrc", "139.7,35.7,1,139.700000001,35.7,2,139.7,35.700000001,3", "--refdes",
+               "139.7,35.7,1,139.8,35.6,2,139.75,35.65,3", "--model", "site", "--quality",
+               "--utf8"},
+              0,
+              "grep -a -A2 '^\xE5\xB9\xB3\xE9\x9D\xA2\xEF\xBC\x9A' out.txt | tail -1",
+              "\xE5\xA4\x9A\xE4\xBD\x99\xE8\xA7\x82\xE6\xB5\x8B\xE6\x95\xB0\xEF\xBC\x9A\t4\n"},
+        // The quality block gives the rotations' sigma in arc seconds, the record in radians.
+        Fault{"HelmertRotationSigmaInArcSeconds",
+              {},
+              "",
+              {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "helmert",
+               "--destination-ellipsoid", "BESSEL1841", "--quality", "--record", "r.json"},
+              0,
+              "for k in rx ry rz; do r=$(grep -o '\"sigma\":{[^}]*}' r.json | "
+              "grep -o \"\\\"$k\\\":[-0-9.e]*\" | cut -d: -f2); "
+              "b=$(grep -a \"^$k\t\" out.txt | cut -f2); "
+              "awk -v r=\"$r\" -v b=\"$b\" 'BEGIN { d = r * 206264.806 - b; "
+              "print (b > 0 && d < 6e-5 && d > -6e-5) ? \"agrees\" : \"differs\" }'; done",
+              "agrees\nagrees\nagrees\n"},
         // --help into a full device: the text was not written, and the exit status says so.
         Fault{"HelpIntoAFullDevice",
               {},

@@ -220,6 +220,19 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "site",
                      "--exclude", "3v,4v,5v,6v"},
                     "the 2 pairs fitted vertically do not span a plane"},
+        CommandCase{"HelmertOnTwoPairs",
+                    {"--refsrc", Tokyo()[0], "--refdes", Tokyo()[1], "--model", "helmert",
+                     "--exclude", "3,4,5,6"},
+                    "2 pairs are fitted, and the seven parameters need three pairs not on one"},
+        // A grid line: the northings about their centroid are only PROJ's rounding.
+        CommandCase{"QuadricOnAGridLine",
+                    {"--refsrc", "500000,3800000,10,501000,3800000,11,502000,3800000,12,"
+                                 "503000,3800000,13,504000,3800000,14,505000,3800000,15",
+                     "--refdes", "500000.1,3800000,5,501000.1,3800000,6.01,502000.1,3800000,6.99,"
+                                 "503000.1,3800000,8.02,504000.1,3800000,9,505000.1,3800000,9.98",
+                     "--source-crs", "EPSG:2436", "--destination-crs", "EPSG:2436", "--model",
+                     "site", "--vertical", "quadric"},
+                    "the height quadric is not determined by the points given: the 6 pairs"},
         // All but one point on one spot: the optimum is at scale 0, and the solver runs out.
         CommandCase{"NoConvergence",
                     {"--refsrc", "139.7,35.7,10,139.7,35.7,10,139.7,35.7,10,139.7,35.0,10",

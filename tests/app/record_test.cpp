@@ -421,6 +421,41 @@ TEST(PlaneRecord, DestinationOnItsOwnEllipsoidFitsToTheNoise) {
   EXPECT_NEAR(rms({}, "wgs84.json"), 0.0588, 0.00005);
 }
 
+// A seven-parameter run's +towgs84 terms, in the position-vector convention whatever the run's,
+// carry its applied points from WGS 84 to Bessel 1841 as PROJ's helmert step applies them; the
+// report's after: line gives the same rotations in the run's own convention (radians).
+void ExpectTowgs84(const nlohmann::ordered_json& record, const std::string& report) {
+  constexpr double kAfterLine = 1e-8;  // radians: the line's eight decimals
+  constexpr double kDegrees = 1e-8;    // a millimetre, as the applied points are written
+  constexpr double kHeight = 1e-3;     // metres
+  const std::vector<double> t = record["towgs84"];
+  std::string steps = "+proj=pipeline +step +proj=unitconvert +xy_in=deg +xy_out=rad +step "
+                      "+proj=cart +ellps=WGS84 +step +proj=helmert +convention=position_vector";
+  const char* const names[7] = {"x", "y", "z", "rx", "ry", "rz", "s"};
+  for (int k = 0; k < 7; ++k) steps += " +" + std::string(names[k]) + "=" + std::to_string(t[k]);
+  steps += " +step +inv +proj=cart +ellps=bessel +step +proj=unitconvert +xy_in=rad +xy_out=deg";
+  PJ* helmert = proj_create(PJ_DEFAULT_CTX, steps.c_str());
+  ASSERT_NE(helmert, nullptr) << steps;
+  for (const nlohmann::ordered_json& point : record["applied"]) {
+    const nlohmann::ordered_json& s = point["source"];
+    const nlohmann::ordered_json& mine = point["destination"];
+    const PJ_COORD theirs = proj_trans(helmert, PJ_FWD, proj_coord(s[0], s[1], s[2], 0));
+    EXPECT_NEAR(theirs.lpz.lam, mine[0].get<double>(), kDegrees);
+    EXPECT_NEAR(theirs.lpz.phi, mine[1].get<double>(), kDegrees);
+    EXPECT_NEAR(theirs.lpz.z, mine[2].get<double>(), kHeight);
+  }
+  proj_destroy(helmert);
+  const double sign = record["method"] == 1032 || record["method"] == 1034 ? -1 : 1;
+  double after[7];
+  ASSERT_EQ(std::sscanf(report.c_str() + report.find("after:") + 6, "%lf,%lf,%lf,%lf,%lf,%lf,%lf",
+                        &after[0], &after[1], &after[2], &after[3], &after[4], &after[5],
+                        &after[6]),
+            7);
+  for (int k = 3; k < 6; ++k) {
+    EXPECT_NEAR(after[k], sign * t[k] * 3.141592653589793 / 648000, kAfterLine) << names[k];
+  }
+}
+
 // The pipeline carries each list's ellipsoid and the projection height: on a grid it ends in the
 // grid's metres, where no inverse step cancels the series' meridian arc against PROJ's (0.06 mm
 // at 34°); between two ellipsoids it ends in degrees on the destination's.
@@ -462,6 +497,7 @@ TEST(PlaneRecord, PipelineAgreesWithApplyOnAGridAndBetweenTwoEllipsoids) {
       EXPECT_NEAR(theirs.xyz.z, mine[2].get<double>(), kPipelineAgreement);
     }
     proj_destroy(pipeline);
+    if (record.contains("towgs84")) ExpectTowgs84(record, r.out);
   }
 }
 

@@ -128,10 +128,41 @@ TEST(HelmertModel, NoisyNetworkIsTheOptimumOfItsFormulaAndMolodenskyBadekasLeave
     EXPECT_NEAR(pivoted.y, mine.y, 1e-6) << i;
     EXPECT_NEAR(pivoted.z, mine.z, 1e-6) << i;
   }
-  // About the centroid the shift is what the centroid moved by.
+  // The pivot is the centroid of the source points (EPSG method 1061), and the shift is what it
+  // moved by.
+  const Eigen::Vector3d mean = [&] {
+    Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+    for (const Point3& p : source) sum += Eigen::Vector3d(p.x, p.y, p.z);
+    return Eigen::Vector3d(sum / 25);
+  }();
+  EXPECT_NEAR(about.reference.x, mean.x(), 1e-6);
+  EXPECT_NEAR(about.reference.z, mean.z(), 1e-6);
   const Point3 centroid = badekas->Apply(about, about.reference);
   EXPECT_NEAR(about.values[0], centroid.x - about.reference.x, 1e-6);  // tx
   EXPECT_NEAR(about.values[2], centroid.z - about.reference.z, 1e-6);  // tz
+}
+
+// Two pairs fix every rotation but the one about their line: the fit meets both, says it is not
+// determined, and holds that rotation at 0 (the minimum-norm rotation, at right angles to the
+// line), so that beyond the line nothing turns about it.
+TEST(HelmertModel, TwoPairsHoldTheRotationAboutTheirLine) {
+  constexpr double kMet = 1e-6;   // metres: six equations of six free unknowns, solved exactly
+  constexpr double kHeld = 1e-6;  // arc seconds: the rounding of rotations of some arc seconds
+  const GeocentricNetwork net(2, Epsg1314Step(), 0.05);
+  const auto helmert = Made("helmert");
+  ModelParameters params;
+  const FitOutcome outcome = helmert->Fit(net.Pairs(), All(2), params, 0);
+  ASSERT_TRUE(outcome.usable);
+  EXPECT_FALSE(outcome.determined[0]);
+  for (int i = 0; i < 2; ++i) {
+    const Point3 w = helmert->Apply(params, net.source[i]);
+    EXPECT_NEAR(w.x, net.destination[i].x, kMet);
+    EXPECT_NEAR(w.z, net.destination[i].z, kMet);
+  }
+  const Point3 &a = net.source[0], &b = net.source[1];
+  const Eigen::Vector3d line = Eigen::Vector3d(b.x - a.x, b.y - a.y, b.z - a.z).normalized();
+  const Eigen::Vector3d omega(params.values[3], params.values[4], params.values[5]);
+  EXPECT_NEAR(omega.dot(line) / kArcSecond, 0.0, kHeld);
 }
 
 }  // namespace

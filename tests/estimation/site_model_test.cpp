@@ -3,7 +3,9 @@
 // leave-one-out identities are the models' contract test's).
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <Eigen/Dense>
@@ -185,6 +187,98 @@ TEST(SiteModel, QuadricIsItsOptimumAndAutoChoosesByPredictionError) {
     const auto settled = Made("site", settings)->Settled(FramePairs{source, destination}, all);
     ASSERT_NE(settled, nullptr);
     EXPECT_EQ(settled->Components()[1].parameters.size(), curved ? 6u : 3u) << curved;
+  }
+}
+
+// Pair 8 (E0 + 1000, N0 + 2000) left out of the vertical part of a 3 × 4 grid: the heights' centroid
+// keeps the easting of the horizontal one and moves 45.5 m south. Apply is the plane that QR of the
+// vertically fitted pairs gives; the files' members, read by their documented formula, give the
+// same heights; H0 is the vertical pairs' mean source height.
+TEST(SiteModel, HeightsActAboutTheirOwnCentroidAsTheFilesSay) {
+  PointList source, destination;
+  for (int k = 0; k < 12; ++k) {
+    const Point3 p{500000.0 + 1000 * (k % 3), 3800000.0 + 1000 * (k / 3), 100.0 + 7 * k};
+    source.push_back(p);
+    destination.push_back({p.x + 0.2, p.y - 0.1,
+                           p.z - 36.7 + 3e-6 * (p.y - 3801500) + 1e-3 * (k % 4) - 1.5e-3});
+  }
+  std::vector<std::vector<bool>> used = All(12, 2);
+  used[1][7] = false;
+  const auto site = Made("site");
+  ModelParameters params;
+  ASSERT_TRUE(site->Fit(FramePairs{source, destination}, used, params, 0).usable);
+  Eigen::MatrixXd V(11, 3);
+  Eigen::VectorXd d(11), z(11);
+  for (int i = 0, row = 0; i < 12; ++i) {
+    if (!used[1][i]) continue;
+    V.row(row) << 1, source[i].y, source[i].x;
+    d[row] = destination[i].z - source[i].z, z[row++] = source[i].z;
+  }
+  const Eigen::Vector3d plane = V.householderQr().solve(d);
+  EXPECT_NEAR(params.reference.z, z.mean(), kClosedFormAgreement);  // H0
+  std::map<std::string, std::vector<double>> member;
+  for (const ResultMember& m : site->ResultMembers(params)) member[m.name] = m.numbers;
+  const std::vector<double>& about =
+      member.count("heightReference") ? member["heightReference"] : member["reference"];
+  const Point3 p{502500, 3797000, 50};  // outside the grid, where the 45.5 m tell
+  const double filed = p.z + member["offset"][2] + member["slope"][0] * (p.y - about[1]) +
+                       member["slope"][1] * (p.x - about[0]);
+  EXPECT_NEAR(site->Apply(params, p).z, p.z + plane[0] + plane[1] * p.y + plane[2] * p.x,
+              kClosedFormAgreement);
+  EXPECT_NEAR(filed, site->Apply(params, p).z, kClosedFormAgreement);
+}
+
+// Points that do not fix the quadric's six terms: along one grid line, two lines crossing at their
+// centroid, and a ring; across the lines they stray by the nanometres of a projection's rounding,
+// which a column scaled to unit length takes for a direction of its own. Their heights lie on a
+// plane, 3 mm of noise added: the fit says it is not determined and holds what the points do not
+// fix at 0, so that near them it stays on that plane (across the line, its slope along it); auto
+// takes a model the points determine.
+TEST(SiteModel, QuadricOnPointsThatDoNotFixItStaysOnTheirPlane) {
+  constexpr double kNearThePlane = 0.05;  // metres: the noise carried up to 2 km off the points
+  const double e0 = 502000.13, n0 = 3801000.37, noise[8] = {3, -2, 1, -4, 2, 0, -1, 3};
+  const auto rounding = [](int k) { return 1e-9 * (k % 3 - 1); };  // metres
+  const auto plane = [&](double e, double n) { return -5 + 3e-6 * (n - n0) - 2e-6 * (e - e0); };
+  struct Geometry {
+    const char* name;
+    std::vector<Point3> points;
+    Point3 near;
+  };
+  std::vector<Geometry> rows = {{"line", {}, {e0 + 500, n0 + 2000, 100}},
+                                {"cross", {}, {e0 + 300, n0 + 200, 100}},
+                                {"ring", {}, {e0, n0, 100}}};
+  for (int k = 0; k < 6; ++k) {
+    rows[0].points.push_back({e0 - 2500 + 1000 * k, n0 + rounding(k), 100});
+  }
+  for (const int d : {-1000, -300, 300, 1000}) {
+    rows[1].points.push_back({e0 + d, n0 + rounding(d), 100});
+    rows[1].points.push_back({e0 + rounding(d + 1), n0 + d, 100});
+  }
+  for (int k = 0; k < 6; ++k) {
+    rows[2].points.push_back({e0 + 1000 * std::cos(0.2 + k * M_PI / 3),
+                              n0 + 1000 * std::sin(0.2 + k * M_PI / 3), 100});
+  }
+  for (const Geometry& row : rows) {
+    PointList source = row.points, destination;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+      const Point3& p = source[i];
+      destination.push_back({p.x + 0.1, p.y, p.z + plane(p.x, p.y) + 1e-3 * noise[i]});
+    }
+    const FramePairs pairs{source, destination};
+    const std::vector<std::vector<bool>> all = All(source.size(), 2);
+    Model settings;
+    settings.vertical = Model::Vertical::Quadric;
+    const auto quadric = Made("site", settings);
+    ModelParameters params;
+    const FitOutcome outcome = quadric->Fit(pairs, all, params, 0);
+    ASSERT_TRUE(outcome.usable) << row.name;
+    EXPECT_FALSE(outcome.determined[1]) << row.name;
+    EXPECT_NEAR(quadric->Apply(params, row.near).z, 100 + plane(row.near.x, row.near.y),
+                kNearThePlane)
+        << row.name;
+    settings.vertical = Model::Vertical::Auto;
+    const auto settled = Made("site", settings)->Settled(pairs, all);
+    EXPECT_TRUE(settled->Fit(pairs, all, params, 0).determined[1]) << row.name;
   }
 }
 
