@@ -404,7 +404,7 @@ class HelmertModel final : public TransformModel {
                  const ModelParameters& params, FitOutcome& outcome) const override {
     const std::size_t m = CountOf(used[0]);
     outcome.summaryLine = std::string(aboutCentroid_ ? "Molodensky-Badekas" : "Helmert") +
-                          (rates_ ? " with rates, linear least squares: "
+                          (rates_ ? " with rates, least squares: "
                                   : ", least squares in closed form: ") +
                           std::to_string(m) + (m == 1 ? " pair" : " pairs");
     double sum = 0.0;

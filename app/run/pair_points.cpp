@@ -92,6 +92,22 @@ bool PairByOrder(Step& step, std::size_t sources, std::size_t destinations) {
   return true;
 }
 
+// A model with rates carries every pair, fitted or a check point, at its own epoch: a pair
+// without one is refused.
+bool EveryPairHasAnEpoch(Step& step, const Registration& run) {
+  if (!step.settings.model.rates) return true;
+  for (std::size_t i = 0; i < run.source.size(); ++i) {
+    if (run.EpochOf(i) >= kEarliestEpoch) continue;
+    step.errors << "quorvane: --rates needs the epoch of every pair, and pair " << i + 1
+                << " (counting from 1"
+                << (run.names.empty() ? "" : ", " + step.Quoted(run.names[i]))
+                << ") has none: give a list an epoch column (headed epoch, decimal years)"
+                << kNothingWritten;
+    return false;
+  }
+  return true;
+}
+
 // Each pair's precision and epoch from its two points. The misclosure of a pair holds the errors
 // of both points, so its variance is the sum of theirs. A pair's epoch is its source point's, or
 // its destination point's where only that one has one; two different epochs for one pair are
@@ -107,7 +123,7 @@ bool PairExtras(Step& step, const ObservationList& source, const ObservationList
       run.precision[i] = {std::hypot(p.horizontal, q.horizontal), std::hypot(p.vertical, q.vertical)};
     }
   }
-  if (!source.HasEpochs() && !destination.HasEpochs()) return true;
+  if (!source.HasEpochs() && !destination.HasEpochs()) return EveryPairHasAnEpoch(step, run);
   run.epochs.assign(n, NAN);
   for (std::size_t i = 0; i < n; ++i) {
     const double s = source.HasEpochs() ? source.epochs[i] : NAN;
@@ -121,7 +137,7 @@ bool PairExtras(Step& step, const ObservationList& source, const ObservationList
     }
     run.epochs[i] = std::isfinite(s) ? s : d;
   }
-  return true;
+  return EveryPairHasAnEpoch(step, run);
 }
 
 }  // namespace
