@@ -25,6 +25,7 @@
 // length (QR with column pivoting, by complete orthogonal decomposition) gives them, and one
 // Gauss-Newton step of the fourteen themselves takes up what the last term moves.
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 
@@ -196,6 +197,15 @@ Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, co
     w += spread.axes[k] * static_cast<Real>(x[4 + static_cast<Eigen::Index>(k)]);
   }
   return Vector3(x[0], x[1], x[2]);
+}
+
+// An epoch as the shortest decimal that reads back to it: 2018.1, not 2018.0999999999999.
+std::string EpochNumber(double epoch) {
+  for (int digits = 6; digits < 17; ++digits) {
+    const std::string text = Printed("%.*g", digits, epoch);
+    if (std::strtod(text.c_str(), nullptr) == epoch) return text;
+  }
+  return PipelineNumber(epoch);
 }
 
 // The fourteen: the seven at t0 and their rates, the scale's rate that of s.
@@ -560,7 +570,7 @@ class HelmertModel final : public TransformModel {
            " +dry=" + PipelineNumber(v[11] * kArcSecondsPerRadian) +
            " +drz=" + PipelineNumber(v[12] * kArcSecondsPerRadian) +
            " +ds=" + PipelineNumber(v[13] * kPartsPerMillion) +
-           " +t_epoch=" + PipelineNumber(params.referenceEpoch) +
+           " +t_epoch=" + EpochNumber(params.referenceEpoch) +
            " +convention=" + ConventionName();
     if (!aboutCentroid_) return step;
     // PROJ's molobadekas takes no rates: the point is moved to the pivot and back about the
