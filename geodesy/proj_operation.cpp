@@ -21,15 +21,11 @@ bool ProjOperation::Make(const std::string& definition, std::string& problem) {
   return true;
 }
 
-Point3 ProjOperation::Forward(const Point3& point) const { return Apply(point, HUGE_VAL, true); }
+Point3 ProjOperation::Forward(const Point3& point) const { return Apply(point, true); }
 
-Point3 ProjOperation::Forward(const Point3& point, double epoch) const {
-  return Apply(point, epoch, true);
-}
+Point3 ProjOperation::Inverse(const Point3& point) const { return Apply(point, false); }
 
-Point3 ProjOperation::Inverse(const Point3& point) const { return Apply(point, HUGE_VAL, false); }
-
-Point3 ProjOperation::Apply(const Point3& point, double epoch, bool forward) const {
+Point3 ProjOperation::Apply(const Point3& point, bool forward) const {
   std::string problem;
   const ProjLibrary* proj = ProjLibraryOrNull(problem);
   if (proj == nullptr || object_ == nullptr) return Point3(NAN, NAN, NAN);
@@ -38,8 +34,7 @@ Point3 ProjOperation::Apply(const Point3& point, double epoch, bool forward) con
   in.xyzt.x = point.x;
   in.xyzt.y = point.y;
   in.xyzt.z = point.z;
-  // PROJ's "no epoch" is HUGE_VAL: a time-dependent step then holds at its own reference epoch.
-  in.xyzt.t = epoch;
+  in.xyzt.t = HUGE_VAL;  // no epoch: the operations here do not depend on time
   proj->proj_errno_reset(object);
   const PJ_COORD out = proj->proj_trans(object, forward ? PJ_FWD : PJ_INV, in);
   // PROJ marks a point it cannot transform with HUGE_VAL (and sets the object's error).

@@ -27,12 +27,9 @@ class ProjOperation {
   /// PROJ cannot transform comes back as NaNs.
   Point3 Forward(const Point3& point) const;
   Point3 Inverse(const Point3& point) const;
-  /// Forward on a point observed at `epoch` (decimal years), the fourth coordinate PROJ's
-  /// time-dependent steps (helmert with rates) read.
-  Point3 Forward(const Point3& point, double epoch) const;
 
  private:
-  Point3 Apply(const Point3& point, double epoch, bool forward) const;
+  Point3 Apply(const Point3& point, bool forward) const;
 
   std::shared_ptr<void> object_;  // the PJ, destroyed with the last copy
 };
