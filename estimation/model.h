@@ -43,8 +43,8 @@ struct Model {
   /// A plane model's rotation and scale act about the centroid of the fitted source points
   /// instead of the plane's origin: for a grid, whose origin lies far from the points.
   bool aboutCentroid = false;
-  /// --rates: each of the parameters p changes with time as p + ṗ · (t − t0), the rates ṗ fitted
-  /// with them from the pairs' epochs.
+  /// --rates: the model's parameters change linearly with time about t0, their yearly rates
+  /// fitted with them from the pairs' epochs.
   bool rates = false;
   /// --reference-epoch: t0, decimal years; NaN for the mean epoch of the fitted pairs rounded to
   /// 0.1 year.
