@@ -20,7 +20,10 @@ bool ParseTimedPoints(Step& step, const ListInput& input, ObservationList& list)
   std::size_t start = 0;
   while (!input.text.empty() && start <= input.text.size()) {
     const std::size_t comma = std::min(input.text.find(',', start), input.text.size());
-    const std::string field = input.text.substr(start, comma - start);
+    std::string field = input.text.substr(start, comma - start);
+    // Blanks around a field are dropped, as a point file's are.
+    field.erase(0, field.find_first_not_of(" \t"));
+    field.erase(field.find_last_not_of(" \t") + 1);
     double value = 0.0;
     std::string problem;
     if (!ReadDecimal(field, value, problem)) {
