@@ -9,7 +9,8 @@
 //                                     the same with the destination spoilt, into files of
 //                                     KIND's name: "blunders" moves every hundredth destination
 //                                     point by 0.2 to 2 m north, "collapsed" puts every
-//                                     destination point on the first one
+//                                     destination point on the first one; "epochs" gives the
+//                                     source file an epoch column (2011 to 2024), for --rates
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,13 +24,21 @@
 namespace {
 
 // A list as a point file: every third comma ends a line.
-void WritePointFile(const std::string& path, std::string list) {
+// With `epochs`, under a header and with each point's epoch after it.
+void WritePointFile(const std::string& path, std::string list, bool epochs = false) {
   std::size_t field = 0;
-  for (char& c : list) {
-    if (c == ',' && ++field % 3 == 0) c = '\n';
+  std::string lines = epochs ? "lon,lat,h,epoch\n" : "";
+  for (const char c : list) {
+    if (c != ',' || ++field % 3 != 0) {
+      lines += c;
+      continue;
+    }
+    if (epochs) lines += "," + std::to_string(2011 + field / 3 % 14) + ".5";
+    lines += '\n';
   }
+  if (epochs) lines += "," + std::to_string(2011 + (field + 1) / 3 % 14) + ".5";
   std::ofstream out(path, std::ios::binary);
-  out << list << '\n';
+  out << lines << '\n';
   if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
@@ -65,7 +74,7 @@ std::string Spoilt(const std::string& destination, const std::string& kind) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 5) {
-    std::fputs("usage: make_run_args PAIRS TOOL [FOLDER [blunders|collapsed]]\n", stderr);
+    std::fputs("usage: make_run_args PAIRS TOOL [FOLDER [blunders|collapsed|epochs]]\n", stderr);
     return 2;
   }
   try {
@@ -78,15 +87,17 @@ int main(int argc, char** argv) {
       const QuorvaneBench::ArgumentTexts texts = QuorvaneBench::MakeListTexts(pairs);
       const std::string folder = argv[3];
       const std::string kind = argc == 5 ? argv[4] : "";
-      if (!kind.empty() && kind != "blunders" && kind != "collapsed") {
+      if (!kind.empty() && kind != "blunders" && kind != "collapsed" && kind != "epochs") {
         throw std::invalid_argument("unknown kind " + kind);
       }
-      const std::string destination = kind.empty() ? "destination" : kind;
-      WritePointFile(folder + "/source.txt", texts.source);
+      const bool epochs = kind == "epochs";
+      const std::string source = epochs ? "epochs" : "source";
+      const std::string destination = kind.empty() || epochs ? "destination" : kind;
+      WritePointFile(folder + "/" + source + ".txt", texts.source, epochs);
       WritePointFile(folder + "/" + destination + ".txt",
-                     kind.empty() ? texts.destination : Spoilt(texts.destination, kind));
-      std::printf("%s\n--refsrc-file\n%s/source.txt\n--refdes-file\n%s/%s.txt\n", argv[2],
-                  folder.c_str(), folder.c_str(), destination.c_str());
+                     kind.empty() || epochs ? texts.destination : Spoilt(texts.destination, kind));
+      std::printf("%s\n--refsrc-file\n%s/%s.txt\n--refdes-file\n%s/%s.txt\n", argv[2],
+                  folder.c_str(), source.c_str(), folder.c_str(), destination.c_str());
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_run_args: %s\n", e.what());

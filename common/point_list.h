@@ -38,6 +38,11 @@ struct Precision {
   double vertical = 0.0;
 };
 
+/// The epochs a point may carry, decimal years: GNSS coordinates of any survey that can be tied to
+/// a frame; a number outside them is a date in another form (20180701) or another column.
+constexpr double kEarliestEpoch = 1900.0;
+constexpr double kLatestEpoch = 2100.0;
+
 /// A point list as it was read: the points, and what its input gave beside the coordinates. Each
 /// of `names`, `precision` and `epochs` is either empty (the input gave none) or exactly as long
 /// as `points`.

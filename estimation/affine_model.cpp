@@ -192,7 +192,7 @@ class AffineModel final : public TransformModel {
     double sum = 0.0;
     for (std::size_t i = 0; i < pairs.source.size(); ++i) {
       if (!used[0][i]) continue;
-      const Point3 w = Apply(params, pairs.source[i]);
+      const Point3 w = Apply(params, pairs.source[i], pairs.EpochOf(i));
       const Point3& q = pairs.destination[i];
       sum += (w.x - q.x) * (w.x - q.x) + (w.y - q.y) * (w.y - q.y) + (w.z - q.z) * (w.z - q.z);
     }
@@ -226,7 +226,7 @@ class AffineModel final : public TransformModel {
     out.largestCoordinate = Largest({p.x, p.y, p.z, q.x, q.y, q.z});
   }
 
-  Point3 Apply(const ModelParameters& params, const Point3& point) const override {
+  Point3 Apply(const ModelParameters& params, const Point3& point, double) const override {
     const Eigen::Vector3d p(point.x, point.y, point.z);
     const Eigen::Vector3d image = Shift(params) + Change(params) * p + p;
     return Point3(image[0], image[1], image[2]);

@@ -15,6 +15,18 @@
 // d and e the centred source and destination points, summed in long double. That avoids the
 // normal equations of raw geocentric coordinates, which over a network of 20 km are singular to
 // working precision (every point 6.4e6 m from the origin and within 1e4 m of the others).
+//
+// With rates (EPSG methods 1053 and 1056, PROJ's helmert step with +dx … +ds and +t_epoch) each of
+// the seven changes with time, p(t) = p + ṗ · (t − t0), and a pair observed at t is carried by
+// X' = Xp + T(t) + m(t) · (d + Ω(t) × d). With w(t) = m(t)·Ω(t) = w + ẇ·(t − t0) + ṁ·Ω̇·(t − t0)²
+// that is linear in the fourteen (T, Ṫ, m, ṁ, w, ẇ) but for the last term (1e-10 m over ten years
+// of a datum's drift), and (Ω, Ω̇) = (w/m, (ẇ − ṁ·Ω)/m) one to one: about the centroids and the
+// pairs' mean epoch, one linear solve of the whitened design with its columns scaled to unit
+// length (QR with column pivoting, by complete orthogonal decomposition) gives them, and one
+// Gauss-Newton step of the fourteen themselves takes up what the last term moves.
+#include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include <Eigen/Dense>
@@ -44,6 +56,9 @@ constexpr int kPositionVector = 1033;
 constexpr int kCoordinateFrame = 1032;
 constexpr int kMolodenskyBadekasPositionVector = 1061;
 constexpr int kMolodenskyBadekasCoordinateFrame = 1034;
+// With rates, as PROJ's database names 1053 and 1056.
+constexpr int kTimeDependentPositionVector = 1053;
+constexpr int kTimeDependentCoordinateFrame = 1056;
 
 // Below this spread of the points about a line through their centroid (square metres per
 // point, a millimetre across) the rotation about that line is free.
@@ -184,10 +199,128 @@ Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, co
   return Vector3(x[0], x[1], x[2]);
 }
 
+// An epoch as the shortest decimal that reads back to it: 2018.1, not 2018.0999999999999.
+std::string EpochNumber(double epoch) {
+  for (int digits = 6; digits < 17; ++digits) {
+    const std::string text = Printed("%.*g", digits, epoch);
+    if (std::strtod(text.c_str(), nullptr) == epoch) return text;
+  }
+  return PipelineNumber(epoch);
+}
+
+// The fourteen: the seven at t0 and their rates, the scale's rate that of s.
+constexpr std::size_t kWithRates = 14;
+
+// Below this ratio of a pivot to the largest, in the column-scaled design of the fourteen, a
+// combination of them counts as not fixed by the pairs: the bound under which the statistics call
+// the parameters' precision not determined (√ε).
+const double kRatesRankRatio = std::sqrt(std::numeric_limits<double>::epsilon());
+
+// The used pairs' epochs as years from t0, the mean of those, and whether they differ.
+struct Timing {
+  std::vector<double> tau;  // per pair, NaN for one without an epoch
+  double mean = 0.0;        // of the used pairs'
+  bool spread = false;      // the used pairs are of more than one epoch
+  double first = NAN;       // the first used pair's epoch
+};
+
+Timing TimingOf(const FramePairs& pairs, const std::vector<bool>& used, double t0) {
+  Timing timing;
+  timing.tau.assign(pairs.source.size(), NAN);
+  Real sum = 0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+    const double epoch = pairs.EpochOf(i);
+    timing.tau[i] = epoch - t0;
+    if (!used[i]) continue;
+    if (count++ == 0) timing.first = epoch;
+    timing.spread = timing.spread || epoch != timing.first;
+    sum += timing.tau[i];
+  }
+  if (count > 0) timing.mean = static_cast<double>(sum / static_cast<Real>(count));
+  return timing;
+}
+
+// The solve of the fourteen, about the used pairs' centroids and at t0: the shift between the
+// centroids beyond the scale and rotation, μ = m − 1 and w = m·Ω, each with its rate, and how
+// many independent combinations of the fourteen the pairs fix.
+struct Drift {
+  Vector3 shift = Vector3::Zero(), shiftRate = Vector3::Zero();
+  Real scale = 0, scaleRate = 0;
+  Vector3 w = Vector3::Zero(), wRate = Vector3::Zero();
+  Eigen::Index rank = 0;
+
+  // Ω̇ = (ẇ − ṁ·Ω)/m, Ω = w/m: the rotation's rate at t0.
+  Vector3 Turning() const {
+    const Real m = 1 + scale;
+    return (wRate - scaleRate * (w / m)) / m;
+  }
+};
+
+// The (weighted) least squares of e − d = s + μ·d + w × d + τ·(ṡ + μ̇·d + ẇ × d) over the used
+// pairs, d and e the source and destination points about their centroids and τ the pair's epoch
+// less the mean: w and ẇ along the axes the points spread along, the rates only where the pairs
+// are of more than one epoch, and of what the pairs still leave free the smallest solution, every
+// such combination at 0.
+Drift SolveDrift(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
+                 const Spread& spread, const Timing& timing) {
+  const Eigen::Index block =
+      3 + (spread.spread > 0 ? 1 : 0) + static_cast<Eigen::Index>(spread.axes.size());
+  const Eigen::Index unknowns = timing.spread ? 2 * block : block;
+  Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
+  Eigen::VectorXd observed(design.rows());
+  Eigen::Index row = 0;
+  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+    if (!used[i]) continue;
+    const Vector3 d = c.Source(pairs.source[i]);
+    Eigen::Matrix<Real, 3, Eigen::Dynamic> columns(3, block);
+    columns.leftCols<3>().setIdentity();
+    Eigen::Index k = 3;
+    if (spread.spread > 0) columns.col(k++) = d;
+    for (const Vector3& axis : spread.axes) columns.col(k++) = axis.cross(d);
+    const Matrix3 whitened =
+        pairs.precision != nullptr ? WhitenedAxes(pairs, i) : Matrix3::Identity();
+    const Eigen::MatrixXd rows = (whitened * columns).cast<double>();
+    design.block(row, 0, 3, block) = rows;
+    if (timing.spread) design.block(row, block, 3, block) = (timing.tau[i] - timing.mean) * rows;
+    observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
+    row += 3;
+  }
+  Eigen::VectorXd scaling(unknowns);
+  for (Eigen::Index k = 0; k < unknowns; ++k) {
+    const double norm = design.col(k).norm();
+    scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
+  }
+  Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> solver;
+  solver.setThreshold(kRatesRankRatio);
+  solver.compute(design * scaling.asDiagonal());
+  const Eigen::VectorXd x = scaling.asDiagonal() * solver.solve(observed);
+  Drift drift;
+  drift.rank = solver.rank();
+  const auto unpack = [&](Eigen::Index at, Vector3& shift, Real& scale, Vector3& w) {
+    shift = Vector3(x[at], x[at + 1], x[at + 2]);
+    Eigen::Index k = at + 3;
+    if (spread.spread > 0) scale = static_cast<Real>(x[k++]);
+    for (const Vector3& axis : spread.axes) w += axis * static_cast<Real>(x[k++]);
+  };
+  unpack(0, drift.shift, drift.scale, drift.w);
+  if (!timing.spread) return drift;
+  unpack(block, drift.shiftRate, drift.scaleRate, drift.wRate);
+  // From the mean epoch back to t0.
+  const Real mean = timing.mean;
+  drift.shift -= mean * drift.shiftRate;
+  drift.scale -= mean * drift.scaleRate;
+  drift.w -= mean * drift.wRate;
+  return drift;
+}
+
 class HelmertModel final : public TransformModel {
  public:
-  HelmertModel(bool aboutCentroid, Model::Convention convention)
-      : aboutCentroid_(aboutCentroid), sign_(convention == Model::Convention::CoordinateFrame ? -1 : 1) {
+  HelmertModel(bool aboutCentroid, const Model& model)
+      : aboutCentroid_(aboutCentroid),
+        sign_(model.convention == Model::Convention::CoordinateFrame ? -1 : 1),
+        rates_(model.rates),
+        referenceEpoch_(model.referenceEpoch) {
     parameters_ = {
         {"tx", "m", 1.0, 4},
         {"ty", "m", 1.0, 4},
@@ -197,7 +330,19 @@ class HelmertModel final : public TransformModel {
         {"rz", "arcsec", kArcSecondsPerRadian, 4},
         {"scale", "ppm", kPartsPerMillion, 4},
     };
-    components_ = {{"", ComponentLayout::Whole, {0, 1, 2, 3, 4, 5, 6}}};
+    if (rates_) {
+      // Their σ a decimal finer than the seven's: a datum's drift is millimetres a year.
+      for (const char* name : {"txRate", "tyRate", "tzRate"}) {
+        parameters_.push_back({name, "m/yr", 1.0, 5});
+      }
+      for (const char* name : {"rxRate", "ryRate", "rzRate"}) {
+        parameters_.push_back({name, "arcsec/yr", kArcSecondsPerRadian, 6});
+      }
+      parameters_.push_back({"scaleRate", "ppm/yr", kPartsPerMillion, 6});
+    }
+    Component whole{"", ComponentLayout::Whole, {}};
+    for (std::size_t k = 0; k < parameters_.size(); ++k) whole.parameters.push_back(k);
+    components_ = {whole};
   }
 
   const std::vector<ParameterInfo>& Parameters() const override { return parameters_; }
@@ -208,6 +353,7 @@ class HelmertModel final : public TransformModel {
     FitOutcome outcome;
     params = ModelParameters{};
     if (aboutCentroid_) params.reference = CentroidOf(pairs.source, {used[0]});
+    if (rates_) params.referenceEpoch = ReferenceEpoch(pairs, used[0]);
     FitComponent(0, pairs, used[0], params, outcome);
     Summarise(pairs, used, params, outcome);
     return outcome;
@@ -215,6 +361,7 @@ class HelmertModel final : public TransformModel {
 
   bool FitComponent(std::size_t, const FramePairs& pairs, const std::vector<bool>& used,
                     ModelParameters& params, FitOutcome& outcome) const override {
+    if (rates_) return FitWithRates(pairs, used, params, outcome);
     const Centring c(pairs, used);
     outcome.determined.assign(1, false);
     outcome.fixed.assign(1, 0);
@@ -267,12 +414,13 @@ class HelmertModel final : public TransformModel {
                  const ModelParameters& params, FitOutcome& outcome) const override {
     const std::size_t m = CountOf(used[0]);
     outcome.summaryLine = std::string(aboutCentroid_ ? "Molodensky-Badekas" : "Helmert") +
-                          ", least squares in closed form: " + std::to_string(m) +
-                          (m == 1 ? " pair" : " pairs");
+                          (rates_ ? " with rates, least squares: "
+                                  : ", least squares in closed form: ") +
+                          std::to_string(m) + (m == 1 ? " pair" : " pairs");
     double sum = 0.0;
     for (std::size_t i = 0; i < pairs.source.size(); ++i) {
       if (!used[0][i]) continue;
-      const Point3 w = Apply(params, pairs.source[i]);
+      const Point3 w = Apply(params, pairs.source[i], pairs.EpochOf(i));
       const Point3& q = pairs.destination[i];
       sum += (w.x - q.x) * (w.x - q.x) + (w.y - q.y) * (w.y - q.y) + (w.z - q.z) * (w.z - q.z);
     }
@@ -281,7 +429,7 @@ class HelmertModel final : public TransformModel {
 
   void Linearise(std::size_t, const ModelParameters& params, const FramePairs& pairs,
                  std::size_t i, PairLinearisation& out) const override {
-    const Seven t = Internal(params);
+    const Seven t = AtEpoch(params, pairs.EpochOf(i));
     const Eigen::Vector3d pivot(params.reference.x, params.reference.y, params.reference.z);
     const Point3& p = pairs.source[i];
     const Point3& q = pairs.destination[i];
@@ -291,7 +439,7 @@ class HelmertModel final : public TransformModel {
     const Eigen::Vector3d residual = pivot + Eigen::Vector3d(t.tx, t.ty, t.tz) + t.scale * turned -
                                      Eigen::Vector3d(q.x, q.y, q.z);
     // Columns: the shift, the rotations as reported (−Ω in the coordinate frame convention), the
-    // scale; ∂(Ω × d)/∂Ω = −[d]×.
+    // scale; ∂(Ω × d)/∂Ω = −[d]×. Each rate's column is its parameter's times t − t0.
     Eigen::Matrix<double, 3, 7> jacobian;
     jacobian.leftCols<3>().setIdentity();
     Eigen::Matrix3d cross;
@@ -306,15 +454,20 @@ class HelmertModel final : public TransformModel {
     }
     const Eigen::Vector3d rows = axes * residual;
     const Eigen::Matrix<double, 3, 7> local = axes * jacobian;
+    const std::size_t u = parameters_.size();
+    const double tau = rates_ ? pairs.EpochOf(i) - params.referenceEpoch : 0.0;
     for (int r = 0; r < 3; ++r) {
       out.residual[r] = rows[r];
-      for (int k = 0; k < 7; ++k) out.jacobian[r * 7 + k] = local(r, k);
+      for (int k = 0; k < 7; ++k) {
+        out.jacobian[r * u + k] = local(r, k);
+        if (rates_) out.jacobian[r * u + 7 + k] = tau * local(r, k);
+      }
     }
     out.largestCoordinate = Largest({p.x, p.y, p.z, q.x, q.y, q.z});
   }
 
-  Point3 Apply(const ModelParameters& params, const Point3& point) const override {
-    const Seven t = Internal(params);
+  Point3 Apply(const ModelParameters& params, const Point3& point, double epoch) const override {
+    const Seven t = AtEpoch(params, epoch);
     const Point3& o = params.reference;
     const double dx = point.x - o.x, dy = point.y - o.y, dz = point.z - o.z;
     // d + Ω × d, then the scale and the shift.
@@ -323,6 +476,8 @@ class HelmertModel final : public TransformModel {
     const double z = dz + (t.rx * dy - t.ry * dx);
     return Point3(o.x + t.tx + t.scale * x, o.y + t.ty + t.scale * y, o.z + t.tz + t.scale * z);
   }
+
+  bool ChangesWithTime() const override { return rates_; }
 
   std::string ReportLines(const ModelParameters& params) const override {
     const std::vector<double>& v = params.values;
@@ -336,21 +491,45 @@ class HelmertModel final : public TransformModel {
       const Point3& o = params.reference;
       lines += Printed(", reference X=%.4f m, Y=%.4f m, Z=%.4f m", o.x, o.y, o.z);
     }
-    return lines + "\n";
+    lines += "\n";
+    if (!rates_) return lines;
+    // The rates a decimal finer than the seven, as their σ.
+    return lines +
+           Printed("rates: tx=%.5f m/yr, ty=%.5f m/yr, tz=%.5f m/yr, rx=%.7f arcsec/yr, "
+                   "ry=%.7f arcsec/yr, rz=%.7f arcsec/yr, s=%.7f ppm/yr, reference epoch %s\n",
+                   v[7], v[8], v[9], v[10] * kArcSecondsPerRadian, v[11] * kArcSecondsPerRadian,
+                   v[12] * kArcSecondsPerRadian, v[13] * kPartsPerMillion,
+                   EpochText(params).c_str());
   }
 
-  // The default members and the convention after "model".
+  // The default members and the convention after "model"; with rates, then "rates" (the
+  // rotations' in degrees a year) and "referenceEpoch".
   std::vector<ResultMember> ResultMembers(const ModelParameters& params) const override {
     std::vector<ResultMember> members = TransformModel::ResultMembers(params);
     ResultMember convention{"convention"};
     convention.text = ConventionName();
     members.insert(members.begin() + 4, convention);
+    if (!rates_) return members;
+    const std::vector<double>& v = params.values;
+    members.push_back({"rates",
+                       {v[7], v[8], v[9], Degrees(v[10]), Degrees(v[11]), Degrees(v[12]), v[13]},
+                       true});
+    members.push_back({"referenceEpoch", {params.referenceEpoch}});
     return members;
   }
 
   std::string Formula(const ModelParameters&) const override {
     const char* rotation = sign_ > 0 ? "R = [[1, -rz, ry], [rz, 1, -rx], [-ry, rx, 1]]"
                                      : "R = [[1, rz, -ry], [-rz, 1, rx], [ry, -rx, 1]]";
+    if (rates_) {
+      const std::string timed =
+          ", each of tx, ty, tz, rx, ry, rz, s at t = p + pRate * (t - t0), t0 = referenceEpoch, ";
+      return aboutCentroid_
+                 ? "molodensky-badekas: X' = Xp + T(t) + (1 + s(t)) * R(t) * (X - Xp)" + timed +
+                       rotation + ", Xp = reference (" + ConventionName() + ")"
+                 : "helmert: X' = T(t) + (1 + s(t)) * R(t) * X" + timed + rotation + " (" +
+                       ConventionName() + ")";
+    }
     if (aboutCentroid_) {
       return std::string("molodensky-badekas: X' = Xp + T + (1 + s) * R * (X - Xp), ") + rotation +
              ", Xp = reference (" + ConventionName() + ")";
@@ -360,28 +539,57 @@ class HelmertModel final : public TransformModel {
   }
 
   std::string ProjSteps(const ModelParameters& params) const override {
-    const std::vector<double>& v = params.values;
-    const double numbers[] = {v[0], v[1], v[2], v[3], v[4], v[5], v[6],
-                              params.reference.x, params.reference.y, params.reference.z};
-    for (const double number : numbers) {
+    for (const double number : params.values) {
       if (!std::isfinite(number)) return std::string();
     }
-    std::string step = std::string(" +step +proj=") + (aboutCentroid_ ? "molobadekas" : "helmert") +
-                       " +x=" + PipelineNumber(v[0]) + " +y=" + PipelineNumber(v[1]) +
+    const Point3& o = params.reference;
+    for (const double number : {o.x, o.y, o.z}) {
+      if (!std::isfinite(number)) return std::string();
+    }
+    if (rates_ && !std::isfinite(params.referenceEpoch)) return std::string();
+    const std::vector<double>& v = params.values;
+    std::string step = " +x=" + PipelineNumber(v[0]) + " +y=" + PipelineNumber(v[1]) +
                        " +z=" + PipelineNumber(v[2]) +
                        " +rx=" + PipelineNumber(v[3] * kArcSecondsPerRadian) +
                        " +ry=" + PipelineNumber(v[4] * kArcSecondsPerRadian) +
                        " +rz=" + PipelineNumber(v[5] * kArcSecondsPerRadian) +
                        " +s=" + PipelineNumber((v[6] - 1.0) * kPartsPerMillion);
-    if (aboutCentroid_) {
-      step += " +px=" + PipelineNumber(params.reference.x) +
-              " +py=" + PipelineNumber(params.reference.y) +
-              " +pz=" + PipelineNumber(params.reference.z);
+    if (!rates_) {
+      if (aboutCentroid_) {
+        step += " +px=" + PipelineNumber(o.x) + " +py=" + PipelineNumber(o.y) +
+                " +pz=" + PipelineNumber(o.z);
+      }
+      return std::string(" +step +proj=") + (aboutCentroid_ ? "molobadekas" : "helmert") + step +
+             " +convention=" + ConventionName();
     }
-    return step + " +convention=" + ConventionName();
+    // The rates as PROJ takes them, each parameter's unit a year; the epoch of each point is its
+    // fourth coordinate.
+    step = " +step +proj=helmert" + step + " +dx=" + PipelineNumber(v[7]) +
+           " +dy=" + PipelineNumber(v[8]) + " +dz=" + PipelineNumber(v[9]) +
+           " +drx=" + PipelineNumber(v[10] * kArcSecondsPerRadian) +
+           " +dry=" + PipelineNumber(v[11] * kArcSecondsPerRadian) +
+           " +drz=" + PipelineNumber(v[12] * kArcSecondsPerRadian) +
+           " +ds=" + PipelineNumber(v[13] * kPartsPerMillion) +
+           " +t_epoch=" + EpochNumber(params.referenceEpoch) +
+           " +convention=" + ConventionName();
+    if (!aboutCentroid_) return step;
+    // PROJ's molobadekas takes no rates: the point is moved to the pivot and back about the
+    // kinematic helmert step, which is the same transformation.
+    return " +step +proj=helmert +x=" + PipelineNumber(-o.x) + " +y=" + PipelineNumber(-o.y) +
+           " +z=" + PipelineNumber(-o.z) + step + " +step +proj=helmert +x=" +
+           PipelineNumber(o.x) + " +y=" + PipelineNumber(o.y) + " +z=" + PipelineNumber(o.z);
   }
 
   std::vector<ResultMember> RecordMembers(const ModelParameters& params) const override {
+    if (rates_) {
+      // EPSG has no time-dependent Molodensky–Badekas (PROJ's database neither): null.
+      ResultMember code{"method", {aboutCentroid_ ? NAN
+                                                  : static_cast<double>(
+                                                        sign_ > 0 ? kTimeDependentPositionVector
+                                                                  : kTimeDependentCoordinateFrame)}};
+      code.integer = !aboutCentroid_;
+      return {code, {"referenceEpoch", {params.referenceEpoch}}};
+    }
     const int method = aboutCentroid_
                            ? (sign_ > 0 ? kMolodenskyBadekasPositionVector
                                         : kMolodenskyBadekasCoordinateFrame)
@@ -391,7 +599,7 @@ class HelmertModel final : public TransformModel {
     // +towgs84 takes the Bursa–Wolf terms in the position-vector convention: about the pivot,
     // T_bw = Xp + T − (1 + s)·R·Xp.
     const Seven t = Internal(params);
-    const Point3 origin = Apply(params, Point3());
+    const Point3 origin = Apply(params, Point3(), NAN);
     return {code,
             {"towgs84",
              {origin.x, origin.y, origin.z, t.rx * kArcSecondsPerRadian,
@@ -418,6 +626,136 @@ class HelmertModel final : public TransformModel {
   void Store(const Seven& t, ModelParameters& params) const {
     params.values = {t.tx, t.ty, t.tz, sign_ * t.rx, sign_ * t.ry, sign_ * t.rz, t.scale};
   }
+  // The seven at `epoch`, each p + ṗ·(epoch − t0); without rates the seven themselves.
+  Seven AtEpoch(const ModelParameters& params, double epoch) const {
+    Seven t = Internal(params);
+    if (!rates_) return t;
+    const std::vector<double>& v = params.values;
+    const double tau = epoch - params.referenceEpoch;
+    t.tx += v[7] * tau, t.ty += v[8] * tau, t.tz += v[9] * tau;
+    t.rx += sign_ * v[10] * tau, t.ry += sign_ * v[11] * tau, t.rz += sign_ * v[12] * tau;
+    t.scale += v[13] * tau;
+    return t;
+  }
+
+  // t0: --reference-epoch, or the mean epoch of the fitted pairs rounded to 0.1 year, which keeps
+  // the seven and their rates nearly uncorrelated and reads as an epoch.
+  double ReferenceEpoch(const FramePairs& pairs, const std::vector<bool>& used) const {
+    if (std::isfinite(referenceEpoch_)) return referenceEpoch_;
+    Real sum = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+      if (!used[i]) continue;
+      sum += pairs.EpochOf(i);
+      ++count;
+    }
+    if (count == 0) return NAN;
+    return std::round(static_cast<double>(sum / static_cast<Real>(count)) * 10.0) / 10.0;
+  }
+  // The report's words for t0.
+  std::string EpochText(const ModelParameters& params) const {
+    return Printed("%.10g", params.referenceEpoch) +
+           (std::isfinite(referenceEpoch_) ? " (--reference-epoch)"
+                                           : " (the mean epoch of the fitted pairs)");
+  }
+
+  // The fourteen fitted to the pairs `used` marks, about the reference point and epoch in
+  // `params`.
+  bool FitWithRates(const FramePairs& pairs, const std::vector<bool>& used,
+                    ModelParameters& params, FitOutcome& outcome) const {
+    const Centring c(pairs, used);
+    const Timing timing = TimingOf(pairs, used, params.referenceEpoch);
+    const Spread spread = c.count > 0 ? SpreadOf(pairs, used, c) : Spread{};
+    // The shift of the pivot and its rate, Ȳ = Xp + T(t) + m(t)·(X̄ − Xp) + w(t) × (X̄ − Xp) at
+    // each epoch; then Ω = w/m and Ω̇ = (ẇ − ṁ·Ω)/m.
+    const Vector3 pivot = ToVector(params.reference);
+    const Vector3 arm = (c.first - pivot) + c.mean;
+    const Drift drift = c.count > 0 ? SolveDrift(pairs, used, c, spread, timing) : Drift{};
+    const Real scale = 1 + drift.scale;
+    const Vector3 moved = c.count == 0 ? Vector3::Zero()
+                                       : Vector3(((c.firstImage - pivot) + c.meanImage) -
+                                                 scale * arm - drift.w.cross(arm) + drift.shift);
+    const Vector3 moving = drift.shiftRate - drift.scaleRate * arm - drift.wRate.cross(arm);
+    const Vector3 rotation = drift.w / scale;
+    const Vector3 turning = drift.Turning();
+    params.values.assign(kWithRates, 0.0);
+    for (int k = 0; k < 3; ++k) {
+      params.values[k] = static_cast<double>(moved[k]);
+      params.values[3 + k] = sign_ * static_cast<double>(rotation[k]);
+      params.values[7 + k] = static_cast<double>(moving[k]);
+      params.values[10 + k] = sign_ * static_cast<double>(turning[k]);
+    }
+    params.values[6] = static_cast<double>(scale);
+    params.values[13] = static_cast<double>(drift.scaleRate);
+    outcome.fixed.assign(1, static_cast<int>(kWithRates) - static_cast<int>(drift.rank));
+    outcome.determined.assign(1, outcome.fixed[0] == 0);
+    if (outcome.determined[0] && AllFinite(params)) StepToTheOptimum(pairs, used, params);
+    outcome.notDetermined.assign(
+        1, RatesNotDetermined(c.count, spread.spread > 0 && spread.full, timing, outcome.fixed[0]));
+    outcome.usable = AllFinite(params);
+    return outcome.usable;
+  }
+
+  // One Gauss-Newton step of the fourteen themselves (Linearise, whitened, QR of the columns
+  // scaled to unit length) from the linear solve: its w(t) = m(t)·Ω(t) leaves out ṁ·Ω̇·(t − t0)²,
+  // whose share of the optimum is of the order of the rates' product, 1e-10 m for a datum's drift
+  // and micrometres where a blunder has swung them; the step's own error is of its square.
+  void StepToTheOptimum(const FramePairs& pairs, const std::vector<bool>& used,
+                        ModelParameters& params) const {
+    constexpr Eigen::Index u = kWithRates;
+    const Eigen::Index rows = 3 * static_cast<Eigen::Index>(CountOf(used));
+    Eigen::MatrixXd jacobian(rows, u);
+    Eigen::VectorXd residual(rows);
+    double linearised[3 * kWithRates];
+    Eigen::Index row = 0;
+    for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+      if (!used[i]) continue;
+      PairLinearisation out;
+      out.jacobian = linearised;
+      Linearise(0, params, pairs, i, out);
+      for (int r = 0; r < 3; ++r, ++row) {
+        const Precision* sigma = pairs.precision != nullptr ? &(*pairs.precision)[i] : nullptr;
+        const double weight =
+            sigma == nullptr ? 1.0 : 1.0 / (r < 2 ? sigma->horizontal : sigma->vertical);
+        residual[row] = weight * out.residual[r];
+        for (Eigen::Index k = 0; k < u; ++k) jacobian(row, k) = weight * linearised[r * u + k];
+      }
+    }
+    Eigen::VectorXd scaling(u);
+    for (Eigen::Index k = 0; k < u; ++k) {
+      const double norm = jacobian.col(k).norm();
+      scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
+    }
+    const Eigen::VectorXd step =
+        scaling.asDiagonal() *
+        (jacobian * scaling.asDiagonal()).colPivHouseholderQr().solve(-residual);
+    if (!step.allFinite()) return;
+    for (Eigen::Index k = 0; k < u; ++k) params.values[static_cast<std::size_t>(k)] += step[k];
+  }
+
+  // Why `m` pairs do not determine the fourteen, and what the fit held.
+  static std::string RatesNotDetermined(std::size_t m, bool sevenDetermined, const Timing& timing,
+                                        int fixed) {
+    if (fixed == 0) return std::string();
+    if (!sevenDetermined) {
+      return "the transform is not determined by the points given: " +
+             (m < 3 ? PairsFitted(m)
+                    : "the " + std::to_string(m) + " fitted source points lie on one line") +
+             ", and the fourteen parameters need three pairs not on one line at each of two "
+             "epochs or more; what they do not fix is left at 0.";
+    }
+    if (!timing.spread) {
+      return "the rates are not determined by the points given: every fitted pair is of the "
+             "epoch " +
+             Printed("%.10g", timing.first) +
+             ", and the rates need pairs of two epochs or more; they are left at 0, and the seven "
+             "are those of that epoch.";
+    }
+    return "the rates are not determined by the points given: the fitted pairs leave " +
+           std::to_string(fixed) + (fixed == 1 ? " combination" : " combinations") +
+           " of the fourteen parameters free, and the rates need three pairs not on one line at "
+           "each of two epochs or more; the combinations left free are held at 0.";
+  }
 
   // Why `m` pairs do not determine the seven, and what the fit held.
   static std::string NotDetermined(std::size_t m, bool determined) {
@@ -431,6 +769,8 @@ class HelmertModel final : public TransformModel {
 
   bool aboutCentroid_;
   double sign_;  // of the rotations as reported: +1 position vector, −1 coordinate frame
+  bool rates_;   // the fourteen: each of the seven with its rate
+  double referenceEpoch_;  // t0 as the settings give it; NaN for the pairs' mean epoch
   std::vector<ParameterInfo> parameters_;
   std::vector<Component> components_;
 };
@@ -438,11 +778,11 @@ class HelmertModel final : public TransformModel {
 }  // namespace
 
 std::unique_ptr<TransformModel> MakeHelmertModel(const Model& model) {
-  return std::make_unique<HelmertModel>(false, model.convention);
+  return std::make_unique<HelmertModel>(false, model);
 }
 
 std::unique_ptr<TransformModel> MakeMolodenskyBadekasModel(const Model& model) {
-  return std::make_unique<HelmertModel>(true, model.convention);
+  return std::make_unique<HelmertModel>(true, model);
 }
 
 }  // namespace Quorvane

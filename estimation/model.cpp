@@ -13,8 +13,9 @@
 #define QUORVANE_MODELS(X)                                                                     \
   X("similarity", MakeSimilarityModel, Frame::Plane, 0)                                        \
   X("site", MakeSiteModel, Frame::Plane, kTakesFixScale | kTakesVertical)                      \
-  X("helmert", MakeHelmertModel, Frame::Geocentric, kTakesConvention)                          \
-  X("molodensky-badekas", MakeMolodenskyBadekasModel, Frame::Geocentric, kTakesConvention)     \
+  X("helmert", MakeHelmertModel, Frame::Geocentric, kTakesConvention | kTakesRates)            \
+  X("molodensky-badekas", MakeMolodenskyBadekasModel, Frame::Geocentric,                       \
+    kTakesConvention | kTakesRates)                                                            \
   X("affine", MakeAffineModel, Frame::Geocentric, 0)
 
 namespace Quorvane {
@@ -133,6 +134,8 @@ std::vector<ResultMember> TransformModel::RecordMembers(const ModelParameters&) 
 }
 
 std::string TransformModel::PlotTitle() const { return std::string(); }
+
+bool TransformModel::ChangesWithTime() const { return false; }
 
 bool TransformModel::RecordsCorrelation() const { return FrameOf() == Frame::Geocentric; }
 

@@ -7,6 +7,7 @@
 // frame and the settings it takes).
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -42,6 +43,12 @@ struct Model {
   /// A plane model's rotation and scale act about the centroid of the fitted source points
   /// instead of the plane's origin: for a grid, whose origin lies far from the points.
   bool aboutCentroid = false;
+  /// --rates: the model's parameters change linearly with time about t0, their yearly rates
+  /// fitted with them from the pairs' epochs.
+  bool rates = false;
+  /// --reference-epoch: t0, decimal years; NaN for the mean epoch of the fitted pairs rounded to
+  /// 0.1 year.
+  double referenceEpoch = NAN;
 };
 
 /// The coordinates a model is fitted in.
@@ -55,6 +62,7 @@ enum ModelSetting : unsigned {
   kTakesFixScale = 1u << 0,    // fixScale
   kTakesVertical = 1u << 1,    // vertical
   kTakesConvention = 1u << 2,  // convention
+  kTakesRates = 1u << 3,       // rates and referenceEpoch
 };
 
 class TransformModel;
@@ -104,6 +112,9 @@ struct ModelParameters {
   /// The site model's height surface acts about (E0, N0) of this point, the centroid of the
   /// source points of the vertical part: `reference` but where the parts fit different pairs.
   Point3 heightReference;
+  /// The epoch t0 the rates of a model that changes with time act about, decimal years; NaN for
+  /// a model that does not.
+  double referenceEpoch = NAN;
 };
 
 /// A part of a model that is fitted as a least-squares problem of its own, with its own
@@ -154,11 +165,15 @@ struct FramePairs {
   /// height or up), metres, all above 0: the fit and the statistics weight each residual row by
   /// 1/σ². Null when the pairs are of one unknown precision (unit weights, σ0 estimated).
   const std::vector<Precision>* precision = nullptr;
-  /// Each pair's epoch, decimal years; null when the pairs have none.
+  /// Each pair's epoch, decimal years (NaN for a pair without one); null when the pairs have
+  /// none.
   const std::vector<double>* epochs = nullptr;
   /// The σ of `precision` are absolute, σ0 = 1 known a priori (FitStatistics::varianceKnown);
   /// false when they are relative weights only. The fit is the same either way.
   bool varianceKnown = false;
+
+  /// Pair i's epoch, NaN when it has none.
+  double EpochOf(std::size_t i) const { return epochs != nullptr ? (*epochs)[i] : NAN; }
 };
 
 /// A member of quorvane.json or the record that a model gives: a number, an array of numbers, or
@@ -215,8 +230,17 @@ class TransformModel {
   /// component's parameters in its order, into out.jacobian (rows × parameters, row-major).
   virtual void Linearise(std::size_t c, const ModelParameters& params, const FramePairs& pairs,
                          std::size_t i, PairLinearisation& out) const = 0;
-  /// A source point in the frame carried through the fitted model.
-  virtual Point3 Apply(const ModelParameters& params, const Point3& point) const = 0;
+  /// A source point in the frame, observed at `epoch` (decimal years; NaN when it has none),
+  /// carried through the fitted model. A model that does not change with time ignores the epoch;
+  /// one that does gives NaN coordinates for a point without one.
+  virtual Point3 Apply(const ModelParameters& params, const Point3& point, double epoch) const = 0;
+  /// A source point without an epoch carried through the fitted model.
+  Point3 Apply(const ModelParameters& params, const Point3& point) const {
+    return Apply(params, point, NAN);
+  }
+  /// Whether the model changes with time: its fit needs every pair's epoch and Apply every
+  /// point's. False by default.
+  virtual bool ChangesWithTime() const;
 
   /// The fit's shift, rotations and scale as quorvane.json's "offset", "rotate" and "scale" give
   /// them, and as the run judges whether a fit is plausible. By default the values of the

@@ -114,7 +114,7 @@ class SimilarityModel final : public TransformModel {
       outcome.sumOfSquares = 0.0;
       for (std::size_t i = 0; i < pairs.source.size(); ++i) {
         if (!used[0][i]) continue;
-        const Point3 w = Apply(params, pairs.source[i]);
+        const Point3 w = Apply(params, pairs.source[i], pairs.EpochOf(i));
         const Point3& q = pairs.destination[i];
         outcome.sumOfSquares +=
             (w.x - q.x) * (w.x - q.x) + (w.y - q.y) * (w.y - q.y) + (w.z - q.z) * (w.z - q.z);
@@ -139,7 +139,7 @@ class SimilarityModel final : public TransformModel {
     }
   }
 
-  Point3 Apply(const ModelParameters& params, const Point3& point) const override {
+  Point3 Apply(const ModelParameters& params, const Point3& point, double) const override {
     const Point3& c = params.reference;
     if (IsOrigin(c)) return TransformPoint(ToTransform(params), point);
     const Point3 w =

@@ -159,7 +159,7 @@ class SiteModel final : public TransformModel {
                           std::to_string(v) + (v == 1 ? " pair" : " pairs");
     double sum = 0.0;
     for (std::size_t i = 0; i < pairs.source.size(); ++i) {
-      const Point3 w = Apply(params, pairs.source[i]);
+      const Point3 w = Apply(params, pairs.source[i], pairs.EpochOf(i));
       const Point3& q = pairs.destination[i];
       if (used[0][i]) sum += (w.x - q.x) * (w.x - q.x) + (w.y - q.y) * (w.y - q.y);
       if (used[1][i]) sum += (w.z - q.z) * (w.z - q.z);
@@ -208,7 +208,7 @@ class SiteModel final : public TransformModel {
     out.largestCoordinate = Largest({p.z, q.z, v[kTz], north, east, curved});
   }
 
-  Point3 Apply(const ModelParameters& params, const Point3& point) const override {
+  Point3 Apply(const ModelParameters& params, const Point3& point, double) const override {
     const std::vector<double>& v = params.values;
     const Point3& o = params.reference;
     const Point3& h = params.heightReference;

@@ -132,6 +132,24 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "or coordinate-frame (EPSG 1032).\n"
      "The same transformation, each rotation reported with the opposite sign.",
      "--model helmert --convention coordinate-frame"},
+    {Option::Rates, "--rates", nullptr, OptionGroup::Model,
+     "Geocentric models: fit the seven parameters and their yearly rates from each pair's\n"
+     "epoch, fourteen parameters.\n"
+     "Each of tx, ty, tz, rx, ry, rz and s is p + rate*(t - t0) at a pair's epoch t, t0 the\n"
+     "--reference-epoch: helmert fits X' = T(t) + (1 + s(t))*R(t)*X as PROJ's helmert step\n"
+     "with +dx ... +ds and +t_epoch applies it (EPSG methods 1053 and 1056),\n"
+     "molodensky-badekas the same about the centroid. Every pair needs an epoch, from an\n"
+     "epoch column of a point file (epoch, t or 历元, decimal years); --apply then takes\n"
+     "lon,lat,h,epoch for each point and --apply-file an epoch column. The rates are\n"
+     "reported in m/yr, arcsec/yr and ppm/yr.",
+     "--model helmert --rates"},
+    {Option::ReferenceEpoch, "--reference-epoch", "T", OptionGroup::Model,
+     "With --rates, the epoch t0 the seven are given at, decimal years (default: the mean\n"
+     "epoch of the fitted pairs, rounded to 0.1 year).\n"
+     "The fit is the same at any t0; the seven are those of t0, most precise near the\n"
+     "pairs' mean epoch. Give a published set's epoch to compare with it (2010 for ITRF2014\n"
+     "to NAD83(2011), EPSG:8970).",
+     "--model helmert --rates --reference-epoch 2010"},
     {Option::Distortion, "--distortion", "METHOD", OptionGroup::Model,
      "Model what the plane model leaves, tin or smooth, from the fitted pairs'\n"
      "residuals, and apply it after the model (needs --distortion-file).\n"

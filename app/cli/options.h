@@ -13,7 +13,7 @@ namespace Quorvane {
   X(RefSrc) X(RefDes) X(RefSrcFile) X(RefDesFile) X(Apply) X(ApplyFile) X(PackedDms)            \
   X(SourceEllipsoid) X(DestinationEllipsoid) X(Grid) X(SourceCrs) X(DestinationCrs)            \
   X(DatumShift) X(Geoid)                                                                        \
-  X(Model) X(FixScale) X(Vertical) X(Convention) X(Distortion)                                  \
+  X(Model) X(FixScale) X(Vertical) X(Convention) X(Rates) X(ReferenceEpoch) X(Distortion)       \
   X(Quality) X(Exclude) X(Snoop) X(Robust) X(SigmaH) X(SigmaV) X(ToleranceH) X(ToleranceV)     \
   X(Strict)                                                                                     \
   X(Record) X(Plot) X(DistortionFile) X(Utf8) X(Help) X(Version)

@@ -276,6 +276,36 @@ void ReadListInputs(Reading& r, RunSettings& settings) {
   settings.packedDms = r.texts.Has(Option::PackedDms);
 }
 
+// --rates and its --reference-epoch, for a model whose table line takes them.
+bool ReadRates(Reading& r, const ModelEntry& entry, Model& model) {
+  OptionTexts& texts = r.texts;
+  model.rates = texts.Has(Option::Rates);
+  if (model.rates && !entry.Takes(kTakesRates)) {
+    r.errors << "quorvane: --rates needs --model "
+             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesRates); }) << " (the "
+             << model.name << " model has no rates)" << kNothingWritten;
+    return false;
+  }
+  if (!texts.Has(Option::ReferenceEpoch)) return true;
+  const std::string& value = texts.Value(Option::ReferenceEpoch);
+  if (!model.rates) {
+    r.errors << "quorvane: --reference-epoch needs --rates, whose parameters it states at an "
+                "epoch"
+             << kNothingWritten;
+    return false;
+  }
+  std::string problem;
+  double epoch = 0.0;
+  if (!ReadDecimal(value, epoch, problem) || !(epoch >= kEarliestEpoch && epoch <= kLatestEpoch)) {
+    r.errors << "quorvane: --reference-epoch " << r.Quoted(value)
+             << " is not an epoch in decimal years (" << kEarliestEpoch << " to " << kLatestEpoch
+             << ")" << kNothingWritten;
+    return false;
+  }
+  model.referenceEpoch = epoch;
+  return true;
+}
+
 // --model and the settings of a model, each refused for a model whose table line does not take
 // it, and an unknown value refused with the values there are.
 bool ReadModel(Reading& r, Model& model) {
@@ -336,7 +366,7 @@ bool ReadModel(Reading& r, Model& model) {
       return false;
     }
   }
-  return true;
+  return ReadRates(r, entry, model);
 }
 
 // The checks: tolerances, exclusions, a priori σ, snooping and robust estimation, --strict.

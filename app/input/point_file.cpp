@@ -94,10 +94,6 @@ const char* const kDegreeUnits[] = {"\xC2\xB0", "deg", "degree", "degrees", "dms
                                     "\xE5\xBA\xA6"};  // ° 度
 const char* const kYearUnits[] = {"a", "yr", "year", "years", "\xE5\xB9\xB4"};  // 年
 
-// Epochs a point may carry, decimal years: GNSS coordinates of any survey that can be tied to a
-// frame; a number outside them is a date in another form (20180701) or another column.
-constexpr double kEarliestEpoch = 1900.0;
-constexpr double kLatestEpoch = 2100.0;
 
 // The full-width comma and semicolon of Chinese input methods, in each encoding a file may use.
 constexpr char kWideCommaUtf8[] = "\xEF\xBC\x8C";      // ，

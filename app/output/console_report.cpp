@@ -39,8 +39,9 @@ void PointLine(std::ostream& out, const char* open, double x, double y, double z
 }
 
 
-// The three blocks of plane points, the last one the source points through `fitted`, the same
-// model the fit used, so that it can be set against the destination block.
+// The three blocks of plane points, the last one the source points through `fitted` (given the
+// point and its pair's index), the same model the fit used, so that it can be set against the
+// destination block.
 template <typename Fitted>
 void PrintBlocks(const PointList& source, const PointList& destination, const Fitted& fitted,
                  std::ostream& out, ConsoleEncoding encoding) {
@@ -55,7 +56,7 @@ void PrintBlocks(const PointList& source, const PointList& destination, const Fi
   }
   out << std::endl << kComputedLabel.In(encoding) << std::endl;
   for (std::size_t i = 0; i < n; ++i) {
-    const Point3 w = fitted(source[i]);
+    const Point3 w = fitted(source[i], i);
     PointLine(out, "(", w.x, w.y, w.z, ")");
   }
 }
@@ -109,8 +110,10 @@ void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding enc
   const double heightUnit = run.plane.destinationOnGrid ? run.plane.destination.heightUnit : 1.0;
   if (unit == 1.0 && heightUnit == 1.0) {
     PrintBlocks(run.planeSource, run.planeDestination,
-                [&run](const Point3& p) { return run.model->Apply(run.params, p); }, out,
-                encoding);
+                [&run](const Point3& p, std::size_t i) {
+                  return run.model->Apply(run.params, p, run.EpochOf(i));
+                },
+                out, encoding);
     return;
   }
   const auto inUnits = [unit, heightUnit](const Point3& p) {
@@ -120,9 +123,9 @@ void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding enc
   for (const Point3& p : run.planeSource) source.push_back(inUnits(p));
   for (const Point3& q : run.planeDestination) destination.push_back(inUnits(q));
   PrintBlocks(source, destination,
-              [&](const Point3& p) {
-                return inUnits(
-                    run.model->Apply(run.params, Point3(p.x * unit, p.y * unit, p.z * heightUnit)));
+              [&](const Point3& p, std::size_t i) {
+                return inUnits(run.model->Apply(
+                    run.params, Point3(p.x * unit, p.y * unit, p.z * heightUnit), run.EpochOf(i)));
               },
               out, encoding);
 }
@@ -145,6 +148,8 @@ void PrintAppliedPoints(const Registration& run, ConsoleEncoding encoding, std::
       if (k != (geographic ? 3u : 0u)) block += '\t';
       block += FixedText(fields[k].first, fields[k].second);
     }
+    // A model with rates gives the point at its epoch, which the line repeats.
+    if (run.model->ChangesWithTime()) block += '\t' + FixedText(point.epoch, 4);
     block += '\n';
   }
   out << block << std::flush;

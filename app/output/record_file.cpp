@@ -55,6 +55,10 @@ void WritePairs(JsonWriter& json, const Registration& run) {
     json.Triple(run.source[i]);
     json.Key("destination");
     json.Triple(run.destination[i]);
+    if (run.model->ChangesWithTime()) {
+      json.Key("epoch");
+      json.Number(run.EpochOf(i));
+    }
     json.Key("sourcePlane");
     json.Triple(run.planeSource[i]);
     json.Key("destinationPlane");
@@ -307,6 +311,10 @@ void WriteApplied(JsonWriter& json, const Registration& run) {
     }
     json.Key("source");
     json.Triple(point.source);
+    if (run.model->ChangesWithTime()) {
+      json.Key("epoch");
+      json.Number(point.epoch);
+    }
     json.Key("plane");
     json.Triple(point.plane);
     if (grid) {

@@ -89,7 +89,17 @@ bool ApplyFurther(Step& step, const ObservationList& further, Registration& run)
                   << kNothingWritten;
       return false;
     }
-    point.plane = run.model->Apply(run.params, run.plane.SourceToFrame(point.source));
+    if (further.HasEpochs()) point.epoch = further.epochs[i];
+    if (run.model->ChangesWithTime() && !std::isfinite(point.epoch)) {
+      step.errors << "quorvane: --apply point " << i + 1 << " (counting from 1"
+                  << (run.appliedNamed ? ", " + step.Quoted(point.name) : "")
+                  << ") has no epoch, and a model with rates carries a point at its epoch: give "
+                     "--apply-file an epoch column"
+                  << kNothingWritten;
+      return false;
+    }
+    point.plane =
+        run.model->Apply(run.params, run.plane.SourceToFrame(point.source), point.epoch);
     if (run.distortion) point.plane = Distorted(*run.distortion, point.plane, outside);
     point.destination = run.plane.FrameToDestinationGeographic(point.plane);
     point.given = run.plane.FrameToDestination(point.plane);

@@ -299,6 +299,27 @@ void WarnAboutASmallNetwork(Step& step, const Registration& run) {
             "about the centroid");
 }
 
+// A model without rates fitted to pairs observed years apart: in a global frame such as ITRF the
+// points move with their plate (centimetres a year) while a national frame holds them, so the
+// static fit averages the drift into its residuals and its parameters.
+void WarnAboutTheEpochs(Step& step, const Registration& run,
+                        const std::vector<std::vector<bool>>& fitted) {
+  constexpr double kLongestStaticSpan = 1.0;  // years
+  if (run.epochs.empty() || run.model->ChangesWithTime()) return;
+  double first = INFINITY, last = -INFINITY;
+  for (std::size_t i = 0; i < run.epochs.size(); ++i) {
+    const bool any = std::any_of(fitted.begin(), fitted.end(),
+                                 [i](const std::vector<bool>& f) { return f[i]; });
+    if (!any || !std::isfinite(run.epochs[i])) continue;
+    first = std::min(first, run.epochs[i]);
+    last = std::max(last, run.epochs[i]);
+  }
+  if (!(last - first > kLongestStaticSpan)) return;
+  char figures[64];
+  std::snprintf(figures, sizeof figures, "the pairs span %.1f years", last - first);
+  step.Warn(std::string(figures) + ": the transformation may change with time (--rates)");
+}
+
 }  // namespace
 
 double NetworkBox::Extent() const {
@@ -372,6 +393,7 @@ void WarnAboutTheFit(Step& step, const Registration& run) {
   }
   WarnAboutTheHeights(step, run, fitted);
   WarnAboutASmallNetwork(step, run);
+  WarnAboutTheEpochs(step, run, fitted);
 }
 
 bool FailsStrictly(const Registration& run) {

@@ -19,7 +19,7 @@ bool ModelTheDistortion(Step& step, Registration& run) {
                                       return s[i] == PairStatus::Fitted;
                                     });
     if (!fitted) continue;
-    const Point3 w = run.model->Apply(run.params, run.planeSource[i]);
+    const Point3 w = run.model->Apply(run.params, run.planeSource[i], run.EpochOf(i));
     const Point3 v = FitResidualOf(run, i);
     at.push_back({w.x, w.y});
     corrections.emplace_back(-v.x, -v.y, -v.z);

@@ -124,6 +124,22 @@ bool PairPrecision(Step& step, const ObservationList& source, const ObservationL
   return true;
 }
 
+// A model with rates carries every pair, fitted or a check point, at its own epoch: a pair
+// without one is refused.
+bool EveryPairHasAnEpoch(Step& step, const Registration& run) {
+  if (!step.settings.model.rates) return true;
+  for (std::size_t i = 0; i < run.source.size(); ++i) {
+    if (run.EpochOf(i) >= kEarliestEpoch) continue;
+    step.errors << "quorvane: --rates needs the epoch of every pair, and pair " << i + 1
+                << " (counting from 1"
+                << (run.names.empty() ? "" : ", " + step.Quoted(run.names[i]))
+                << ") has none: give a list an epoch column (headed epoch, decimal years)"
+                << kNothingWritten;
+    return false;
+  }
+  return true;
+}
+
 // Each pair's precision and epoch from its two points. A pair's epoch is its source point's, or
 // its destination point's where only that one has one; two different epochs for one pair are
 // refused.
@@ -131,7 +147,7 @@ bool PairExtras(Step& step, const ObservationList& source, const ObservationList
                 const std::vector<std::size_t>& partner, Registration& run) {
   const std::size_t n = partner.size();
   if (!PairPrecision(step, source, destination, partner, run)) return false;
-  if (!source.HasEpochs() && !destination.HasEpochs()) return true;
+  if (!source.HasEpochs() && !destination.HasEpochs()) return EveryPairHasAnEpoch(step, run);
   run.epochs.assign(n, NAN);
   for (std::size_t i = 0; i < n; ++i) {
     const double s = source.HasEpochs() ? source.epochs[i] : NAN;
@@ -145,7 +161,7 @@ bool PairExtras(Step& step, const ObservationList& source, const ObservationList
     }
     run.epochs[i] = std::isfinite(s) ? s : d;
   }
-  return true;
+  return EveryPairHasAnEpoch(step, run);
 }
 
 }  // namespace

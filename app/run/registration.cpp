@@ -18,7 +18,7 @@ bool ExplainsVertical(const Component& component) {
 }  // namespace
 
 Point3 FitResidualOf(const Registration& run, std::size_t pair) {
-  const Point3 w = run.model->Apply(run.params, run.planeSource[pair]);
+  const Point3 w = run.model->Apply(run.params, run.planeSource[pair], run.EpochOf(pair));
   const Point3& q = run.planeDestination[pair];
   const Point3 v(w.x - q.x, w.y - q.y, w.z - q.z);
   if (run.localAxes.empty()) return v;

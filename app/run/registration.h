@@ -4,6 +4,7 @@
 // record and the picture.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -38,6 +39,7 @@ struct Tolerances {
 struct AppliedPoint {
   std::string name;    // from its file, or empty
   Point3 source;       // as given, in the source list's system
+  double epoch = NAN;  // as given, decimal years; NaN when it has none
   Point3 plane;        // in the frame and carried through the fitted model (and the
                        // distortion, where there is one): E, N, H or X, Y, Z
   Point3 destination;  // `plane` as longitude, latitude (degrees), height (m) on the
@@ -113,6 +115,8 @@ struct Registration {
   /// Whether the fit is weighted: every pair has a precision above 0, horizontally and
   /// vertically.
   bool Weighted() const;
+  /// Pair i's epoch, decimal years; NaN when it has none.
+  double EpochOf(std::size_t pair) const { return epochs.empty() ? NAN : epochs[pair]; }
 };
 
 /// The residual of pair i, metres: v = T(p) − q in easting, northing and height (or up), each

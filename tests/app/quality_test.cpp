@@ -410,6 +410,14 @@ INSTANTIATE_TEST_SUITE_P(
                  QUORVANE_SOURCE_DIR "/examples/d-bj54-zone37.txt", "--grid",
                  "ellipsoid=BJ54,meridian=111,false-easting=37500000", "--model", "helmert"},
                 3, "the seven parameters are not determined by a network"},
+        // Stations observed from 2011 to 2024 in ITRF2014 against NAD83(2011), fitted without
+        // rates.
+        Mistake{"EpochsYearsApartWithoutRates",
+                {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/itrf2014-us-epochs.txt",
+                 "--refdes-file", QUORVANE_SOURCE_DIR "/examples/nad83-2011-us.txt",
+                 "--source-crs", "EPSG:7912", "--destination-crs", "EPSG:6319", "--model",
+                 "helmert"},
+                3, ": the transformation may change with time (--rates)"},
         // The table's central meridian taken two 6-degree zones east: 12 degrees about the axis.
         Mistake{"WrongZoneUnderHelmert",
                 {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
@@ -480,6 +488,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"GeocentricListOfAPlaneModel", {"--source-crs", "EPSG:4978"},
                     "is geocentric, and the similarity model is fitted in a plane"},
         CommandCase{"FixScaleAlone", {"--fix-scale"}, "--fix-scale needs --model site"},
+        CommandCase{"RatesOfAPlaneModel", {"--rates"},
+                    "--rates needs --model helmert or molodensky-badekas"},
+        CommandCase{"ReferenceEpochAlone", {"--reference-epoch", "2010"},
+                    "--reference-epoch needs --rates"},
+        CommandCase{"RatesWithoutEpochs", {"--model", "helmert", "--rates"},
+                    "--rates needs the epoch of every pair, and pair 1"},
         CommandCase{"VerticalAlone", {"--vertical", "plane"}, "--vertical needs --model site"},
         CommandCase{"UnknownVertical", {"--model", "site", "--vertical", "tilted"},
                     "--vertical \"tilted\" is neither"},

@@ -126,6 +126,49 @@ TEST(Record, PipelineAndApplyCarryTheSourcePointsOntoTheDestination) {
   proj_destroy(pipeline);
 }
 
+// With --rates the record's pipeline is PROJ's time-dependent helmert: libproj on each --apply
+// point with its epoch as the fourth coordinate gives what --apply gave, and the record and
+// quorvane.json state the EPSG method, the reference epoch and the rates.
+TEST(Record, PipelineWithRatesCarriesEachPointAtItsEpochAsApplyDoes) {
+  constexpr double kEarthRadius = 6378137.0;  // metres a radian, for differences of 0.1 mm
+  const std::string points = QUORVANE_SOURCE_DIR "/examples/itrf2014-us-epochs.txt";
+  QuorvaneTest::Installation q;
+  const ChildResult r = q.Run(
+      {"--refsrc-file", points, "--refdes-file",
+       QUORVANE_SOURCE_DIR "/examples/nad83-2011-us.txt", "--source-crs", "EPSG:7912",
+       "--destination-crs", "EPSG:6319", "--model", "helmert", "--convention",
+       "coordinate-frame", "--rates", "--apply-file", points, "--record", "rates.json"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const nlohmann::ordered_json record =
+      nlohmann::ordered_json::parse(ReadFile(q.home.path() + "/rates.json"));
+  const nlohmann::ordered_json result = nlohmann::ordered_json::parse(ReadFile(q.resultFile));
+  EXPECT_EQ(record["method"], 1056);
+  EXPECT_EQ(record["referenceEpoch"], result["referenceEpoch"]);
+  ASSERT_EQ(result["rates"].size(), 7u);
+  EXPECT_EQ(result["rates"][0], record["parameters"]["txRate"]);
+  EXPECT_EQ(result["rates"][4].get<double>(),
+            record["parameters"]["ryRate"].get<double>() * 180.0 / 3.141592653589793);
+  EXPECT_EQ(record["quality"]["correlation"].size(), 14u);
+  PJ* pipeline = proj_create(PJ_DEFAULT_CTX, record["proj"].get<std::string>().c_str());
+  ASSERT_NE(pipeline, nullptr) << record["proj"];
+  ASSERT_EQ(record["applied"].size(), record["pairs"].size());
+  for (const nlohmann::ordered_json& applied : record["applied"]) {
+    const nlohmann::ordered_json& source = applied["source"];
+    const nlohmann::ordered_json& mine = applied["destination"];
+    const PJ_COORD theirs =
+        proj_trans(pipeline, PJ_FWD,
+                   proj_coord(source[0].get<double>(), source[1].get<double>(),
+                              source[2].get<double>(), applied["epoch"].get<double>()));
+    const double latitude = proj_torad(mine[1].get<double>());
+    EXPECT_NEAR(proj_torad(theirs.lpz.lam - mine[0].get<double>()) * std::cos(latitude) *
+                    kEarthRadius, 0.0, kPipelineAgreement);
+    EXPECT_NEAR(proj_torad(theirs.lpz.phi - mine[1].get<double>()) * kEarthRadius, 0.0,
+                kPipelineAgreement);
+    EXPECT_NEAR(theirs.lpz.z, mine[2].get<double>(), kPipelineAgreement);
+  }
+  proj_destroy(pipeline);
+}
+
 // Within 1e-6° of the equator the projection counts northings from the equator, and so must the
 // pipeline: told the centre's 9e-7° (0.1 m of arc), its 2 % scale would put it 2 mm off --apply.
 TEST(Record, PipelineAgreesWithApplyNearTheEquator) {

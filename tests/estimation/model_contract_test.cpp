@@ -23,6 +23,8 @@ using QuorvaneTest::All;
 
 constexpr double kMicrometre = 1e-6;  // m: two evaluations of the same map, rounding apart
 constexpr double kDerivative = 1e-6;  // of a column's largest entry: central differences
+constexpr double kEpsilon = 2.220446049250313e-16;  // of a double
+constexpr double kRoundingUlps = 4;   // of the largest coordinate, in two images differenced
 constexpr double kClosedForm = 1e-7;  // m: a closed form against its own linearisation
 constexpr double kSolver = 1e-5;      // m: the solver stops within this of the optimum
 constexpr double kRoundingSum = 1e-9;  // of Σ vᵀPv, relative: sums of a few dozen terms
@@ -48,15 +50,18 @@ std::vector<Model> Variants(const ModelEntry& entry) {
     times(2, [](Model& m, int k) { m.convention = static_cast<Model::Convention>(k); });
   }
   if (entry.frame == Frame::Plane) times(2, [](Model& m, int k) { m.aboutCentroid = k == 1; });
+  if (entry.Takes(kTakesRates)) times(2, [](Model& m, int k) { m.rates = k == 1; });
   return variants;
 }
 
 // Pairs for a model in its frame: 16 over 10 km of plane (at a grid's coordinates when the model
-// acts about the centroid) or 300 km of Britain, a 0.3 m blunder, and each pair's σ.
+// acts about the centroid) or 300 km of Britain, a 0.3 m blunder, and each pair's σ and epoch (in
+// 2011 to 2023, which only a model with rates reads).
 struct Network {
   PointList source, destination;
   std::vector<LocalAxes> axes;
   std::vector<Precision> precision;
+  std::vector<double> epochs;
 
   explicit Network(const Model& model, Frame frame) {
     if (frame == Frame::Plane) {
@@ -70,10 +75,12 @@ struct Network {
     destination[kBlunder].x += 0.3, destination[kBlunder].y += 0.3, destination[kBlunder].z += 0.3;
     for (std::size_t i = 0; i < source.size(); ++i) {
       precision.push_back({0.01 + 0.002 * (i % 5), 0.02 + 0.003 * (i % 4)});
+      epochs.push_back(2011.0 + static_cast<double>((7 * i) % 13));
     }
   }
   FramePairs Pairs(bool weighted) const {
-    return {source, destination, axes.empty() ? nullptr : &axes, weighted ? &precision : nullptr};
+    return {source, destination, axes.empty() ? nullptr : &axes, weighted ? &precision : nullptr,
+            &epochs};
   }
 };
 
@@ -81,7 +88,7 @@ struct Network {
 // up (the local axes in geocentric space).
 Eigen::VectorXd RowsAt(const TransformModel& model, const ModelParameters& params,
                        const FramePairs& pairs, std::size_t i, ComponentLayout layout) {
-  const Point3 w = model.Apply(params, pairs.source[i]);
+  const Point3 w = model.Apply(params, pairs.source[i], pairs.EpochOf(i));
   const Point3& q = pairs.destination[i];
   Eigen::Vector3d v(w.x - q.x, w.y - q.y, w.z - q.z);
   if (pairs.axes != nullptr) {
@@ -94,13 +101,16 @@ Eigen::VectorXd RowsAt(const TransformModel& model, const ModelParameters& param
   return v;
 }
 
+// The step of a parameter's central difference.
+double StepOf(double value) { return 1e-4 * (1.0 + std::fabs(value)); }
+
 // ∂(rows of pair i)/∂(the component's parameters) by central differences of Apply.
 Eigen::MatrixXd NumericJacobian(const TransformModel& model, const ModelParameters& params,
                                 const FramePairs& pairs, std::size_t i, const Component& c) {
   Eigen::MatrixXd J(RowsOf(c.layout), static_cast<Eigen::Index>(c.parameters.size()));
   for (std::size_t k = 0; k < c.parameters.size(); ++k) {
     ModelParameters plus = params, minus = params;
-    const double h = 1e-4 * (1.0 + std::fabs(params.values[c.parameters[k]]));
+    const double h = StepOf(params.values[c.parameters[k]]);
     plus.values[c.parameters[k]] += h, minus.values[c.parameters[k]] -= h;
     J.col(static_cast<Eigen::Index>(k)) = (RowsAt(model, plus, pairs, i, c.layout) -
                                            RowsAt(model, minus, pairs, i, c.layout)) / (2 * h);
@@ -115,8 +125,9 @@ void CheckApply(const TransformModel& model, const ModelParameters& params,
   ASSERT_NE(pipeline, nullptr) << model.ProjSteps(params);
   for (std::size_t i = 0; i < pairs.source.size(); ++i) {
     const Point3& p = pairs.source[i];
-    const PJ_COORD proj = proj_trans(pipeline, PJ_FWD, proj_coord(p.x, p.y, p.z, 0));
-    const Point3 mine = model.Apply(params, p);
+    const double t = pairs.EpochOf(i);
+    const PJ_COORD proj = proj_trans(pipeline, PJ_FWD, proj_coord(p.x, p.y, p.z, t));
+    const Point3 mine = model.Apply(params, p, t);
     EXPECT_NEAR(proj.xyz.x, mine.x, kMicrometre) << "pair " << i;
     EXPECT_NEAR(proj.xyz.y, mine.y, kMicrometre) << "pair " << i;
     EXPECT_NEAR(proj.xyz.z, mine.z, kMicrometre) << "pair " << i;
@@ -135,7 +146,12 @@ void CheckApply(const TransformModel& model, const ModelParameters& params,
       for (int r = 0; r < d; ++r) EXPECT_NEAR(out.residual[r], rows[r], kMicrometre) << i;
       for (Eigen::Index k = 0; k < numeric.cols(); ++k) {
         const double scale = std::max(1.0, numeric.col(k).cwiseAbs().maxCoeff());
-        EXPECT_LE((given.col(k) - numeric.col(k)).cwiseAbs().maxCoeff(), kDerivative * scale)
+        // A parameter near 0 (a rate) is stepped by 1e-4 only, over which rounding the image of
+        // a point 6.4e6 m out costs more than the central difference's own error.
+        const double rounding = kRoundingUlps * kEpsilon * out.largestCoordinate /
+                                StepOf(params.values[component.parameters[k]]);
+        EXPECT_LE((given.col(k) - numeric.col(k)).cwiseAbs().maxCoeff(),
+                  kDerivative * scale + rounding)
             << "part " << c << ", parameter " << model.Parameters()[component.parameters[k]].name;
       }
     }
@@ -227,7 +243,8 @@ void CheckUndetermined(const TransformModel& model, const Network& net, bool lin
     const double t = line ? 100.0 * static_cast<double>(i) : 0.0;
     source[i] = Point3(net.source[0].x + t, net.source[0].y + 2 * t, net.source[0].z + 3 * t);
   }
-  const FramePairs pairs{source, net.destination, net.axes.empty() ? nullptr : &net.axes};
+  const FramePairs pairs{source, net.destination, net.axes.empty() ? nullptr : &net.axes,
+                         nullptr, &net.epochs};
   std::unique_ptr<const TransformModel> settled = model.Settled(pairs, All(source.size(), 2));
   const TransformModel& fitted = settled != nullptr ? *settled : model;
   ModelParameters params;
@@ -265,7 +282,7 @@ TEST(ModelContract, EveryModelInEverySetting) {
                      " vertical " + std::to_string(static_cast<int>(settings.vertical)) +
                      " convention " + std::to_string(static_cast<int>(settings.convention)) +
                      " about the centroid " + std::to_string(settings.aboutCentroid) +
-                     (weighted ? " weighted" : ""));
+                     (settings.rates ? " with rates" : "") + (weighted ? " weighted" : ""));
         std::unique_ptr<const TransformModel> model = MakeModel(settings);
         ASSERT_NE(model, nullptr);
         const FramePairs pairs = net.Pairs(weighted);
