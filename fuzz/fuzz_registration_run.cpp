@@ -13,8 +13,10 @@
 // that set the options of 0.2.0 (Settings below): the coordinate systems, from a small table of
 // codes, WKT and PROJ strings or as texts of the input; a geoid grid, a tiny GTX file written
 // into the scratch folder; every --vertical and --model, the ellipsoids, and --grid, whose keys
-// are the input's next text. Every run's record text is built and must be valid JSON as well,
-// and its picture must hold no NaN or infinity.
+// are the input's next text. One byte after the texts sets the estimation's options: 1 --robust,
+// 2 --sigma-h, 4 --sigma-v (each 0.01 m, or 0, refused, with 16), 8 --rates, 32 its
+// --reference-epoch (refused, as a one-line list carries no epoch column). Every run's record text is
+// built and must be valid JSON as well, and its picture must hold no NaN or infinity.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -263,6 +265,13 @@ bool Settings(const std::string& input, std::size_t at, Quorvane::OptionTexts& t
   }
   if ((frame & 32u) != 0) texts.Set(Option::PackedDms, "");
   if ((frame & 64u) != 0) texts.Set(Option::Utf8, "");
+  const unsigned estimation = next < input.size() ? static_cast<unsigned char>(input[next]) : 0u;
+  const char* const sigma = (estimation & 16u) != 0 ? "0" : "0.01";
+  if ((estimation & 1u) != 0) texts.Set(Option::Robust, "");
+  if ((estimation & 2u) != 0) texts.Set(Option::SigmaH, sigma);
+  if ((estimation & 4u) != 0) texts.Set(Option::SigmaV, sigma);
+  if ((estimation & 8u) != 0) texts.Set(Option::Rates, "");
+  if ((estimation & 32u) != 0) texts.Set(Option::ReferenceEpoch, "2015");
   return textTaken;
 }
 
@@ -357,7 +366,8 @@ void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts&
   Require(reported.find("nan") == std::string::npos, "a usable fit reports no NaN");
   Require(run.hasStatistics ==
               (texts.Has(Quorvane::Option::Quality) || texts.Has(Quorvane::Option::Snoop) ||
-               texts.Has(Quorvane::Option::Record) || texts.Has(Quorvane::Option::Plot)),
+               texts.Has(Quorvane::Option::Robust) || texts.Has(Quorvane::Option::Record) ||
+               texts.Has(Quorvane::Option::Plot)),
           "statistics exactly when asked for");
   if (run.hasStatistics) {
     for (const Quorvane::FitStatistics& stats : run.statistics) CheckStatistics(stats);
