@@ -16,14 +16,7 @@ namespace Quorvane {
 
 namespace {
 
-// PROJ objects freed with the library's own function.
-using Object = std::unique_ptr<PJ, std::function<void(PJ*)>>;
-
-Object Own(const ProjLibrary* proj, PJ* object) {
-  return Object(object, [proj](PJ* pj) {
-    if (pj != nullptr) proj->proj_destroy(pj);
-  });
-}
+using Object = ProjObject;
 
 // The key of a PROJ parameter, "+key=value" or "+flag".
 std::string KeyOf(const std::string& token) { return token.substr(1, token.find('=') - 1); }

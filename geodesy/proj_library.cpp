@@ -119,4 +119,10 @@ const ProjLibrary* ProjLibraryOrNull(std::string& problem) {
   return &loaded.library;
 }
 
+ProjObject Own(const ProjLibrary* proj, PJ* object) {
+  return ProjObject(object, [proj](PJ* pj) {
+    if (pj != nullptr) proj->proj_destroy(pj);
+  });
+}
+
 }  // namespace Quorvane

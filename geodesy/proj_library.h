@@ -4,6 +4,8 @@
 // it.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <proj.h>
@@ -41,6 +43,9 @@
   X(proj_crs_get_coordoperation)          \
   X(proj_crs_demote_to_2D)                \
   X(proj_crs_create_bound_crs)            \
+  X(proj_create_transformation)           \
+  X(proj_is_equivalent_to)                \
+  X(proj_as_wkt)                          \
   X(proj_get_target_crs)                  \
   X(proj_get_area_of_use)                 \
   X(proj_cs_get_type)                     \
@@ -96,5 +101,10 @@ const ProjLibrary* ProjLibraryOrNull(std::string& problem);
 /// cannot be opened or read) is the process's want of memory rather than PROJ's: a block of the
 /// address space that loading libproj takes cannot be had either.
 bool OutOfMemoryNow();
+
+/// A PROJ object, freed by the library's own proj_destroy.
+using ProjObject = std::unique_ptr<PJ, std::function<void(PJ*)>>;
+/// Takes `object` (null allowed) into a ProjObject of `proj`'s.
+ProjObject Own(const ProjLibrary* proj, PJ* object);
 
 }  // namespace Quorvane

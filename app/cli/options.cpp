@@ -241,6 +241,15 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "triangles, for cct(1), ogr2ogr(1) -ct or QGIS through the record's pipeline, which\n"
      "names FILE as given.",
      "--distortion tin --distortion-file distortion.json"},
+    {Option::ExportCrs, "--export-crs", "FILE", OptionGroup::Output,
+     "Write the list that is not on WGS 84 as its CRS bound to WGS 84 by the fitted\n"
+     "seven parameters to FILE (WKT2 2019).\n"
+     "A BoundCRS: the list's CRS (as named by --source-crs or --destination-crs, or its\n"
+     "ellipsoid alone) with the position-vector transformation to WGS 84, the fitted set\n"
+     "for the source, its refitted inverse for the destination; projinfo(1), cs2cs(1)\n"
+     "and QGIS read it. With --model helmert or molodensky-badekas without --rates, one\n"
+     "list on WGS 84.",
+     "--model helmert --source-crs EPSG:2435 --export-crs beijing54.wkt"},
     {Option::Utf8, "--utf8", nullptr, OptionGroup::Output,
      "Chinese labels and messages in UTF-8 instead of GBK (code page 936), for a UTF-8\n"
      "terminal.",

@@ -16,7 +16,7 @@ namespace Quorvane {
   X(Model) X(FixScale) X(Vertical) X(Convention) X(Rates) X(ReferenceEpoch) X(Distortion)       \
   X(Quality) X(Exclude) X(Snoop) X(Robust) X(SigmaH) X(SigmaV) X(ToleranceH) X(ToleranceV)     \
   X(Strict)                                                                                     \
-  X(Record) X(Plot) X(DistortionFile) X(Utf8) X(Help) X(Version)
+  X(Record) X(Plot) X(DistortionFile) X(ExportCrs) X(Utf8) X(Help) X(Version)
 
 /// An option of the table. The code reads an option by this name, never by its text, so a
 /// mistyped option does not build.

@@ -635,6 +635,29 @@ bool ReadDistortion(Reading& r, RunSettings& settings) {
   return true;
 }
 
+// The CRS written bound to WGS 84: a fit of the seven, which +towgs84 holds, and a file to
+// write it to. Which list is on WGS 84 the frame says once the run has made it.
+bool ReadExportCrs(Reading& r, RunSettings& settings) {
+  if (!r.texts.Has(Option::ExportCrs)) return true;
+  const std::string& path = r.texts.Value(Option::ExportCrs);
+  const Model& model = settings.model;
+  if (path.empty()) {
+    r.errors << "quorvane: --export-crs needs FILE, the file the CRS is written to"
+             << kNothingWritten;
+    return false;
+  }
+  // The seven-parameter models are those that take a rotation convention.
+  if (settings.frame.frame != PlaneSetup::Frame::Geocentric || model.rates) {
+    r.errors << "quorvane: --export-crs binds a CRS to WGS 84 by seven parameters, which "
+                "+towgs84 takes without rates: give --model "
+             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesConvention); })
+             << " without --rates" << kNothingWritten;
+    return false;
+  }
+  settings.outputs.exportCrsPath = path;
+  return true;
+}
+
 // What the run writes besides the report, and whether it computes the statistics.
 void ReadOutputs(Reading& r, RunSettings& settings) {
   OutputChoice& outputs = settings.outputs;
@@ -659,7 +682,8 @@ bool ReadSettings(OptionTexts& texts, RunSettings& result, std::ostream& errors)
   Reading reading{texts, errors, settings.encoding};
   ReadListInputs(reading, settings);
   if (!ReadModel(reading, settings.model) || !ReadChecks(reading, settings) ||
-      !ReadFrame(reading, settings) || !ReadDistortion(reading, settings)) {
+      !ReadFrame(reading, settings) || !ReadDistortion(reading, settings) ||
+      !ReadExportCrs(reading, settings)) {
     return false;
   }
   ReadOutputs(reading, settings);

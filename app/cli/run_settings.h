@@ -34,6 +34,7 @@ struct OutputChoice {
   bool plotGiven = false;     // --plot, even with an empty path
   std::string plotPath;
   std::string distortionPath;  // --distortion-file, given with --distortion; never empty
+  std::string exportCrsPath;   // --export-crs; empty for none
 };
 
 /// The options of a run, checked and read: what every step needs, so that nothing reads the

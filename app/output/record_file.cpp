@@ -476,6 +476,10 @@ void WriteModelMembers(JsonWriter& json, const Registration& run) {
     json.Key(member.name);
     json.Member(member);
   }
+  if (!run.towgs84Inverse.empty()) {
+    json.Key("towgs84Inverse");
+    json.Member(ResultMember{"towgs84Inverse", run.towgs84Inverse, true});
+  }
 }
 
 }  // namespace

@@ -99,6 +99,14 @@ struct Registration {
   std::string distortionFile;  // --distortion-file, as given
   std::size_t appliedOutside = 0;  // --apply points beyond the hull of the distortion's pairs
 
+  /// The seven as +towgs84 takes them on the destination's CRS, to the source's datum: the model
+  /// refitted from the fitted pairs' transformed source points back to those points (not the
+  /// forward set's signs turned); empty unless the record or --export-crs asks for it and the
+  /// model's record gives "towgs84".
+  std::vector<double> towgs84Inverse;
+  /// With --export-crs, the CRS it writes: WKT2 (2019).
+  std::string exportedCrs;
+
   std::vector<AppliedPoint> applied;  // the --apply points, in input order
   bool appliedNamed = false;          // the --apply points came with names
 

@@ -64,7 +64,10 @@ bool Compute(Step& step, Registration& run) {
   }
   Fit(step, run);
   if (run.outcome.usable) {
-    if (!ModelTheDistortion(step, run) || !ApplyFurther(step, further, run)) return false;
+    if (!ModelTheDistortion(step, run) || !ApplyFurther(step, further, run) ||
+        !ExpressForEachSide(step, run)) {
+      return false;
+    }
     WarnAboutTheFit(step, run);
   }
   run.warnings = step.warnings;

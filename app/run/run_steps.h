@@ -105,6 +105,11 @@ void Fit(Step& step, Registration& run);
 /// plane of the fit; refuses pairs too few for the method.
 bool ModelTheDistortion(Step& step, Registration& run);
 
+/// The seven for each side's CRS where the record or --export-crs asks: the refitted inverse,
+/// and the CRS not on WGS 84 bound to it by its set; refuses --export-crs for a model whose record
+/// gives no +towgs84 set, and where neither list or both are on WGS 84.
+bool ExpressForEachSide(Step& step, Registration& run);
+
 /// Carries the --apply points through the frame and the fit into the destination's system;
 /// refuses one that comes out not finite or outside the projection's domain.
 bool ApplyFurther(Step& step, const ObservationList& further, Registration& run);
@@ -126,6 +131,7 @@ struct FileTexts {
   std::string record;
   std::string plot;
   std::string distortion;
+  std::string exportedCrs;
 };
 
 /// An output that would overwrite an input or another output is refused (false, one line on

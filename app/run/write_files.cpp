@@ -2,6 +2,7 @@
 #include "app/run/run_steps.h"
 
 #include <iostream>
+#include <iterator>
 
 #include "app/output/distortion_file.h"
 #include "app/output/plot_file.h"
@@ -29,6 +30,7 @@ bool OutputsAreApart(const RunSettings& settings, const std::string& resultPath,
   if (out.recordGiven && !out.recordPath.empty()) named.push_back({"--record", out.recordPath});
   if (out.plotGiven && !out.plotPath.empty()) named.push_back({"--plot", out.plotPath});
   if (!out.distortionPath.empty()) named.push_back({"--distortion-file", out.distortionPath});
+  if (!out.exportCrsPath.empty()) named.push_back({"--export-crs", out.exportCrsPath});
   if (inputs.empty() && named.empty()) return true;
   // The record and the picture must not replace the executable either; quorvane.json, beside it
   // under a name of its own, cannot be it.
@@ -87,6 +89,7 @@ FileTexts MakeFileTexts(const OutputChoice& outputs, const Registration& run) {
   if (outputs.recordGiven) texts.record = BuildRecordJson(run);
   if (outputs.plotGiven) texts.plot = BuildPlotSvg(run);
   if (run.distortion) texts.distortion = BuildDistortionJson(run);
+  texts.exportedCrs = run.exportedCrs;
   return texts;
 }
 
@@ -111,34 +114,38 @@ int WriteFiles(const RunSettings& settings, const FileTexts& texts,
                        QuotedField(path, kLongestQuotedPath, encoding) + " (" + reason + ")");
     return false;
   };
-  // Files named on the command line follow quorvane.json: a signal between two renames says
-  // which were replaced.
-  const std::string recordName =
-      "the record " + QuotedField(outputs.recordPath, kLongestQuotedPath, encoding);
-  const std::string plotName =
-      "the picture " + QuotedField(outputs.plotPath, kLongestQuotedPath, encoding);
-  const std::string distortionName =
-      "the distortion file " + QuotedField(outputs.distortionPath, kLongestQuotedPath, encoding);
-  const bool distortionGiven = !outputs.distortionPath.empty();
+  // Files named on the command line follow quorvane.json, in this order: a signal between two
+  // renames says which were replaced.
+  struct Named {
+    bool given;
+    const std::string& path;
+    const std::string& text;
+    const char* what;   // in a failure's line: "the record could not be written"
+    const char* label;  // in a signal's note: "the record 'fit.json'"
+  };
+  const Named files[] = {
+      {outputs.recordGiven, outputs.recordPath, record, "record", "the record "},
+      {outputs.plotGiven, outputs.plotPath, plot, "plot", "the picture "},
+      {!outputs.distortionPath.empty(), outputs.distortionPath, texts.distortion,
+       "distortion file", "the distortion file "},
+      {!outputs.exportCrsPath.empty(), outputs.exportCrsPath, texts.exportedCrs, "CRS file",
+       "the CRS file "}};
   std::vector<std::string> written;
   if (resultWritten) written.push_back("quorvane.json");
-  if (outputs.recordGiven) {
-    std::vector<std::string> left = {recordName};
-    if (outputs.plotGiven) left.push_back(plotName);
-    if (distortionGiven) left.push_back(distortionName);
+  bool others = false;  // a file besides the record is named
+  for (std::size_t k = 0; k < std::size(files); ++k) {
+    if (!files[k].given) continue;
+    others = others || k > 0;
+    std::vector<std::string> left;
+    for (std::size_t j = k; j < std::size(files); ++j) {
+      if (files[j].given) {
+        left.push_back(files[j].label + QuotedField(files[j].path, kLongestQuotedPath, encoding));
+      }
+    }
     SetInterruptionNote(InterruptionNote(written, left));
-    recordWritten = write(outputs.recordPath, record, "record");
-    if (recordWritten) written.push_back(recordName);
-  }
-  if (outputs.plotGiven) {
-    std::vector<std::string> left = {plotName};
-    if (distortionGiven) left.push_back(distortionName);
-    SetInterruptionNote(InterruptionNote(written, left));
-    if (write(outputs.plotPath, plot, "plot")) written.push_back(plotName);
-  }
-  if (distortionGiven) {
-    SetInterruptionNote(InterruptionNote(written, {distortionName}));
-    write(outputs.distortionPath, texts.distortion, "distortion file");
+    const bool done = write(files[k].path, files[k].text, files[k].what);
+    if (k == 0) recordWritten = done;
+    if (done) written.push_back(left.front());
   }
   SetInterruptionNote(std::string());
 
@@ -152,7 +159,7 @@ int WriteFiles(const RunSettings& settings, const FileTexts& texts,
   for (const std::string& failure : failures) {
     std::cerr << failure << "; the report was printed"
               << (resultWritten ? " and quorvane.json was written" : ", quorvane.json was not written")
-              << (outputs.recordGiven && (outputs.plotGiven || !outputs.distortionPath.empty())
+              << (outputs.recordGiven && others
                       ? (recordWritten ? ", the record was written" : "")
                       : "")
               << ".\n";

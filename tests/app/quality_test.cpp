@@ -513,6 +513,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--exclude", "1,2,3,4", "--distortion", "smooth", "--distortion-file",
                      "d.json"},
                     "--distortion smooth needs at least"},
+        CommandCase{"ExportCrsOfAPlaneModel", {"--export-crs", "b.wkt"},
+                    "--export-crs binds a CRS to WGS 84 by seven parameters, which +towgs84 "
+                    "takes without rates"},
+        CommandCase{"ExportCrsOfTheAffineModel", {"--model", "affine", "--export-crs", "b.wkt"},
+                    "the affine model has no set +towgs84 takes"},
+        CommandCase{"ExportCrsBothOnWgs84", {"--model", "helmert", "--export-crs", "b.wkt"},
+                    "and both lists are on WGS 84"},
+        CommandCase{"ExportCrsNeitherOnWgs84",
+                    {"--model", "helmert", "--source-ellipsoid", "BESSEL1841",
+                     "--destination-ellipsoid", "BESSEL1841", "--export-crs", "b.wkt"},
+                    "and neither list is on WGS 84"},
         // The source point is outside, its image, 0.3 degrees east, inside: refused for either.
         CommandCase{"ApplyOutsideWhereItsImageIsInside",
                     {"--refsrc", "139.7,35.6,10,139.8,35.7,20,139.75,35.65,15", "--refdes",
