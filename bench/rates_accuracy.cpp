@@ -18,12 +18,12 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "app/output/record_file.h"
 #include "app/run/registration.h"
 #include "app/run/registration_run.h"
+#include "tests/support/published_terms.h"
 
 namespace {
 
@@ -35,23 +35,6 @@ struct FramePair {
   const char* destination;
   double west, east, south, north;     // the stations' region, degrees
 };
-
-// The operation's PROJ string terms by name, from PROJ's database.
-std::map<std::string, std::string> Terms(const char* code) {
-  std::map<std::string, std::string> terms;
-  const std::string urn = std::string("urn:ogc:def:coordinateOperation:EPSG::") + code;
-  PJ* operation = proj_create(PJ_DEFAULT_CTX, urn.c_str());
-  if (operation == nullptr) return terms;
-  std::istringstream words(proj_as_proj_string(PJ_DEFAULT_CTX, operation, PJ_PROJ_5, nullptr));
-  for (std::string word; words >> word;) {
-    const std::size_t equals = word.find('=');
-    if (word[0] == '+' && equals != std::string::npos) {
-      terms[word.substr(1, equals - 1)] = word.substr(equals + 1);
-    }
-  }
-  proj_destroy(operation);
-  return terms;
-}
 
 // Writes the two point files of the stations (`seed` picks them and their noise), `noise` metres
 // in east, north and up; `weighted`, with the noise's σ in the destination file.
@@ -207,7 +190,7 @@ int main(int argc, char** argv) {
   const FramePair pairs[] = {{"8970", "EPSG:7789", "EPSG:6317", -124, -70, 26, 48},
                              {"8366", "EPSG:7789", "EPSG:8401", -9, 28, 36, 70}};
   for (const FramePair& pair : pairs) {
-    std::map<std::string, std::string> published = Terms(pair.code);
+    std::map<std::string, std::string> published = QuorvaneTest::PublishedTerms(pair.code);
     if (published.empty()) {
       std::fprintf(stderr, "rates_accuracy: PROJ's database has no EPSG:%s\n", pair.code);
       return 1;

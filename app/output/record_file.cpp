@@ -140,10 +140,12 @@ void WriteMatrix(JsonWriter& json, bool precise, const FitStatistics& stats, boo
   json.EndArray();
 }
 
-// "sigma": {…} over every parameter of the model, null for one its settings do not fit (the
-// site model's scale held at 1, or its slopes with a constant vertical shift).
-void WriteSigma(JsonWriter& json, const Registration& run) {
-  json.Key("sigma");
+// `key`: {…} over every parameter of the model, its σ from the component that fits it (times
+// σ̂0 where `scaled`), null for one its settings do not fit (the site model's scale held at 1, or
+// its slopes with a constant vertical shift).
+void WriteParameterSigmas(JsonWriter& json, const Registration& run, const char* key,
+                          bool scaled) {
+  json.Key(key);
   json.StartObject();
   const std::vector<ParameterInfo>& parameters = run.model->Parameters();
   for (std::size_t parameter = 0; parameter < parameters.size(); ++parameter) {
@@ -151,10 +153,11 @@ void WriteSigma(JsonWriter& json, const Registration& run) {
     double sigma = 0.0;
     for (std::size_t c = 0; c < run.components.size(); ++c) {
       const std::vector<std::size_t>& own = run.components[c].parameters;
+      const FitStatistics& stats = run.statistics[c];
       for (std::size_t k = 0; k < own.size(); ++k) {
         if (own[k] != parameter) continue;
-        known = run.hasStatistics && run.statistics[c].precisionDetermined;
-        if (known) sigma = run.statistics[c].sigma[k];
+        known = run.hasStatistics && stats.precisionDetermined;
+        if (known) sigma = scaled ? stats.sigmaScaled[k] : stats.sigma[k];
       }
     }
     json.Key(parameters[parameter].name);
@@ -163,29 +166,12 @@ void WriteSigma(JsonWriter& json, const Registration& run) {
   json.EndObject();
 }
 
-// With absolute σ, "sigmaScaled": {…}, each parameter's σ times σ̂0, null where not determined.
-void WriteScaledSigma(JsonWriter& json, const Registration& run) {
+// "sigma", and with absolute σ "sigmaScaled", each parameter's σ times σ̂0.
+void WriteSigma(JsonWriter& json, const Registration& run) {
+  WriteParameterSigmas(json, run, "sigma", false);
   bool any = false;
   for (const FitStatistics& stats : run.statistics) any = any || stats.varianceKnown;
-  if (!run.hasStatistics || !any) return;
-  json.Key("sigmaScaled");
-  json.StartObject();
-  const std::vector<ParameterInfo>& parameters = run.model->Parameters();
-  for (std::size_t parameter = 0; parameter < parameters.size(); ++parameter) {
-    bool known = false;
-    double sigma = 0.0;
-    for (std::size_t c = 0; c < run.components.size(); ++c) {
-      const std::vector<std::size_t>& own = run.components[c].parameters;
-      for (std::size_t k = 0; k < own.size(); ++k) {
-        if (own[k] != parameter || !run.statistics[c].precisionDetermined) continue;
-        known = true;
-        sigma = run.statistics[c].sigmaScaled[k];
-      }
-    }
-    json.Key(parameters[parameter].name);
-    json.NumberOrNull(known, sigma);
-  }
-  json.EndObject();
+  if (run.hasStatistics && any) WriteParameterSigmas(json, run, "sigmaScaled", true);
 }
 
 // "pairs", "redundancy" and "sigma0" of one component; with absolute σ "varianceTest".
@@ -265,7 +251,6 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
     json.Key("rmsVertical");
     json.NumberOrNull(known && stats.rmsDetermined, stats.rmsVertical);
     WriteSigma(json, run);
-    WriteScaledSigma(json, run);
     json.Key("covariance");
     WriteMatrix(json, precise, stats, false);
     if (run.model->RecordsCorrelation()) {
@@ -288,7 +273,6 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
     json.EndObject();
   }
   WriteSigma(json, run);
-  WriteScaledSigma(json, run);
   json.Key("covariance");
   json.StartObject();
   for (std::size_t c = 0; c < run.components.size(); ++c) {

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -18,6 +17,7 @@
 
 #include "estimation/model.h"
 #include "tests/estimation/networks.h"
+#include "tests/support/published_terms.h"
 
 namespace Quorvane {
 namespace {
@@ -170,25 +170,6 @@ TEST(HelmertModel, TwoPairsHoldTheRotationAboutTheirLine) {
   EXPECT_NEAR(omega.dot(line) / kArcSecond, 0.0, kHeld);
 }
 
-// A time-dependent EPSG transformation as PROJ's database gives it: its PROJ string's terms by
-// name ("x" … "ds", "t_epoch", "convention").
-std::map<std::string, std::string> PublishedTerms(const char* code) {
-  const std::string urn = std::string("urn:ogc:def:coordinateOperation:EPSG::") + code;
-  PJ* operation = proj_create(PJ_DEFAULT_CTX, urn.c_str());
-  EXPECT_NE(operation, nullptr) << code;
-  std::map<std::string, std::string> terms;
-  if (operation == nullptr) return terms;
-  std::istringstream words(proj_as_proj_string(PJ_DEFAULT_CTX, operation, PJ_PROJ_5, nullptr));
-  for (std::string word; words >> word;) {
-    const std::size_t equals = word.find('=');
-    if (word[0] == '+' && equals != std::string::npos) {
-      terms[word.substr(1, equals - 1)] = word.substr(equals + 1);
-    }
-  }
-  proj_destroy(operation);
-  return terms;
-}
-
 // 40 stations over a box of longitudes and latitudes, each at 1 to 3 epochs in 2011 to 2025, as
 // geocentric X, Y, Z on GRS 80 and their images under `step` at the epoch (libproj), plus normal
 // noise in east, north and up (metres).
@@ -253,7 +234,8 @@ TEST(HelmertWithRates, FitsPublishedTimeDependentSetsBack) {
   const char* const terms[14] = {"x",  "y",  "z",  "rx",  "ry",  "rz",  "s",
                                  "dx", "dy", "dz", "drx", "dry", "drz", "ds"};
   for (const auto& [code, box] : cases) {
-    std::map<std::string, std::string> published = PublishedTerms(code);
+    std::map<std::string, std::string> published = QuorvaneTest::PublishedTerms(code);
+    EXPECT_FALSE(published.empty()) << code;
     std::string step = "+proj=helmert";
     for (const auto& [name, value] : published) {
       if (name != "proj") step += " +" + name + "=" + value;
