@@ -121,11 +121,16 @@ constexpr OptionSpec kOptions[kOptionCount] = {
     {Option::FixScale, "--fix-scale", nullptr, OptionGroup::Model,
      "Site model: the horizontal scale held at exactly 1.", "--model site --fix-scale"},
     {Option::Vertical, "--vertical", "KIND", OptionGroup::Model,
-     "Site model: the height surface, plane (the default), constant, quadric or auto.\n"
+     "Site, helmert and molodensky-badekas models: the height surface, plane (the site\n"
+     "model's default), constant, quadric or auto.\n"
      "constant is H' = H + tz; quadric the plane + qNN*n² + qNE*n*e + qEE*e², n and e the\n"
      "distances north and east of the reference point in kilometres; auto, of the three\n"
      "that the vertically fitted pairs allow with redundancy (2, 4 and 7 pairs), the one\n"
-     "with the smallest leave-one-out prediction error, the simpler on a tie.",
+     "with the smallest leave-one-out prediction error, the simpler on a tie.\n"
+     "With helmert or molodensky-badekas (七参数 + 高程拟合) the seven are fitted to the east\n"
+     "and north of each pair alone and the surface to what they leave in the height, over\n"
+     "longitude and latitude on the destination's ellipsoid; constant and --rates are\n"
+     "refused with them.",
      "--model site --vertical constant"},
     {Option::Convention, "--convention", "NAME", OptionGroup::Model,
      "Geocentric models: the rotations' signs, position-vector (the default, EPSG 1033)\n"
