@@ -102,7 +102,9 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "absolute path. One grid: a comma, PROJ's list of grids, or a leading @ is refused.\n"
      "Each source height h becomes h - N, N the grid's undulation at the source point\n"
      "(PROJ's vgridshift), before anything else, and the record's pipeline gains the\n"
-     "step. With the plane models only: geocentric coordinates need ellipsoidal heights.",
+     "step. With the plane models, and with helmert or molodensky-badekas given --vertical\n"
+     "(the height surface is fitted to the reduced heights); without it geocentric\n"
+     "coordinates need ellipsoidal heights.",
      "--geoid egm96_15.gtx"},
     // Model.
     {Option::Model, "--model", "NAME", OptionGroup::Model,

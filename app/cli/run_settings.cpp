@@ -519,9 +519,14 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
 // pipeline reads it from any folder.
 bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& settings) {
   const std::string& geoid = r.texts.Value(Option::Geoid);
-  if (geocentric) {
-    r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << model.name
-             << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
+  // With --vertical a geocentric model fits its seven to east and north alone, which a height
+  // reduced along the normal leaves as they are, and its surface to the reduced heights.
+  if (geocentric && model.vertical == Model::Vertical::None) {
+    r.errors << "quorvane: --geoid reduces heights for a plane model or a height surface "
+                "(--vertical), and the "
+             << model.name
+             << " model without --vertical needs the ellipsoidal heights of geocentric coordinates"
+             << kNothingWritten;
     return false;
   }
   if (geoid.empty()) {
