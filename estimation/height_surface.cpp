@@ -116,11 +116,11 @@ double EllipsoidSurface::EastScale(const Point3& centre) const {
   return scales[0];
 }
 
-std::string EllipsoidSurface::PlaneStep(const Point3& centre) const {
+std::string EllipsoidSurface::PlaneProjection(const Point3& centre) const {
   double longitude = 0.0, latitude = 0.0;
   Geodetic(centre, longitude, latitude);
   const std::string parallel = PipelineNumber(latitude * 180.0 / kPi);
-  return " +step +proj=eqc +lat_ts=" + parallel + " +lat_0=" + parallel +
+  return "+proj=eqc +lat_ts=" + parallel + " +lat_0=" + parallel +
          " +lon_0=" + PipelineNumber(longitude * 180.0 / kPi) + " +a=" + PipelineNumber(a_) +
          " +b=" + PipelineNumber(a_);
 }

@@ -68,10 +68,10 @@ class EllipsoidSurface {
     double longitudeRadius = 0.0, latitudeRadius = 0.0;
   };
   Local LocalAt(const Point3& point) const;
-  /// The PROJ step from longitude and latitude (radians) to the plane coordinates of Plane about
-  /// `centre`: the equidistant cylindrical projection on the sphere of radius a, standard
-  /// parallel and origin at the centre's latitude.
-  std::string PlaneStep(const Point3& centre) const;
+  /// The PROJ operation from longitude and latitude (radians) to the plane coordinates of Plane
+  /// about `centre`, "+proj=eqc …": the equidistant cylindrical projection on the sphere of
+  /// radius a, standard parallel and origin at the centre's latitude.
+  std::string PlaneProjection(const Point3& centre) const;
   /// The metres of the surface's plane coordinates per radian of longitude and of latitude.
   double EastScale(const Point3& centre) const;
   double NorthScale() const { return a_; }

@@ -1108,15 +1108,14 @@ class HelmertModel final : public TransformModel {
     std::string quadric;
     if (vertical_ == Model::Vertical::Quadric) {
       const double perSquareMetre = kQuadricKilometresPerMetre * kQuadricKilometresPerMetre;
-      quadric = " +step +proj=push +v_1 +v_2" + surface_.PlaneStep(params.heightReference) +
+      const std::string plane = surface_.PlaneProjection(params.heightReference);
+      quadric = " +step +proj=push +v_1 +v_2 +step " + plane +
                 " +step +proj=horner +ellps=GRS80 +range=1e10 +deg=2 +fwd_origin=0,0"
                 " +inv_origin=0,0 +fwd_u=0,0," + PipelineNumber(v[kDh + 5] * perSquareMetre) +
                 ",0," + PipelineNumber(v[kDh + 4] * perSquareMetre) + "," +
                 PipelineNumber(v[kDh + 3] * perSquareMetre) +
                 " +fwd_v=0,0,0,0,0,0 +inv_u=0,0,0,0,0,0 +inv_v=0,0,0,0,0,0"
-                " +step +proj=affine +s31=1 +step +inv" +
-                surface_.PlaneStep(params.heightReference).substr(6) +
-                " +step +proj=pop +v_1 +v_2";
+                " +step +proj=affine +s31=1 +step +inv " + plane + " +step +proj=pop +v_1 +v_2";
     }
     return surface_.ToGeodetic() + quadric + linear + surface_.FromGeodetic();
   }
@@ -1149,6 +1148,13 @@ class HelmertModel final : public TransformModel {
     for (int step = 0; step < 3; ++step) {
       ModelParameters at = with(y);
       const Eigen::VectorXd image = round(at);
+      // Settled: no term moves by a millionth of its step (nanometres over the site), as with
+      // the destination's own axes after the first round.
+      bool settled = true;
+      for (Eigen::Index j = 0; j < k; ++j) {
+        settled = settled && std::fabs(image[j] - y[j]) < 1e-6 * kNudge[terms[j] - kDh];
+      }
+      if (settled) break;
       Eigen::MatrixXd slope(k, k);
       for (Eigen::Index j = 0; j < k; ++j) {
         Eigen::VectorXd nudged = y;
