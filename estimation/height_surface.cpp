@@ -29,8 +29,8 @@ HeightChoice ChooseHeightModel(const PointList& source, const PointList& destina
   choice.made = true;
   std::size_t best = 0;
   for (std::size_t k = 0; k < 3; ++k) {
-    choice.press[k] = PredictionError(source, destination, used, kHeightModels[k].terms,
-                                      reference, precision);
+    choice.press[k] =
+        PredictionError(source, destination, used, kHeightModels[k].terms, reference, precision);
     if (choice.press[k] < choice.press[best]) best = k;
   }
   choice.chosen = kHeightModels[best].name;
@@ -68,8 +68,7 @@ void EllipsoidSurface::Geodetic(const Point3& point, double& longitude, double& 
   }
 }
 
-void EllipsoidSurface::PlaneTerms(const Point3& centre, double scales[2],
-                                  double offsets[2]) const {
+void EllipsoidSurface::PlaneTerms(const Point3& centre, double scales[2], double offsets[2]) const {
   double longitude0 = 0.0, latitude0 = 0.0;
   Geodetic(centre, longitude0, latitude0);
   scales[0] = a_ * std::cos(latitude0);

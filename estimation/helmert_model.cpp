@@ -32,8 +32,8 @@
 
 #include <Eigen/Dense>
 
-#include "estimation/model.h"
 #include "estimation/height_surface.h"
+#include "estimation/model.h"
 #include "estimation/model_support.h"
 #include "estimation/site_fit.h"
 
@@ -404,8 +404,8 @@ class HelmertModel final : public TransformModel {
         target[i].x -= lifted.x - moved.x, target[i].y -= lifted.y - moved.y;
         target[i].z -= lifted.z - moved.z;
       }
-      const FramePairs less{pairs.source, target, pairs.axes, pairs.precision, pairs.epochs,
-                            pairs.varianceKnown};
+      const FramePairs less{pairs.source,    target,       pairs.axes,
+                            pairs.precision, pairs.epochs, pairs.varianceKnown};
       if (!FitSeven(less, used, params, outcome)) return false;
     }
     // What the lift's own change with the seven moves: Gauss-Newton steps of the whole, the
@@ -728,8 +728,7 @@ class HelmertModel final : public TransformModel {
     FitComponent(0, pairs, used[0], params, outcome);
     PointList plane, left;
     HeightLists(pairs, params, plane, left);
-    const HeightChoice choice =
-        ChooseHeightModel(plane, left, used[1], Point3(), pairs.precision);
+    const HeightChoice choice = ChooseHeightModel(plane, left, used[1], Point3(), pairs.precision);
     Model settled = settings_;
     settled.vertical = choice.surface;
     auto made = std::make_unique<HelmertModel>(aboutCentroid_, settled, choice);
@@ -916,8 +915,10 @@ class HelmertModel final : public TransformModel {
     const std::vector<double>& v = params.values;
     const double k2 = kQuadricKilometresPerMetre * kQuadricKilometresPerMetre;
     const bool curved = v.size() > kDh + 5;
-    const double byEast = v[kDh + 2] + (curved ? v[kDh + 4] * k2 * at.y + 2 * v[kDh + 5] * k2 * at.x : 0.0);
-    const double byNorth = v[kDh + 1] + (curved ? 2 * v[kDh + 3] * k2 * at.y + v[kDh + 4] * k2 * at.x : 0.0);
+    const double byEast =
+        v[kDh + 2] + (curved ? v[kDh + 4] * k2 * at.y + 2 * v[kDh + 5] * k2 * at.x : 0.0);
+    const double byNorth =
+        v[kDh + 1] + (curved ? 2 * v[kDh + 3] * k2 * at.y + v[kDh + 4] * k2 * at.x : 0.0);
     const Eigen::Vector3d gradient =
         byEast * surface_.EastScale(params.heightReference) / local.longitudeRadius * east +
         byNorth * surface_.NorthScale() / local.latitudeRadius * north;
@@ -990,8 +991,8 @@ class HelmertModel final : public TransformModel {
 
   // The surface fitted to what the seven in `params` leave, by the site model's closed forms
   // over the plane coordinates of HeightLists.
-  bool FitHeights(const FramePairs& pairs, const std::vector<bool>& used,
-                  ModelParameters& params, FitOutcome& outcome) const {
+  bool FitHeights(const FramePairs& pairs, const std::vector<bool>& used, ModelParameters& params,
+                  FitOutcome& outcome) const {
     PointList plane, left;
     HeightLists(pairs, params, plane, left);
     std::vector<double>& v = params.values;
@@ -1069,9 +1070,9 @@ class HelmertModel final : public TransformModel {
 
   std::string HeightLine(const ModelParameters& params) const {
     const std::vector<double>& v = params.values;
-    std::string line = Printed("heights: heightShift=%.4f m, slopeNorth=%.6f ppm, slopeEast=%.6f ppm",
-                               v[kDh], v[kDh + 1] * kPartsPerMillion,
-                               v[kDh + 2] * kPartsPerMillion);
+    std::string line =
+        Printed("heights: heightShift=%.4f m, slopeNorth=%.6f ppm, slopeEast=%.6f ppm", v[kDh],
+                v[kDh + 1] * kPartsPerMillion, v[kDh + 2] * kPartsPerMillion);
     if (vertical_ == Model::Vertical::Quadric) {
       line += Printed(", qNN=%.6f mm/km2, qNE=%.6f mm/km2, qEE=%.6f mm/km2", v[kDh + 3] * 1e3,
                       v[kDh + 4] * 1e3, v[kDh + 5] * 1e3);
@@ -1081,8 +1082,9 @@ class HelmertModel final : public TransformModel {
   }
 
   std::string HeightFormula() const {
-    return std::string("; then along the destination ellipsoid's normal h' = h + heightShift + "
-                       "slopeNorth * n + slopeEast * e") +
+    return std::string(
+               "; then along the destination ellipsoid's normal h' = h + heightShift + "
+               "slopeNorth * n + slopeEast * e") +
            (vertical_ == Model::Vertical::Quadric
                 ? " + qNN * (n/1000)^2 + qNE * (n/1000) * (e/1000) + qEE * (e/1000)^2"
                 : "") +
@@ -1101,9 +1103,9 @@ class HelmertModel final : public TransformModel {
     double scales[2], offsets[2];
     surface_.PlaneTerms(params.heightReference, scales, offsets);
     const double slopeEast = v[kDh + 2] * scales[0], slopeNorth = v[kDh + 1] * scales[1];
-    const std::string linear = AffineStep(
-        {{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {slopeEast, slopeNorth, 1.0}},
-         {0.0, 0.0, v[kDh] + v[kDh + 2] * offsets[0] + v[kDh + 1] * offsets[1]}});
+    const std::string linear =
+        AffineStep({{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {slopeEast, slopeNorth, 1.0}},
+                    {0.0, 0.0, v[kDh] + v[kDh + 2] * offsets[0] + v[kDh + 1] * offsets[1]}});
     if (linear.empty()) return std::string();
     std::string quadric;
     if (vertical_ == Model::Vertical::Quadric) {
@@ -1111,11 +1113,13 @@ class HelmertModel final : public TransformModel {
       const std::string plane = surface_.PlaneProjection(params.heightReference);
       quadric = " +step +proj=push +v_1 +v_2 +step " + plane +
                 " +step +proj=horner +ellps=GRS80 +range=1e10 +deg=2 +fwd_origin=0,0"
-                " +inv_origin=0,0 +fwd_u=0,0," + PipelineNumber(v[kDh + 5] * perSquareMetre) +
-                ",0," + PipelineNumber(v[kDh + 4] * perSquareMetre) + "," +
+                " +inv_origin=0,0 +fwd_u=0,0," +
+                PipelineNumber(v[kDh + 5] * perSquareMetre) + ",0," +
+                PipelineNumber(v[kDh + 4] * perSquareMetre) + "," +
                 PipelineNumber(v[kDh + 3] * perSquareMetre) +
                 " +fwd_v=0,0,0,0,0,0 +inv_u=0,0,0,0,0,0 +inv_v=0,0,0,0,0,0"
-                " +step +proj=affine +s31=1 +step +inv " + plane + " +step +proj=pop +v_1 +v_2";
+                " +step +proj=affine +s31=1 +step +inv " +
+                plane + " +step +proj=pop +v_1 +v_2";
     }
     return surface_.ToGeodetic() + quadric + linear + surface_.FromGeodetic();
   }
@@ -1162,9 +1166,8 @@ class HelmertModel final : public TransformModel {
         ModelParameters trial = with(nudged);
         slope.col(j) = (round(trial) - image) / kNudge[terms[j] - kDh];
       }
-      const Eigen::VectorXd delta = (Eigen::MatrixXd::Identity(k, k) - slope)
-                                        .colPivHouseholderQr()
-                                        .solve(image - y);
+      const Eigen::VectorXd delta =
+          (Eigen::MatrixXd::Identity(k, k) - slope).colPivHouseholderQr().solve(image - y);
       if (!delta.allFinite()) break;
       y += delta;
     }

@@ -9,9 +9,9 @@
 // have the same centroid unless --exclude or snooping leaves a pair out of one part only.
 #include <memory>
 
+#include "estimation/height_surface.h"
 #include "estimation/model.h"
 #include "estimation/model_support.h"
-#include "estimation/height_surface.h"
 #include "estimation/site_fit.h"
 
 namespace Quorvane {
@@ -315,9 +315,9 @@ class SiteModel final : public TransformModel {
     if (vertical_ != Model::Vertical::Auto) return nullptr;
     // The candidates the vertically fitted pairs allow with redundancy, about their centroid;
     // the smallest prediction error wins, the simpler model on a tie.
-    const HeightChoice choice = ChooseHeightModel(pairs.source, pairs.destination, used[1],
-                                                  CentroidOf(pairs.source, {used[1]}),
-                                                  pairs.precision);
+    const HeightChoice choice =
+        ChooseHeightModel(pairs.source, pairs.destination, used[1],
+                          CentroidOf(pairs.source, {used[1]}), pairs.precision);
     Model settled;
     settled.name = Name();
     settled.fixScale = fixScale_;

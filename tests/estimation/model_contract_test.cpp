@@ -54,11 +54,10 @@ std::vector<Model> Variants(const ModelEntry& entry) {
   // The run refuses --vertical constant with a geocentric model: the seven fitted to east and
   // north alone leave a tilt in the heights that a constant does not take up.
   if (entry.frame == Frame::Geocentric) {
-    variants.erase(std::remove_if(variants.begin(), variants.end(),
-                                  [](const Model& m) {
-                                    return m.vertical == Model::Vertical::Constant;
-                                  }),
-                   variants.end());
+    variants.erase(
+        std::remove_if(variants.begin(), variants.end(),
+                       [](const Model& m) { return m.vertical == Model::Vertical::Constant; }),
+        variants.end());
   }
   return variants;
 }
