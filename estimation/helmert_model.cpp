@@ -24,6 +24,14 @@
 // pairs' mean epoch, one linear solve of the whitened design with its columns scaled to unit
 // length (QR with column pivoting, by complete orthogonal decomposition) gives them, and one
 // Gauss-Newton step of the fourteen themselves takes up what the last term moves.
+//
+// With --vertical (七参数 + 高程拟合) the seven are fitted to the east and north rows of each pair
+// alone, the same solve with the up rows weighted 0, and the site model's height surface
+// (site_fit.h) to what they leave along the destination ellipsoid's normal, over the plane
+// coordinates of height_surface.h. The lift along a normal moves a pair's east and north by the
+// angle between that normal and the pair's up, so each part is fitted about the other's values:
+// the seven to the destination points less the lift, with Gauss-Newton steps for the lift's own
+// change with them, and the two by Newton's method on the surface's terms (SettleTheParts).
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
