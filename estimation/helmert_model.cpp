@@ -1139,7 +1139,7 @@ class HelmertModel final : public TransformModel {
   // seven fitted to east and north alone are weak in their tilt and their scale against a
   // radial shift, which makes the plain alternation crawl, so G is solved by Newton's method,
   // (I − G'(y))·δ = G(y) − y, G' by differences; G is linear but for the angles, and two steps
-  // leave nothing.
+  // leave what the rounding of the seven's fit moves (micrometres in the heights).
   void SettleTheParts(const FramePairs& pairs, const std::vector<std::vector<bool>>& used,
                       ModelParameters& params, FitOutcome& outcome) const {
     const std::vector<std::size_t>& terms = components_[1].parameters;
@@ -1160,8 +1160,9 @@ class HelmertModel final : public TransformModel {
     for (int step = 0; step < 3; ++step) {
       ModelParameters at = with(y);
       const Eigen::VectorXd image = round(at);
-      // Settled: no term moves by a millionth of its step (nanometres over the site), as with
-      // the destination's own axes after the first round.
+      // Settled: no term moves by a millionth of its step (nanometres over the site). The
+      // seven's weak directions carry the rounding of a fit into the heights by a micrometre
+      // or so, which no step removes: on a real network the three steps are taken.
       bool settled = true;
       for (Eigen::Index j = 0; j < k; ++j) {
         settled = settled && std::fabs(image[j] - y[j]) < 1e-6 * kNudge[terms[j] - kDh];
