@@ -24,6 +24,15 @@
 // pairs' mean epoch, one linear solve of the whitened design with its columns scaled to unit
 // length (QR with column pivoting, by complete orthogonal decomposition) gives them, and one
 // Gauss-Newton step of the fourteen themselves takes up what the last term moves.
+//
+// With --vertical (七参数 + 高程拟合) the seven are fitted to the east and north rows of each pair
+// alone, the same solve with the up rows weighted 0, and the site model's height surface
+// (site_fit.h) to what they leave along the destination ellipsoid's normal, over the plane
+// coordinates of height_surface.h. The lift along a normal moves a pair's east and north by the
+// angle between that normal and the pair's up, so each part is fitted about the other's values:
+// the seven to the destination points less the lift, with Gauss-Newton steps for the lift's own
+// change with them, and the two by Newton's method on the surface's terms (SettleTheParts).
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -31,8 +40,10 @@
 
 #include <Eigen/Dense>
 
+#include "estimation/height_surface.h"
 #include "estimation/model.h"
 #include "estimation/model_support.h"
+#include "estimation/site_fit.h"
 
 namespace Quorvane {
 
@@ -142,9 +153,10 @@ Spread SpreadOf(const FramePairs& pairs, const std::vector<bool>& used, const Ce
   return s;
 }
 
-// The local rows of pair i divided by their a priori σ: east, north (horizontal σ) and up
-// (vertical σ), or X, Y, Z without local axes.
-Matrix3 WhitenedAxes(const FramePairs& pairs, std::size_t i) {
+// The local rows of pair i divided by their a priori σ (1 without): east, north (horizontal σ)
+// and up (vertical σ), or X, Y, Z without local axes; with `heightsApart` the up row 0, for the
+// seven fitted to east and north alone.
+Matrix3 WhitenedAxes(const FramePairs& pairs, std::size_t i, bool heightsApart = false) {
   Matrix3 axes = Matrix3::Identity();
   if (pairs.axes != nullptr) {
     const LocalAxes& local = (*pairs.axes)[i];
@@ -152,6 +164,8 @@ Matrix3 WhitenedAxes(const FramePairs& pairs, std::size_t i) {
       axes(0, k) = local.east[k], axes(1, k) = local.north[k], axes(2, k) = local.up[k];
     }
   }
+  if (heightsApart) axes.row(2).setZero();
+  if (pairs.precision == nullptr) return axes;
   const Precision& sigma = (*pairs.precision)[i];
   axes.row(0) /= sigma.horizontal;
   axes.row(1) /= sigma.horizontal;
@@ -164,7 +178,7 @@ Matrix3 WhitenedAxes(const FramePairs& pairs, std::size_t i) {
 // the destination about its own): linear, solved by QR of the whitened, column-scaled design.
 // Returns s; `scale` and `w` take the rest.
 Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
-                      const Spread& spread, Real& scale, Vector3& w) {
+                      const Spread& spread, bool heightsApart, Real& scale, Vector3& w) {
   const Eigen::Index unknowns =
       3 + (spread.spread > 0 ? 1 : 0) + static_cast<Eigen::Index>(spread.axes.size());
   Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
@@ -179,7 +193,7 @@ Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, co
     for (std::size_t k = 0; k < spread.axes.size(); ++k) {
       columns.col(4 + static_cast<Eigen::Index>(k)) = spread.axes[k].cross(d);
     }
-    const Matrix3 whitened = WhitenedAxes(pairs, i);
+    const Matrix3 whitened = WhitenedAxes(pairs, i, heightsApart);
     design.middleRows<3>(row) = (whitened * columns).cast<double>();
     observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
     row += 3;
@@ -316,11 +330,16 @@ Drift SolveDrift(const FramePairs& pairs, const std::vector<bool>& used, const C
 
 class HelmertModel final : public TransformModel {
  public:
-  HelmertModel(bool aboutCentroid, const Model& model)
+  HelmertModel(bool aboutCentroid, const Model& model, const HeightChoice& choice)
       : aboutCentroid_(aboutCentroid),
         sign_(model.convention == Model::Convention::CoordinateFrame ? -1 : 1),
         rates_(model.rates),
-        referenceEpoch_(model.referenceEpoch) {
+        referenceEpoch_(model.referenceEpoch),
+        heights_(model.vertical != Model::Vertical::None && !model.rates),
+        vertical_(model.vertical),
+        settings_(model),
+        surface_(model.heightA, model.heightF),
+        choice_(choice) {
     parameters_ = {
         {"tx", "m", 1.0, 4},
         {"ty", "m", 1.0, 4},
@@ -340,6 +359,10 @@ class HelmertModel final : public TransformModel {
       }
       parameters_.push_back({"scaleRate", "ppm/yr", kPartsPerMillion, 6});
     }
+    if (heights_) {
+      HeightParameters();
+      return;
+    }
     Component whole{"", ComponentLayout::Whole, {}};
     for (std::size_t k = 0; k < parameters_.size(); ++k) whole.parameters.push_back(k);
     components_ = {whole};
@@ -355,19 +378,63 @@ class HelmertModel final : public TransformModel {
     if (aboutCentroid_) params.reference = CentroidOf(pairs.source, {used[0]});
     if (rates_) params.referenceEpoch = ReferenceEpoch(pairs, used[0]);
     FitComponent(0, pairs, used[0], params, outcome);
+    if (heights_) {
+      params.heightReference = CentroidOf(pairs.destination, {used[1]});
+      SettleTheParts(pairs, used, params, outcome);
+      outcome.usable = AllFinite(params);
+    }
     Summarise(pairs, used, params, outcome);
     return outcome;
   }
 
-  bool FitComponent(std::size_t, const FramePairs& pairs, const std::vector<bool>& used,
+  bool FitComponent(std::size_t component, const FramePairs& pairs, const std::vector<bool>& used,
                     ModelParameters& params, FitOutcome& outcome) const override {
     if (rates_) return FitWithRates(pairs, used, params, outcome);
+    if (params.values.size() != parameters_.size()) {
+      params.values.assign(parameters_.size(), 0.0);
+      Store(Seven(), params);
+    }
+    const std::size_t slots = components_.size();
+    outcome.determined.resize(slots, false);
+    outcome.fixed.resize(slots, 0);
+    outcome.notDetermined.resize(slots);
+    if (component == 1) return FitHeights(pairs, used, params, outcome);
+    if (!heights_) return FitSeven(pairs, used, params, outcome);
+    // The lift along the normal moves the east and north a little where the normal is not the
+    // pair's up (by the angle between them, microradians): the seven are fitted to the
+    // destination points less the lift, which moves with them, twice.
+    PointList target;
+    for (int pass = 0; pass < 2; ++pass) {
+      target = pairs.destination;
+      for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+        const Point3 moved = ApplySeven(params, pairs.source[i], NAN);
+        const Point3 lifted = Apply(params, pairs.source[i], NAN);
+        target[i].x -= lifted.x - moved.x, target[i].y -= lifted.y - moved.y;
+        target[i].z -= lifted.z - moved.z;
+      }
+      const FramePairs less{pairs.source,    target,       pairs.axes,
+                            pairs.precision, pairs.epochs, pairs.varianceKnown};
+      if (!FitSeven(less, used, params, outcome)) return false;
+    }
+    // What the lift's own change with the seven moves: Gauss-Newton steps of the whole, the
+    // third of which moves nothing a double holds.
+    for (int step = 0; step < 3 && outcome.determined[0]; ++step) {
+      StepToTheOptimum(pairs, used, params);
+    }
+    outcome.usable = AllFinite(params);
+    return outcome.usable;
+  }
+
+  // The seven fitted to the pairs `used` marks (to east and north alone with the heights
+  // apart).
+  bool FitSeven(const FramePairs& pairs, const std::vector<bool>& used, ModelParameters& params,
+                FitOutcome& outcome) const {
     const Centring c(pairs, used);
-    outcome.determined.assign(1, false);
-    outcome.fixed.assign(1, 0);
+    outcome.determined[0] = false;
+    outcome.fixed[0] = 0;
     Seven t;
     if (c.count == 0) {
-      outcome.notDetermined.assign(1, NotDetermined(0, false));
+      outcome.notDetermined[0] = NotDetermined(0, false);
       Store(t, params);
       outcome.usable = true;
       return true;
@@ -376,8 +443,8 @@ class HelmertModel final : public TransformModel {
     Real scale = 1;
     Vector3 w = Vector3::Zero();
     Vector3 shift = Vector3::Zero();  // between the centroids, beyond the scale and rotation
-    if (pairs.precision != nullptr) {
-      shift = WeightedSolve(pairs, used, c, spread, scale, w);
+    if (pairs.precision != nullptr || heights_) {
+      shift = WeightedSolve(pairs, used, c, spread, heights_, scale, w);
     } else if (spread.spread > 0) {
       scale = spread.along / spread.spread;
       if (spread.full) {
@@ -391,12 +458,17 @@ class HelmertModel final : public TransformModel {
     }
     outcome.fixed[0] = spread.fixed;
     outcome.determined[0] = spread.spread > 0 && spread.full;
-    outcome.notDetermined.assign(1, NotDetermined(c.count, outcome.determined[0]));
+    // East and north alone: two rows a pair for the seven.
+    if (heights_ && 2 * c.count < 7) {
+      outcome.fixed[0] = std::max(spread.fixed, 7 - 2 * static_cast<int>(c.count));
+      outcome.determined[0] = false;
+    }
+    outcome.notDetermined[0] = NotDetermined(c.count, outcome.determined[0]);
     // The shift of the pivot: Ȳ = Xp + T + m·(X̄ − Xp) + w × (X̄ − Xp).
     const Vector3 pivot = ToVector(params.reference);
     const Vector3 arm = (c.first - pivot) + c.mean;
     Vector3 moved = ((c.firstImage - pivot) + c.meanImage) - scale * arm - w.cross(arm);
-    if (pairs.precision != nullptr) moved += shift;
+    if (pairs.precision != nullptr || heights_) moved += shift;
     t.tx = static_cast<double>(moved[0]);
     t.ty = static_cast<double>(moved[1]);
     t.tz = static_cast<double>(moved[2]);
@@ -412,6 +484,10 @@ class HelmertModel final : public TransformModel {
 
   void Summarise(const FramePairs& pairs, const std::vector<std::vector<bool>>& used,
                  const ModelParameters& params, FitOutcome& outcome) const override {
+    if (heights_) {
+      SummariseHeights(pairs, used, params, outcome);
+      return;
+    }
     const std::size_t m = CountOf(used[0]);
     outcome.summaryLine = std::string(aboutCentroid_ ? "Molodensky-Badekas" : "Helmert") +
                           (rates_ ? " with rates, least squares: "
@@ -427,8 +503,12 @@ class HelmertModel final : public TransformModel {
     outcome.sumOfSquares = sum;
   }
 
-  void Linearise(std::size_t, const ModelParameters& params, const FramePairs& pairs,
+  void Linearise(std::size_t c, const ModelParameters& params, const FramePairs& pairs,
                  std::size_t i, PairLinearisation& out) const override {
+    if (c == 1) {
+      LineariseHeight(params, pairs, i, out);
+      return;
+    }
     const Seven t = AtEpoch(params, pairs.EpochOf(i));
     const Eigen::Vector3d pivot(params.reference.x, params.reference.y, params.reference.z);
     const Point3& p = pairs.source[i];
@@ -446,17 +526,21 @@ class HelmertModel final : public TransformModel {
     cross << 0.0, d.z(), -d.y(), -d.z(), 0.0, d.x(), d.y(), -d.x(), 0.0;
     jacobian.middleCols<3>(3) = (sign_ * t.scale) * cross;
     jacobian.col(6) = turned;
+    const Eigen::Vector3d image = residual + Eigen::Vector3d(q.x, q.y, q.z);
+    Eigen::Vector3d lifted = residual;
+    if (heights_) LiftedDerivative(params, image, lifted, jacobian);
     Eigen::Matrix3d axes = Eigen::Matrix3d::Identity();
     if (pairs.axes != nullptr) {
       const LocalAxes& local = (*pairs.axes)[i];
       axes << local.east[0], local.east[1], local.east[2], local.north[0], local.north[1],
           local.north[2], local.up[0], local.up[1], local.up[2];
     }
-    const Eigen::Vector3d rows = axes * residual;
+    const Eigen::Vector3d rows = axes * lifted;
     const Eigen::Matrix<double, 3, 7> local = axes * jacobian;
-    const std::size_t u = parameters_.size();
+    // With the heights apart, the seven's rows are east and north alone.
+    const std::size_t u = components_[0].parameters.size();
     const double tau = rates_ ? pairs.EpochOf(i) - params.referenceEpoch : 0.0;
-    for (int r = 0; r < 3; ++r) {
+    for (int r = 0; r < (heights_ ? 2 : 3); ++r) {
       out.residual[r] = rows[r];
       for (int k = 0; k < 7; ++k) {
         out.jacobian[r * u + k] = local(r, k);
@@ -467,6 +551,16 @@ class HelmertModel final : public TransformModel {
   }
 
   Point3 Apply(const ModelParameters& params, const Point3& point, double epoch) const override {
+    const Point3 moved = ApplySeven(params, point, epoch);
+    if (!heights_) return moved;
+    // Along the destination ellipsoid's normal, which keeps the longitude and latitude.
+    const Point3 normal = surface_.Normal(moved);
+    const double lift = HeightOf(params, surface_.Plane(params.heightReference, moved));
+    return Point3(moved.x + lift * normal.x, moved.y + lift * normal.y, moved.z + lift * normal.z);
+  }
+
+  // The seven alone.
+  Point3 ApplySeven(const ModelParameters& params, const Point3& point, double epoch) const {
     const Seven t = AtEpoch(params, epoch);
     const Point3& o = params.reference;
     const double dx = point.x - o.x, dy = point.y - o.y, dz = point.z - o.z;
@@ -492,6 +586,7 @@ class HelmertModel final : public TransformModel {
       lines += Printed(", reference X=%.4f m, Y=%.4f m, Z=%.4f m", o.x, o.y, o.z);
     }
     lines += "\n";
+    if (heights_) return lines + HeightLine(params) + HeightChoiceLine(choice_);
     if (!rates_) return lines;
     // The rates a decimal finer than the seven, as their σ.
     return lines +
@@ -509,6 +604,16 @@ class HelmertModel final : public TransformModel {
     ResultMember convention{"convention"};
     convention.text = ConventionName();
     members.insert(members.begin() + 4, convention);
+    if (heights_) {
+      const std::vector<double>& v = params.values;
+      const Point3& h = params.heightReference;
+      members.push_back({"heightShift", {v[kDh]}});
+      members.push_back({"slope", {v[kDh + 1], v[kDh + 2]}, true});
+      if (vertical_ == Model::Vertical::Quadric) {
+        members.push_back({"quadric", {v[kDh + 3], v[kDh + 4], v[kDh + 5]}, true});
+      }
+      members.push_back({"heightReference", {h.x, h.y, h.z}, true});
+    }
     if (!rates_) return members;
     const std::vector<double>& v = params.values;
     members.push_back({"rates",
@@ -519,6 +624,11 @@ class HelmertModel final : public TransformModel {
   }
 
   std::string Formula(const ModelParameters&) const override {
+    if (heights_) return SevenFormula() + HeightFormula();
+    return SevenFormula();
+  }
+
+  std::string SevenFormula() const {
     const char* rotation = sign_ > 0 ? "R = [[1, -rz, ry], [rz, 1, -rx], [-ry, rx, 1]]"
                                      : "R = [[1, rz, -ry], [-rz, 1, rx], [ry, -rx, 1]]";
     if (rates_) {
@@ -560,7 +670,7 @@ class HelmertModel final : public TransformModel {
                 " +pz=" + PipelineNumber(o.z);
       }
       return std::string(" +step +proj=") + (aboutCentroid_ ? "molobadekas" : "helmert") + step +
-             " +convention=" + ConventionName();
+             " +convention=" + ConventionName() + (heights_ ? HeightSteps(params) : "");
     }
     // The rates as PROJ takes them, each parameter's unit a year; the epoch of each point is its
     // fourth coordinate.
@@ -599,13 +709,39 @@ class HelmertModel final : public TransformModel {
     // +towgs84 takes the Bursa–Wolf terms in the position-vector convention: about the pivot,
     // T_bw = Xp + T − (1 + s)·R·Xp.
     const Seven t = Internal(params);
-    const Point3 origin = Apply(params, Point3(), NAN);
-    return {code,
-            {"towgs84",
-             {origin.x, origin.y, origin.z, t.rx * kArcSecondsPerRadian,
-              t.ry * kArcSecondsPerRadian, t.rz * kArcSecondsPerRadian,
-              (t.scale - 1.0) * kPartsPerMillion},
-             true}};
+    const Point3 origin = ApplySeven(params, Point3(), NAN);
+    std::vector<ResultMember> members = {
+        code,
+        {"towgs84",
+         {origin.x, origin.y, origin.z, t.rx * kArcSecondsPerRadian, t.ry * kArcSecondsPerRadian,
+          t.rz * kArcSecondsPerRadian, (t.scale - 1.0) * kPartsPerMillion},
+         true}};
+    if (heights_) {
+      const Point3& h = params.heightReference;
+      members.push_back({"heightReference", {h.x, h.y, h.z}, true});
+      for (ResultMember& member : HeightChoiceMembers(choice_)) members.push_back(member);
+    }
+    return members;
+  }
+
+  // --vertical auto: the seven fitted to the horizontally used pairs, then the surface that
+  // predicts what they leave in the heights of the vertically used pairs best.
+  std::unique_ptr<const TransformModel> Settled(
+      const FramePairs& pairs, const std::vector<std::vector<bool>>& used) const override {
+    if (!heights_ || vertical_ != Model::Vertical::Auto) return nullptr;
+    ModelParameters params;
+    if (aboutCentroid_) params.reference = CentroidOf(pairs.source, {used[0]});
+    params.heightReference = CentroidOf(pairs.destination, {used[1]});
+    FitOutcome outcome;
+    FitComponent(0, pairs, used[0], params, outcome);
+    PointList plane, left;
+    HeightLists(pairs, params, plane, left);
+    const HeightChoice choice = ChooseHeightModel(plane, left, used[1], Point3(), pairs.precision);
+    Model settled = settings_;
+    settled.vertical = choice.surface;
+    auto made = std::make_unique<HelmertModel>(aboutCentroid_, settled, choice);
+    made->SameLineAs(*this);
+    return made;
   }
 
   std::string PlotTitle() const override {
@@ -623,8 +759,11 @@ class HelmertModel final : public TransformModel {
     const std::vector<double>& v = params.values;
     return {v[0], v[1], v[2], sign_ * v[3], sign_ * v[4], sign_ * v[5], v[6]};
   }
+  // The seven into the first seven values, the height surface's left as they are.
   void Store(const Seven& t, ModelParameters& params) const {
-    params.values = {t.tx, t.ty, t.tz, sign_ * t.rx, sign_ * t.ry, sign_ * t.rz, t.scale};
+    if (params.values.size() < 7) params.values.resize(7);
+    const double seven[7] = {t.tx, t.ty, t.tz, sign_ * t.rx, sign_ * t.ry, sign_ * t.rz, t.scale};
+    std::copy(seven, seven + 7, params.values.begin());
   }
   // The seven at `epoch`, each p + ṗ·(epoch − t0); without rates the seven themselves.
   Seven AtEpoch(const ModelParameters& params, double epoch) const {
@@ -702,8 +841,9 @@ class HelmertModel final : public TransformModel {
   // and micrometres where a blunder has swung them; the step's own error is of its square.
   void StepToTheOptimum(const FramePairs& pairs, const std::vector<bool>& used,
                         ModelParameters& params) const {
-    constexpr Eigen::Index u = kWithRates;
-    const Eigen::Index rows = 3 * static_cast<Eigen::Index>(CountOf(used));
+    const Eigen::Index u = static_cast<Eigen::Index>(components_[0].parameters.size());
+    const int d = RowsOf(components_[0].layout);
+    const Eigen::Index rows = d * static_cast<Eigen::Index>(CountOf(used));
     Eigen::MatrixXd jacobian(rows, u);
     Eigen::VectorXd residual(rows);
     double linearised[3 * kWithRates];
@@ -713,7 +853,7 @@ class HelmertModel final : public TransformModel {
       PairLinearisation out;
       out.jacobian = linearised;
       Linearise(0, params, pairs, i, out);
-      for (int r = 0; r < 3; ++r, ++row) {
+      for (int r = 0; r < d; ++r, ++row) {
         const Precision* sigma = pairs.precision != nullptr ? &(*pairs.precision)[i] : nullptr;
         const double weight =
             sigma == nullptr ? 1.0 : 1.0 / (r < 2 ? sigma->horizontal : sigma->vertical);
@@ -767,10 +907,297 @@ class HelmertModel final : public TransformModel {
            "not fix are left at 0.";
   }
 
+  // With the lift L·n at the seven's image X': the residual moved by it, and the seven's
+  // derivative carried through ∂(X' + L·n)/∂X' = I + n·∇Lᵀ + L·∂n/∂X', with
+  // ∂n/∂X' = cos φ·e·eᵀ / ((N + h)·cos φ) + n_φ·n_φᵀ / (M + h) (e east, n_φ north).
+  void LiftedDerivative(const ModelParameters& params, const Eigen::Vector3d& image,
+                        Eigen::Vector3d& residual, Eigen::Matrix<double, 3, 7>& jacobian) const {
+    const Point3 moved(image.x(), image.y(), image.z());
+    const Point3 at = surface_.Plane(params.heightReference, moved);
+    const double lift = HeightOf(params, at);
+    const Point3 n = surface_.Normal(moved);
+    const EllipsoidSurface::Local local = surface_.LocalAt(moved);
+    const Eigen::Vector3d normal(n.x, n.y, n.z);
+    const Eigen::Vector3d east(local.east.x, local.east.y, local.east.z);
+    const Eigen::Vector3d north(local.north.x, local.north.y, local.north.z);
+    const std::vector<double>& v = params.values;
+    const double k2 = kQuadricKilometresPerMetre * kQuadricKilometresPerMetre;
+    const bool curved = v.size() > kDh + 5;
+    const double byEast =
+        v[kDh + 2] + (curved ? v[kDh + 4] * k2 * at.y + 2 * v[kDh + 5] * k2 * at.x : 0.0);
+    const double byNorth =
+        v[kDh + 1] + (curved ? 2 * v[kDh + 3] * k2 * at.y + v[kDh + 4] * k2 * at.x : 0.0);
+    const Eigen::Vector3d gradient =
+        byEast * surface_.EastScale(params.heightReference) / local.longitudeRadius * east +
+        byNorth * surface_.NorthScale() / local.latitudeRadius * north;
+    const Eigen::Matrix3d carry =
+        Eigen::Matrix3d::Identity() + normal * gradient.transpose() +
+        lift * (north.z() / local.longitudeRadius * east * east.transpose() +
+                north * north.transpose() / local.latitudeRadius);
+    residual += lift * normal;
+    jacobian = carry * jacobian;
+  }
+
+  // The height surface's parameters after the seven and the two components.
+  void HeightParameters() {
+    parameters_.push_back({"heightShift", "m", 1.0, 4});
+    parameters_.push_back({"slopeNorth", "ppm", kPartsPerMillion, 3});
+    parameters_.push_back({"slopeEast", "ppm", kPartsPerMillion, 3});
+    Component horizontal{"horizontal", ComponentLayout::Horizontal, {0, 1, 2, 3, 4, 5, 6}};
+    Component vertical{"vertical", ComponentLayout::Vertical, {kDh}};
+    if (vertical_ != Model::Vertical::Constant) {
+      vertical.parameters.push_back(kDh + 1);
+      vertical.parameters.push_back(kDh + 2);
+    }
+    if (vertical_ == Model::Vertical::Quadric) {
+      // In metres per square kilometre, their σ in millimetres, as the site model's.
+      for (const char* name : {"qNN", "qNE", "qEE"}) {
+        parameters_.push_back({name, "mm/km2", 1e3, 3});
+      }
+      for (std::size_t k = kDh + 3; k < kDh + 6; ++k) vertical.parameters.push_back(k);
+    }
+    components_ = {horizontal, vertical};
+  }
+
+  // Each pair's place on the height surface (easting and northing about the height reference,
+  // metres, of its source point after the seven) and, with it as z, what the seven leave in its
+  // height along the normal: up · (Y − X') / (up · n), which the surface's lift s turns into the
+  // residual (up · n) · (s − that).
+  void HeightLists(const FramePairs& pairs, const ModelParameters& params, PointList& plane,
+                   PointList& left) const {
+    plane.assign(pairs.source.size(), Point3());
+    left.assign(pairs.source.size(), Point3());
+    for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+      const Point3 moved = ApplySeven(params, pairs.source[i], NAN);
+      const Point3 normal = surface_.Normal(moved);
+      const Point3 up = UpAt(pairs, i, normal);
+      const Point3& q = pairs.destination[i];
+      const double along = up.x * normal.x + up.y * normal.y + up.z * normal.z;
+      const double gap = up.x * (q.x - moved.x) + up.y * (q.y - moved.y) + up.z * (q.z - moved.z);
+      plane[i] = surface_.Plane(params.heightReference, moved);
+      left[i] = Point3(plane[i].x, plane[i].y, gap / along);
+    }
+  }
+
+  // The up axis at pair i's destination point, or `normal` without local axes.
+  static Point3 UpAt(const FramePairs& pairs, std::size_t i, const Point3& normal) {
+    if (pairs.axes == nullptr) return normal;
+    const LocalAxes& local = (*pairs.axes)[i];
+    return Point3(local.up[0], local.up[1], local.up[2]);
+  }
+
+  // The surface's lift at its plane coordinates `at` (metres about the height reference).
+  double HeightOf(const ModelParameters& params, const Point3& at) const {
+    const std::vector<double>& v = params.values;
+    double lift = v[kDh] + v[kDh + 1] * at.y + v[kDh + 2] * at.x;
+    if (v.size() > kDh + 5) {
+      const double n = at.y * kQuadricKilometresPerMetre, e = at.x * kQuadricKilometresPerMetre;
+      lift += v[kDh + 3] * n * n + v[kDh + 4] * n * e + v[kDh + 5] * e * e;
+    }
+    return lift;
+  }
+
+  // The surface fitted to what the seven in `params` leave, by the site model's closed forms
+  // over the plane coordinates of HeightLists.
+  bool FitHeights(const FramePairs& pairs, const std::vector<bool>& used, ModelParameters& params,
+                  FitOutcome& outcome) const {
+    PointList plane, left;
+    HeightLists(pairs, params, plane, left);
+    std::vector<double>& v = params.values;
+    const std::size_t m = CountOf(used);
+    if (vertical_ == Model::Vertical::Quadric) {
+      const QuadricFit fit = FitQuadric(plane, left, used, Point3(), pairs.precision);
+      const double terms[6] = {fit.tz, fit.slopeNorth, fit.slopeEast, fit.qNN, fit.qNE, fit.qEE};
+      std::copy(terms, terms + 6, v.begin() + kDh);
+      outcome.determined[1] = fit.determined, outcome.fixed[1] = fit.fixed;
+      outcome.notDetermined[1] =
+          fit.determined ? std::string()
+                         : "the height quadric is not determined by the points given: the " +
+                               std::to_string(m) +
+                               " pairs fitted vertically do not fix its six terms (six at least, "
+                               "not on one conic); the terms they do not fix are left at 0";
+    } else {
+      const VerticalFit fit = FitVertical(plane, left, used, vertical_ == Model::Vertical::Plane,
+                                          Point3(), pairs.precision);
+      v[kDh] = fit.tz, v[kDh + 1] = fit.slopeNorth, v[kDh + 2] = fit.slopeEast;
+      outcome.determined[1] = fit.determined, outcome.fixed[1] = fit.fixed;
+      outcome.notDetermined[1] =
+          fit.determined ? std::string()
+                         : "the vertical plane is not determined by the points given: the " +
+                               std::to_string(m) +
+                               " pairs fitted vertically do not span a plane (three at least, not "
+                               "on one line); the slopes across are left at 0";
+    }
+    outcome.usable = AllFinite(params);
+    return outcome.usable;
+  }
+
+  // r = up · (X' + s·n − Y) over the surface's terms: (up · n) times each term's monomial.
+  void LineariseHeight(const ModelParameters& params, const FramePairs& pairs, std::size_t i,
+                       PairLinearisation& out) const {
+    const Point3 moved = ApplySeven(params, pairs.source[i], NAN);
+    const Point3 normal = surface_.Normal(moved);
+    const Point3 up = UpAt(pairs, i, normal);
+    const Point3 at = surface_.Plane(params.heightReference, moved);
+    const double lift = HeightOf(params, at);
+    const Point3& q = pairs.destination[i];
+    out.residual[0] = up.x * (moved.x + lift * normal.x - q.x) +
+                      up.y * (moved.y + lift * normal.y - q.y) +
+                      up.z * (moved.z + lift * normal.z - q.z);
+    const double along = up.x * normal.x + up.y * normal.y + up.z * normal.z;
+    const double n = at.y * kQuadricKilometresPerMetre, e = at.x * kQuadricKilometresPerMetre;
+    const double monomials[6] = {1.0, at.y, at.x, n * n, n * e, e * e};
+    for (std::size_t k = 0; k < components_[1].parameters.size(); ++k) {
+      out.jacobian[k] = along * monomials[k];
+    }
+    out.largestCoordinate = Largest({q.x, q.y, q.z, moved.x, moved.y, moved.z, lift});
+  }
+
+  void SummariseHeights(const FramePairs& pairs, const std::vector<std::vector<bool>>& used,
+                        const ModelParameters& params, FitOutcome& outcome) const {
+    const std::size_t h = CountOf(used[0]), v = CountOf(used[1]);
+    outcome.summaryLine = std::string(aboutCentroid_ ? "Molodensky-Badekas" : "Helmert") +
+                          " and a height surface, least squares in closed form: horizontal " +
+                          std::to_string(h) + (h == 1 ? " pair" : " pairs") + ", vertical " +
+                          std::to_string(v) + (v == 1 ? " pair" : " pairs");
+    double sum = 0.0, jacobian[7 * 3];
+    for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+      PairLinearisation out;
+      out.jacobian = jacobian;
+      if (used[0][i]) {
+        Linearise(0, params, pairs, i, out);
+        sum += out.residual[0] * out.residual[0] + out.residual[1] * out.residual[1];
+      }
+      if (used[1][i]) {
+        Linearise(1, params, pairs, i, out);
+        sum += out.residual[0] * out.residual[0];
+      }
+    }
+    outcome.sumOfSquares = sum;
+  }
+
+  std::string HeightLine(const ModelParameters& params) const {
+    const std::vector<double>& v = params.values;
+    std::string line =
+        Printed("heights: heightShift=%.4f m, slopeNorth=%.6f ppm, slopeEast=%.6f ppm", v[kDh],
+                v[kDh + 1] * kPartsPerMillion, v[kDh + 2] * kPartsPerMillion);
+    if (vertical_ == Model::Vertical::Quadric) {
+      line += Printed(", qNN=%.6f mm/km2, qNE=%.6f mm/km2, qEE=%.6f mm/km2", v[kDh + 3] * 1e3,
+                      v[kDh + 4] * 1e3, v[kDh + 5] * 1e3);
+    }
+    const Point3& h = params.heightReference;
+    return line + Printed(", about X=%.4f m, Y=%.4f m, Z=%.4f m\n", h.x, h.y, h.z);
+  }
+
+  std::string HeightFormula() const {
+    return std::string(
+               "; then along the destination ellipsoid's normal h' = h + heightShift + "
+               "slopeNorth * n + slopeEast * e") +
+           (vertical_ == Model::Vertical::Quadric
+                ? " + qNN * (n/1000)^2 + qNE * (n/1000) * (e/1000) + qEE * (e/1000)^2"
+                : "") +
+           ", e = a * cos(lat0) * (lon - lon0), n = a * (lat - lat0), (lon0, lat0) of "
+           "heightReference on the destination's ellipsoid";
+  }
+
+  // After the seven: to longitude, latitude (radians) and height on the destination's
+  // ellipsoid, the lift added to the height, and back. An affine step takes the plane's part
+  // (z' = z + s31·λ + s32·φ + zoff); the quadric's terms come first, as the site model's do: the
+  // point kept aside (push), turned into the plane coordinates (PROJ's horner takes no angles),
+  // the terms made in their place by horner, added to the height, turned back into angles (which
+  // the steps after take; pop overwrites them) and the point taken back (pop).
+  std::string HeightSteps(const ModelParameters& params) const {
+    const std::vector<double>& v = params.values;
+    double scales[2], offsets[2];
+    surface_.PlaneTerms(params.heightReference, scales, offsets);
+    const double slopeEast = v[kDh + 2] * scales[0], slopeNorth = v[kDh + 1] * scales[1];
+    const std::string linear =
+        AffineStep({{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {slopeEast, slopeNorth, 1.0}},
+                    {0.0, 0.0, v[kDh] + v[kDh + 2] * offsets[0] + v[kDh + 1] * offsets[1]}});
+    if (linear.empty()) return std::string();
+    std::string quadric;
+    if (vertical_ == Model::Vertical::Quadric) {
+      const double perSquareMetre = kQuadricKilometresPerMetre * kQuadricKilometresPerMetre;
+      const std::string plane = surface_.PlaneProjection(params.heightReference);
+      quadric = " +step +proj=push +v_1 +v_2 +step " + plane +
+                " +step +proj=horner +ellps=GRS80 +range=1e10 +deg=2 +fwd_origin=0,0"
+                " +inv_origin=0,0 +fwd_u=0,0," +
+                PipelineNumber(v[kDh + 5] * perSquareMetre) + ",0," +
+                PipelineNumber(v[kDh + 4] * perSquareMetre) + "," +
+                PipelineNumber(v[kDh + 3] * perSquareMetre) +
+                " +fwd_v=0,0,0,0,0,0 +inv_u=0,0,0,0,0,0 +inv_v=0,0,0,0,0,0"
+                " +step +proj=affine +s31=1 +step +inv " +
+                plane + " +step +proj=pop +v_1 +v_2";
+    }
+    return surface_.ToGeodetic() + quadric + linear + surface_.FromGeodetic();
+  }
+
+  // Each part fitted to what the other leaves: the seven move the surface's points by their
+  // change, and the surface the seven's east and north by the angle between a normal and the
+  // pair's up (nanoradians where the axes are the destination's own). The surface's terms y are
+  // then a fixed point of y ↦ G(y), the seven fitted about y and the surface about those; the
+  // seven fitted to east and north alone are weak in their tilt and their scale against a
+  // radial shift, which makes the plain alternation crawl, so G is solved by Newton's method,
+  // (I − G'(y))·δ = G(y) − y, G' by differences; G is linear but for the angles, and two steps
+  // leave what the rounding of the seven's fit moves (micrometres in the heights).
+  void SettleTheParts(const FramePairs& pairs, const std::vector<std::vector<bool>>& used,
+                      ModelParameters& params, FitOutcome& outcome) const {
+    const std::vector<std::size_t>& terms = components_[1].parameters;
+    const Eigen::Index k = static_cast<Eigen::Index>(terms.size());
+    const auto round = [&](ModelParameters& trial) {
+      FitComponent(0, pairs, used[0], trial, outcome);
+      FitComponent(1, pairs, used[1], trial, outcome);
+      Eigen::VectorXd y(k);
+      for (Eigen::Index j = 0; j < k; ++j) y[j] = trial.values[terms[j]];
+      return y;
+    };
+    const auto with = [&](const Eigen::VectorXd& y) {
+      ModelParameters trial = params;
+      for (Eigen::Index j = 0; j < k; ++j) trial.values[terms[j]] = y[j];
+      return trial;
+    };
+    Eigen::VectorXd y = round(params);
+    for (int step = 0; step < 3; ++step) {
+      ModelParameters at = with(y);
+      const Eigen::VectorXd image = round(at);
+      // Settled: no term moves by a millionth of its step (nanometres over the site). The
+      // seven's weak directions carry the rounding of a fit into the heights by a micrometre
+      // or so, which no step removes: on a real network the three steps are taken.
+      bool settled = true;
+      for (Eigen::Index j = 0; j < k; ++j) {
+        settled = settled && std::fabs(image[j] - y[j]) < 1e-6 * kNudge[terms[j] - kDh];
+      }
+      if (settled) break;
+      Eigen::MatrixXd slope(k, k);
+      for (Eigen::Index j = 0; j < k; ++j) {
+        Eigen::VectorXd nudged = y;
+        nudged[j] += kNudge[terms[j] - kDh];
+        ModelParameters trial = with(nudged);
+        slope.col(j) = (round(trial) - image) / kNudge[terms[j] - kDh];
+      }
+      const Eigen::VectorXd delta =
+          (Eigen::MatrixXd::Identity(k, k) - slope).colPivHouseholderQr().solve(image - y);
+      if (!delta.allFinite()) break;
+      y += delta;
+    }
+    params = with(y);
+    round(params);
+  }
+  // The differences' steps of the surface's terms: a millimetre over a site of some kilometres.
+  static constexpr double kNudge[6] = {1e-3, 1e-8, 1e-8, 1e-7, 1e-7, 1e-7};
+
+  // The first of the height surface's parameters, after the seven.
+  static constexpr std::size_t kDh = 7;
+
   bool aboutCentroid_;
   double sign_;  // of the rotations as reported: +1 position vector, −1 coordinate frame
   bool rates_;   // the fourteen: each of the seven with its rate
   double referenceEpoch_;  // t0 as the settings give it; NaN for the pairs' mean epoch
+  bool heights_;           // the seven on east and north, and a height surface
+  Model::Vertical vertical_;
+  Model settings_;
+  EllipsoidSurface surface_;  // the destination's, which the height surface lies on
+  HeightChoice choice_;
   std::vector<ParameterInfo> parameters_;
   std::vector<Component> components_;
 };
@@ -778,11 +1205,11 @@ class HelmertModel final : public TransformModel {
 }  // namespace
 
 std::unique_ptr<TransformModel> MakeHelmertModel(const Model& model) {
-  return std::make_unique<HelmertModel>(false, model);
+  return std::make_unique<HelmertModel>(false, model, HeightChoice{});
 }
 
 std::unique_ptr<TransformModel> MakeMolodenskyBadekasModel(const Model& model) {
-  return std::make_unique<HelmertModel>(true, model);
+  return std::make_unique<HelmertModel>(true, model, HeightChoice{});
 }
 
 }  // namespace Quorvane

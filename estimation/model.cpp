@@ -13,9 +13,10 @@
 #define QUORVANE_MODELS(X)                                                                     \
   X("similarity", MakeSimilarityModel, Frame::Plane, 0)                                        \
   X("site", MakeSiteModel, Frame::Plane, kTakesFixScale | kTakesVertical)                      \
-  X("helmert", MakeHelmertModel, Frame::Geocentric, kTakesConvention | kTakesRates)            \
+  X("helmert", MakeHelmertModel, Frame::Geocentric,                                            \
+    kTakesVertical | kTakesConvention | kTakesRates)                                           \
   X("molodensky-badekas", MakeMolodenskyBadekasModel, Frame::Geocentric,                       \
-    kTakesConvention | kTakesRates)                                                            \
+    kTakesVertical | kTakesConvention | kTakesRates)                                           \
   X("affine", MakeAffineModel, Frame::Geocentric, 0)
 
 namespace Quorvane {

@@ -30,6 +30,7 @@ struct Model {
     Constant,  // H' = H + tz
     Quadric,   // the plane + qNN · dN² + qNE · dN · dE + qEE · dE², dN and dE in kilometres
     Auto,      // whichever of the three predicts left-out pairs best (its PRESS)
+    None,      // not given: the site model's plane; the geocentric models' heights with the seven
   };
   /// How the geocentric models' rotations are signed (EPSG methods 1033 and 1032): the same
   /// transformation, each rotation reported with the opposite sign.
@@ -38,7 +39,13 @@ struct Model {
   /// The --model name, a name of the model table: "similarity" (the default), "site", …
   std::string name = "similarity";
   bool fixScale = false;                // --fix-scale: the horizontal scale held at exactly 1
-  Vertical vertical = Vertical::Plane;  // --vertical: the height surface
+  /// --vertical: the height surface. A geocentric model given one fits its seven to the east and
+  /// north of each pair alone and the surface to what they leave in the height.
+  Vertical vertical = Vertical::None;
+  /// The destination's ellipsoid, on which a geocentric model's height surface lies: semi-major
+  /// axis (metres) and flattening.
+  double heightA = 6378137.0;
+  double heightF = 1.0 / 298.257223563;
   Convention convention = Convention::PositionVector;  // --convention
   /// A plane model's rotation and scale act about the centroid of the fitted source points
   /// instead of the plane's origin: for a grid, whose origin lies far from the points.

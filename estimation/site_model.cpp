@@ -9,6 +9,7 @@
 // have the same centroid unless --exclude or snooping leaves a pair out of one part only.
 #include <memory>
 
+#include "estimation/height_surface.h"
 #include "estimation/model.h"
 #include "estimation/model_support.h"
 #include "estimation/site_fit.h"
@@ -33,33 +34,16 @@ constexpr char kHeightConstant[] =
 constexpr char kHeightQuadric[] =
     "\xE9\xAB\x98\xE7\xA8\x8B\xE6\x9B\xB2\xE9\x9D\xA2";  // 高程曲面
 
-// The height models --vertical auto chooses from, simplest first, with their terms.
-struct HeightModel {
-  Model::Vertical vertical;
-  const char* name;
-  int terms;
-};
-constexpr HeightModel kHeightModels[] = {
-    {Model::Vertical::Constant, "constant", 1},
-    {Model::Vertical::Plane, "plane", 3},
-    {Model::Vertical::Quadric, "quadric", 6},
-};
-
-// How --vertical auto chose: the model, and each candidate's prediction error (metres; infinity
-// for one the pairs do not allow with redundancy).
-struct HeightChoice {
-  bool made = false;
-  const char* chosen = "";
-  double press[3] = {0.0, 0.0, 0.0};
-};
-
 // Positions in the parameter table.
 enum : std::size_t { kTx, kTy, kTz, kRz, kScale, kSlopeNorth, kSlopeEast, kQNN, kQNE, kQEE };
 
 class SiteModel final : public TransformModel {
  public:
   SiteModel(const Model& model, const HeightChoice& choice)
-      : fixScale_(model.fixScale), vertical_(model.vertical), choice_(choice) {
+      : fixScale_(model.fixScale),
+        vertical_(model.vertical == Model::Vertical::None ? Model::Vertical::Plane
+                                                          : model.vertical),
+        choice_(choice) {
     parameters_ = PlaneSimilarityParameters();
     parameters_.push_back({"slopeNorth", "ppm", kPartsPerMillion, 3});
     parameters_.push_back({"slopeEast", "ppm", kPartsPerMillion, 3});
@@ -239,14 +223,7 @@ class SiteModel final : public TransformModel {
                       params.heightReference.y);
     }
     line += "\n";
-    if (choice_.made) {
-      line += std::string("vertical auto: ") + choice_.chosen + ", leave-one-out prediction errors";
-      for (std::size_t k = 0; k < 3; ++k) {
-        line += std::string(k == 0 ? " " : ", ") + kHeightModels[k].name + "=" +
-                (std::isfinite(choice_.press[k]) ? Printed("%.4f m", choice_.press[k]) : "-");
-      }
-      line += "\n";
-    }
+    line += HeightChoiceLine(choice_);
     return line;
   }
 
@@ -320,13 +297,7 @@ class SiteModel final : public TransformModel {
       members.push_back(
           {"heightReference", {params.heightReference.x, params.heightReference.y}, true});
     }
-    if (choice_.made) {
-      ResultMember chosen{"verticalChosen"};
-      chosen.text = choice_.chosen;
-      members.push_back(chosen);
-      members.push_back({"predictionErrors",
-                         {choice_.press[0], choice_.press[1], choice_.press[2]}, true});
-    }
+    for (ResultMember& member : HeightChoiceMembers(choice_)) members.push_back(member);
     return members;
   }
 
@@ -344,20 +315,13 @@ class SiteModel final : public TransformModel {
     if (vertical_ != Model::Vertical::Auto) return nullptr;
     // The candidates the vertically fitted pairs allow with redundancy, about their centroid;
     // the smallest prediction error wins, the simpler model on a tie.
-    const Point3 centre = CentroidOf(pairs.source, {used[1]});
-    HeightChoice choice;
-    choice.made = true;
-    std::size_t best = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      choice.press[k] = PredictionError(pairs.source, pairs.destination, used[1],
-                                        kHeightModels[k].terms, centre, pairs.precision);
-      if (choice.press[k] < choice.press[best]) best = k;
-    }
-    choice.chosen = kHeightModels[best].name;
+    const HeightChoice choice =
+        ChooseHeightModel(pairs.source, pairs.destination, used[1],
+                          CentroidOf(pairs.source, {used[1]}), pairs.precision);
     Model settled;
     settled.name = Name();
     settled.fixScale = fixScale_;
-    settled.vertical = kHeightModels[best].vertical;
+    settled.vertical = choice.surface;
     auto made = std::make_unique<SiteModel>(settled, choice);
     made->SameLineAs(*this);
     return made;

@@ -102,7 +102,9 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "absolute path. One grid: a comma, PROJ's list of grids, or a leading @ is refused.\n"
      "Each source height h becomes h - N, N the grid's undulation at the source point\n"
      "(PROJ's vgridshift), before anything else, and the record's pipeline gains the\n"
-     "step. With the plane models only: geocentric coordinates need ellipsoidal heights.",
+     "step. With the plane models, and with helmert or molodensky-badekas given --vertical\n"
+     "(the height surface is fitted to the reduced heights); without it geocentric\n"
+     "coordinates need ellipsoidal heights.",
      "--geoid egm96_15.gtx"},
     // Model.
     {Option::Model, "--model", "NAME", OptionGroup::Model,
@@ -121,11 +123,16 @@ constexpr OptionSpec kOptions[kOptionCount] = {
     {Option::FixScale, "--fix-scale", nullptr, OptionGroup::Model,
      "Site model: the horizontal scale held at exactly 1.", "--model site --fix-scale"},
     {Option::Vertical, "--vertical", "KIND", OptionGroup::Model,
-     "Site model: the height surface, plane (the default), constant, quadric or auto.\n"
+     "Site, helmert and molodensky-badekas models: the height surface, plane (the site\n"
+     "model's default), constant, quadric or auto.\n"
      "constant is H' = H + tz; quadric the plane + qNN*n² + qNE*n*e + qEE*e², n and e the\n"
      "distances north and east of the reference point in kilometres; auto, of the three\n"
      "that the vertically fitted pairs allow with redundancy (2, 4 and 7 pairs), the one\n"
-     "with the smallest leave-one-out prediction error, the simpler on a tie.",
+     "with the smallest leave-one-out prediction error, the simpler on a tie.\n"
+     "With helmert or molodensky-badekas (七参数 + 高程拟合) the seven are fitted to the east\n"
+     "and north of each pair alone and the surface to what they leave in the height, over\n"
+     "longitude and latitude on the destination's ellipsoid; constant and --rates are\n"
+     "refused with them.",
      "--model site --vertical constant"},
     {Option::Convention, "--convention", "NAME", OptionGroup::Model,
      "Geocentric models: the rotations' signs, position-vector (the default, EPSG 1033)\n"

@@ -286,6 +286,12 @@ bool ReadRates(Reading& r, const ModelEntry& entry, Model& model) {
              << model.name << " model has no rates)" << kNothingWritten;
     return false;
   }
+  if (model.rates && texts.Has(Option::Vertical)) {
+    r.errors << "quorvane: --rates and --vertical do not go together: with rates the seven are "
+                "fitted to all three coordinates of each pair; give one of them"
+             << kNothingWritten;
+    return false;
+  }
   if (!texts.Has(Option::ReferenceEpoch)) return true;
   const std::string& value = texts.Value(Option::ReferenceEpoch);
   if (!model.rates) {
@@ -330,8 +336,15 @@ bool ReadModel(Reading& r, Model& model) {
   if (texts.Has(Option::Vertical)) {
     const std::string& vertical = texts.Value(Option::Vertical);
     if (!entry.Takes(kTakesVertical)) {
+      // The models of the same frame, which take the same lists.
+      const auto plane = [](const ModelEntry& m) {
+        return m.Takes(kTakesVertical) && m.frame == Frame::Plane;
+      };
+      const auto geocentric = [](const ModelEntry& m) {
+        return m.Takes(kTakesVertical) && m.frame == Frame::Geocentric;
+      };
       errors << "quorvane: --vertical needs --model "
-             << ModelNames([](const ModelEntry& m) { return m.Takes(kTakesVertical); }) << " (the "
+             << ModelNames(entry.frame == Frame::Plane ? +plane : +geocentric) << " (the "
              << model.name << " model scales heights with the rest)" << kNothingWritten;
       return false;
     }
@@ -341,9 +354,22 @@ bool ReadModel(Reading& r, Model& model) {
       model.vertical = Model::Vertical::Quadric;
     } else if (vertical == "auto") {
       model.vertical = Model::Vertical::Auto;
-    } else if (vertical != "plane") {
+    } else if (vertical == "plane") {
+      model.vertical = Model::Vertical::Plane;
+    } else {
       errors << "quorvane: --vertical " << r.Quoted(vertical)
              << " is neither plane, constant, quadric nor auto" << kNothingWritten;
+      return false;
+    }
+    if (model.vertical == Model::Vertical::Constant && entry.frame == Frame::Geocentric) {
+      errors << "quorvane: --vertical constant needs --model "
+             << ModelNames([](const ModelEntry& m) {
+                  return m.Takes(kTakesVertical) && m.frame == Frame::Plane;
+                })
+             << " (the seven of the " << model.name
+             << " model, fitted to east and north alone, leave a tilt in the heights that only a "
+                "plane or a quadric takes up: give --vertical plane, quadric or auto)"
+             << kNothingWritten;
       return false;
     }
   }
@@ -493,9 +519,14 @@ bool ReadNamedSystems(Reading& r, const Model& model, bool geocentric, PlaneSetu
 // pipeline reads it from any folder.
 bool ReadGeoid(Reading& r, const Model& model, bool geocentric, RunSettings& settings) {
   const std::string& geoid = r.texts.Value(Option::Geoid);
-  if (geocentric) {
-    r.errors << "quorvane: --geoid reduces heights for a plane model, and the " << model.name
-             << " model needs the ellipsoidal heights of geocentric coordinates" << kNothingWritten;
+  // With --vertical a geocentric model fits its seven to east and north alone, which a height
+  // reduced along the normal leaves as they are, and its surface to the reduced heights.
+  if (geocentric && model.vertical == Model::Vertical::None) {
+    r.errors << "quorvane: --geoid reduces heights for a plane model or a height surface "
+                "(--vertical), and the "
+             << model.name
+             << " model without --vertical needs the ellipsoidal heights of geocentric coordinates"
+             << kNothingWritten;
     return false;
   }
   if (geoid.empty()) {
@@ -587,6 +618,9 @@ bool ReadFrame(Reading& r, RunSettings& settings) {
   // of kilometres from the points, would fit a shift that is mostly the rotation times that
   // distance, so in a grid it acts about the centroid.
   frame.frame = geocentric ? PlaneSetup::Frame::Geocentric : PlaneSetup::Frame::Plane;
+  // A geocentric model's height surface lies on the destination's ellipsoid.
+  model.heightA = frame.destination.ellipsoid.ellipsoid.a;
+  model.heightF = frame.destination.ellipsoid.ellipsoid.f;
   if (frame.destination.kind == ListSystem::Kind::Grid) model.aboutCentroid = true;
   return true;
 }
