@@ -1,5 +1,6 @@
 #include "geodesy/bound_crs.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "geodesy/proj_library.h"
@@ -60,6 +61,29 @@ bool OnWgs84(const ListSystem& list) {
   return datum && wgs84 &&
          proj->proj_is_equivalent_to(datum.get(), wgs84.get(),
                                      PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0;
+}
+
+bool CarryByToWgs84(const ToWgs84& set, std::vector<Point3>& points, std::string& problem) {
+  const ProjLibrary* proj = ProjLibraryOrNull(problem);
+  if (proj == nullptr) return false;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "+proj=helmert +x=%.17g +y=%.17g +z=%.17g +rx=%.17g +ry=%.17g +rz=%.17g "
+                "+s=%.17g +convention=position_vector",
+                set[0], set[1], set[2], set[3], set[4], set[5], set[6]);
+  const ProjObject helmert = Own(proj, proj->proj_create(proj->context, text));
+  if (!helmert) {
+    const std::string why = proj->LastError();
+    problem = "PROJ cannot make the helmert step" + (why.empty() ? std::string() : " (" + why + ")");
+    return false;
+  }
+  for (Point3& p : points) {
+    PJ_COORD c;
+    c.xyzt = {p.x, p.y, p.z, HUGE_VAL};
+    c = proj->proj_trans(helmert.get(), PJ_FWD, c);
+    p = Point3(c.xyz.x, c.xyz.y, c.xyz.z);
+  }
+  return true;
 }
 
 bool BoundToWgs84(const ListSystem& list, const ToWgs84& set, std::string& wkt,

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "geodesy/plane_setup.h"
 
@@ -18,6 +19,11 @@ using ToWgs84 = std::array<double, 7>;
 /// longitudes and latitudes or of X, Y, Z that names no CRS (the tool's default). False where
 /// PROJ cannot be had.
 bool OnWgs84(const ListSystem& list);
+
+/// Geocentric points (X, Y, Z, metres) carried by `set` as PROJ's helmert step takes a
+/// +towgs84 set (position vector, the rotation matrix linearised). False with `problem` (a
+/// phrase without a line end) where PROJ cannot be had.
+bool CarryByToWgs84(const ToWgs84& set, std::vector<Point3>& points, std::string& problem);
 
 /// The list's CRS bound to WGS 84 (EPSG:4326) by `set`, as WKT2 (2019), which projinfo and
 /// cs2cs read: a named CRS as PROJ resolved it (a CRS the list named bound already is bound

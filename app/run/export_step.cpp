@@ -19,21 +19,26 @@ std::vector<double> RecordNumbers(const TransformModel& model, const ModelParame
   return {};
 }
 
-// The model fitted the other way over the pairs fitted in every component: from each transformed
-// source point back to the source point. The inverse of a Helmert transformation with small
-// rotations is not exactly one with the signs turned; a refit is the set that reproduces the
-// source best over the network, to well under a millimetre.
-std::vector<double> RefitInverse(const Registration& run) {
+// The model fitted the other way over the pairs fitted in every component: from each source
+// point carried by the fitted +towgs84 set (`forward`) back to the source point. The inverse of
+// a Helmert transformation with small rotations is not exactly one with the signs turned; a
+// refit is the set that reproduces the source best over the network, to well under a
+// millimetre. The set, not the whole model, carries the points: a height surface fitted beside
+// the seven moves a point along the normal, which a set of seven cannot undo.
+std::vector<double> RefitInverse(const Registration& run, const std::vector<double>& forward) {
   const std::size_t n = run.planeSource.size();
   std::vector<bool> fitted(n, false);
-  PointList images(n);
   for (std::size_t i = 0; i < n; ++i) {
     fitted[i] = std::all_of(run.status.begin(), run.status.end(),
                             [i](const std::vector<PairStatus>& s) {
                               return s[i] == PairStatus::Fitted;
                             });
-    images[i] = run.model->Apply(run.params, run.planeSource[i], run.EpochOf(i));
   }
+  PointList images = run.planeSource;
+  ToWgs84 set;
+  std::copy(forward.begin(), forward.end(), set.begin());
+  std::string problem;
+  if (!CarryByToWgs84(set, images, problem)) return {};
   const FramePairs back{images, run.planeSource, run.localAxes.empty() ? nullptr : &run.localAxes};
   ModelParameters inverse;
   const FitOutcome outcome = run.model->Fit(
@@ -55,7 +60,7 @@ bool ExpressForEachSide(Step& step, Registration& run) {
                 << run.model->Name() << " model has no set +towgs84 takes" << kNothingWritten;
     return false;
   }
-  run.towgs84Inverse = RefitInverse(run);
+  run.towgs84Inverse = RefitInverse(run, forward);
   if (!exporting) return true;
   const bool sourceOnWgs84 = OnWgs84(run.plane.source);
   const bool destinationOnWgs84 = OnWgs84(run.plane.destination);

@@ -118,7 +118,9 @@ TEST_P(NamedCrs, FitsToTheNoiseAndThePipelineIsApply) {
       "--refsrc", source, "--refdes", destination, "--source-crs", c.source,
       "--destination-crs", c.destination, "--model", c.vertical != nullptr ? "helmert" : "site",
       "--exclude", "10,11,12", "--apply", source, "--record", "r.json"};
-  if (c.vertical != nullptr) arguments.insert(arguments.end(), {"--vertical", c.vertical});
+  if (c.vertical != nullptr) {
+    arguments.insert(arguments.end(), {"--vertical", c.vertical, "--export-crs", "b.wkt"});
+  }
   if (!geoidGrid.empty()) arguments.insert(arguments.end(), {"--geoid", geoidGrid});
   const ChildResult r =
       QuorvaneTest::RunChild(executable, arguments, QuorvaneTest::InDirectory(home.path()));
@@ -149,6 +151,17 @@ TEST_P(NamedCrs, FitsToTheNoiseAndThePipelineIsApply) {
   PJ* geographic = proj_create_crs_to_crs(PJ_DEFAULT_CTX, "EPSG:4214", c.destination, nullptr);
   PJ* projection = proj_normalize_for_visualization(PJ_DEFAULT_CTX, geographic);
   proj_destroy(geographic);
+  // The destination's CRS bound to WGS 84 by "towgs84Inverse" puts each point where --apply
+  // does, horizontally: the height surface beside the seven must not turn the inverse set.
+  constexpr double kBoundCrs = 1e-3;  // metres: what cs2cs with +towgs84 is held to
+  PJ* bound = nullptr;
+  if (c.vertical != nullptr) {
+    const std::string wkt = ReadFile(home.path() + "/b.wkt");
+    PJ* given = proj_create_crs_to_crs(PJ_DEFAULT_CTX, c.source, wkt.c_str(), nullptr);
+    ASSERT_NE(given, nullptr) << wkt;
+    bound = proj_normalize_for_visualization(PJ_DEFAULT_CTX, given);
+    proj_destroy(given);
+  }
   for (const nlohmann::json& point : record["applied"]) {
     const nlohmann::json& s = point["source"];
     const PJ_COORD theirs = proj_trans(pipeline, PJ_FWD, proj_coord(s[0], s[1], s[2], 0));
@@ -159,11 +172,15 @@ TEST_P(NamedCrs, FitsToTheNoiseAndThePipelineIsApply) {
       const nlohmann::json& d = point["destination"];
       const PJ_COORD grid = proj_trans(projection, PJ_FWD, proj_coord(d[0], d[1], d[2], 0));
       mine = {grid.xyz.x, grid.xyz.y, grid.xyz.z};
+      const PJ_COORD carried = proj_trans(bound, PJ_FWD, proj_coord(s[0], s[1], s[2], 0));
+      EXPECT_NEAR(carried.xy.x, mine[0].get<double>(), kBoundCrs);
+      EXPECT_NEAR(carried.xy.y, mine[1].get<double>(), kBoundCrs);
     }
     for (int k = 0; k < 3; ++k) {
       EXPECT_NEAR(theirs.v[k] * c.unit, mine[k].get<double>(), kPipelineAgreement) << k;
     }
   }
+  proj_destroy(bound);
   proj_destroy(projection);
   proj_destroy(pipeline);
 }
