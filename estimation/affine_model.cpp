@@ -107,9 +107,7 @@ class AffineModel final : public TransformModel {
             {"a" + std::to_string(r) + std::to_string(k), "ppm", kPartsPerMillion, 4, 12, ""});
       }
     }
-    Component whole{"", ComponentLayout::Whole, {}};
-    for (std::size_t k = 0; k < parameters_.size(); ++k) whole.parameters.push_back(k);
-    components_ = {whole};
+    components_ = {WholeComponent(parameters_.size())};
   }
 
   const std::vector<ParameterInfo>& Parameters() const override { return parameters_; }

@@ -363,9 +363,7 @@ class HelmertModel final : public TransformModel {
       HeightParameters();
       return;
     }
-    Component whole{"", ComponentLayout::Whole, {}};
-    for (std::size_t k = 0; k < parameters_.size(); ++k) whole.parameters.push_back(k);
-    components_ = {whole};
+    components_ = {WholeComponent(parameters_.size())};
   }
 
   const std::vector<ParameterInfo>& Parameters() const override { return parameters_; }

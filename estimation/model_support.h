@@ -54,6 +54,14 @@ inline double Largest(std::initializer_list<double> values) {
 
 inline bool IsOrigin(const Point3& p) { return p.x == 0.0 && p.y == 0.0 && p.z == 0.0; }
 
+/// The one component of a model fitted as a whole: each pair's three residual rows and all
+/// `parameters` of the model, in their order.
+inline Component WholeComponent(std::size_t parameters) {
+  Component whole{"", ComponentLayout::Whole, {}};
+  for (std::size_t k = 0; k < parameters; ++k) whole.parameters.push_back(k);
+  return whole;
+}
+
 /// The centroid of the source points that some mask of `used` marks, metres; the origin when
 /// none is marked. Summed in long double about the first such point, so that coordinates of
 /// millions of metres lose nothing.
