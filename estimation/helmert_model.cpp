@@ -173,26 +173,37 @@ Matrix3 WhitenedAxes(const FramePairs& pairs, std::size_t i, bool heightsApart =
   return axes;
 }
 
+// How many of the seven the pairs determine: the shifts, the scale where the points spread, and
+// the rotations about the axes they spread along.
+Eigen::Index DeterminedUnknowns(const Spread& spread) {
+  return 3 + (spread.spread > 0 ? 1 : 0) + static_cast<Eigen::Index>(spread.axes.size());
+}
+
+// The derivatives of s + μ·d + w × d by those unknowns at the source point d (about its
+// centroid): the identity, d, and each determined axis × d.
+Eigen::Matrix<Real, 3, Eigen::Dynamic> SevenColumns(const Spread& spread, const Vector3& d) {
+  Eigen::Matrix<Real, 3, Eigen::Dynamic> columns(3, DeterminedUnknowns(spread));
+  columns.leftCols<3>().setIdentity();
+  Eigen::Index k = 3;
+  if (spread.spread > 0) columns.col(k++) = d;
+  for (const Vector3& axis : spread.axes) columns.col(k++) = axis.cross(d);
+  return columns;
+}
+
 // The weighted least squares of X' − c' = s + m·d + w × d over the shift s between the centroids,
 // μ = m − 1 and w along the determined axes (with d, the source point about its centroid, and
 // the destination about its own): linear, solved by QR of the whitened, column-scaled design.
 // Returns s; `scale` and `w` take the rest.
 Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
                       const Spread& spread, bool heightsApart, Real& scale, Vector3& w) {
-  const Eigen::Index unknowns =
-      3 + (spread.spread > 0 ? 1 : 0) + static_cast<Eigen::Index>(spread.axes.size());
+  const Eigen::Index unknowns = DeterminedUnknowns(spread);
   Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
   Eigen::VectorXd observed(design.rows());
   Eigen::Index row = 0;
   for (std::size_t i = 0; i < pairs.source.size(); ++i) {
     if (!used[i]) continue;
     const Vector3 d = c.Source(pairs.source[i]);
-    Eigen::Matrix<Real, 3, Eigen::Dynamic> columns(3, unknowns);
-    columns.leftCols<3>().setIdentity();
-    if (spread.spread > 0) columns.col(3) = d;
-    for (std::size_t k = 0; k < spread.axes.size(); ++k) {
-      columns.col(4 + static_cast<Eigen::Index>(k)) = spread.axes[k].cross(d);
-    }
+    const Eigen::Matrix<Real, 3, Eigen::Dynamic> columns = SevenColumns(spread, d);
     const Matrix3 whitened = WhitenedAxes(pairs, i, heightsApart);
     design.middleRows<3>(row) = (whitened * columns).cast<double>();
     observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
@@ -278,8 +289,7 @@ struct Drift {
 // such combination at 0.
 Drift SolveDrift(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
                  const Spread& spread, const Timing& timing) {
-  const Eigen::Index block =
-      3 + (spread.spread > 0 ? 1 : 0) + static_cast<Eigen::Index>(spread.axes.size());
+  const Eigen::Index block = DeterminedUnknowns(spread);
   const Eigen::Index unknowns = timing.spread ? 2 * block : block;
   Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
   Eigen::VectorXd observed(design.rows());
@@ -287,11 +297,7 @@ Drift SolveDrift(const FramePairs& pairs, const std::vector<bool>& used, const C
   for (std::size_t i = 0; i < pairs.source.size(); ++i) {
     if (!used[i]) continue;
     const Vector3 d = c.Source(pairs.source[i]);
-    Eigen::Matrix<Real, 3, Eigen::Dynamic> columns(3, block);
-    columns.leftCols<3>().setIdentity();
-    Eigen::Index k = 3;
-    if (spread.spread > 0) columns.col(k++) = d;
-    for (const Vector3& axis : spread.axes) columns.col(k++) = axis.cross(d);
+    const Eigen::Matrix<Real, 3, Eigen::Dynamic> columns = SevenColumns(spread, d);
     const Matrix3 whitened =
         pairs.precision != nullptr ? WhitenedAxes(pairs, i) : Matrix3::Identity();
     const Eigen::MatrixXd rows = (whitened * columns).cast<double>();
