@@ -15,7 +15,8 @@
 // into the scratch folder; every --vertical and --model, the ellipsoids, and --grid, whose keys
 // are the input's next text. One byte after the texts sets the estimation's options: 1 --robust,
 // 2 --sigma-h, 4 --sigma-v (each 0.01 m, or 0, refused, with 16), 8 --rates, 32 its
-// --reference-epoch (refused, as a one-line list carries no epoch column). Every run's record text is
+// --reference-epoch (refused, as a one-line list carries no epoch column), 64 --export-crs (its
+// text a BoundCRS of PROJ's where it is made). Every run's record text is
 // built and must be valid JSON as well, and its picture must hold no NaN or infinity.
 #include <stdlib.h>
 
@@ -272,6 +273,7 @@ bool Settings(const std::string& input, std::size_t at, Quorvane::OptionTexts& t
   if ((estimation & 4u) != 0) texts.Set(Option::SigmaV, sigma);
   if ((estimation & 8u) != 0) texts.Set(Option::Rates, "");
   if ((estimation & 32u) != 0) texts.Set(Option::ReferenceEpoch, "2015");
+  if ((estimation & 64u) != 0) texts.Set(Option::ExportCrs, "bound.wkt");
   return textTaken;
 }
 
@@ -389,6 +391,10 @@ void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts&
     }
     CheckWritten("plot.svg", svg);
   }
+  Require(run.exportedCrs.empty() || run.exportedCrs.compare(0, 9, "BOUNDCRS[") == 0,
+          "an exported CRS is a BoundCRS");
+  Require(run.exportedCrs.empty() == !texts.Has(Quorvane::Option::ExportCrs),
+          "a fitted run asked for a CRS exports one");
   for (const double value : run.params.values) {
     Require(std::isfinite(value), "a fit that succeeded is finite");
   }

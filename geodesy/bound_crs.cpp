@@ -56,11 +56,17 @@ bool OnWgs84(const ListSystem& list) {
   std::string problem;
   const ProjLibrary* proj = ProjLibraryOrNull(problem);
   if (proj == nullptr || list.datumCrs.empty()) return false;
+  // A geocentric CRS's datum CRS is the geocentric CRS itself.
   const ProjObject datum = Own(proj, proj->proj_create(proj->context, list.datumCrs.c_str()));
-  const ProjObject wgs84 = Own(proj, proj->proj_create(proj->context, "EPSG:4326"));
-  return datum && wgs84 &&
-         proj->proj_is_equivalent_to(datum.get(), wgs84.get(),
-                                     PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0;
+  if (!datum) return false;
+  for (const char* wgs84 : {"EPSG:4326", "EPSG:4978"}) {
+    const ProjObject crs = Own(proj, proj->proj_create(proj->context, wgs84));
+    if (crs && proj->proj_is_equivalent_to(datum.get(), crs.get(),
+                                           PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool CarryByToWgs84(const ToWgs84& set, std::vector<Point3>& points, std::string& problem) {
