@@ -132,4 +132,32 @@ std::string EllipsoidSurface::Figure() const {
 std::string EllipsoidSurface::ToGeodetic() const { return " +step +inv +proj=cart" + Figure(); }
 std::string EllipsoidSurface::FromGeodetic() const { return " +step +proj=cart" + Figure(); }
 
+QuadricFit FitHeightSurface(Model::Vertical vertical, const PointList& source,
+                            const PointList& destination, const std::vector<bool>& used,
+                            const Point3& reference, const std::vector<Precision>* precision,
+                            std::string& notDetermined) {
+  const std::string pairs = std::to_string(CountOf(used));
+  if (vertical == Model::Vertical::Quadric) {
+    const QuadricFit fit = FitQuadric(source, destination, used, reference, precision);
+    notDetermined = fit.determined ? std::string()
+                                   : "the height quadric is not determined by the points given: "
+                                     "the " + pairs +
+                                         " pairs fitted vertically do not fix its six terms (six "
+                                         "at least, not on one conic); the terms they do not fix "
+                                         "are left at 0";
+    return fit;
+  }
+  const VerticalFit plane = FitVertical(source, destination, used,
+                                        vertical == Model::Vertical::Plane, reference, precision);
+  QuadricFit fit;
+  fit.tz = plane.tz, fit.slopeNorth = plane.slopeNorth, fit.slopeEast = plane.slopeEast;
+  fit.determined = plane.determined, fit.fixed = plane.fixed;
+  notDetermined = fit.determined ? std::string()
+                                 : "the vertical plane is not determined by the points given: "
+                                   "the " + pairs +
+                                       " pairs fitted vertically do not span a plane (three at "
+                                       "least, not on one line); the slopes across are left at 0";
+  return fit;
+}
+
 }  // namespace Quorvane

@@ -9,6 +9,7 @@
 
 #include "common/point_list.h"
 #include "estimation/model.h"
+#include "estimation/site_fit.h"
 
 namespace Quorvane {
 
@@ -18,6 +19,16 @@ struct HeightModel {
   const char* name;  // as --vertical takes it
   int terms;         // 1 a shift, 3 a plane, 6 a quadric
 };
+/// The surface `vertical` (a quadric, else the plane FitVertical fits, flat but for Plane) fitted
+/// by the site model's closed forms to the heights of `destination` over the plane coordinates
+/// of `source` about `reference`, weighted by `precision` where given; a surface other than the
+/// quadric has its quadratic terms 0. Where the pairs `used` marks do not determine it,
+/// `notDetermined` takes the warning's sentence (what they lack and what the fit held), else "".
+QuadricFit FitHeightSurface(Model::Vertical vertical, const PointList& source,
+                            const PointList& destination, const std::vector<bool>& used,
+                            const Point3& reference, const std::vector<Precision>* precision,
+                            std::string& notDetermined);
+
 /// The surfaces --vertical auto chooses from.
 extern const HeightModel kHeightModels[3];
 

@@ -1007,31 +1007,12 @@ class HelmertModel final : public TransformModel {
                   FitOutcome& outcome) const {
     PointList plane, left;
     HeightLists(pairs, params, plane, left);
-    std::vector<double>& v = params.values;
-    const std::size_t m = CountOf(used);
-    if (vertical_ == Model::Vertical::Quadric) {
-      const QuadricFit fit = FitQuadric(plane, left, used, Point3(), pairs.precision);
-      const double terms[6] = {fit.tz, fit.slopeNorth, fit.slopeEast, fit.qNN, fit.qNE, fit.qEE};
-      std::copy(terms, terms + 6, v.begin() + kDh);
-      outcome.determined[1] = fit.determined, outcome.fixed[1] = fit.fixed;
-      outcome.notDetermined[1] =
-          fit.determined ? std::string()
-                         : "the height quadric is not determined by the points given: the " +
-                               std::to_string(m) +
-                               " pairs fitted vertically do not fix its six terms (six at least, "
-                               "not on one conic); the terms they do not fix are left at 0";
-    } else {
-      const VerticalFit fit = FitVertical(plane, left, used, vertical_ == Model::Vertical::Plane,
-                                          Point3(), pairs.precision);
-      v[kDh] = fit.tz, v[kDh + 1] = fit.slopeNorth, v[kDh + 2] = fit.slopeEast;
-      outcome.determined[1] = fit.determined, outcome.fixed[1] = fit.fixed;
-      outcome.notDetermined[1] =
-          fit.determined ? std::string()
-                         : "the vertical plane is not determined by the points given: the " +
-                               std::to_string(m) +
-                               " pairs fitted vertically do not span a plane (three at least, not "
-                               "on one line); the slopes across are left at 0";
-    }
+    const QuadricFit fit = FitHeightSurface(vertical_, plane, left, used, Point3(),
+                                            pairs.precision, outcome.notDetermined[1]);
+    const double terms[6] = {fit.tz, fit.slopeNorth, fit.slopeEast, fit.qNN, fit.qNE, fit.qEE};
+    std::copy(terms, terms + (vertical_ == Model::Vertical::Quadric ? 6 : 3),
+              params.values.begin() + kDh);
+    outcome.determined[1] = fit.determined, outcome.fixed[1] = fit.fixed;
     outcome.usable = AllFinite(params);
     return outcome.usable;
   }

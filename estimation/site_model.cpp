@@ -103,31 +103,15 @@ class SiteModel final : public TransformModel {
           fit.determined ? std::string()
                          : PlaneSimilarityNotDetermined("horizontal transform", CountOf(used));
       outcome.fixed[0] = fit.fixed;
-    } else if (vertical_ == Model::Vertical::Quadric) {
-      const QuadricFit fit = FitQuadric(pairs.source, pairs.destination, used,
-                                        params.heightReference, pairs.precision);
-      v[kTz] = fit.tz, v[kSlopeNorth] = fit.slopeNorth, v[kSlopeEast] = fit.slopeEast;
-      v[kQNN] = fit.qNN, v[kQNE] = fit.qNE, v[kQEE] = fit.qEE;
-      outcome.determined[1] = fit.determined;
-      outcome.notDetermined[1] =
-          fit.determined ? std::string()
-                         : "the height quadric is not determined by the points given: the " +
-                               std::to_string(CountOf(used)) +
-                               " pairs fitted vertically do not fix its six terms (six at least, "
-                               "not on one conic); the terms they do not fix are left at 0";
-      outcome.fixed[1] = fit.fixed;
     } else {
-      const VerticalFit fit = FitVertical(pairs.source, pairs.destination, used,
-                                          vertical_ == Model::Vertical::Plane,
-                                          params.heightReference, pairs.precision);
+      const QuadricFit fit =
+          FitHeightSurface(vertical_, pairs.source, pairs.destination, used,
+                           params.heightReference, pairs.precision, outcome.notDetermined[1]);
       v[kTz] = fit.tz, v[kSlopeNorth] = fit.slopeNorth, v[kSlopeEast] = fit.slopeEast;
+      if (vertical_ == Model::Vertical::Quadric) {
+        v[kQNN] = fit.qNN, v[kQNE] = fit.qNE, v[kQEE] = fit.qEE;
+      }
       outcome.determined[1] = fit.determined;
-      outcome.notDetermined[1] =
-          fit.determined ? std::string()
-                         : "the vertical plane is not determined by the points given: the " +
-                               std::to_string(CountOf(used)) +
-                               " pairs fitted vertically do not span a plane (three at least, not "
-                               "on one line); the slopes across are left at 0";
       outcome.fixed[1] = fit.fixed;
     }
     outcome.usable = AllFinite(params);
