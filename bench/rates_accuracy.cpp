@@ -7,8 +7,9 @@
 // noise in east, north and up, each parameter's distance from the published value in its σ
 // (target: within 2.5) and σ̂0 against the noise's 7.07 mm a coordinate (target: within 20 %),
 // for one network and over 50 (the root mean square of those distances, 1 where the σ are
-// right, and how many networks keep every parameter within 2.5 σ), with equal weights and with
-// the noise's σ in the destination file; and libproj on the record's pipeline with each pair's
+// right, and how many networks keep every parameter within 2.5 σ), with no σ given (the fit's
+// own horizontal and vertical variance components) and with the noise's σ in the destination
+// file; and libproj on the record's pipeline with each pair's
 // epoch against the run's own Apply.
 #include <proj.h>
 
@@ -82,7 +83,7 @@ struct Figures {
   bool ran = false;
   double largest[6] = {0, 0, 0, 0, 0, 0};  // mm, mas, ppb; their rates a year
   double z[14] = {};                       // each parameter's error in its σ
-  double sigma0 = NAN;                     // m with equal weights, no unit with σ
+  double sigma0 = NAN;                     // m without σ given, no unit with σ
   double pipeline = NAN;                   // libproj against Apply, metres at most
   std::size_t pairs = 0;
 };
@@ -146,7 +147,7 @@ double Largest(const double (&z)[14]) {
   return largest;
 }
 
-// Noisy networks fitted with equal weights or with the noise's σ: the first network's figures,
+// Noisy networks fitted with no σ given or with the noise's σ: the first network's figures,
 // then over `networks` of them each parameter's root mean square distance in σ.
 bool ReportNoisy(const FramePair& pair, std::map<std::string, std::string>& published,
                  const std::string& step, const std::string& folder, bool weighted) {
@@ -166,7 +167,7 @@ bool ReportNoisy(const FramePair& pair, std::map<std::string, std::string>& publ
     if (n > 0) continue;
     std::printf("  5/5/10 mm noise, %s: every parameter within %.2f sigma of EPSG:%s's (target "
                 "2.5); ",
-                weighted ? "weighted by the noise's sigma" : "equal weights", Largest(f.z),
+                weighted ? "weighted by the noise's sigma" : "no sigma given", Largest(f.z),
                 pair.code);
     if (weighted) {
       std::printf("sigma0 %.3f (1 expected)\n", f.sigma0);

@@ -60,6 +60,8 @@ WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::v
   }
   out.plainSum = out.sumHorizontal + out.sumVertical;
   stats.sumOfSquares = out.plainSum;
+  out.weightedHorizontal = out.sumHorizontal;
+  out.weightedVertical = out.sumVertical;
   if (precision == nullptr) return out;
   // Each row divided by its σ, and the sums of the rows so divided.
   out.whitening.resize(d * m);
@@ -78,6 +80,8 @@ WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::v
     }
   }
   stats.sumOfSquares = horizontal + vertical;
+  out.weightedHorizontal = horizontal;
+  out.weightedVertical = vertical;
   return out;
 }
 
@@ -193,6 +197,47 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
   }
   TestPairs(at, svd.matrixU(), scaling, stats);
   return stats;
+}
+
+bool ComputeRowGroups(ComponentLayout layout, int parameters, const std::vector<bool>& fitted,
+                      const LinearisePair& linearise, const std::vector<Precision>* precision,
+                      RowGroups& groups) {
+  const int u = parameters;
+  FitStatistics stats;
+  stats.residuals.resize(fitted.size());
+  const WhitenedComponent at = LineariseAny(layout, u, fitted, linearise, precision, stats);
+  const Eigen::Index rows = at.J.rows();
+  // The vertical rows: all of a vertical component's, every third of a whole one's.
+  const auto vertical = [&](Eigen::Index j) {
+    return layout == ComponentLayout::Vertical || (at.d == 3 && j % 3 == 2);
+  };
+  // The redundancy numbers sum to n_k − tr(N⁻¹ N_k) over group k, N = JᵀJ of the whitened rows
+  // and N_k that of the group's, on columns scaled to unit length as the statistics scale them.
+  Eigen::VectorXd scaling(u);
+  for (int k = 0; k < u; ++k) {
+    const double norm = at.J.col(k).norm();
+    if (!(norm > 0.0) || !std::isfinite(norm)) return false;
+    scaling[k] = 1.0 / norm;
+  }
+  const Eigen::MatrixXd scaled = at.J * scaling.asDiagonal();
+  Eigen::VectorXd inVertical(rows);
+  for (Eigen::Index j = 0; j < rows; ++j) inVertical[j] = vertical(j) ? 1.0 : 0.0;
+  const Eigen::MatrixXd normal = scaled.transpose() * scaled;
+  const Eigen::MatrixXd normalVertical = scaled.transpose() * inVertical.asDiagonal() * scaled;
+  // Regular as the statistics require: a condition number of N below 1/ε is one of J below 1/√ε.
+  const Eigen::LDLT<Eigen::MatrixXd> solve(normal);
+  if (solve.info() != Eigen::Success ||
+      !(solve.rcond() > std::numeric_limits<double>::epsilon())) {
+    return false;
+  }
+  groups.rows[1] = static_cast<double>(at.d == 2 ? 0 : rows / at.d);
+  groups.rows[0] = static_cast<double>(rows) - groups.rows[1];
+  groups.squares[0] = at.weightedHorizontal;
+  groups.squares[1] = at.weightedVertical;
+  groups.redundancy[1] = groups.rows[1] - solve.solve(normalVertical).trace();
+  groups.redundancy[0] = static_cast<double>(rows - u) - groups.redundancy[1];
+  return std::isfinite(at.weightedHorizontal + at.weightedVertical) &&
+         std::isfinite(groups.redundancy[1]);
 }
 
 bool DeterminesTransform(const PointList& source, const std::vector<bool>& fitted) {

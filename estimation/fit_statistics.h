@@ -153,6 +153,22 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
                                          const std::vector<Precision>* precision = nullptr,
                                          bool varianceKnown = false);
 
+/// A component's fitted rows at a fit in two groups, [0] the horizontal (easting, northing) and
+/// [1] the vertical (height or up), for an estimate of each group's variance.
+struct RowGroups {
+  double rows[2] = {0.0, 0.0};
+  double squares[2] = {0.0, 0.0};  // Σ v² of the rows divided by their σ (FitStatistics)
+  /// The sums of the rows' redundancy numbers (Q_vv P)_jj: r_H + r_V = r.
+  double redundancy[2] = {0.0, 0.0};
+};
+
+/// The row groups of a component, with the arguments of ComputeComponentStatistics; false (and
+/// `groups` not all filled) where that would leave the precision not determined, or the sums
+/// not finite.
+bool ComputeRowGroups(ComponentLayout layout, int parameters, const std::vector<bool>& fitted,
+                      const LinearisePair& linearise, const std::vector<Precision>* precision,
+                      RowGroups& groups);
+
 /// The factors that whiten pair i's residual rows in a component of `layout`, in its row order:
 /// 1/σ of each row (the horizontal σ of easting and northing, the vertical σ of the height or
 /// up) from `precision`, or 1 each when `precision` is null.

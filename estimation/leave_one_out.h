@@ -21,6 +21,7 @@ struct WhitenedComponent {
   Eigen::VectorXd whitening;      // 1/σ of each row of J; empty for unit weights
   double plainSum = 0.0;          // Σ|v|², square metres
   double sumHorizontal = 0.0, sumVertical = 0.0;  // of Σ|v|², square metres
+  double weightedHorizontal = 0.0, weightedVertical = 0.0;  // of the whitened rows' Σ v²
   double largestCoordinate = 0.0;
   double largestWeight = 1.0;     // of the rows' 1/σ², for the rounding of whitened sums
 };

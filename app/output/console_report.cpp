@@ -105,6 +105,12 @@ void PrintReport(const Registration& run, std::ostream& out, ConsoleEncoding enc
   out << run.model->ReportLines(run.params);
   if (!run.plane.datumShift.name.empty()) out << DatumShiftLine(run.plane, encoding);
   if (run.distortion) PrintDistortionLine(*run.distortion, out, encoding);
+  if (run.varianceComponents.estimated) {
+    out << kVarianceComponentsLabel.In(encoding) << '\t' << kHorizontalPrefix.In(encoding) << '\t'
+        << FixedText(run.varianceComponents.horizontal, 4) << "\tm\t"
+        << kVerticalPrefix.In(encoding) << '\t' << FixedText(run.varianceComponents.vertical, 4)
+        << "\tm\n";
+  }
   // A grid in feet is shown in feet, its heights in theirs: the frame is in metres.
   const double unit = run.plane.destinationOnGrid ? run.plane.destination.unit : 1.0;
   const double heightUnit = run.plane.destinationOnGrid ? run.plane.destination.heightUnit : 1.0;

@@ -238,6 +238,25 @@ void WriteRobust(JsonWriter& json, const Registration& run) {
   json.EndArray();
 }
 
+// For a model with rates fitted to pairs nobody gave a σ, "varianceComponents": the
+// horizontal and vertical σ estimated from the pairs, their pooled σ (the weighted σ̂0) and the
+// fits it took, metres.
+void WriteVarianceComponents(JsonWriter& json, const Registration& run) {
+  const VarianceComponents& components = run.varianceComponents;
+  if (!components.estimated) return;
+  json.Key("varianceComponents");
+  json.StartObject();
+  json.Key("horizontal");
+  json.Number(components.horizontal);
+  json.Key("vertical");
+  json.Number(components.vertical);
+  json.Key("pooled");
+  json.Number(components.pooled);
+  json.Key("fits");
+  json.Integer(components.rounds);
+  json.EndObject();
+}
+
 // A model of one component has its figures flat; one of several has them per component.
 void WriteQuality(JsonWriter& json, const Registration& run) {
   const bool known = run.hasStatistics;
@@ -258,6 +277,7 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
       WriteMatrix(json, precise, stats, true);
     }
     WriteRobust(json, run);
+    WriteVarianceComponents(json, run);
     json.EndObject();
     return;
   }
@@ -281,6 +301,7 @@ void WriteQuality(JsonWriter& json, const Registration& run) {
   }
   json.EndObject();
   WriteRobust(json, run);
+  WriteVarianceComponents(json, run);
   json.EndObject();
 }
 

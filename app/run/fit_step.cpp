@@ -47,10 +47,10 @@ class Progress {
 
 // --robust: each component's blunders found by the robust estimation from the first fit, then
 // the model fitted again to the pairs it keeps (about their centroid, as after snooping).
-bool Robust(Registration& run, const FramePairs& pairs, std::vector<std::vector<bool>>& fitted) {
+bool Robust(Registration& run, const FramePairs& pairs, std::vector<std::vector<bool>>& fitted,
+            bool& removed) {
   const TransformModel& model = *run.model;
   run.robust.resize(run.components.size());
-  bool removed = false;
   for (std::size_t c = 0; c < run.components.size(); ++c) {
     run.robust[c] = RobustComponent(model, c, pairs, fitted[c], run.params);
     for (const RobustTest& test : run.robust[c].removed) {
@@ -83,6 +83,69 @@ bool DestinationCollapsed(const Registration& run, const std::vector<bool>& fitt
 }
 
 
+namespace {
+
+// A model that changes with time, fitted to pairs nobody gave a σ, takes the weights of the
+// variance components its pairs give, refitting: GNSS heights over the years are commonly two to
+// three times less precise than the positions, and unit weights would misstate the parameters'
+// precision (docs/time-dependent.md). `unitFit`: run.params holds the fit with unit weights to
+// the pairs `fitted` marks; otherwise it is made first.
+void WeightByComponents(Registration& run, const std::vector<std::vector<bool>>& fitted,
+                        bool unitFit) {
+  if (!run.model->ChangesWithTime() || run.Weighted()) return;
+  run.varianceComponents = VarianceComponents{};
+  const FramePairs pairs = run.Pairs();
+  if (!unitFit) run.outcome = run.model->Fit(pairs, fitted, run.params, 0);
+  if (!run.outcome.usable) return;
+  run.varianceComponents =
+      EstimateVarianceComponents(*run.model, pairs, fitted, run.params, run.outcome);
+}
+
+// The statistics of every component at the reported fit. They count out what the fit held
+// rather than estimated (the slope across points on one line), so that they say what the
+// warning says the fit did.
+void ComputeStatistics(Registration& run, const std::vector<std::vector<bool>>& fitted) {
+  const FramePairs pairs = run.Pairs();
+  run.statistics.resize(run.components.size());
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    run.statistics[c] = ComputeModelStatistics(*run.model, c, pairs, fitted[c], run.params);
+    if (c < run.outcome.fixed.size()) CountOutFixed(run.statistics[c], run.outcome.fixed[c]);
+  }
+}
+
+// Snooping on what the fit kept, component by component, then the fit and statistics of what
+// it leaves.
+void Snoop(Registration& run, std::vector<std::vector<bool>>& fitted) {
+  const TransformModel& model = *run.model;
+  const FramePairs pairs = run.Pairs();
+  Progress progress(StandardErrorIsTerminal());
+  for (std::size_t c = 0; c < run.components.size(); ++c) {
+    const std::size_t before = run.removals.size();
+    SnoopModel(model, c, pairs, fitted[c], run.params, run.outcome, run.statistics[c],
+               run.removals, [&](std::size_t removals) { progress.Removed(removals); });
+    for (std::size_t k = before; k < run.removals.size(); ++k) {
+      run.status[c][run.removals[k].pair] = PairStatus::Removed;
+    }
+    if (!run.outcome.usable) break;
+  }
+  // Removals move the centroid a model's parameters are stated about, and the variance
+  // components weights came from: the model is fitted once more to the pairs left, which
+  // changes the parameters and their σ but not the fit. Then the summary and the pairs it
+  // counts are those of the last fit.
+  const bool refit = run.outcome.usable && !run.removals.empty();
+  if (refit && run.varianceComponents.estimated) {
+    WeightByComponents(run, fitted, false);
+  } else if (refit && model.StatesReference(run.params)) {
+    run.outcome = model.Fit(pairs, fitted, run.params, 0);
+  } else {
+    model.Summarise(pairs, fitted, run.params, run.outcome);
+    return;
+  }
+  if (run.outcome.usable) ComputeStatistics(run, fitted);
+}
+
+}  // namespace
+
 // The model fitted to the pairs each component keeps; then, when asked for, the blunders the
 // robust estimation finds, the statistics, and the blunders snooping removes from what is kept.
 void Fit(Step& step, Registration& run) {
@@ -95,47 +158,23 @@ void Fit(Step& step, Registration& run) {
     run.model = std::move(settled);
     run.components = run.model->Components();
   }
-  const TransformModel& model = *run.model;
-  run.outcome = model.Fit(pairs, fitted, run.params, collapsed ? kDegenerateIterations : 0);
+  run.outcome = run.model->Fit(pairs, fitted, run.params, collapsed ? kDegenerateIterations : 0);
   if (collapsed) {
     step.Warn("the fitted destination points all lie within " +
               std::to_string(static_cast<int>(kCoincidenceDistance * 1000)) +
               " mm of one spot while the source points do not: no transform fits them (the best "
               "scale would be 0), and the values are not a fit");
   }
+  if (run.outcome.usable && !collapsed) WeightByComponents(run, fitted, true);
   if (!run.outcome.usable || !step.settings.statistics) return;
-  if (step.settings.robust && !Robust(run, pairs, fitted)) return;
-  Progress progress(step.settings.snoop && StandardErrorIsTerminal());
-  // The statistics count out what the fit held rather than estimated (the slope across points
-  // on one line), so that they say what the warning says the fit did.
-  const auto statistics = [&] {
-    run.statistics.resize(run.components.size());
-    for (std::size_t c = 0; c < run.components.size(); ++c) {
-      run.statistics[c] = ComputeModelStatistics(model, c, pairs, fitted[c], run.params);
-      if (c < run.outcome.fixed.size()) CountOutFixed(run.statistics[c], run.outcome.fixed[c]);
-    }
-  };
-  statistics();
-  if (step.settings.snoop) {
-    for (std::size_t c = 0; c < run.components.size(); ++c) {
-      const std::size_t before = run.removals.size();
-      SnoopModel(model, c, pairs, fitted[c], run.params, run.outcome, run.statistics[c],
-                 run.removals, [&](std::size_t removals) { progress.Removed(removals); });
-      for (std::size_t k = before; k < run.removals.size(); ++k) {
-        run.status[c][run.removals[k].pair] = PairStatus::Removed;
-      }
-      if (!run.outcome.usable) break;
-    }
-    // Removals move the centroid a model's parameters are stated about: the model is fitted once
-    // more about the centroid of the pairs left, which changes the parameters and their σ but not
-    // the fit. Then the summary and the pairs it counts are those of the last fit.
-    if (run.outcome.usable && !run.removals.empty() && model.StatesReference(run.params)) {
-      run.outcome = model.Fit(pairs, fitted, run.params, 0);
-      if (run.outcome.usable) statistics();
-    } else {
-      model.Summarise(pairs, fitted, run.params, run.outcome);
-    }
+  if (step.settings.robust) {
+    bool removed = false;
+    if (!Robust(run, run.Pairs(), fitted, removed)) return;
+    if (removed) WeightByComponents(run, fitted, false);
+    if (!run.outcome.usable) return;
   }
+  ComputeStatistics(run, fitted);
+  if (step.settings.snoop) Snoop(run, fitted);
   run.hasStatistics = run.outcome.usable;
 }
 

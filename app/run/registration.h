@@ -17,6 +17,7 @@
 #include "estimation/fit_statistics.h"
 #include "estimation/model.h"
 #include "estimation/robust_estimation.h"
+#include "estimation/variance_components.h"
 #include "geodesy/plane_setup.h"
 
 namespace Quorvane {
@@ -91,6 +92,9 @@ struct Registration {
   /// With --robust, what it did in each component, before the fit and any snooping; empty
   /// otherwise.
   std::vector<RobustOutcome> robust;
+  /// For a model with rates fitted to pairs nobody gave a σ: the horizontal and vertical
+  /// variances estimated from the pairs, whose weights the fit and its statistics then take.
+  VarianceComponents varianceComponents;
   Tolerances tolerances;
 
   /// With --distortion, the field modelled from the corrections of the pairs fitted in every
@@ -116,9 +120,12 @@ struct Registration {
 
   /// The pairs in the frame, as the model takes them.
   FramePairs Pairs() const {
+    const std::vector<Precision>* weights =
+        Weighted()                        ? &precision
+        : varianceComponents.estimated ? &varianceComponents.weights
+                                       : nullptr;
     return FramePairs{planeSource, planeDestination, localAxes.empty() ? nullptr : &localAxes,
-                      Weighted() ? &precision : nullptr, epochs.empty() ? nullptr : &epochs,
-                      Weighted() && varianceKnown};
+                      weights, epochs.empty() ? nullptr : &epochs, Weighted() && varianceKnown};
   }
   /// Whether the fit is weighted: every pair has a precision above 0, horizontally and
   /// vertically.

@@ -16,6 +16,7 @@
 #include <Eigen/Dense>
 
 #include "estimation/model.h"
+#include "estimation/variance_components.h"
 #include "tests/estimation/networks.h"
 #include "tests/support/published_terms.h"
 
@@ -262,9 +263,63 @@ TEST(HelmertWithRates, FitsPublishedTimeDependentSetsBack) {
   }
 }
 
-// On a noisy network the fit with rates is the least-squares optimum of
-// X' = T(t) + (1 + s(t))·R(t)·X, which Gauss-Newton iterations of that formula in long double
-// reach independently.
+using Real = long double;
+using RealVector = Eigen::Matrix<Real, 3, 1>;
+using Fourteen = Eigen::Matrix<Real, 14, 1>;
+
+// The least-squares optimum of X' = T(t) + (1 + s(t))·R(t)·X over `net` (position vector,
+// about t0), by Gauss-Newton iterations of that formula in long double, each pair's residual
+// in its east, north and up divided by sigmaH, sigmaH, sigmaV; with the sums Helmert's variance
+// components take: the whitened squares and the redundancy numbers (hat matrix) of the
+// horizontal [0] and vertical [1] rows.
+struct Optimum {
+  Fourteen x = Fourteen::Zero();  // T, Ω, s, their rates
+  Real squares[2] = {0, 0}, redundancy[2] = {0, 0};
+};
+RealVector ImageOf(const KinematicNetwork& net, double t0, int i, const Fourteen& p) {
+  const Real tau = net.epochs[i] - t0;
+  const Eigen::Matrix<Real, 7, 1> at = p.head<7>() + tau * p.tail<7>();
+  const RealVector q(net.source[i].x, net.source[i].y, net.source[i].z);
+  return at.head<3>() + (1 + at[6]) * (q + RealVector(at.segment<3>(3)).cross(q));
+}
+Optimum IndependentOptimum(const KinematicNetwork& net, double t0, Real sigmaH, Real sigmaV) {
+  const int m = static_cast<int>(net.source.size());
+  Optimum o;
+  Eigen::Matrix<Real, Eigen::Dynamic, 14> J(3 * m, 14);
+  Eigen::Matrix<Real, Eigen::Dynamic, 1> r(3 * m);
+  for (int iteration = 0; iteration < 8; ++iteration) {
+    for (int i = 0; i < m; ++i) {
+      const Real tau = net.epochs[i] - t0;
+      const RealVector q(net.source[i].x, net.source[i].y, net.source[i].z);
+      const Fourteen& x = o.x;
+      Eigen::Matrix<Real, 3, 3> whiten;
+      for (int k = 0; k < 3; ++k) {
+        whiten(0, k) = net.axes[i].east[k] / sigmaH;
+        whiten(1, k) = net.axes[i].north[k] / sigmaH;
+        whiten(2, k) = net.axes[i].up[k] / sigmaV;
+      }
+      r.segment<3>(3 * i) = whiten * (ImageOf(net, t0, i, x) - RealVector(net.destination[i].x,
+                                                                          net.destination[i].y,
+                                                                          net.destination[i].z));
+      Eigen::Matrix<Real, 3, 7> columns;
+      columns.leftCols<3>().setIdentity();
+      columns.block<3, 3>(0, 3) << 0, q.z(), -q.y(), -q.z(), 0, q.x(), q.y(), -q.x(), 0;
+      columns.block<3, 3>(0, 3) *= 1 + x[6] + tau * x[13];
+      columns.col(6) = q + RealVector(x.segment<3>(3) + tau * x.segment<3>(10)).cross(q);
+      J.block<3, 7>(3 * i, 0) = whiten * columns;
+      J.block<3, 7>(3 * i, 7) = tau * whiten * columns;
+    }
+    if (iteration < 7) o.x -= J.colPivHouseholderQr().solve(r);
+  }
+  const Eigen::Matrix<Real, 14, 14> inverse = (J.transpose() * J).inverse();
+  for (int j = 0; j < 3 * m; ++j) {
+    o.squares[j % 3 == 2] += r[j] * r[j];
+    o.redundancy[j % 3 == 2] += 1 - J.row(j) * inverse * J.row(j).transpose();
+  }
+  return o;
+}
+
+// On a noisy network the fit with rates is the least-squares optimum of its formula.
 TEST(HelmertWithRates, NoisyNetworkIsTheOptimumOfItsFormula) {
   constexpr double kOptimum = 1e-6;  // metres, in the transformed points
   constexpr double kNoise[3] = {0.005, 0.005, 0.010};
@@ -278,42 +333,41 @@ TEST(HelmertWithRates, NoisyNetworkIsTheOptimumOfItsFormula) {
   const auto model = Made("helmert", settings);
   ModelParameters params;
   ASSERT_TRUE(model->Fit(net.Pairs(), All(net.source.size()), params, 0).usable);
-  using Real = long double;
-  using Vector = Eigen::Matrix<Real, 3, 1>;
-  const int m = static_cast<int>(net.source.size());
-  Eigen::Matrix<Real, 14, 1> x = Eigen::Matrix<Real, 14, 1>::Zero();  // T, Ω, s, their rates
-  const auto image = [&](int i, const Eigen::Matrix<Real, 14, 1>& p) {
-    const Real tau = net.epochs[i] - params.referenceEpoch;
-    const Eigen::Matrix<Real, 7, 1> at = p.head<7>() + tau * p.tail<7>();
-    const Vector q(net.source[i].x, net.source[i].y, net.source[i].z);
-    return Vector(at.head<3>() + (1 + at[6]) * (q + Vector(at.segment<3>(3)).cross(q)));
-  };
-  for (int iteration = 0; iteration < 8; ++iteration) {
-    Eigen::Matrix<Real, Eigen::Dynamic, 14> J(3 * m, 14);
-    Eigen::Matrix<Real, Eigen::Dynamic, 1> r(3 * m);
-    for (int i = 0; i < m; ++i) {
-      const Real tau = net.epochs[i] - params.referenceEpoch;
-      const Vector q(net.source[i].x, net.source[i].y, net.source[i].z);
-      const Real scale = 1 + x[6] + tau * x[13];
-      r.segment<3>(3 * i) = image(i, x) - Vector(net.destination[i].x, net.destination[i].y,
-                                                 net.destination[i].z);
-      Eigen::Matrix<Real, 3, 7> columns;
-      columns.leftCols<3>().setIdentity();
-      columns.block<3, 3>(0, 3) << 0, q.z(), -q.y(), -q.z(), 0, q.x(), q.y(), -q.x(), 0;
-      columns.block<3, 3>(0, 3) *= scale;
-      columns.col(6) = q + Vector(x.segment<3>(3) + tau * x.segment<3>(10)).cross(q);
-      J.block<3, 7>(3 * i, 0) = columns;
-      J.block<3, 7>(3 * i, 7) = tau * columns;
-    }
-    x -= J.colPivHouseholderQr().solve(r);
-  }
-  for (int i = 0; i < m; ++i) {
-    const Vector theirs = image(i, x);
+  const Optimum theirs = IndependentOptimum(net, params.referenceEpoch, 1, 1);
+  for (int i = 0; i < static_cast<int>(net.source.size()); ++i) {
+    const RealVector image = ImageOf(net, params.referenceEpoch, i, theirs.x);
     const Point3 mine = model->Apply(params, net.source[i], net.epochs[i]);
-    EXPECT_NEAR(mine.x, static_cast<double>(theirs.x()), kOptimum) << i;
-    EXPECT_NEAR(mine.y, static_cast<double>(theirs.y()), kOptimum) << i;
-    EXPECT_NEAR(mine.z, static_cast<double>(theirs.z()), kOptimum) << i;
+    EXPECT_NEAR(mine.x, static_cast<double>(image.x()), kOptimum) << i;
+    EXPECT_NEAR(mine.y, static_cast<double>(image.y()), kOptimum) << i;
+    EXPECT_NEAR(mine.z, static_cast<double>(image.z()), kOptimum) << i;
   }
+
+  // Helmert's variance components: the σ given are Ω_k / r_k of the weighted optimum at the
+  // weights the estimate ends with, and that ratio is the fixed point of the iteration to
+  // within the tenth of its standard error at which the estimate stops.
+  constexpr double kSums = 1e-7;  // relative: rounding of sums over 240 rows
+  std::vector<std::vector<bool>> used = {All(net.source.size())};
+  FitOutcome outcome = model->Fit(net.Pairs(), used, params, 0);
+  const VarianceComponents components =
+      EstimateVarianceComponents(*model, net.Pairs(), used, params, outcome);
+  ASSERT_TRUE(components.estimated);
+  const Precision w = components.weights[0];
+  const Optimum at = IndependentOptimum(net, params.referenceEpoch, w.horizontal, w.vertical);
+  const double sigma[2] = {w.horizontal * std::sqrt(double(at.squares[0] / at.redundancy[0])),
+                           w.vertical * std::sqrt(double(at.squares[1] / at.redundancy[1]))};
+  EXPECT_NEAR(components.horizontal / sigma[0], 1, kSums);
+  EXPECT_NEAR(components.vertical / sigma[1], 1, kSums);
+  const Point3 mine = model->Apply(params, net.source[0], net.epochs[0]);
+  EXPECT_NEAR(mine.z, double(ImageOf(net, params.referenceEpoch, 0, at.x).z()), kOptimum);
+  Real ratio = sigma[0] / sigma[1];
+  Optimum fixed = at;
+  for (int round = 0; round < 10; ++round) {
+    fixed = IndependentOptimum(net, params.referenceEpoch, ratio, 1);
+    ratio *= std::sqrt(fixed.squares[0] / fixed.redundancy[0] /
+                       (fixed.squares[1] / fixed.redundancy[1]));
+  }
+  const double spread = std::sqrt(double(0.5 / fixed.redundancy[0] + 0.5 / fixed.redundancy[1]));
+  EXPECT_NEAR(components.horizontal / components.vertical / double(ratio), 1, 0.1 * spread);
 }
 
 }  // namespace
