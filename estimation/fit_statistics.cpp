@@ -85,6 +85,18 @@ WhitenedComponent Linearise(ComponentLayout layout, int parameters, const std::v
   return out;
 }
 
+// The factors that scale each column of J to unit length; false for a column of length 0 or
+// not finite.
+bool UnitColumns(const Eigen::MatrixXd& J, Eigen::VectorXd& scaling) {
+  scaling.resize(J.cols());
+  for (Eigen::Index k = 0; k < J.cols(); ++k) {
+    const double norm = J.col(k).norm();
+    if (!(norm > 0.0) || !std::isfinite(norm)) return false;
+    scaling[k] = 1.0 / norm;
+  }
+  return true;
+}
+
 // Linearise of a component of any shape, with fixed sizes for those of
 // QUORVANE_FIXED_STATISTICS_SHAPES.
 WhitenedComponent LineariseAny(ComponentLayout layout, int u, const std::vector<bool>& fitted,
@@ -166,12 +178,8 @@ FitStatistics ComputeComponentStatistics(ComponentLayout layout, int parameters,
   // against radians) and of the network's distance from the origin; then J·D = U Σ Vᵀ gives
   // (JᵀJ)⁻¹ = D V Σ⁻² Vᵀ D and the hat matrix J(JᵀJ)⁻¹Jᵀ = U Uᵀ without forming JᵀJ, whose
   // condition number would be the square.
-  Eigen::VectorXd scaling(u);
-  for (int k = 0; k < u; ++k) {
-    const double norm = at.J.col(k).norm();
-    if (!(norm > 0.0) || !std::isfinite(norm)) return stats;
-    scaling[k] = 1.0 / norm;
-  }
+  Eigen::VectorXd scaling;
+  if (!UnitColumns(at.J, scaling)) return stats;
   const Eigen::MatrixXd scaled = at.J * scaling.asDiagonal();
   const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled, Eigen::ComputeThinU | Eigen::ComputeThinV);
   const auto& singular = svd.singularValues();
@@ -213,12 +221,8 @@ bool ComputeRowGroups(ComponentLayout layout, int parameters, const std::vector<
   };
   // The redundancy numbers sum to n_k − tr(N⁻¹ N_k) over group k, N = JᵀJ of the whitened rows
   // and N_k that of the group's, on columns scaled to unit length as the statistics scale them.
-  Eigen::VectorXd scaling(u);
-  for (int k = 0; k < u; ++k) {
-    const double norm = at.J.col(k).norm();
-    if (!(norm > 0.0) || !std::isfinite(norm)) return false;
-    scaling[k] = 1.0 / norm;
-  }
+  Eigen::VectorXd scaling;
+  if (!UnitColumns(at.J, scaling)) return false;
   const Eigen::MatrixXd scaled = at.J * scaling.asDiagonal();
   Eigen::VectorXd inVertical(rows);
   for (Eigen::Index j = 0; j < rows; ++j) inVertical[j] = vertical(j) ? 1.0 : 0.0;

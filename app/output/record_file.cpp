@@ -246,12 +246,13 @@ void WriteVarianceComponents(JsonWriter& json, const Registration& run) {
   if (!components.estimated) return;
   json.Key("varianceComponents");
   json.StartObject();
-  json.Key("horizontal");
-  json.Number(components.horizontal);
-  json.Key("vertical");
-  json.Number(components.vertical);
-  json.Key("pooled");
-  json.Number(components.pooled);
+  const std::pair<const char*, double> sigmas[] = {{"horizontal", components.horizontal},
+                                                   {"vertical", components.vertical},
+                                                   {"pooled", components.pooled}};
+  for (const auto& [member, sigma] : sigmas) {
+    json.Key(member);
+    json.Number(sigma);
+  }
   json.Key("fits");
   json.Integer(components.rounds);
   json.EndObject();
