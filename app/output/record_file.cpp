@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "app/output/distortion_file.h"
 #include "app/output/json_text.h"
