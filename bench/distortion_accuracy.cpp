@@ -1,8 +1,9 @@
 // Accuracy of --distortion on a network with a real distortion field, not a timing. Thirty control
 // points over about 110 km of Hesse and Thuringia (9.3–10.8 °E, 50–51 °N) in ETRS89, and the same
 // points in DHDN made by libproj's hgridshift with BETA2007.gsb (the published distortion of the
-// old German network against ETRS89), heights less the EGM96 geoid (a smooth height anomaly of
-// decimetres over the area), 5 mm of noise in every coordinate; 2,000 check points over the area
+// old German network against ETRS89; or, by name, ntf_r93.gsb in France, CHENYX06.gsb in
+// Switzerland, nzgd2kgrid0005.gsb in New Zealand), heights less the EGM96 geoid (a smooth height
+// anomaly of decimetres to metres over the area), 5 mm of noise in every coordinate; 2,000 check points over the area
 // and a band of about 20 km around it. For six seeds: the site model alone, with tin and with
 // smooth, the check points' RMS inside and outside the control points' hull, the printed
 // leave-one-out RMS, and the largest difference between libproj running the record's pipeline
@@ -170,9 +171,16 @@ bool Run(const Network& network, const Area& area, const char* method, std::vect
 int main(int argc, char** argv) {
   const int seeds = argc > 1 ? std::atoi(argv[1]) : 6;
   Area area;
-  if (argc > 2 && std::string(argv[2]) == "ntf") {
+  const std::string name = argc > 2 ? argv[2] : "beta";
+  if (name == "ntf") {
     // The Centre-Val de Loire in NTF (Clarke 1880 IGN), ntf_r93.gsb.
     area = {"ntf_r93.gsb", 1.3, 46.8, "6378249.2/293.4660212936269"};
+  } else if (name == "ch") {
+    // The Swiss plateau from Bern to Zurich in LV03 (Bessel 1841), CHENYX06.gsb.
+    area = {"CHENYX06.gsb", 7.2, 46.7, "BESSEL1841"};
+  } else if (name == "nz") {
+    // Manawatū–Whanganui in NZGD49 (International 1924), nzgd2kgrid0005.gsb.
+    area = {"nzgd2kgrid0005.gsb", 174.9, -40.6, "INTL1924"};
   }
   const std::string grid = std::string("+proj=hgridshift +grids=") + area.grid;
   PJ* shift = proj_create(PJ_DEFAULT_CTX, grid.c_str());

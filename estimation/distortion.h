@@ -38,6 +38,11 @@ struct LeaveOneOut {
   double rmsVertical = 0.0;    // of |dH|
 };
 
+/// The largest difference, metres, between PROJ's linear interpolation of the smooth field's
+/// grid and the field itself that the grid's spacing allows: it is halved until the grid keeps
+/// within it or reaches the most nodes a file PROJ reads can hold (90,000).
+constexpr double kDistortionGridLimit = 0.001;
+
 /// The field. Within the control points' convex hull it is the method's; beyond it the
 /// correction falls to zero over `margin` metres (linearly over the triangles to a ring of zero
 /// vertices for tin, by 1 − 3t² + 2t³ of the distance t·margin for smooth), and beyond that it
@@ -59,7 +64,8 @@ struct DistortionField {
   LeaveOneOut onHull;  // the hull's vertices, predicted by the outside rule
   double spacing = 0.0;    // smooth: the grid's node spacing, metres
   double gridError = 0.0;  // smooth: the largest difference between the grid's linear
-                           // interpolation and the spline, measured at the cells' centres, metres
+                           // interpolation and the spline, measured at the cells' centres, metres:
+                           // within kDistortionGridLimit unless the grid's node limit binds
   double smoothingHorizontal = 0.0;  // smooth: the spline's μ, east and north
   double smoothingVertical = 0.0;    // smooth: the spline's μ, heights
 

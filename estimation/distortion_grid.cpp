@@ -13,9 +13,8 @@ namespace Quorvane {
 
 namespace {
 
-// Within a millimetre, as PROJ interpolates the file: aimed at half of it.
-constexpr double kGridLimit = 0.001;
-constexpr double kGridTarget = 0.0005;
+// Aimed at half the limit, as PROJ interpolates the file.
+constexpr double kGridTarget = 0.5 * kDistortionGridLimit;
 // Cells across the longer side of the area, at least (the coarse grid); nodes at most, for a
 // file of about 8 MiB (PROJ reads no triangulation over 10 MiB).
 constexpr double kFewestCells = 32.0;
@@ -102,7 +101,7 @@ void SampleOnGrid(const FieldAt& field, const ActiveAt& active, PlanePoint low, 
   spacing = std::floor(std::clamp(spacing, finest, coarse));
   Grid fine = grid(spacing);
   double error = CentreError(field, active, fine);
-  while (error > kGridLimit && spacing > finest) {
+  while (error > kDistortionGridLimit && spacing > finest) {
     spacing = std::max(std::floor(0.5 * spacing), finest);
     fine = grid(spacing);
     error = CentreError(field, active, fine);

@@ -3,6 +3,7 @@
 #include "app/run/run_steps.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace Quorvane {
 
@@ -36,6 +37,15 @@ bool ModelTheDistortion(Step& step, Registration& run) {
     step.Warn(std::to_string(field->merged) +
               " fitted pairs lie within a millimetre of another in the plane: the distortion "
               "takes each such group as one point with their mean correction");
+  }
+  if (field->gridError > kDistortionGridLimit) {
+    char figures[96];
+    std::snprintf(figures, sizeof figures, "%.2f mm at its spacing of %.0f m",
+                  field->gridError * 1e3, field->spacing);
+    step.Warn(std::string("the smooth distortion bends more than the most nodes a file PROJ reads "
+                          "can follow: interpolated between them it departs from the spline by "
+                          "up to ") +
+              figures + " (--apply and PROJ both take the file)");
   }
   run.distortion = std::move(field);
   run.distortionFile = settings.outputs.distortionPath;
