@@ -84,11 +84,14 @@ PlanePoint OutwardNormal(PlanePoint a, PlanePoint b) {
 }
 
 // The boundary of the hull grown by `margin`: at each corner an arc from the normal of the side
-// before to that of the side after.
-std::vector<PlanePoint> Ring(const std::vector<PlanePoint>& hull, double margin) {
+// before to that of the side after; `arcs`, where given, receives the index of each corner's
+// first arc point, and the ring's size last.
+std::vector<PlanePoint> Ring(const std::vector<PlanePoint>& hull, double margin,
+                             std::vector<std::size_t>* arcs = nullptr) {
   std::vector<PlanePoint> ring;
   const std::size_t h = hull.size();
   for (std::size_t k = 0; k < h; ++k) {
+    if (arcs != nullptr) arcs->push_back(ring.size());
     const PlanePoint before = OutwardNormal(hull[(k + h - 1) % h], hull[k]);
     const PlanePoint after = OutwardNormal(hull[k], hull[(k + 1) % h]);
     double from = std::atan2(before.y, before.x), to = std::atan2(after.y, after.x);
@@ -99,6 +102,7 @@ std::vector<PlanePoint> Ring(const std::vector<PlanePoint>& hull, double margin)
       ring.push_back({hull[k].x + margin * std::cos(angle), hull[k].y + margin * std::sin(angle)});
     }
   }
+  if (arcs != nullptr) arcs->push_back(ring.size());
   return ring;
 }
 
@@ -186,17 +190,36 @@ void TinLeaveOneOut(DistortionField& field, std::size_t count, const PlaneLattic
   field.onHull = hull.Result();
 }
 
+// The Delaunay triangulation of the control points alone, so that within their hull the
+// correction is theirs; then the band between the hull and the ring of zero corrections, a fan
+// about each corner to its arc and two triangles along each side (a triangulation of control
+// points and ring together would let a ring point reach inside the hull across a long side).
 void BuildTin(const Control& control, const PlaneLattice& lattice, DistortionField& field) {
-  std::vector<PlanePoint> places = control.at;
-  for (const PlanePoint& p : field.reach) places.push_back(lattice.Snap(p));
-  for (std::size_t k = 0; k < places.size(); ++k) {
-    field.vertices.push_back({places[k], k < control.at.size() ? control.correction[k] : Point3()});
+  const std::vector<std::size_t> hull = ConvexHull(control.at, lattice);
+  std::vector<PlanePoint> hullPoints;
+  for (std::size_t k : hull) hullPoints.push_back(control.at[k]);
+  std::vector<std::size_t> arcs;
+  const std::vector<PlanePoint> ring = Ring(hullPoints, field.margin, &arcs);
+  const std::size_t n = control.at.size();
+  for (std::size_t k = 0; k < n; ++k) field.vertices.push_back({control.at[k], control.correction[k]});
+  for (const PlanePoint& p : ring) field.vertices.push_back({lattice.Snap(p), Point3()});
+  field.triangles = DelaunayTriangles(control.at, lattice);
+  const auto add = [&](std::size_t a, std::size_t b, std::size_t c) {
+    // A triangle that snapping to the lattice flattened covers nothing.
+    if (Cross(field.vertices[a].at, field.vertices[b].at, field.vertices[c].at) > 0.0) {
+      field.triangles.push_back({static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b),
+                                 static_cast<std::uint32_t>(c)});
+    }
+  };
+  const std::size_t h = hull.size();
+  for (std::size_t k = 0; k < h; ++k) {
+    const std::size_t next = (k + 1) % h;
+    for (std::size_t a = arcs[k]; a + 1 < arcs[k + 1]; ++a) add(hull[k], n + a, n + a + 1);
+    add(hull[k], n + arcs[k + 1] - 1, n + arcs[next]);
+    add(hull[k], n + arcs[next], hull[next]);
   }
-  field.triangles = DelaunayTriangles(places, lattice);
-  field.controlVertices = control.at.size();
-  // A ring point on the same lattice point as another is in no triangle; it stays a vertex of
-  // none, which the file allows.
-  TinLeaveOneOut(field, control.at.size(), lattice);
+  field.controlVertices = n;
+  TinLeaveOneOut(field, n, lattice);
 }
 
 // The spline fitted to the corrections, east and north with one smoothing and heights with

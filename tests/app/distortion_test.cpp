@@ -6,9 +6,12 @@
 #include <proj.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -141,6 +144,46 @@ double PipelineMiss(const std::string& folder, const nlohmann::json& record) {
   return worst;
 }
 
+// How many sides of the convex hull of a triangulation file's first `controls` vertices (the
+// control points) are no side of its triangles: within the hull the correction is the control
+// points' alone only when there are none.
+int HullSidesMissing(const std::string& path, std::size_t controls) {
+  const nlohmann::json tin = nlohmann::json::parse(ReadFile(path));
+  std::vector<std::pair<double, double>> at;
+  for (std::size_t k = 0; k < controls; ++k) at.emplace_back(tin["vertices"][k][0], tin["vertices"][k][1]);
+  const auto turn = [&](std::size_t o, std::size_t a, std::size_t b) {
+    return (at[a].first - at[o].first) * (at[b].second - at[o].second) -
+           (at[a].second - at[o].second) * (at[b].first - at[o].first);
+  };
+  std::vector<std::size_t> order(controls), hull;
+  for (std::size_t k = 0; k < controls; ++k) order[k] = k;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return at[a] < at[b]; });
+  for (int pass = 0; pass < 2; ++pass) {  // Andrew's monotone chain: lower, then upper
+    const std::size_t start = hull.size();
+    for (std::size_t k : order) {
+      while (hull.size() >= start + 2 && turn(hull[hull.size() - 2], hull.back(), k) <= 0) {
+        hull.pop_back();
+      }
+      hull.push_back(k);
+    }
+    hull.pop_back();
+    std::reverse(order.begin(), order.end());
+  }
+  std::set<std::pair<std::size_t, std::size_t>> sides;
+  for (const auto& t : tin["triangles"]) {
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t a = t[k], b = t[(k + 1) % 3];
+      sides.insert({std::min(a, b), std::max(a, b)});
+    }
+  }
+  int missing = 0;
+  for (std::size_t k = 0; k < hull.size(); ++k) {
+    const std::size_t a = hull[k], b = hull[(k + 1) % hull.size()];
+    missing += sides.count({std::min(a, b), std::max(a, b)}) == 0 ? 1 : 0;
+  }
+  return missing;
+}
+
 TEST(Distortion, TinAndSmoothTakeUpAPublishedDistortionAndPROJAppliesTheirFile) {
   const Network network = MakeNetwork();
   QuorvaneTest::Installation q;
@@ -162,6 +205,7 @@ TEST(Distortion, TinAndSmoothTakeUpAPublishedDistortionAndPROJAppliesTheirFile) 
     if (method == "tin") {
       EXPECT_LT(o.controls[0], kControlExact);
       EXPECT_LT(o.controls[1], kControlExact);
+      EXPECT_EQ(HullSidesMissing(q.home.path() + "/" + file, kSide * kSide), 0);
     }
     EXPECT_NE(ReadFile(q.home.path() + "/p.svg").find("<g class=\"distortion " + method + "\""),
               std::string::npos);
