@@ -148,7 +148,9 @@ constexpr OptionSpec kOptions[kOptionCount] = {
      "molodensky-badekas the same about the centroid. Every pair needs an epoch, from an\n"
      "epoch column of a point file (epoch, t or 历元, decimal years); --apply then takes\n"
      "lon,lat,h,epoch for each point and --apply-file an epoch column. The rates are\n"
-     "reported in m/yr, arcsec/yr and ppm/yr.",
+     "reported in m/yr, arcsec/yr and ppm/yr. Where no point file and no option gives a\n"
+     "sigma, the fit weights east and north and the heights by their own sigma, estimated\n"
+     "from the pairs (variance components, reported as 方差分量估计).",
      "--model helmert --rates"},
     {Option::ReferenceEpoch, "--reference-epoch", "T", OptionGroup::Model,
      "With --rates, the epoch t0 the seven are given at, decimal years (default: the mean\n"
