@@ -128,6 +128,11 @@ bool PairPrecision(Step& step, const ObservationList& source, const ObservationL
 // without one is refused.
 bool EveryPairHasAnEpoch(Step& step, const Registration& run) {
   if (!step.settings.model.rates) return true;
+  if (run.source.empty()) {
+    step.errors << "quorvane: --rates needs pairs at their epochs, and the lists hold no pair"
+                << kNothingWritten;
+    return false;
+  }
   for (std::size_t i = 0; i < run.source.size(); ++i) {
     if (run.EpochOf(i) >= kEarliestEpoch) continue;
     step.errors << "quorvane: --rates needs the epoch of every pair, and pair " << i + 1

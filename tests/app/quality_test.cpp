@@ -434,6 +434,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "--source-crs", "EPSG:7912", "--destination-crs", "EPSG:6319", "--model",
                  "helmert"},
                 3, ": the transformation may change with time (--rates)"},
+        // Lists that hold no pair leave no epoch to state the rates at.
+        Mistake{"RatesOnListsWithoutPairs",
+                {"--refsrc", "x", "--refdes", "y", "--model", "helmert", "--rates"}, 255,
+                "--rates needs pairs at their epochs, and the lists hold no pair"},
         Mistake{"DistortionBendingBeyondTheGrid",
                 {"--refsrc", SharplyBentHeights().first, "--refdes", SharplyBentHeights().second,
                  "--source-crs", "EPSG:32650", "--destination-crs", "EPSG:32650", "--model",
