@@ -84,14 +84,14 @@ PlanePoint OutwardNormal(PlanePoint a, PlanePoint b) {
 }
 
 // The boundary of the hull grown by `margin`: at each corner an arc from the normal of the side
-// before to that of the side after; `arcs`, where given, receives the index of each corner's
-// first arc point, and the ring's size last.
+// before to that of the side after; `arcs` receives the index of each corner's first arc point,
+// and the ring's size last.
 std::vector<PlanePoint> Ring(const std::vector<PlanePoint>& hull, double margin,
-                             std::vector<std::size_t>* arcs = nullptr) {
+                             std::vector<std::size_t>& arcs) {
   std::vector<PlanePoint> ring;
   const std::size_t h = hull.size();
   for (std::size_t k = 0; k < h; ++k) {
-    if (arcs != nullptr) arcs->push_back(ring.size());
+    arcs.push_back(ring.size());
     const PlanePoint before = OutwardNormal(hull[(k + h - 1) % h], hull[k]);
     const PlanePoint after = OutwardNormal(hull[k], hull[(k + 1) % h]);
     double from = std::atan2(before.y, before.x), to = std::atan2(after.y, after.x);
@@ -102,7 +102,7 @@ std::vector<PlanePoint> Ring(const std::vector<PlanePoint>& hull, double margin,
       ring.push_back({hull[k].x + margin * std::cos(angle), hull[k].y + margin * std::sin(angle)});
     }
   }
-  if (arcs != nullptr) arcs->push_back(ring.size());
+  arcs.push_back(ring.size());
   return ring;
 }
 
@@ -194,15 +194,14 @@ void TinLeaveOneOut(DistortionField& field, std::size_t count, const PlaneLattic
 // correction is theirs; then the band between the hull and the ring of zero corrections, a fan
 // about each corner to its arc and two triangles along each side (a triangulation of control
 // points and ring together would let a ring point reach inside the hull across a long side).
-void BuildTin(const Control& control, const PlaneLattice& lattice, DistortionField& field) {
-  const std::vector<std::size_t> hull = ConvexHull(control.at, lattice);
-  std::vector<PlanePoint> hullPoints;
-  for (std::size_t k : hull) hullPoints.push_back(control.at[k]);
-  std::vector<std::size_t> arcs;
-  const std::vector<PlanePoint> ring = Ring(hullPoints, field.margin, &arcs);
+// `hull` indexes the control points of field.hull, and `arcs` the first ring point of each of
+// its corners in field.reach (then the ring's size).
+void BuildTin(const Control& control, const PlaneLattice& lattice,
+              const std::vector<std::size_t>& hull, const std::vector<std::size_t>& arcs,
+              DistortionField& field) {
   const std::size_t n = control.at.size();
   for (std::size_t k = 0; k < n; ++k) field.vertices.push_back({control.at[k], control.correction[k]});
-  for (const PlanePoint& p : ring) field.vertices.push_back({lattice.Snap(p), Point3()});
+  for (const PlanePoint& p : field.reach) field.vertices.push_back({lattice.Snap(p), Point3()});
   field.triangles = DelaunayTriangles(control.at, lattice);
   const auto add = [&](std::size_t a, std::size_t b, std::size_t c) {
     // A triangle that snapping to the lattice flattened covers nothing.
@@ -376,16 +375,18 @@ bool ModelDistortion(const std::vector<PlanePoint>& at, const std::vector<Point3
                            (0.5 + kMarginSpacings / std::sqrt(3.0)) * reach + 1.0);
   const Control control = Merge(at, corrections, lattice);
   field.merged = control.merged;
-  for (std::size_t k : ConvexHull(control.at, lattice)) field.hull.push_back(control.at[k]);
+  const std::vector<std::size_t> hull = ConvexHull(control.at, lattice);
+  for (std::size_t k : hull) field.hull.push_back(control.at[k]);
   const double area = field.hull.size() >= 3 ? HullArea(field.hull) : 0.0;
   if (!(area > 0.0)) {
     problem = "needs at least three control points not all on one line";
     return false;
   }
   field.margin = kMarginSpacings * std::sqrt(area / control.at.size());
-  field.reach = Ring(field.hull, field.margin);
+  std::vector<std::size_t> arcs;
+  field.reach = Ring(field.hull, field.margin, arcs);
   if (method == DistortionMethod::Tin) {
-    BuildTin(control, lattice, field);
+    BuildTin(control, lattice, hull, arcs, field);
   } else if (!BuildSmooth(control, lattice, field, problem)) {
     return false;
   }
