@@ -166,22 +166,28 @@ bool Run(const Network& network, const Area& area, const char* method, std::vect
   return true;
 }
 
+// The area a name on the command line picks; BETA2007's without one.
+Area AreaNamed(const std::string& name) {
+  if (name == "ntf") {
+    // The Centre-Val de Loire in NTF (Clarke 1880 IGN), ntf_r93.gsb.
+    return {"ntf_r93.gsb", 1.3, 46.8, "6378249.2/293.4660212936269"};
+  }
+  if (name == "ch") {
+    // The Swiss plateau from Bern to Zurich in LV03 (Bessel 1841), CHENYX06.gsb.
+    return {"CHENYX06.gsb", 7.2, 46.7, "BESSEL1841"};
+  }
+  if (name == "nz") {
+    // Manawatū–Whanganui in NZGD49 (International 1924), nzgd2kgrid0005.gsb.
+    return {"nzgd2kgrid0005.gsb", 174.9, -40.6, "INTL1924"};
+  }
+  return Area{};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int seeds = argc > 1 ? std::atoi(argv[1]) : 6;
-  Area area;
-  const std::string name = argc > 2 ? argv[2] : "beta";
-  if (name == "ntf") {
-    // The Centre-Val de Loire in NTF (Clarke 1880 IGN), ntf_r93.gsb.
-    area = {"ntf_r93.gsb", 1.3, 46.8, "6378249.2/293.4660212936269"};
-  } else if (name == "ch") {
-    // The Swiss plateau from Bern to Zurich in LV03 (Bessel 1841), CHENYX06.gsb.
-    area = {"CHENYX06.gsb", 7.2, 46.7, "BESSEL1841"};
-  } else if (name == "nz") {
-    // Manawatū–Whanganui in NZGD49 (International 1924), nzgd2kgrid0005.gsb.
-    area = {"nzgd2kgrid0005.gsb", 174.9, -40.6, "INTL1924"};
-  }
+  const Area area = AreaNamed(argc > 2 ? argv[2] : "beta");
   const std::string grid = std::string("+proj=hgridshift +grids=") + area.grid;
   PJ* shift = proj_create(PJ_DEFAULT_CTX, grid.c_str());
   PJ* geoid = proj_create(PJ_DEFAULT_CTX, "+proj=vgridshift +grids=egm96_15.gtx +multiplier=-1");
