@@ -2,12 +2,13 @@
 // points over about 110 km of Hesse and Thuringia (9.3–10.8 °E, 50–51 °N) in ETRS89, and the same
 // points in DHDN made by libproj's hgridshift with BETA2007.gsb (the published distortion of the
 // old German network against ETRS89; or, by name, ntf_r93.gsb in France, CHENYX06.gsb in
-// Switzerland, nzgd2kgrid0005.gsb in New Zealand), heights less the EGM96 geoid (a smooth height
-// anomaly of decimetres to metres over the area), 5 mm of noise in every coordinate; 2,000 check points over the area
-// and a band of about 20 km around it. For six seeds: the site model alone, with tin and with
-// smooth, the check points' RMS inside and outside the control points' hull, the printed
-// leave-one-out RMS, and the largest difference between libproj running the record's pipeline
-// (the written file through tinshift) and --apply.
+// Switzerland, nzgd2kgrid0005.gsb in New Zealand, or "beta@WEST,SOUTH" for BETA2007 elsewhere),
+// heights less the EGM96 geoid (a smooth height anomaly of decimetres to metres over the area),
+// 5 mm of noise in every coordinate; 2,000 check points over the area and a band of about 20 km
+// around it. `distortion_accuracy SEEDS AREA cells` spreads the control points evenly. For each
+// seed: the site model alone, with tin and with smooth, the check points' RMS inside and outside
+// the control points' hull, the printed leave-one-out RMS, and the largest difference between
+// libproj running the record's pipeline (the written file through tinshift) and --apply.
 #include <proj.h>
 #include <unistd.h>
 
@@ -60,13 +61,19 @@ void Append(std::string& list, const Quorvane::Point3& p) {
   list += text;
 }
 
-Network MakeNetwork(unsigned seed, const Area& area, PJ* shift, PJ* geoid) {
+// The control points fall anywhere in the area, or with `cells` one in each cell of a 6 × 5 grid
+// over it, as a control network is usually laid out.
+Network MakeNetwork(unsigned seed, const Area& area, PJ* shift, PJ* geoid, bool cells) {
   std::mt19937_64 random(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0), height(100.0, 600.0);
   std::normal_distribution<double> noise(0.0, kNoise);
   Network network;
   for (int i = 0; i < kControlPoints; ++i) {
-    const double lon = area.west + 1.5 * unit(random), lat = area.south + unit(random);
+    double lon = area.west + 1.5 * unit(random), lat = area.south + unit(random);
+    if (cells) {
+      lon = area.west + 1.5 * (i % 6 + (lon - area.west) / 1.5) / 6;
+      lat = area.south + (i / 6 + (lat - area.south)) / 5;
+    }
     const double h = height(random);
     Quorvane::Point3 q = Legacy(shift, geoid, lon, lat, h);
     q.x += noise(random) / (kEarthRadius * kDegree * std::cos(lat * kDegree));
@@ -166,8 +173,13 @@ bool Run(const Network& network, const Area& area, const char* method, std::vect
   return true;
 }
 
-// The area a name on the command line picks; BETA2007's without one.
+// The area a name on the command line picks; BETA2007's without one, or BETA2007's with its
+// south-west corner moved by "beta@WEST,SOUTH" (degrees).
 Area AreaNamed(const std::string& name) {
+  if (name.rfind("beta@", 0) == 0) {
+    Area moved;
+    if (std::sscanf(name.c_str() + 5, "%lf,%lf", &moved.west, &moved.south) == 2) return moved;
+  }
   if (name == "ntf") {
     // The Centre-Val de Loire in NTF (Clarke 1880 IGN), ntf_r93.gsb.
     return {"ntf_r93.gsb", 1.3, 46.8, "6378249.2/293.4660212936269"};
@@ -188,6 +200,7 @@ Area AreaNamed(const std::string& name) {
 int main(int argc, char** argv) {
   const int seeds = argc > 1 ? std::atoi(argv[1]) : 6;
   const Area area = AreaNamed(argc > 2 ? argv[2] : "beta");
+  const bool cells = argc > 3 && std::string(argv[3]) == "cells";
   const std::string grid = std::string("+proj=hgridshift +grids=") + area.grid;
   PJ* shift = proj_create(PJ_DEFAULT_CTX, grid.c_str());
   PJ* geoid = proj_create(PJ_DEFAULT_CTX, "+proj=vgridshift +grids=egm96_15.gtx +multiplier=-1");
@@ -204,7 +217,7 @@ int main(int argc, char** argv) {
   double sum[3][4] = {}, looSum[3][2] = {}, worstPipeline = 0;
   bool halved = true, smoothAsGood = true, outsideNoWorse = true, looWithin = true;
   for (int seed = 1; seed <= seeds; ++seed) {
-    const Network network = MakeNetwork(static_cast<unsigned>(seed), area, shift, geoid);
+    const Network network = MakeNetwork(static_cast<unsigned>(seed), area, shift, geoid, cells);
     std::vector<char> inside;
     Figures f[3];
     if (!Run(network, area, "tin", inside, f[1]) || !Run(network, area, "", inside, f[0]) ||
