@@ -190,32 +190,62 @@ Eigen::Matrix<Real, 3, Eigen::Dynamic> SevenColumns(const Spread& spread, const 
   return columns;
 }
 
+// The used pairs' epochs as years from t0, the mean of those, and whether they differ.
+struct Timing {
+  std::vector<double> tau;  // per pair, NaN for one without an epoch
+  double mean = 0.0;        // of the used pairs'
+  bool spread = false;      // the used pairs are of more than one epoch
+  double first = NAN;       // the first used pair's epoch
+};
+
+// The whitened design of the seven over the used pairs (with `timing` whose pairs are of more
+// than one epoch, followed by the same columns times τ for their rates), with its columns scaled
+// to unit length for the solvers: `scaled` = design · diag(scaling).
+struct SevenDesign {
+  Eigen::MatrixXd scaled;
+  Eigen::VectorXd observed, scaling;
+};
+
+template <class Whiten>
+SevenDesign DesignOfSeven(const FramePairs& pairs, const std::vector<bool>& used,
+                          const Centring& c, const Spread& spread, const Timing* timing,
+                          Whiten whiten) {
+  const Eigen::Index block = DeterminedUnknowns(spread);
+  const bool rates = timing != nullptr && timing->spread;
+  Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), rates ? 2 * block : block);
+  SevenDesign system;
+  system.observed.resize(design.rows());
+  Eigen::Index row = 0;
+  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
+    if (!used[i]) continue;
+    const Vector3 d = c.Source(pairs.source[i]);
+    const Matrix3 whitened = whiten(i);
+    const Eigen::MatrixXd rows = (whitened * SevenColumns(spread, d)).cast<double>();
+    design.block(row, 0, 3, block) = rows;
+    if (rates) design.block(row, block, 3, block) = (timing->tau[i] - timing->mean) * rows;
+    system.observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
+    row += 3;
+  }
+  system.scaling.resize(design.cols());
+  for (Eigen::Index k = 0; k < design.cols(); ++k) {
+    const double norm = design.col(k).norm();
+    system.scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
+  }
+  system.scaled = design * system.scaling.asDiagonal();
+  return system;
+}
+
 // The weighted least squares of X' − c' = s + m·d + w × d over the shift s between the centroids,
 // μ = m − 1 and w along the determined axes (with d, the source point about its centroid, and
 // the destination about its own): linear, solved by QR of the whitened, column-scaled design.
 // Returns s; `scale` and `w` take the rest.
 Vector3 WeightedSolve(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
                       const Spread& spread, bool heightsApart, Real& scale, Vector3& w) {
-  const Eigen::Index unknowns = DeterminedUnknowns(spread);
-  Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
-  Eigen::VectorXd observed(design.rows());
-  Eigen::Index row = 0;
-  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
-    if (!used[i]) continue;
-    const Vector3 d = c.Source(pairs.source[i]);
-    const Eigen::Matrix<Real, 3, Eigen::Dynamic> columns = SevenColumns(spread, d);
-    const Matrix3 whitened = WhitenedAxes(pairs, i, heightsApart);
-    design.middleRows<3>(row) = (whitened * columns).cast<double>();
-    observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
-    row += 3;
-  }
-  Eigen::VectorXd scaling(unknowns);
-  for (Eigen::Index k = 0; k < unknowns; ++k) {
-    const double norm = design.col(k).norm();
-    scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
-  }
+  const SevenDesign system = DesignOfSeven(pairs, used, c, spread, nullptr, [&](std::size_t i) {
+    return WhitenedAxes(pairs, i, heightsApart);
+  });
   const Eigen::VectorXd x =
-      scaling.asDiagonal() * (design * scaling.asDiagonal()).colPivHouseholderQr().solve(observed);
+      system.scaling.asDiagonal() * system.scaled.colPivHouseholderQr().solve(system.observed);
   scale = 1 + (spread.spread > 0 ? static_cast<Real>(x[3]) : 0);
   w = Vector3::Zero();
   for (std::size_t k = 0; k < spread.axes.size(); ++k) {
@@ -241,14 +271,7 @@ constexpr std::size_t kWithRates = 14;
 // the parameters' precision not determined (√ε).
 const double kRatesRankRatio = std::sqrt(std::numeric_limits<double>::epsilon());
 
-// The used pairs' epochs as years from t0, the mean of those, and whether they differ.
-struct Timing {
-  std::vector<double> tau;  // per pair, NaN for one without an epoch
-  double mean = 0.0;        // of the used pairs'
-  bool spread = false;      // the used pairs are of more than one epoch
-  double first = NAN;       // the first used pair's epoch
-};
-
+// The pairs' Timing against the reference epoch t0 (decimal years).
 Timing TimingOf(const FramePairs& pairs, const std::vector<bool>& used, double t0) {
   Timing timing;
   timing.tau.assign(pairs.source.size(), NAN);
@@ -290,31 +313,13 @@ struct Drift {
 Drift SolveDrift(const FramePairs& pairs, const std::vector<bool>& used, const Centring& c,
                  const Spread& spread, const Timing& timing) {
   const Eigen::Index block = DeterminedUnknowns(spread);
-  const Eigen::Index unknowns = timing.spread ? 2 * block : block;
-  Eigen::MatrixXd design(3 * static_cast<Eigen::Index>(c.count), unknowns);
-  Eigen::VectorXd observed(design.rows());
-  Eigen::Index row = 0;
-  for (std::size_t i = 0; i < pairs.source.size(); ++i) {
-    if (!used[i]) continue;
-    const Vector3 d = c.Source(pairs.source[i]);
-    const Eigen::Matrix<Real, 3, Eigen::Dynamic> columns = SevenColumns(spread, d);
-    const Matrix3 whitened =
-        pairs.precision != nullptr ? WhitenedAxes(pairs, i) : Matrix3::Identity();
-    const Eigen::MatrixXd rows = (whitened * columns).cast<double>();
-    design.block(row, 0, 3, block) = rows;
-    if (timing.spread) design.block(row, block, 3, block) = (timing.tau[i] - timing.mean) * rows;
-    observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
-    row += 3;
-  }
-  Eigen::VectorXd scaling(unknowns);
-  for (Eigen::Index k = 0; k < unknowns; ++k) {
-    const double norm = design.col(k).norm();
-    scaling[k] = norm > 0.0 ? 1.0 / norm : 1.0;
-  }
+  const SevenDesign system = DesignOfSeven(pairs, used, c, spread, &timing, [&](std::size_t i) {
+    return pairs.precision != nullptr ? WhitenedAxes(pairs, i) : Matrix3::Identity();
+  });
   Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> solver;
   solver.setThreshold(kRatesRankRatio);
-  solver.compute(design * scaling.asDiagonal());
-  const Eigen::VectorXd x = scaling.asDiagonal() * solver.solve(observed);
+  solver.compute(system.scaled);
+  const Eigen::VectorXd x = system.scaling.asDiagonal() * solver.solve(system.observed);
   Drift drift;
   drift.rank = solver.rank();
   const auto unpack = [&](Eigen::Index at, Vector3& shift, Real& scale, Vector3& w) {
