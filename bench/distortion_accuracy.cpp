@@ -205,7 +205,8 @@ int main(int argc, char** argv) {
   PJ* shift = proj_create(PJ_DEFAULT_CTX, grid.c_str());
   PJ* geoid = proj_create(PJ_DEFAULT_CTX, "+proj=vgridshift +grids=egm96_15.gtx +multiplier=-1");
   if (shift == nullptr || geoid == nullptr) {
-    std::fprintf(stderr, "distortion_accuracy: %s or egm96_15.gtx not found (proj-data)\n", area.grid);
+    std::fprintf(stderr, "distortion_accuracy: %s or egm96_15.gtx not found (proj-data)\n",
+                 area.grid);
     return 1;
   }
   char folder[] = "/tmp/quorvane-distortion-XXXXXX";

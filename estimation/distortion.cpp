@@ -232,7 +232,8 @@ bool BuildSmooth(const Control& control, const PlaneLattice& lattice, Distortion
   }
   const ThinPlateSmoother spline(control.at);
   if (!spline.Usable()) {
-    problem = "needs at least four control points not all on one line";
+    problem = "needs at least four control points spread across an area, not within a "
+              "thousandth of their extent of one line (tin takes them)";
     return false;
   }
   std::vector<double> east, north, height;

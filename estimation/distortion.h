@@ -89,8 +89,9 @@ struct DistortionField {
 
 /// The field of `method` from the control points at `at` (the model's images of the fitted
 /// source points, metres) and their corrections (destination − model(source), east, north and
-/// height, metres). Needs three points not on one line for tin, four and at most 3000 for
-/// smooth; false with `problem` (a clause: "needs at least …") otherwise.
+/// height, metres). Needs three points not on one line for tin, four to 3000 spread across an
+/// area (ThinPlateSmoother) for smooth; false with `problem` (a clause: "needs at least …",
+/// "takes at most …") otherwise.
 bool ModelDistortion(const std::vector<PlanePoint>& at, const std::vector<Point3>& corrections,
                      DistortionMethod method, DistortionField& field, std::string& problem);
 

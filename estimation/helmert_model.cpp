@@ -223,7 +223,8 @@ SevenDesign DesignOfSeven(const FramePairs& pairs, const std::vector<bool>& used
     const Eigen::MatrixXd rows = (whitened * SevenColumns(spread, d)).cast<double>();
     design.block(row, 0, 3, block) = rows;
     if (rates) design.block(row, block, 3, block) = (timing->tau[i] - timing->mean) * rows;
-    system.observed.segment<3>(row) = (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
+    system.observed.segment<3>(row) =
+        (whitened * (c.Image(pairs.destination[i]) - d)).cast<double>();
     row += 3;
   }
   system.scaling.resize(design.cols());

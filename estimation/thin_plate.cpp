@@ -26,6 +26,26 @@ constexpr int kSmoothingsPerDecade = 8;
 // r²·ln r from r², 0 at r = 0.
 double Kernel(double r2) { return r2 > 0.0 ? 0.5 * r2 * std::log(r2) : 0.0; }
 
+// Points close to one line leave the spline's slope across it resting on their small offsets
+// from it: ten points over 10 km with 5 mm of noise, within 0.1, 1, 10 and 100 m of a line, gave
+// corrections of up to 66, 47, 18 and 7.7 mm near them, where linear interpolation gave 7.5.
+// Their RMS distance from the line that fits them best, as a share of their RMS spread along it,
+// below which no spline is made.
+constexpr double kLeastBreadth = 1e-3;
+
+// Whether points about their mean spread across an area: the smaller principal axis of their
+// scatter at least kLeastBreadth of the larger.
+bool SpreadAcrossAnArea(const std::vector<PlanePoint>& centred) {
+  Eigen::Matrix2d scatter = Eigen::Matrix2d::Zero();
+  for (const PlanePoint& p : centred) {
+    const Eigen::Vector2d d(p.x, p.y);
+    scatter += d * d.transpose();
+  }
+  const Eigen::Vector2d axes =
+      Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d>(scatter).eigenvalues();
+  return axes[1] > 0.0 && axes[0] >= kLeastBreadth * kLeastBreadth * axes[1];
+}
+
 }  // namespace
 
 PlanePoint ThinPlateSmoother::Scaled(PlanePoint p) const {
@@ -46,10 +66,9 @@ ThinPlateSmoother::ThinPlateSmoother(const std::vector<PlanePoint>& points) {
   Eigen::MatrixXd affine(n, 3);
   for (const PlanePoint& p : points) scaled_.push_back(Scaled(p));
   for (Eigen::Index i = 0; i < n; ++i) affine.row(i) << 1.0, scaled_[i].x, scaled_[i].y;
+  if (!SpreadAcrossAnArea(scaled_)) return;
   const Eigen::HouseholderQR<Eigen::MatrixXd> qr(affine);
   r_ = qr.matrixQR().topLeftCorner(3, 3).triangularView<Eigen::Upper>();
-  // Points on one line leave R singular: no plane, and no spline, through them.
-  if (std::fabs(r_(2, 2)) < 1e-9 * std::fabs(r_(0, 0))) return;
   kernel_.resize(n, n);
   for (Eigen::Index i = 0; i < n; ++i) {
     for (Eigen::Index j = 0; j <= i; ++j) {

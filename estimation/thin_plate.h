@@ -23,11 +23,12 @@ struct ThinPlateFit {
 };
 
 /// The smoothing spline over fixed points, decomposed once (O(n³)) so that each value column and
-/// each trial smoothing costs O(n²). Needs at least four points not all on one line.
+/// each trial smoothing costs O(n²). Needs at least four points spread across an area: their RMS
+/// distance from the line that fits them best at least a thousandth of their RMS spread along it.
 class ThinPlateSmoother {
  public:
   explicit ThinPlateSmoother(const std::vector<PlanePoint>& points);
-  /// Whether the points allow a spline: four or more, not all on one line.
+  /// Whether the points allow a spline: four or more, spread across an area.
   bool Usable() const { return usable_; }
 
   /// Fits every column of `columns` (each one value per point) with one smoothing, the one whose

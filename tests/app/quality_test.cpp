@@ -443,6 +443,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "--source-crs", "EPSG:32650", "--destination-crs", "EPSG:32650", "--model",
                  "site", "--distortion", "smooth", "--distortion-file", "bent.json"},
                 3, "the smooth distortion bends more than the most nodes a file PROJ reads"},
+        // Five points along a parallel, 4 km, within 0.1 m of one line in the plane: the spline's
+        // slope across it would rest on that, corrections of decimetres from centimetres.
+        Mistake{"SmoothDistortionAlongALine",
+                {"--refsrc",
+                 "116.30,39.90,50,116.31,39.90,51,116.32,39.90,52,116.33,39.90,53,116.34,39.90,54",
+                 "--refdes",
+                 "116.3001,39.9001002,50.1,116.3101,39.9001,51.103,116.3201,39.9001003,52.098,"
+                 "116.3301,39.9000998,53.101,116.3401,39.9001001,54.1",
+                 "--model", "site", "--distortion", "smooth", "--distortion-file", "d.json"},
+                255, "needs at least four control points spread across an area"},
         // The table's central meridian taken two 6-degree zones east: 12 degrees about the axis.
         Mistake{"WrongZoneUnderHelmert",
                 {"--refsrc-file", QUORVANE_SOURCE_DIR "/examples/bng-wgs84.txt", "--refdes-file",
