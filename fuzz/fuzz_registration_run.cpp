@@ -16,7 +16,8 @@
 // are the input's next text. One byte after the texts sets the estimation's options: 1 --robust,
 // 2 --sigma-h, 4 --sigma-v (each 0.01 m, or 0, refused, with 16), 8 --rates, 32 its
 // --reference-epoch (refused, as a one-line list carries no epoch column), 64 --export-crs (its
-// text a BoundCRS of PROJ's where it is made). Every run's record text is
+// text a BoundCRS of PROJ's where it is made), 128 --distortion, tin, or smooth with 16 (its
+// triangulation file built, valid JSON with no NaN or infinity). Every run's record text is
 // built and must be valid JSON as well, and its picture must hold no NaN or infinity.
 #include <stdlib.h>
 
@@ -35,6 +36,7 @@
 #include <rapidjson/reader.h>
 
 #include "app/cli/command_line.h"
+#include "app/output/distortion_file.h"
 #include "app/output/plot_file.h"
 #include "app/input/point_file.h"
 #include "app/output/record_file.h"
@@ -274,6 +276,10 @@ bool Settings(const std::string& input, std::size_t at, Quorvane::OptionTexts& t
   if ((estimation & 8u) != 0) texts.Set(Option::Rates, "");
   if ((estimation & 32u) != 0) texts.Set(Option::ReferenceEpoch, "2015");
   if ((estimation & 64u) != 0) texts.Set(Option::ExportCrs, "bound.wkt");
+  if ((estimation & 128u) != 0) {
+    texts.Set(Option::Distortion, (estimation & 16u) != 0 ? "smooth" : "tin");
+    texts.Set(Option::DistortionFile, "distortion.json");
+  }
   return textTaken;
 }
 
@@ -395,6 +401,15 @@ void CheckFitted(const Quorvane::Registration& run, const Quorvane::OptionTexts&
           "an exported CRS is a BoundCRS");
   Require(run.exportedCrs.empty() == !texts.Has(Quorvane::Option::ExportCrs),
           "a fitted run asked for a CRS exports one");
+  Require((run.distortion == nullptr) == !texts.Has(Quorvane::Option::Distortion),
+          "a fitted run asked for a distortion models one");
+  if (run.distortion != nullptr) {
+    const std::string file = Quorvane::BuildDistortionJson(run);
+    Require(IsValidJson(file), "the distortion file is valid JSON");
+    Require(file.find("nan") == std::string::npos && file.find("inf") == std::string::npos,
+            "the distortion file holds no NaN or infinity");
+    CheckWritten("distortion.json", file);
+  }
   for (const double value : run.params.values) {
     Require(std::isfinite(value), "a fit that succeeded is finite");
   }
