@@ -63,10 +63,10 @@ ThinPlateSmoother::ThinPlateSmoother(const std::vector<PlanePoint>& points) {
   if (!(reach > 0.0)) return;
   // Coordinates of order 1 keep K's entries and P's columns of one size.
   scale_ = reach;
-  Eigen::MatrixXd affine(n, 3);
   for (const PlanePoint& p : points) scaled_.push_back(Scaled(p));
-  for (Eigen::Index i = 0; i < n; ++i) affine.row(i) << 1.0, scaled_[i].x, scaled_[i].y;
   if (!SpreadAcrossAnArea(scaled_)) return;
+  Eigen::MatrixXd affine(n, 3);
+  for (Eigen::Index i = 0; i < n; ++i) affine.row(i) << 1.0, scaled_[i].x, scaled_[i].y;
   const Eigen::HouseholderQR<Eigen::MatrixXd> qr(affine);
   r_ = qr.matrixQR().topLeftCorner(3, 3).triangularView<Eigen::Upper>();
   kernel_.resize(n, n);

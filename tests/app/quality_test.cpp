@@ -443,7 +443,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "--source-crs", "EPSG:32650", "--destination-crs", "EPSG:32650", "--model",
                  "site", "--distortion", "smooth", "--distortion-file", "bent.json"},
                 3, "the smooth distortion bends more than the most nodes a file PROJ reads"},
-        // Five points along a parallel, 4 km, within 0.1 m of one line in the plane: the spline's
+        // Five points along a parallel, 3.4 km, within 0.1 m of one line in the plane: the spline's
         // slope across it would rest on that, corrections of decimetres from centimetres.
         Mistake{"SmoothDistortionAlongALine",
                 {"--refsrc",
